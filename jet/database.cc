@@ -1,0 +1,169 @@
+#include "jet/database.h"
+
+#include "jet/data_page.h"
+#include "jet/properties.h"
+#include "jet/row_reader.h"
+#include "jet/usage_map.h"
+
+namespace jet {
+namespace {
+
+constexpr char kCatalogName[] = "MSysObjects";
+// A moved row may move again; more hops than this mean a cycle.
+constexpr int kMaxRowHops = 16;
+
+const Value* ColumnValue(const TableDef& t, const std::vector<Value>& row, std::string_view name) {
+  for (std::size_t i = 0; i < t.columns.size(); ++i) {
+    if (t.columns[i].name == name) return &row[i];
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+Result<std::unique_ptr<Database>> Database::Open(const std::string& path,
+                                                 const OpenOptions& options) {
+  JET_ASSIGN_OR_RETURN(std::unique_ptr<FileSource> file, OpenFileForReading(path));
+  return Open(*file, options);
+}
+
+Result<std::unique_ptr<Database>> Database::Open(FileSource& source, const OpenOptions& options) {
+  auto db = std::unique_ptr<Database>(new Database());
+  JET_ASSIGN_OR_RETURN(db->pages_, PageStore::Load(source));
+  if (!PasswordMatches(db->header().password, options.password)) {
+    return Status(ErrorCode::kInvalidPassword, "Kein gültiges Kennwort.");
+  }
+  JET_RETURN_IF_ERROR(db->ReadCatalog());
+  return db;
+}
+
+Status Database::ReadCatalog() {
+  JET_ASSIGN_OR_RETURN(TableDef def, ReadTableDef(*pages_, kCatalogPage, kCatalogName));
+  const char* needed[] = {"Id", "ParentId", "Name", "Type", "Flags"};
+  for (const char* n : needed) {
+    if (def.FindColumn(n) == nullptr) {
+      return Status::Corrupt("Beschädigte Datenbank: Dem Systemkatalog fehlt die Spalte '" +
+                             std::string(n) + "'.");
+    }
+  }
+  auto shared = std::make_shared<const TableDef>(std::move(def));
+  TableScan scan(*this, *shared);
+  while (true) {
+    JET_ASSIGN_OR_RETURN(bool more, scan.Next());
+    if (!more) break;
+    const auto& row = scan.values();
+    CatalogEntry e;
+    const Value* name = ColumnValue(*shared, row, "Name");
+    const Value* id = ColumnValue(*shared, row, "Id");
+    const Value* parent = ColumnValue(*shared, row, "ParentId");
+    const Value* type = ColumnValue(*shared, row, "Type");
+    const Value* flags = ColumnValue(*shared, row, "Flags");
+    const Value* props = ColumnValue(*shared, row, "LvProp");
+    if (name && name->is<std::string>()) e.name = name->as<std::string>();
+    if (id && id->is<std::int32_t>()) e.id = id->as<std::int32_t>();
+    if (parent && parent->is<std::int32_t>()) e.parent_id = parent->as<std::int32_t>();
+    if (type && type->is<std::int16_t>()) e.type = type->as<std::int16_t>();
+    if (flags && flags->is<std::int32_t>())
+      e.flags = static_cast<std::uint32_t>(flags->as<std::int32_t>());
+    if (props && props->is<ByteString>()) e.properties = props->as<ByteString>();
+    catalog_.push_back(std::move(e));
+  }
+  tables_[kCatalogPage] = shared;
+  return Status::Ok();
+}
+
+std::vector<std::string> Database::TableNames() const {
+  std::vector<std::string> names;
+  for (const CatalogEntry& e : catalog_) {
+    if (e.is_table() && !e.is_system()) names.push_back(e.name);
+  }
+  return names;
+}
+
+Result<std::shared_ptr<const TableDef>> Database::GetTable(std::string_view name) const {
+  const CatalogEntry* entry = nullptr;
+  for (const CatalogEntry& e : catalog_) {
+    if (e.is_table() && NamesEqual(e.name, name)) {
+      entry = &e;
+      break;
+    }
+  }
+  if (entry == nullptr) {
+    return Status(ErrorCode::kTableNotFound,
+                  "Die Tabelle '" + std::string(name) + "' wurde nicht gefunden.");
+  }
+  if (auto it = tables_.find(entry->page()); it != tables_.end()) return it->second;
+  JET_ASSIGN_OR_RETURN(TableDef def, ReadTableDef(*pages_, entry->page(), entry->name));
+  if (!entry->properties.empty()) {
+    JET_ASSIGN_OR_RETURN(PropertySets sets, ParseProperties(entry->properties, format()));
+    for (auto& [object, props] : sets) {
+      if (object.empty() || NamesEqual(object, def.name)) {
+        def.properties.insert(props.begin(), props.end());
+      } else {
+        for (Column& c : def.columns) {
+          if (NamesEqual(c.name, object)) c.properties = props;
+        }
+      }
+    }
+  }
+  auto shared = std::make_shared<const TableDef>(std::move(def));
+  tables_[entry->page()] = shared;
+  return shared;
+}
+
+Status TableScan::LoadPage() {
+  JET_ASSIGN_OR_RETURN(DataPage page, DataPage::Open(db_->pages(), pages_[page_index_]));
+  if (page.owner() != table_->page) {
+    return Status::Corrupt("Beschädigte Datenbank: Datenseite " + std::to_string(page.number()) +
+                           " gehört nicht zur Tabelle '" + table_->name + "'.");
+  }
+  rows_on_page_ = page.row_count();
+  row_ = 0;
+  return Status::Ok();
+}
+
+Result<bool> TableScan::Next() {
+  const PageStore& store = db_->pages();
+  if (!started_) {
+    started_ = true;
+    JET_ASSIGN_OR_RETURN(pages_, ReadUsageMap(store, table_->usage_map));
+    page_index_ = 0;
+    rows_on_page_ = 0;
+    row_ = 0;
+    if (!pages_.empty()) JET_RETURN_IF_ERROR(LoadPage());
+  }
+  while (page_index_ < pages_.size()) {
+    if (row_ >= rows_on_page_) {
+      if (++page_index_ >= pages_.size()) break;
+      JET_RETURN_IF_ERROR(LoadPage());
+      continue;
+    }
+    RowPointer at{pages_[page_index_], static_cast<std::uint8_t>(row_)};
+    ++row_;
+    JET_ASSIGN_OR_RETURN(DataPage page, DataPage::Open(store, at.page));
+    JET_ASSIGN_OR_RETURN(RowSlot slot, page.Row(at.row));
+    if (slot.deleted) continue;
+    int hops = 0;
+    while (slot.overflow) {
+      if (++hops > kMaxRowHops) {
+        return Status::Corrupt("Beschädigte Datenbank: Verschobene Zeile auf Seite " +
+                               std::to_string(at.page) + " bildet einen Zyklus.");
+      }
+      ByteReader r(slot.data);
+      const RowPointer target = RowPointer::FromRaw(r.U32(0));
+      if (!r.ok()) return Status::Corrupt("Beschädigte Datenbank: Zeilenverweis zu kurz.");
+      JET_ASSIGN_OR_RETURN(DataPage target_page, DataPage::Open(store, target.page));
+      JET_ASSIGN_OR_RETURN(slot, target_page.Row(target.row));
+      if (slot.data.empty() && slot.deleted) {
+        return Status::Corrupt("Beschädigte Datenbank: Verschobene Zeile auf Seite " +
+                               std::to_string(at.page) + " zeigt auf eine ungültige Zeile.");
+      }
+    }
+    position_ = at;
+    JET_RETURN_IF_ERROR(DecodeRow(store, *table_, slot.data, values_));
+    return true;
+  }
+  return false;
+}
+
+}  // namespace jet

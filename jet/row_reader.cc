@@ -1,0 +1,200 @@
+#include "jet/row_reader.h"
+
+#include <cstring>
+#include <string>
+
+#include "jet/long_value.h"
+#include "jet/text_codec.h"
+
+namespace jet {
+namespace {
+
+constexpr std::size_t kGuidSize = 16;
+constexpr std::size_t kDecimalSize = 17;
+constexpr std::uint8_t kDecimalNegative = 0x80;
+constexpr std::size_t kJet3JumpSpan = 256;
+
+Status Corrupt(const TableDef& t, const std::string& why) {
+  return Status::Corrupt("Beschädigte Zeile in Tabelle '" + t.name + "': " + why + ".");
+}
+
+// Bytes a fixed column of this type occupies (text and binary use the column's length).
+std::size_t FixedSize(const Column& c) {
+  switch (c.type()) {
+    case ColumnType::kBoolean:
+      return 0;
+    case ColumnType::kByte:
+      return 1;
+    case ColumnType::kInteger:
+      return 2;
+    case ColumnType::kLong:
+    case ColumnType::kSingle:
+      return 4;
+    case ColumnType::kCurrency:
+    case ColumnType::kDouble:
+    case ColumnType::kDateTime:
+      return 8;
+    case ColumnType::kGuid:
+      return kGuidSize;
+    case ColumnType::kDecimal:
+      return kDecimalSize;
+    default:
+      return c.length;
+  }
+}
+
+std::string DecodeText(const PageStore& store, Bytes data) {
+  return store.format().unicode_text ? DecodeJet4Text(data) : DecodeCodePage(data);
+}
+
+}  // namespace
+
+Result<Value> DecodeColumnData(const PageStore& store, const Column& c, Bytes data) {
+  ByteReader in(data);
+  const auto need = [&](std::size_t n) -> Status {
+    if (data.size() < n) {
+      return Status::Corrupt("Beschädigter Wert in Spalte '" + c.name +
+                             "': " + std::to_string(data.size()) + " statt " + std::to_string(n) +
+                             " Bytes.");
+    }
+    return Status::Ok();
+  };
+  switch (c.type()) {
+    case ColumnType::kByte:
+      JET_RETURN_IF_ERROR(need(1));
+      return Value(in.U8(0));
+    case ColumnType::kInteger:
+      JET_RETURN_IF_ERROR(need(2));
+      return Value(in.I16(0));
+    case ColumnType::kLong:
+      JET_RETURN_IF_ERROR(need(4));
+      return Value(in.I32(0));
+    case ColumnType::kCurrency:
+      JET_RETURN_IF_ERROR(need(8));
+      return Value(Currency{in.I64(0)});
+    case ColumnType::kSingle:
+      JET_RETURN_IF_ERROR(need(4));
+      return Value(in.F32(0));
+    case ColumnType::kDouble:
+      JET_RETURN_IF_ERROR(need(8));
+      return Value(in.F64(0));
+    case ColumnType::kDateTime:
+      JET_RETURN_IF_ERROR(need(8));
+      return Value(DateTime{in.F64(0)});
+    case ColumnType::kGuid: {
+      JET_RETURN_IF_ERROR(need(kGuidSize));
+      Guid g;
+      std::memcpy(g.bytes.data(), data.data(), kGuidSize);
+      return Value(g);
+    }
+    case ColumnType::kDecimal: {
+      // Sign byte, then four 32-bit little-endian words, most significant first.
+      JET_RETURN_IF_ERROR(need(kDecimalSize));
+      Decimal d;
+      d.negative = (in.U8(0) & kDecimalNegative) != 0;
+      d.precision = c.precision;
+      d.scale = c.scale;
+      d.high = (std::uint64_t{in.U32(1)} << 32) | in.U32(5);
+      d.low = (std::uint64_t{in.U32(9)} << 32) | in.U32(13);
+      return Value(d);
+    }
+    case ColumnType::kText:
+      return Value(DecodeText(store, data));
+    case ColumnType::kBinary:
+      return Value(ByteString(data.begin(), data.end()));
+    case ColumnType::kMemo: {
+      JET_ASSIGN_OR_RETURN(std::vector<std::uint8_t> bytes, ReadLongValue(store, data));
+      return Value(DecodeText(store, bytes));
+    }
+    case ColumnType::kOle: {
+      JET_ASSIGN_OR_RETURN(std::vector<std::uint8_t> bytes, ReadLongValue(store, data));
+      return Value(ByteString(std::move(bytes)));
+    }
+    case ColumnType::kBoolean:
+    case ColumnType::kComplex:
+      break;
+  }
+  return Status(ErrorCode::kNotSupported, "Der Spaltentyp " + std::to_string(c.type_code) +
+                                              " von '" + c.name + "' wird nicht unterstützt.");
+}
+
+Status DecodeRow(const PageStore& store, const TableDef& t, Bytes row, std::vector<Value>& out) {
+  const Format& f = store.format();
+  ByteReader in(row);
+  const std::size_t len = row.size();
+  const std::size_t row_cols = f.row_count_size == 2 ? in.U16(0) : in.U8(0);
+  const std::size_t mask_size = (row_cols + 7) / 8;
+  if (!in.ok() || len < f.row_count_size + mask_size) return Corrupt(t, "zu kurz");
+  const std::size_t mask_at = len - mask_size;
+
+  // Offsets of the variable columns, and where the variable-offset table begins.
+  std::vector<std::size_t> var_offsets;
+  std::size_t var_table_start = mask_at;
+  if (t.var_cols > 0) {
+    if (f.version == JetVersion::kJet4) {
+      if (mask_at < 2) return Corrupt(t, "keine Tabelle der variablen Spalten");
+      const std::size_t var_len = in.U16(mask_at - 2);
+      if (mask_at < 2 + 2 * (var_len + 1)) return Corrupt(t, "zu viele variable Spalten");
+      var_offsets.resize(var_len + 1);
+      for (std::size_t i = 0; i <= var_len; ++i) var_offsets[i] = in.U16(mask_at - 4 - 2 * i);
+      var_table_start = mask_at - 2 - 2 * (var_len + 1);
+    } else {
+      if (mask_at < 1) return Corrupt(t, "keine Tabelle der variablen Spalten");
+      const std::size_t var_len = in.U8(mask_at - 1);
+      std::size_t jumps = (len - 1) / kJet3JumpSpan;
+      if (mask_at < 1 + jumps + var_len + 1) return Corrupt(t, "zu viele variable Spalten");
+      // The jump table keeps its slots even when the last jump is unused (a dummy entry), so
+      // the offsets start below all of them.
+      const std::size_t col_ptr = mask_at - 1 - jumps - 1;
+      if ((col_ptr - var_len) / kJet3JumpSpan < jumps) --jumps;
+      var_offsets.resize(var_len + 1);
+      std::size_t used = 0;
+      for (std::size_t i = 0; i <= var_len; ++i) {
+        while (used < jumps && i == in.U8(mask_at - 2 - used)) ++used;
+        var_offsets[i] = in.U8(col_ptr - i) + used * kJet3JumpSpan;
+      }
+      var_table_start = col_ptr - var_len;
+    }
+  }
+  if (!in.ok()) return Corrupt(t, "die Tabelle der variablen Spalten ist unvollständig");
+
+  out.clear();
+  out.reserve(t.columns.size());
+  for (const Column& c : t.columns) {
+    const bool in_mask = c.number < row_cols;
+    const bool bit = in_mask && (row[mask_at + c.number / 8] & (1u << (c.number % 8))) != 0;
+    if (c.type() == ColumnType::kBoolean) {
+      out.emplace_back(bit);
+      continue;
+    }
+    if (!bit) {
+      out.emplace_back();
+      continue;
+    }
+    Bytes data;
+    if (c.fixed()) {
+      const std::size_t start = f.row_count_size + c.fixed_offset;
+      const std::size_t size = FixedSize(c);
+      if (start + size > var_table_start) {
+        return Corrupt(t, "Spalte '" + c.name + "' liegt außerhalb der Zeile");
+      }
+      data = row.subspan(start, size);
+    } else {
+      if (std::size_t{c.var_index} + 1 >= var_offsets.size()) {
+        out.emplace_back();  // column added after the row was written
+        continue;
+      }
+      const std::size_t start = var_offsets[c.var_index];
+      const std::size_t end = var_offsets[c.var_index + 1];
+      if (start > end || end > var_table_start) {
+        return Corrupt(t, "Spalte '" + c.name + "' hat ungültige Grenzen");
+      }
+      data = row.subspan(start, end - start);
+    }
+    JET_ASSIGN_OR_RETURN(Value v, DecodeColumnData(store, c, data));
+    out.push_back(std::move(v));
+  }
+  return Status::Ok();
+}
+
+}  // namespace jet

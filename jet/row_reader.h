@@ -1,0 +1,34 @@
+// Decoding of a table row into values.
+#pragma once
+
+#include <vector>
+
+#include "jet/byte_reader.h"
+#include "jet/page_store.h"
+#include "jet/status.h"
+#include "jet/table_def.h"
+#include "jet/value.h"
+
+namespace jet {
+
+// Row layout (Jet 4; Jet 3 in brackets where it differs):
+//   0x00  2 (1)  number of columns the row was written with
+//   then the fixed-length columns, each at 2 (1) + its fixed offset
+//   then the variable-length data
+//   from the end backwards:
+//     null mask: ceil(columns / 8) bytes at the very end; bit n of it is set when column number n
+//       holds a value (for Yes/No columns the bit is the value itself)
+//     Jet 4: variable column count (2), then the offsets (2 each, counted from the row start) of
+//       the variable columns 0, 1, ... and one past the last, running backwards
+//     Jet 3: variable column count (1), then a jump table (1 each: the variable column numbers at
+//       which offsets pass another multiple of 256), then the offsets (low byte, 1 each) running
+//       backwards; the number of jumps is (row length - 1) / 256, less one when the last is unused
+// A column whose number or variable slot lies past what the row holds was added later: Null.
+
+// Decodes every column of `table` (in the order of table.columns) from `row` into `out`.
+Status DecodeRow(const PageStore& store, const TableDef& table, Bytes row, std::vector<Value>& out);
+
+// Decodes one column's stored bytes (fixed or variable part, not Yes/No).
+Result<Value> DecodeColumnData(const PageStore& store, const Column& column, Bytes data);
+
+}  // namespace jet

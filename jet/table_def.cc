@@ -1,0 +1,208 @@
+#include "jet/table_def.h"
+
+#include <algorithm>
+#include <set>
+
+#include "jet/text_codec.h"
+#include "jet/unicode.h"
+
+namespace jet {
+namespace {
+
+// Table definition pages (type 0x02) form a chain: 0x04 holds the next page (0 = last). The
+// definition is the first page followed by each further page without its 8-byte header.
+// Offsets below are into that concatenation; Format holds the per-version values.
+//
+// Header, Jet 4 (Jet 3 in brackets):
+//   0x08 (0x08) 4  definition length          0x10 (0x0C) 4  row count
+//   0x14 (0x10) 4  last AutoNumber issued     0x28 (0x14) 1  table type (0x4E user, 0x53 system)
+//   0x29 (0x15) 2  highest column number + 1  0x2B (0x17) 2  variable columns
+//   0x2D (0x19) 2  columns                    0x2F (0x1B) 4  logical indexes
+//   0x33 (0x1F) 4  physical indexes           0x37 (0x23) 4  usage map (row pointer)
+//   0x3B (0x27) 4  free-space map (row pointer)
+// Then, in order:
+//   physical index counts, 12 (8) bytes each
+//   column descriptors, 25 (18) bytes each: type, number, variable-offset slot, misc (text sort
+//     order or decimal precision/scale), flags, extended flags (Jet 4), fixed offset, length
+//   column names, each a 2-byte (1-byte) length and the name (UCS-2 in Jet 4)
+//   physical index definitions, 52 (39) bytes each: [4 unknown,] 10 x (column number 2, order 1
+//     where 1 = ascending), usage map 4, first page 4, flags 1
+//   logical index definitions, 28 (20) bytes each: [4 unknown,] number 4, physical index 4,
+//     related table type 1, related index 4, related table page 4, cascade updates 1,
+//     cascade deletes 1, index type 1
+//   logical index names, as column names
+constexpr std::size_t kNextPageOffset = 0x04;
+constexpr std::size_t kPageHeaderSize = 8;
+constexpr std::size_t kIndexColumnSlots = 10;
+constexpr std::uint16_t kNoColumn = 0xFFFF;
+constexpr std::uint8_t kIndexAscending = 0x01;
+constexpr std::size_t kMaxDefinitionPages = 1024;
+// Offsets inside a physical index definition, after the column pairs.
+constexpr std::size_t kRealIdxColumnsSize = kIndexColumnSlots * 3;
+// Offsets inside a logical index definition, after the leading skip.
+constexpr std::size_t kLogicalNumber = 0;
+constexpr std::size_t kLogicalRealIndex = 4;
+constexpr std::size_t kLogicalRelTableType = 8;
+constexpr std::size_t kLogicalRelIndex = 9;
+constexpr std::size_t kLogicalRelTablePage = 13;
+constexpr std::size_t kLogicalCascadeUpdates = 17;
+constexpr std::size_t kLogicalCascadeDeletes = 18;
+constexpr std::size_t kLogicalIndexType = 19;
+
+Status Corrupt(const std::string& table, std::uint32_t page, const std::string& why) {
+  return Status::Corrupt("Beschädigte Tabellendefinition von '" + table + "' (Seite " +
+                         std::to_string(page) + "): " + why + ".");
+}
+
+}  // namespace
+
+bool Column::known_type() const {
+  switch (type()) {
+    case ColumnType::kBoolean:
+    case ColumnType::kByte:
+    case ColumnType::kInteger:
+    case ColumnType::kLong:
+    case ColumnType::kCurrency:
+    case ColumnType::kSingle:
+    case ColumnType::kDouble:
+    case ColumnType::kDateTime:
+    case ColumnType::kBinary:
+    case ColumnType::kText:
+    case ColumnType::kOle:
+    case ColumnType::kMemo:
+    case ColumnType::kGuid:
+    case ColumnType::kDecimal:
+      return true;
+    case ColumnType::kComplex:
+      return false;
+  }
+  return false;
+}
+
+const Column* TableDef::FindColumn(std::string_view wanted) const {
+  for (const Column& c : columns) {
+    if (NamesEqual(c.name, wanted)) return &c;
+  }
+  return nullptr;
+}
+
+bool NamesEqual(std::string_view a, std::string_view b) { return FoldCase(a) == FoldCase(b); }
+
+Result<TableDef> ReadTableDef(const PageStore& store, std::uint32_t first_page, std::string name) {
+  const Format& f = store.format();
+  // Concatenate the chain, refusing cycles.
+  std::vector<std::uint8_t> buf;
+  std::set<std::uint32_t> seen;
+  for (std::uint32_t page = first_page; page != 0;) {
+    if (!seen.insert(page).second || seen.size() > kMaxDefinitionPages) {
+      return Corrupt(name, first_page, "die Seitenkette ist zyklisch");
+    }
+    JET_ASSIGN_OR_RETURN(Bytes bytes, store.TypedPage(page, PageType::kTableDefinition));
+    if (buf.empty()) {
+      buf.assign(bytes.begin(), bytes.end());
+    } else {
+      buf.insert(buf.end(), bytes.begin() + kPageHeaderSize, bytes.end());
+    }
+    page = ByteReader(bytes).U32(kNextPageOffset);
+  }
+
+  ByteReader in(buf);
+  TableDef t;
+  t.name = std::move(name);
+  t.page = first_page;
+  t.row_count = in.U32(f.tdef_row_count_offset);
+  t.autonumber = in.U32(f.tdef_autonumber_offset);
+  t.table_type = in.U8(f.tdef_table_type_offset);
+  t.max_cols = in.U16(f.tdef_max_cols_offset);
+  t.var_cols = in.U16(f.tdef_var_cols_offset);
+  const std::uint16_t num_cols = in.U16(f.tdef_num_cols_offset);
+  const std::uint32_t num_idx = in.U32(f.tdef_num_idx_offset);
+  const std::uint32_t num_real_idx = in.U32(f.tdef_num_real_idx_offset);
+  t.usage_map = RowPointer::FromRaw(in.U32(f.tdef_usage_map_offset));
+  t.free_map = RowPointer::FromRaw(in.U32(f.tdef_free_map_offset));
+  if (!in.ok()) return Corrupt(t.name, first_page, "der Kopf ist unvollständig");
+  // Counts beyond what the buffer can hold are corrupt (and would overflow the arithmetic).
+  if (num_real_idx > buf.size() / f.tdef_real_idx_count_entry ||
+      num_idx > buf.size() / f.tdef_logical_idx_entry ||
+      num_cols > buf.size() / f.tdef_column_entry) {
+    return Corrupt(t.name, first_page, "unmögliche Spalten- oder Indexanzahl");
+  }
+
+  std::size_t pos = f.tdef_header_end + num_real_idx * f.tdef_real_idx_count_entry;
+  std::vector<Column> cols(num_cols);
+  for (Column& c : cols) {
+    c.type_code = in.U8(pos + f.col_type);
+    c.number = in.U16(pos + f.col_number);
+    c.var_index = in.U16(pos + f.col_var_index);
+    c.flags = in.U8(pos + f.col_flags);
+    if (f.col_ext_flags != 0) c.ext_flags = in.U8(pos + f.col_ext_flags);
+    c.fixed_offset = in.U16(pos + f.col_fixed_offset);
+    c.length = in.U16(pos + f.col_length);
+    if (c.type() == ColumnType::kDecimal) {
+      c.precision = in.U8(pos + f.col_misc);
+      c.scale = in.U8(pos + f.col_misc + 1);
+    } else if (c.type() == ColumnType::kText || c.type() == ColumnType::kMemo) {
+      c.sort_order = in.U16(pos + f.col_misc);
+    }
+    pos += f.tdef_column_entry;
+  }
+  auto read_name = [&](std::string& out) {
+    const std::size_t len = f.tdef_name_length_size == 2 ? in.U16(pos) : in.U8(pos);
+    pos += f.tdef_name_length_size;
+    Bytes raw = in.Slice(pos, len);
+    pos += len;
+    out = f.unicode_text ? DecodeJet4Text(raw) : DecodeCodePage(raw);
+  };
+  for (Column& c : cols) read_name(c.name);
+  if (!in.ok()) return Corrupt(t.name, first_page, "die Spaltenbeschreibungen sind unvollständig");
+
+  t.real_indexes.resize(num_real_idx);
+  for (std::uint32_t i = 0; i < num_real_idx; ++i) {
+    RealIndex& r = t.real_indexes[i];
+    r.number = i;
+    const std::size_t cols_at = pos + f.tdef_real_idx_columns_at;
+    for (std::size_t s = 0; s < kIndexColumnSlots; ++s) {
+      const std::uint16_t col = in.U16(cols_at + 3 * s);
+      const std::uint8_t order = in.U8(cols_at + 3 * s + 2);
+      if (col != kNoColumn) r.columns.push_back({col, order == kIndexAscending});
+    }
+    const std::size_t tail = cols_at + kRealIdxColumnsSize;
+    r.usage_map = RowPointer::FromRaw(in.U32(tail));
+    r.first_page = in.U32(tail + 4);
+    r.flags = in.U8(tail + 8);
+    pos += f.tdef_real_idx_entry;
+  }
+  t.indexes.resize(num_idx);
+  for (Index& x : t.indexes) {
+    const std::size_t at = pos + f.tdef_logical_idx_skip;
+    x.number = in.U32(at + kLogicalNumber);
+    x.real_index = in.U32(at + kLogicalRealIndex);
+    x.rel_table_type = in.U8(at + kLogicalRelTableType);
+    x.rel_index = in.U32(at + kLogicalRelIndex);
+    x.rel_table_page = in.U32(at + kLogicalRelTablePage);
+    x.cascade_updates = in.U8(at + kLogicalCascadeUpdates) != 0;
+    x.cascade_deletes = in.U8(at + kLogicalCascadeDeletes) != 0;
+    x.type = in.U8(at + kLogicalIndexType);
+    pos += f.tdef_logical_idx_entry;
+  }
+  for (Index& x : t.indexes) read_name(x.name);
+  if (!in.ok()) return Corrupt(t.name, first_page, "die Indexbeschreibungen sind unvollständig");
+  for (const Index& x : t.indexes) {
+    if (x.real_index >= t.real_indexes.size()) {
+      return Corrupt(t.name, first_page, "Index '" + x.name + "' verweist auf keinen Indexbaum");
+    }
+  }
+
+  std::stable_sort(cols.begin(), cols.end(),
+                   [](const Column& a, const Column& b) { return a.number < b.number; });
+  for (std::size_t i = 1; i < cols.size(); ++i) {
+    if (cols[i].number == cols[i - 1].number) {
+      return Corrupt(t.name, first_page,
+                     "zwei Spalten tragen die Nummer " + std::to_string(cols[i].number));
+    }
+  }
+  t.columns = std::move(cols);
+  return t;
+}
+
+}  // namespace jet

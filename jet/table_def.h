@@ -1,0 +1,116 @@
+// Table definitions: columns, indexes, row count, autonumber counter and usage maps of one table.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "jet/format.h"
+#include "jet/page_store.h"
+#include "jet/properties.h"
+#include "jet/status.h"
+#include "jet/value.h"
+
+namespace jet {
+
+// Column flag bits (descriptor byte `col_flags`).
+inline constexpr std::uint8_t kColumnFixed = 0x01;
+inline constexpr std::uint8_t kColumnNullable = 0x02;
+inline constexpr std::uint8_t kColumnAutoLong = 0x04;
+inline constexpr std::uint8_t kColumnAutoGuid = 0x40;
+inline constexpr std::uint8_t kColumnHyperlink = 0x80;
+// Extended flag bits (Jet 4 only, byte `col_ext_flags`).
+inline constexpr std::uint8_t kColumnCompressedUnicode = 0x01;
+
+struct Column {
+  std::string name;
+  std::uint8_t type_code = 0;
+  std::uint16_t number = 0;        // position in the row's null mask
+  std::uint16_t var_index = 0;     // slot in the variable-offset table (variable columns)
+  std::uint16_t fixed_offset = 0;  // offset in the fixed area (fixed columns)
+  std::uint16_t length = 0;        // bytes (text: bytes of UCS-2 in Jet 4)
+  std::uint8_t flags = 0;
+  std::uint8_t ext_flags = 0;
+  std::uint8_t precision = 0;    // Decimal
+  std::uint8_t scale = 0;        // Decimal
+  std::uint16_t sort_order = 0;  // Text and Memo: the collation id
+  PropertyMap properties;        // from the catalog (DefaultValue, Required, ...)
+
+  ColumnType type() const { return static_cast<ColumnType>(type_code); }
+  bool known_type() const;
+  bool fixed() const { return (flags & kColumnFixed) != 0; }
+  bool nullable() const { return (flags & kColumnNullable) != 0; }
+  bool autonumber() const { return (flags & kColumnAutoLong) != 0; }
+  bool guid_autonumber() const { return (flags & kColumnAutoGuid) != 0; }
+  bool compressed_unicode() const { return (ext_flags & kColumnCompressedUnicode) != 0; }
+  bool long_value() const { return type() == ColumnType::kMemo || type() == ColumnType::kOle; }
+};
+
+// Index flag bits of a physical index.
+inline constexpr std::uint8_t kIndexUnique = 0x01;
+inline constexpr std::uint8_t kIndexIgnoreNulls = 0x02;
+inline constexpr std::uint8_t kIndexRequired = 0x08;
+// Logical index types.
+inline constexpr std::uint8_t kIndexTypePrimary = 0x01;
+inline constexpr std::uint8_t kIndexTypeForeign = 0x02;
+
+struct IndexColumn {
+  std::uint16_t column_number = 0;
+  bool ascending = true;
+};
+
+// A physical ("real") index: the B-tree that one or more logical indexes share.
+struct RealIndex {
+  std::uint32_t number = 0;
+  std::vector<IndexColumn> columns;
+  RowPointer usage_map;
+  std::uint32_t first_page = 0;  // root page of the B-tree
+  std::uint8_t flags = 0;
+  bool unique() const { return (flags & kIndexUnique) != 0; }
+  bool ignore_nulls() const { return (flags & kIndexIgnoreNulls) != 0; }
+  bool required() const { return (flags & kIndexRequired) != 0; }
+};
+
+// A named index as the user sees it.
+struct Index {
+  std::string name;
+  std::uint32_t number = 0;
+  std::uint32_t real_index = 0;  // position in TableDef::real_indexes
+  std::uint8_t type = 0;         // kIndexTypePrimary, kIndexTypeForeign or 0
+  std::uint8_t rel_table_type = 0;
+  std::uint32_t rel_index = 0;
+  std::uint32_t rel_table_page = 0;
+  bool cascade_updates = false;
+  bool cascade_deletes = false;
+  bool primary() const { return type == kIndexTypePrimary; }
+  bool foreign_reference() const { return type == kIndexTypeForeign; }
+};
+
+struct TableDef {
+  std::string name;
+  std::uint32_t page = 0;  // first definition page: the table's identity
+  std::uint32_t row_count = 0;
+  std::uint32_t autonumber = 0;  // last value issued by the table's AutoNumber column
+  std::uint8_t table_type = 0;   // 0x4E user table, 0x53 system table
+  std::uint16_t max_cols = 0;
+  std::uint16_t var_cols = 0;
+  std::vector<Column> columns;  // ordered by column number
+  std::vector<RealIndex> real_indexes;
+  std::vector<Index> indexes;
+  RowPointer usage_map;    // the table's data pages
+  RowPointer free_map;     // data pages with free space
+  PropertyMap properties;  // table-level properties from the catalog
+
+  const Column* FindColumn(std::string_view name) const;  // exact name, letter case ignored
+};
+
+// Reads the chain of definition pages that starts at `page`.
+Result<TableDef> ReadTableDef(const PageStore& store, std::uint32_t page, std::string name);
+
+// Letter case is ignored in names of tables and columns (ASCII, Latin-1 and the rest of the
+// BMP's simple case pairs that German names use).
+bool NamesEqual(std::string_view a, std::string_view b);
+
+}  // namespace jet

@@ -1,0 +1,29 @@
+// Text encodings of Jet files, decoded to UTF-8.
+//
+// Jet 4 stores text as UCS-2 (UTF-16LE). A text value that starts with the marker FF FE is in
+// "Unicode compression": a run of one-byte characters (each the low byte of a code unit whose high
+// byte is zero) until a 00 byte switches to two-byte code units, and the next 00 switches back.
+// Jet 3 stores text in the database's Windows code page; Western databases use Windows-1252.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "jet/byte_reader.h"
+
+namespace jet {
+
+// UTF-16LE to UTF-8; an odd trailing byte is dropped, unpaired surrogates become U+FFFD.
+std::string DecodeUcs2(Bytes bytes);
+
+// A Jet 4 text value: compressed (FF FE marker) or plain UCS-2.
+std::string DecodeJet4Text(Bytes bytes);
+
+// Windows-1252 to UTF-8. Bytes that the code page leaves unmapped (0x81, 0x8D, 0x8F, 0x90,
+// 0x9D) become '?', as other readers show them.
+std::string DecodeCodePage(Bytes bytes);
+
+// Appends the UTF-8 form of a code point.
+void AppendUtf8(std::string& out, char32_t cp);
+
+}  // namespace jet

@@ -1,0 +1,88 @@
+#include "jet/value.h"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace jet {
+
+const char* ColumnTypeName(ColumnType type) {
+  switch (type) {
+    case ColumnType::kBoolean:
+      return "Yes/No";
+    case ColumnType::kByte:
+      return "Byte";
+    case ColumnType::kInteger:
+      return "Integer";
+    case ColumnType::kLong:
+      return "Long";
+    case ColumnType::kCurrency:
+      return "Currency";
+    case ColumnType::kSingle:
+      return "Single";
+    case ColumnType::kDouble:
+      return "Double";
+    case ColumnType::kDateTime:
+      return "Date/Time";
+    case ColumnType::kBinary:
+      return "Binary";
+    case ColumnType::kText:
+      return "Text";
+    case ColumnType::kOle:
+      return "OLE";
+    case ColumnType::kMemo:
+      return "Memo";
+    case ColumnType::kGuid:
+      return "Replication ID";
+    case ColumnType::kDecimal:
+      return "Decimal";
+    case ColumnType::kComplex:
+      return "Complex";
+  }
+  return "Unknown";
+}
+
+std::string FormatGuid(const Guid& g) {
+  const auto& b = g.bytes;
+  char buf[40];
+  std::snprintf(buf, sizeof buf,
+                "{%02X%02X%02X%02X-%02X%02X-%02X%02X-%02X%02X-%02X%02X%02X%02X%02X%02X}", b[3],
+                b[2], b[1], b[0], b[5], b[4], b[7], b[6], b[8], b[9], b[10], b[11], b[12], b[13],
+                b[14], b[15]);
+  return buf;
+}
+
+std::string FormatDecimal(const Decimal& d) {
+  // Long division of the 128-bit magnitude by 10, in 32-bit limbs.
+  std::uint32_t limbs[4] = {
+      static_cast<std::uint32_t>(d.high >> 32), static_cast<std::uint32_t>(d.high),
+      static_cast<std::uint32_t>(d.low >> 32), static_cast<std::uint32_t>(d.low)};
+  std::string digits;
+  auto is_zero = [&] { return !(limbs[0] | limbs[1] | limbs[2] | limbs[3]); };
+  do {
+    std::uint64_t rem = 0;
+    for (auto& limb : limbs) {
+      std::uint64_t cur = (rem << 32) | limb;
+      limb = static_cast<std::uint32_t>(cur / 10);
+      rem = cur % 10;
+    }
+    digits.push_back(static_cast<char>('0' + rem));
+  } while (!is_zero());
+  while (digits.size() <= d.scale) digits.push_back('0');
+  std::reverse(digits.begin(), digits.end());
+  if (d.scale > 0) digits.insert(digits.end() - d.scale, '.');
+  if (d.negative) digits.insert(digits.begin(), '-');
+  return digits;
+}
+
+std::string FormatCurrency(const Currency& c) {
+  const bool negative = c.scaled < 0;
+  const std::uint64_t mag =
+      negative ? ~static_cast<std::uint64_t>(c.scaled) + 1 : static_cast<std::uint64_t>(c.scaled);
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%s%llu.%04llu", negative ? "-" : "",
+                static_cast<unsigned long long>(mag / 10000),
+                static_cast<unsigned long long>(mag % 10000));
+  return buf;
+}
+
+}  // namespace jet

@@ -1,0 +1,114 @@
+#include "tools/csv_export.h"
+
+#include <cmath>
+#include <cstdio>
+#include <type_traits>
+
+namespace inspect {
+namespace {
+
+std::string Quote(std::string_view text) {
+  std::string out = "\"";
+  for (char c : text) {
+    if (c == '"') out.push_back('"');
+    out.push_back(c);
+  }
+  out.push_back('"');
+  return out;
+}
+
+// Proleptic Gregorian civil date from days since 1970-01-01.
+void CivilFromDays(long long z, long long& y, unsigned& m, unsigned& d) {
+  z += 719468;
+  const long long era = (z >= 0 ? z : z - 146096) / 146097;
+  const unsigned doe = static_cast<unsigned>(z - era * 146097);
+  const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  y = static_cast<long long>(yoe) + era * 400;
+  const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const unsigned mp = (5 * doy + 2) / 153;
+  d = doy - (153 * mp + 2) / 5 + 1;
+  m = mp < 10 ? mp + 3 : mp - 9;
+  if (m <= 2) ++y;
+}
+
+// mdb-export's date form in the C locale: "%m/%d/%y %H:%M:%S"; values outside [0, 1e6] print as
+// an all-zero struct tm, and the rounded seconds never carry into the day.
+std::string FormatDate(double value) {
+  char buf[64];
+  if (!(value >= 0.0 && value <= 1e6)) return "01/00/00 00:00:00";
+  const long day = static_cast<long>(value);
+  const long secs = static_cast<long>((value - static_cast<double>(day)) * 86400.0 + 0.5);
+  constexpr long long kDaysFrom1899To1970 = 25569;
+  long long y;
+  unsigned m, d;
+  CivilFromDays(day - kDaysFrom1899To1970, y, m, d);
+  std::snprintf(buf, sizeof buf, "%02u/%02u/%02lld %02ld:%02ld:%02ld", m, d, y % 100, secs / 3600,
+                secs / 60 % 60, secs % 60);
+  return buf;
+}
+
+}  // namespace
+
+std::string CsvField(const jet::Value& value) {
+  return std::visit(
+      [](const auto& v) -> std::string {
+        using T = std::decay_t<decltype(v)>;
+        char buf[64];
+        if constexpr (std::is_same_v<T, std::monostate>) {
+          return "";
+        } else if constexpr (std::is_same_v<T, bool>) {
+          return v ? "1" : "0";
+        } else if constexpr (std::is_same_v<T, std::uint8_t> || std::is_same_v<T, std::int16_t> ||
+                             std::is_same_v<T, std::int32_t>) {
+          return std::to_string(v);
+        } else if constexpr (std::is_same_v<T, jet::Currency>) {
+          return jet::FormatCurrency(v);
+        } else if constexpr (std::is_same_v<T, float>) {
+          std::snprintf(buf, sizeof buf, "%.8g", static_cast<double>(v));
+          return buf;
+        } else if constexpr (std::is_same_v<T, double>) {
+          std::snprintf(buf, sizeof buf, "%.16g", v);
+          return buf;
+        } else if constexpr (std::is_same_v<T, jet::DateTime>) {
+          return Quote(FormatDate(v.days));
+        } else if constexpr (std::is_same_v<T, std::string>) {
+          return v.empty() ? std::string() : Quote(v);
+        } else if constexpr (std::is_same_v<T, jet::ByteString>) {
+          if (v.empty()) return "";
+          return Quote(std::string_view(reinterpret_cast<const char*>(v.data()), v.size()));
+        } else if constexpr (std::is_same_v<T, jet::Guid>) {
+          std::string g = jet::FormatGuid(v);
+          g.erase(24, 1);  // mdb-export prints the last two groups without a hyphen
+          return Quote(g);
+        } else if constexpr (std::is_same_v<T, jet::Decimal>) {
+          return jet::FormatDecimal(v);
+        }
+      },
+      value.storage());
+}
+
+jet::Status ExportCsv(const jet::Database& db, const std::string& name, std::ostream& out) {
+  JET_ASSIGN_OR_RETURN(auto table, db.GetTable(name));
+  for (std::size_t i = 0; i < table->columns.size(); ++i) {
+    if (i > 0) out << ',';
+    out << table->columns[i].name;
+  }
+  out << '\n';
+  jet::TableScan scan(db, *table);
+  std::string line;
+  while (true) {
+    JET_ASSIGN_OR_RETURN(bool more, scan.Next());
+    if (!more) break;
+    line.clear();
+    const auto& values = scan.values();
+    for (std::size_t i = 0; i < values.size(); ++i) {
+      if (i > 0) line.push_back(',');
+      line += CsvField(values[i]);
+    }
+    line.push_back('\n');
+    out << line;
+  }
+  return jet::Status::Ok();
+}
+
+}  // namespace inspect

@@ -1,0 +1,17 @@
+// Human-readable description of a table definition.
+#pragma once
+
+#include <ostream>
+#include <string>
+
+#include "jet/database.h"
+#include "jet/status.h"
+
+namespace inspect {
+
+// A property value as text ("True", "0", "\"abc\"", ...).
+std::string PropertyText(const jet::Property& property);
+
+jet::Status PrintSchema(const jet::Database& db, const std::string& table, std::ostream& out);
+
+}  // namespace inspect
