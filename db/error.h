@@ -1,0 +1,33 @@
+// Errors of the record layer.
+//
+// Record operations either succeed or throw a DbError that carries the engine's error number and
+// description, unchanged on its way up; callers test no status. This mirrors how the import code
+// is written: a plain sequence of record operations that leaves at the first failure.
+#pragma once
+
+#include <stdexcept>
+#include <string>
+
+namespace db {
+
+// Numbers of the value conversions (those of the platform the import logic was written for).
+inline constexpr int kErrOverflow = 6;           // "Überlauf"
+inline constexpr int kErrTypeMismatch = 13;      // "Typen unverträglich"
+inline constexpr int kErrInvalidUseOfNull = 94;  // "Unzulässige Verwendung von Null"
+
+class DbError : public std::runtime_error {
+ public:
+  DbError(int number, std::string description)
+      : std::runtime_error("Fehler " + std::to_string(number) + ": " + description),
+        number_(number),
+        description_(std::move(description)) {}
+
+  int number() const { return number_; }
+  const std::string& description() const { return description_; }
+
+ private:
+  int number_;
+  std::string description_;
+};
+
+}  // namespace db
