@@ -9,6 +9,7 @@ namespace jet {
 namespace {
 
 constexpr char kCatalogName[] = "MSysObjects";
+constexpr std::uint16_t kWindows1252 = 1252;
 // A moved row may move again; more hops than this mean a cycle.
 constexpr int kMaxRowHops = 16;
 
@@ -32,6 +33,14 @@ Result<std::unique_ptr<Database>> Database::Open(FileSource& source, const OpenO
   JET_ASSIGN_OR_RETURN(db->pages_, PageStore::Load(source));
   if (!PasswordMatches(db->header().password, options.password)) {
     return Status(ErrorCode::kInvalidPassword, "Kein gültiges Kennwort.");
+  }
+  // Jet 3 text is stored in the database's code page; only Windows-1252 (0: the default) is
+  // decoded, and any other would turn text into wrong characters without notice.
+  const std::uint16_t cp = db->header().code_page;
+  if (db->version() == JetVersion::kJet3 && cp != 0 && cp != kWindows1252) {
+    return Status(ErrorCode::kNotSupported,
+                  "Die Codepage " + std::to_string(cp) +
+                      " dieser Jet-3-Datenbank wird nicht unterstützt (nur Windows-1252).");
   }
   JET_RETURN_IF_ERROR(db->ReadCatalog());
   return db;
