@@ -53,6 +53,7 @@ struct Format {
   std::size_t tdef_name_length_size;      // bytes of a name's length prefix
   std::size_t tdef_real_idx_entry;        // bytes per real-index definition
   std::size_t tdef_real_idx_columns_at;   // offset of the 10 (column, order) pairs in it
+  std::size_t tdef_real_idx_flags_at;     // offset of the flags byte in it
   std::size_t tdef_logical_idx_entry;     // bytes per logical-index definition
   std::size_t tdef_logical_idx_skip;      // leading unknown bytes of a logical index (Jet 4: 4)
 
@@ -94,6 +95,7 @@ inline constexpr Format kJet3Format = {
     .tdef_name_length_size = 1,
     .tdef_real_idx_entry = 39,
     .tdef_real_idx_columns_at = 0,
+    .tdef_real_idx_flags_at = 38,
     .tdef_logical_idx_entry = 20,
     .tdef_logical_idx_skip = 0,
     .col_type = 0,
@@ -131,6 +133,7 @@ inline constexpr Format kJet4Format = {
     .tdef_name_length_size = 2,
     .tdef_real_idx_entry = 52,
     .tdef_real_idx_columns_at = 4,
+    .tdef_real_idx_flags_at = 46,
     .tdef_logical_idx_entry = 28,
     .tdef_logical_idx_skip = 4,
     .col_type = 0,

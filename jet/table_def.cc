@@ -26,7 +26,7 @@ namespace {
 //     order or decimal precision/scale), flags, extended flags (Jet 4), fixed offset, length
 //   column names, each a 2-byte (1-byte) length and the name (UCS-2 in Jet 4)
 //   physical index definitions, 52 (39) bytes each: [4 unknown,] 10 x (column number 2, order 1
-//     where 1 = ascending), usage map 4, first page 4, flags 1
+//     where 1 = ascending), usage map 4, first page 4, [4 unknown,] flags 1[, 5 unknown]
 //   logical index definitions, 28 (20) bytes each: [4 unknown,] number 4, physical index 4,
 //     related table type 1, related index 4, related table page 4, cascade updates 1,
 //     cascade deletes 1, index type 1
@@ -169,7 +169,7 @@ Result<TableDef> ReadTableDef(const PageStore& store, std::uint32_t first_page, 
     const std::size_t tail = cols_at + kRealIdxColumnsSize;
     r.usage_map = RowPointer::FromRaw(in.U32(tail));
     r.first_page = in.U32(tail + 4);
-    r.flags = in.U8(tail + 8);
+    r.flags = in.U8(pos + f.tdef_real_idx_flags_at);
     pos += f.tdef_real_idx_entry;
   }
   t.indexes.resize(num_idx);
