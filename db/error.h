@@ -15,6 +15,14 @@ inline constexpr int kErrOverflow = 6;           // "Überlauf"
 inline constexpr int kErrTypeMismatch = 13;      // "Typen unverträglich"
 inline constexpr int kErrInvalidUseOfNull = 94;  // "Unzulässige Verwendung von Null"
 
+// Numbers of the statement layer (Jet's own).
+inline constexpr int kErrTooFewParameters = 3061;      // a name the table lacks
+inline constexpr int kErrSqlSyntax = 3075;             // syntax error, or outside the subset
+inline constexpr int kErrNotInAggregate = 3122;        // column neither grouped nor aggregated
+inline constexpr int kErrInvalidStatement = 3129;      // not SELECT or DELETE
+inline constexpr int kErrItemNotFound = 3265;          // no field of that name
+inline constexpr int kErrCriteriaTypeMismatch = 3464;  // text compared with a number
+
 class DbError : public std::runtime_error {
  public:
   DbError(int number, std::string description)

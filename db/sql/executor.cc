@@ -1,0 +1,249 @@
+#include "db/sql/executor.h"
+
+#include <algorithm>
+#include <map>
+
+#include "db/error.h"
+#include "db/sql/jet_rules.h"
+
+namespace db::sql {
+namespace {
+
+int RequireColumn(const TableData& t, const std::string& name) {
+  const int index = t.ColumnIndex(name);
+  if (index < 0) {
+    throw DbError(kErrTooFewParameters, "Zu wenige Parameter: Die Tabelle '" + t.def().name +
+                                            "' hat keine Spalte '" + name + "'.");
+  }
+  return index;
+}
+
+// Checks every column name and literal kind of a condition before any row is read, so that a
+// wrong statement fails the same way on an empty table.
+void CheckCondition(const TableData& t, const Condition& c) {
+  switch (c.kind) {
+    case Condition::Kind::kAnd:
+    case Condition::Kind::kOr:
+      CheckCondition(t, *c.left);
+      CheckCondition(t, *c.right);
+      return;
+    case Condition::Kind::kIsNull:
+    case Condition::Kind::kIsNotNull:
+      RequireColumn(t, c.column);
+      return;
+    case Condition::Kind::kCompare: {
+      const int index = RequireColumn(t, c.column);
+      const jet::ColumnType type = t.def().columns[static_cast<std::size_t>(index)].type();
+      const bool text_column = type == jet::ColumnType::kText || type == jet::ColumnType::kMemo;
+      const bool binary_column = type == jet::ColumnType::kBinary ||
+                                 type == jet::ColumnType::kOle || type == jet::ColumnType::kGuid;
+      if (binary_column || text_column != IsText(c.literal)) {
+        throw DbError(kErrCriteriaTypeMismatch,
+                      "Datentypen im Kriterienausdruck unverträglich (Spalte '" + c.column + "').");
+      }
+      return;
+    }
+  }
+}
+
+bool Matches(const TableData& t, const Row& row, const Condition& c) {
+  switch (c.kind) {
+    case Condition::Kind::kAnd:
+      return Matches(t, row, *c.left) && Matches(t, row, *c.right);
+    case Condition::Kind::kOr:
+      return Matches(t, row, *c.left) || Matches(t, row, *c.right);
+    case Condition::Kind::kIsNull:
+      return row[static_cast<std::size_t>(t.ColumnIndex(c.column))].is_null();
+    case Condition::Kind::kIsNotNull:
+      return !row[static_cast<std::size_t>(t.ColumnIndex(c.column))].is_null();
+    case Condition::Kind::kCompare: {
+      const Value& v = row[static_cast<std::size_t>(t.ColumnIndex(c.column))];
+      return Compare(v, c.op, c.literal).value_or(false);
+    }
+  }
+  return false;
+}
+
+// An equality on a column that every selected row must satisfy (a top-level AND term), usable
+// for a look-up instead of a scan.
+const Condition* FindEquality(const Condition& c) {
+  if (c.kind == Condition::Kind::kCompare && c.op == CompareOp::kEq) return &c;
+  if (c.kind == Condition::Kind::kAnd) {
+    if (const Condition* l = FindEquality(*c.left)) return l;
+    return FindEquality(*c.right);
+  }
+  return nullptr;
+}
+
+struct Aggregate {
+  SelectItem::Kind kind;
+  int column = -1;
+  std::int32_t count = 0;
+  Value best;
+  void Add(const Row& row) {
+    if (kind == SelectItem::Kind::kCountStar) {
+      ++count;
+      return;
+    }
+    const Value& v = row[static_cast<std::size_t>(column)];
+    if (v.is_null()) return;
+    if (kind == SelectItem::Kind::kCount) {
+      ++count;
+    } else if (best.is_null() || (kind == SelectItem::Kind::kMax ? OrderValues(v, best) > 0
+                                                                 : OrderValues(v, best) < 0)) {
+      best = v;
+    }
+  }
+  Value Result() const {
+    if (kind == SelectItem::Kind::kCountStar || kind == SelectItem::Kind::kCount) {
+      return Value(count);
+    }
+    return best;
+  }
+};
+
+}  // namespace
+
+std::vector<std::uint32_t> MatchingRows(TableData& t, const Condition* where) {
+  std::vector<std::uint32_t> out;
+  if (where == nullptr) {
+    out.resize(t.rows().size());
+    for (std::size_t i = 0; i < out.size(); ++i) out[i] = static_cast<std::uint32_t>(i);
+    return out;
+  }
+  CheckCondition(t, *where);
+  if (const Condition* eq = FindEquality(*where)) {
+    const int column = t.ColumnIndex(eq->column);
+    for (std::uint32_t r : t.RowsWithKey(column, EqualityKey(eq->literal))) {
+      if (Matches(t, t.rows()[r], *where)) out.push_back(r);
+    }
+    return out;
+  }
+  for (std::size_t r = 0; r < t.rows().size(); ++r) {
+    if (Matches(t, t.rows()[r], *where)) out.push_back(static_cast<std::uint32_t>(r));
+  }
+  return out;
+}
+
+ResultSet ExecuteSelect(TableProvider& tables, const SelectStatement& s) {
+  TableData& t = tables.Table(s.table);
+  ResultSet result;
+  result.table = &t;
+  const auto& columns = t.def().columns;
+
+  // Resolve the select list.
+  std::vector<int> item_columns;
+  bool any_aggregate = false;
+  int expr_number = 1000;
+  for (const SelectItem& item : s.items) {
+    if (item.kind == SelectItem::Kind::kStar) {
+      if (!s.group_by.empty()) {
+        throw DbError(kErrNotInAggregate,
+                      "Mit '*' ausgewählte Felder können nicht gruppiert werden.");
+      }
+      for (std::size_t i = 0; i < columns.size(); ++i) {
+        item_columns.push_back(static_cast<int>(i));
+        result.names.push_back(columns[i].name);
+      }
+      continue;
+    }
+    const int col = item.kind == SelectItem::Kind::kCountStar ? -1 : RequireColumn(t, item.column);
+    item_columns.push_back(col);
+    any_aggregate = any_aggregate || item.aggregate();
+    if (!item.alias.empty()) {
+      result.names.push_back(item.alias);
+    } else if (item.aggregate()) {
+      result.names.push_back("Expr" + std::to_string(expr_number++));
+    } else {
+      result.names.push_back(columns[static_cast<std::size_t>(col)].name);
+    }
+  }
+  std::vector<int> group_columns;
+  for (const std::string& g : s.group_by) group_columns.push_back(RequireColumn(t, g));
+  if (any_aggregate || !group_columns.empty()) {
+    for (std::size_t i = 0; i < s.items.size(); ++i) {
+      const SelectItem& item = s.items[i];
+      if (item.aggregate()) continue;
+      if (std::find(group_columns.begin(), group_columns.end(), item_columns[i]) ==
+          group_columns.end()) {
+        throw DbError(kErrNotInAggregate,
+                      "Die Abfrage enthält '" + item.column +
+                          "' weder in einer Aggregatfunktion noch in GROUP BY.");
+      }
+    }
+  }
+
+  const std::vector<std::uint32_t> selected = MatchingRows(t, s.where.get());
+
+  if (!any_aggregate && group_columns.empty()) {
+    result.rows.reserve(selected.size());
+    for (std::uint32_t r : selected) {
+      const Row& row = t.rows()[r];
+      Row out;
+      out.reserve(item_columns.size());
+      for (int c : item_columns) out.push_back(row[static_cast<std::size_t>(c)]);
+      result.rows.push_back(std::move(out));
+    }
+    return result;
+  }
+
+  // Groups: keyed by the equality keys of the group columns; each keeps the values met first.
+  struct Group {
+    Row first;  // the group columns' values of the first row met
+    std::vector<Aggregate> aggregates;
+  };
+  auto make_aggregates = [&] {
+    std::vector<Aggregate> a;
+    for (std::size_t i = 0; i < s.items.size(); ++i) {
+      if (s.items[i].aggregate()) a.push_back(Aggregate{s.items[i].kind, item_columns[i], 0, {}});
+    }
+    return a;
+  };
+  std::map<std::vector<std::string>, Group> groups;
+  std::vector<Group*> order;
+  for (std::uint32_t r : selected) {
+    const Row& row = t.rows()[r];
+    std::vector<std::string> key;
+    for (int c : group_columns) {
+      const Value& v = row[static_cast<std::size_t>(c)];
+      key.push_back(v.is_null() ? std::string() : EqualityKey(v));
+    }
+    auto [it, fresh] = groups.try_emplace(std::move(key));
+    if (fresh) {
+      for (int c : group_columns) it->second.first.push_back(row[static_cast<std::size_t>(c)]);
+      it->second.aggregates = make_aggregates();
+      order.push_back(&it->second);
+    }
+    for (Aggregate& a : it->second.aggregates) a.Add(row);
+  }
+  if (group_columns.empty() && order.empty()) {
+    // Aggregates without GROUP BY give exactly one row, also over no rows.
+    auto [it, fresh] = groups.try_emplace({});
+    it->second.aggregates = make_aggregates();
+    order.push_back(&it->second);
+  }
+  std::stable_sort(order.begin(), order.end(), [](const Group* a, const Group* b) {
+    for (std::size_t i = 0; i < a->first.size(); ++i) {
+      const int c = OrderValues(a->first[i], b->first[i]);
+      if (c != 0) return c < 0;
+    }
+    return false;
+  });
+  for (const Group* g : order) {
+    Row out;
+    std::size_t next_aggregate = 0;
+    for (std::size_t i = 0; i < s.items.size(); ++i) {
+      if (s.items[i].aggregate()) {
+        out.push_back(g->aggregates[next_aggregate++].Result());
+      } else {
+        const auto pos = std::find(group_columns.begin(), group_columns.end(), item_columns[i]) -
+                         group_columns.begin();
+        out.push_back(g->first[static_cast<std::size_t>(pos)]);
+      }
+    }
+    result.rows.push_back(std::move(out));
+  }
+  return result;
+}
+
+}  // namespace db::sql

@@ -1,0 +1,45 @@
+// How Jet compares and orders values in statements, as Microsoft Access applies it.
+//
+//   - Text "=" ignores letter case but not accents, and ignores trailing blanks:
+//     'salate' = "Salate" = "Salate ", but not "Saláte"  (test: JetRules.TextEquality).
+//   - Null equals nothing, not even Null or the empty text; every comparison with Null is
+//     unknown and selects no row  (test: JetRules.NullComparesToNothing).
+//   - Numbers compare by value across kinds: Integer, Long, Double, Currency, Yes/No (-1/0)
+//     and Date/Time (days)  (test: JetRules.NumbersCompareByValue).
+//   - A text compared with a number is a type mismatch in the criteria (error 3464), as in Jet
+//     (test: JetRules.TextAgainstNumberIsAMismatch).
+//   - Ordering (GROUP BY, Max, Min, < and >): Null first, then numbers by value; texts in the
+//     "General" sort order: letters without regard to accents and case first, then accents
+//     (test: JetRules.TextOrdering).
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "db/sql/ast.h"
+#include "db/value.h"
+
+namespace db::sql {
+
+bool IsText(const Value& v);
+bool IsNumeric(const Value& v);
+
+// The key under which texts that Jet holds equal are equal: folded case, trailing blanks cut.
+std::string TextEqualityKey(std::string_view text);
+
+// A key whose byte order is the General sort order's order of texts.
+std::string TextSortKey(std::string_view text);
+
+// Hash key for equality look-ups: equal keys exactly when Compare(..., kEq, ...) is true.
+// Empty for Null (which equals nothing). Throws DbError 3464 for binary values.
+std::string EqualityKey(const Value& v);
+
+// Evaluates `a op b`: nullopt when either side is Null (unknown). Throws DbError 3464 when a
+// text meets a number or a value that is neither.
+std::optional<bool> Compare(const Value& a, CompareOp op, const Value& b);
+
+// Total order for sorting groups and for Max/Min: Null first, numbers, then texts.
+int OrderValues(const Value& a, const Value& b);
+
+}  // namespace db::sql

@@ -1,0 +1,57 @@
+#include "db/sql/table_data.h"
+
+#include "db/error.h"
+#include "db/sql/jet_rules.h"
+#include "jet/unicode.h"
+
+namespace db::sql {
+namespace {
+
+[[noreturn]] void Throw(const jet::Status& s) { throw DbError(s.number(), s.message()); }
+
+}  // namespace
+
+TableData::TableData(const jet::Database& db, std::shared_ptr<const jet::TableDef> def)
+    : def_(std::move(def)) {
+  rows_.reserve(def_->row_count);
+  jet::TableScan scan(db, *def_);
+  while (true) {
+    auto more = scan.Next();
+    if (!more.ok()) Throw(more.status());
+    if (!*more) break;
+    rows_.push_back(scan.values());
+  }
+}
+
+int TableData::ColumnIndex(std::string_view name) const {
+  const std::string folded = jet::FoldCase(name);
+  for (std::size_t i = 0; i < def_->columns.size(); ++i) {
+    if (jet::FoldCase(def_->columns[i].name) == folded) return static_cast<int>(i);
+  }
+  return -1;
+}
+
+const std::vector<std::uint32_t>& TableData::RowsWithKey(int column, const std::string& key) {
+  static const std::vector<std::uint32_t> kNone;
+  auto [it, fresh] = maps_.try_emplace(column);
+  auto& map = it->second;
+  if (fresh) {
+    for (std::size_t r = 0; r < rows_.size(); ++r) {
+      const Value& v = rows_[r][static_cast<std::size_t>(column)];
+      if (v.is_null() || (!IsText(v) && !IsNumeric(v))) continue;
+      map[EqualityKey(v)].push_back(static_cast<std::uint32_t>(r));
+    }
+  }
+  auto found = map.find(key);
+  return found == map.end() ? kNone : found->second;
+}
+
+TableData& DatabaseTables::Table(std::string_view name) {
+  auto def = db_->GetTable(name);
+  if (!def.ok()) Throw(def.status());
+  auto& slot = tables_[(*def)->page];
+  if (!slot) slot = std::make_unique<TableData>(*db_, *def);
+  return *slot;
+}
+
+}  // namespace db::sql

@@ -1,0 +1,58 @@
+// The rows of one table, decoded once per connection, with equality look-up maps built on
+// demand, so that the look-ups of an import do not decode the table again for every statement.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "db/value.h"
+#include "jet/database.h"
+
+namespace db::sql {
+
+using Row = std::vector<Value>;
+
+class TableData {
+ public:
+  // Reads every live row of the table in storage order. Throws DbError with the engine's error.
+  TableData(const jet::Database& db, std::shared_ptr<const jet::TableDef> def);
+
+  const jet::TableDef& def() const { return *def_; }
+  const std::vector<Row>& rows() const { return rows_; }
+
+  // Position of the column (letter case ignored), or -1.
+  int ColumnIndex(std::string_view name) const;
+
+  // Rows whose column holds a value Jet holds equal to `key` (an EqualityKey), ascending.
+  const std::vector<std::uint32_t>& RowsWithKey(int column, const std::string& key);
+
+ private:
+  std::shared_ptr<const jet::TableDef> def_;
+  std::vector<Row> rows_;
+  std::unordered_map<int, std::unordered_map<std::string, std::vector<std::uint32_t>>> maps_;
+};
+
+// Where statements find their tables (a connection).
+class TableProvider {
+ public:
+  virtual ~TableProvider() = default;
+  // Throws DbError 3078 when the database has no such table.
+  virtual TableData& Table(std::string_view name) = 0;
+};
+
+// The tables of one open database, each decoded on first use.
+class DatabaseTables : public TableProvider {
+ public:
+  explicit DatabaseTables(const jet::Database& db) : db_(&db) {}
+  TableData& Table(std::string_view name) override;
+
+ private:
+  const jet::Database* db_;
+  std::unordered_map<std::uint32_t, std::unique_ptr<TableData>> tables_;  // by definition page
+};
+
+}  // namespace db::sql
