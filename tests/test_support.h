@@ -1,0 +1,89 @@
+// Helpers shared by the tests that compare the engine with outside programs: the test databases
+// and their passwords, running a command, a small JSON reader for mdb-reader's rows, and the
+// detection of tables whose rows moved.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "jet/database.h"
+
+namespace testing_support {
+
+// A database the tests read, with the password that opens it.
+struct DbFile {
+  std::filesystem::path path;
+  std::string password;
+  // Name for test instances: the file name with everything but letters and digits dropped.
+  std::string TestName() const;
+};
+
+// Every .mdb in tests/data that is a database (not-a-database.mdb and truncated.mdb left out),
+// sorted by name, with the passwords tests/data/README.md gives.
+std::vector<DbFile> ProjectDatabases();
+
+// The folder of Access-made databases, when it exists.
+std::optional<std::filesystem::path> AccessMadeDir();
+// Every .mdb of that folder, sorted by name (none when the folder is missing); no passwords.
+std::vector<DbFile> AccessMadeDatabases();
+
+// Wraps text in single quotes for /bin/sh, so that any path or name reaches a command unchanged.
+std::string ShellQuote(std::string_view text);
+
+struct CommandResult {
+  int exit_code = -1;  // -1 when the command did not end normally
+  std::string out;     // everything it wrote to stdout
+};
+// Runs `command` with /bin/sh and collects its stdout; stderr goes where the command says.
+CommandResult RunCommand(const std::string& command);
+
+// The command line that runs the mdb-reader oracle on `db` (arguments appended by the caller).
+std::string MdbReaderCommand(const DbFile& db);
+
+std::vector<std::uint8_t> ReadFileBytes(const std::filesystem::path& path);
+void WriteFileBytes(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes);
+std::string ReadFileText(const std::filesystem::path& path);
+
+// The lines of a text (without their '\n'); a final line without '\n' counts too.
+std::vector<std::string> SplitLines(std::string_view text);
+
+// A file in the temporary folder with a name no other test process uses; removed on destruction.
+class TempFile {
+ public:
+  explicit TempFile(std::string_view stem);
+  ~TempFile();
+  TempFile(const TempFile&) = delete;
+  TempFile& operator=(const TempFile&) = delete;
+  const std::filesystem::path& path() const { return path_; }
+
+ private:
+  std::filesystem::path path_;
+};
+
+// One value of a JSON object as mdb_reader_dump.mjs writes them (flat objects only).
+struct JsonValue {
+  enum class Kind { kNull, kBool, kNumber, kString };
+  Kind kind = Kind::kNull;
+  bool boolean = false;
+  double number = 0;
+  std::string text;  // strings decoded to UTF-8; for numbers the literal as written
+};
+using JsonObject = std::vector<std::pair<std::string, JsonValue>>;  // in the order written
+
+// Parses one line `{"key":value,...}` with scalar values; nullopt when it is not such an object.
+std::optional<JsonObject> ParseJsonObject(std::string_view line);
+
+// True when some row of the table lives elsewhere than its row id says (a row that grew and
+// moved: its slot holds a forwarding pointer).
+bool HasMovedRows(const jet::Database& db, const jet::TableDef& table);
+
+// All rows of a table through the engine (fails the calling test on an error).
+std::vector<std::vector<jet::Value>> ReadAllRows(const jet::Database& db, const jet::TableDef& t);
+
+}  // namespace testing_support
