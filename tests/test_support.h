@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <map>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -23,6 +24,7 @@ struct DbFile {
   // Name for test instances: the file name with everything but letters and digits dropped.
   std::string TestName() const;
 };
+inline void PrintTo(const DbFile& f, std::ostream* os) { *os << f.path; }
 
 // Every .mdb in tests/data that is a database (not-a-database.mdb and truncated.mdb left out),
 // sorted by name, with the passwords tests/data/README.md gives.
