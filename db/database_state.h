@@ -1,0 +1,49 @@
+// The window-level database state: the target folder, the two connections and the four reusable
+// recordsets, with the operations that open and close them.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "db/connection.h"
+#include "db/recordset.h"
+
+namespace db {
+
+// Application name, section and key of the settings entry that records the target folder.
+inline constexpr char kSettingsApplication[] = "ZentavoSettings";
+inline constexpr char kSettingsSection[] = "DB";
+inline constexpr char kSettingsKey[] = "Root";
+
+struct DatabaseState {
+  std::string strDBRoot;
+  std::shared_ptr<Connection> cnTarget;
+  std::shared_ptr<Recordset> rsTargetA;
+  std::shared_ptr<Recordset> rsTargetB;
+  std::shared_ptr<Recordset> rsTargetC;
+  std::shared_ptr<Connection> cnSource;
+  std::shared_ptr<Recordset> rsSource;
+};
+
+// The load step's lookup: the recorded target folder, or "" when none is recorded. Only the
+// empty text counts as absent; a value of blanks is returned as it is.
+std::string LookupTargetFolder();
+
+// "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" + folder + "DBZentavo.mdb ;Persist Security
+// Info=False;Jet OLEDB:Database Password=" + password + ";"
+std::string TargetConnectionString(const std::string& strDBRoot);
+// "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" + path + " ;Mode=Read|Write;Persist Security
+// Info=False"
+std::string SourceConnectionString(const std::string& source_path);
+
+// Creates and opens cnTarget, creates the three target recordsets, creates and opens cnSource
+// from the source path, creates rsSource — in this order. A failure stops it where it happens
+// (the error passes on): a failed target open leaves cnTarget holding a connection that is not
+// open and the other fields as they were; a failed source open leaves cnSource not open and
+// rsSource as it was.
+void OpenDatabaseConnections(DatabaseState& state, const std::string& txt_DBPfad);
+
+// Closes cnTarget, then cnSource; skips a connection that is absent or not open.
+void CloseDatabaseConnections(DatabaseState& state);
+
+}  // namespace db

@@ -1,0 +1,137 @@
+#include "db/recordset.h"
+
+#include <variant>
+
+#include "db/error.h"
+#include "db/sql/parser.h"
+#include "jet/unicode.h"
+
+namespace db {
+namespace {
+
+[[noreturn]] void Closed() {
+  throw DbError(kErrNotAllowedWhenClosed,
+                "Der Vorgang ist bei geschlossenem Recordset nicht zulässig.");
+}
+[[noreturn]] void NoCurrentRecord() {
+  throw DbError(kErrNoCurrentRecord, "Kein aktueller Datensatz.");
+}
+[[noreturn]] void NotUpdatable(const std::string& why) {
+  throw DbError(kErrNotUpdatable, "Das Recordset unterstützt keine Aktualisierung: " + why + ".");
+}
+
+}  // namespace
+
+db::Value cNull(const db::Value& value) {
+  if (value.is_null()) return db::Value(std::string());
+  return value;
+}
+
+db::Value Field::Value() const {
+  const Recordset& rs = *owner_;
+  if (!rs.open_) Closed();
+  if (rs.adding_) return rs.new_row_[index_];
+  if (rs.position_ >= rs.result_.rows.size()) NoCurrentRecord();
+  return rs.result_.rows[rs.position_][index_];
+}
+
+void Field::Value(const db::Value& v) {
+  Recordset& rs = *owner_;
+  if (!rs.open_) Closed();
+  if (!rs.adding_) NotUpdatable("nur ein mit AddNew begonnener Datensatz kann geschrieben werden");
+  rs.new_row_[index_] = v;
+  rs.written_[index_] = true;
+}
+
+Field& FieldCollection::Item(const std::string& name) {
+  const std::string wanted = jet::FoldCase(name);
+  for (Field& f : fields_) {
+    if (jet::FoldCase(f.Name()) == wanted) return f;
+  }
+  throw DbError(kErrItemNotFound,
+                "Das Element '" + name + "' wurde in der Auflistung nicht gefunden.");
+}
+
+Recordset::~Recordset() {
+  if (open_ && connection_) connection_->Unregister(this);
+}
+
+void Recordset::Open(const std::string& source, std::shared_ptr<Connection> active_connection,
+                     int cursor_type, int lock_type, int /*options*/) {
+  if (open_) throw DbError(kErrNotAllowedWhenOpen, "Das Recordset ist bereits geöffnet.");
+  if (active_connection) connection_ = std::move(active_connection);
+  if (!connection_ || !connection_->IsOpen()) {
+    throw DbError(kErrNoConnection,
+                  "Die Verbindung ist geschlossen oder fehlt und kann für diesen Vorgang nicht "
+                  "verwendet werden.");
+  }
+  if (cursor_type != adOpenUnspecified) cursor_type_ = cursor_type;
+  if (lock_type != adLockUnspecified) lock_type_ = lock_type;
+
+  sql::Statement statement = sql::Parse(source);
+  auto* select = std::get_if<sql::SelectStatement>(&statement);
+  if (select == nullptr) {
+    throw DbError(kErrInvalidStatement, "Ein Recordset kann nur eine SELECT-Abfrage öffnen.");
+  }
+  result_ = sql::ExecuteSelect(connection_->tables(), *select);
+  star_of_table_ = select->group_by.empty() && select->items.size() == 1 &&
+                   select->items[0].kind == sql::SelectItem::Kind::kStar;
+  fields_.fields_.clear();
+  for (std::size_t i = 0; i < result_.names.size(); ++i) {
+    fields_.fields_.push_back(Field(this, i, result_.names[i]));
+  }
+  position_ = 0;
+  adding_ = false;
+  open_ = true;
+  connection_->Register(this);
+}
+
+bool Recordset::Eof() const {
+  if (!open_) Closed();
+  return !adding_ && position_ >= result_.rows.size();
+}
+
+void Recordset::MoveNext() {
+  if (!open_) Closed();
+  if (adding_) Update();
+  if (position_ >= result_.rows.size()) NoCurrentRecord();
+  ++position_;
+}
+
+FieldCollection& Recordset::Fields() {
+  if (!open_) Closed();
+  return fields_;
+}
+
+void Recordset::AddNew() {
+  if (!open_) Closed();
+  if (lock_type_ == adLockReadOnly) NotUpdatable("es ist schreibgeschützt geöffnet");
+  if (!star_of_table_) NotUpdatable("nur 'SELECT *' einer Tabelle nimmt neue Zeilen auf");
+  if (connection_->settings().read_only()) NotUpdatable("die Datenbank ist schreibgeschützt");
+  if (adding_) Update();
+  new_row_.assign(result_.names.size(), db::Value());
+  written_.assign(result_.names.size(), false);
+  adding_ = true;
+}
+
+void Recordset::Update() {
+  if (!open_) Closed();
+  if (!adding_) return;  // nothing pending
+  NotUpdatable("das Einfügen von Zeilen wird noch nicht unterstützt");
+}
+
+void Recordset::Close() {
+  if (!open_) Closed();
+  if (connection_) connection_->Unregister(this);
+  CloseQuietly();
+}
+
+void Recordset::CloseQuietly() {
+  open_ = false;
+  adding_ = false;
+  result_ = sql::ResultSet();
+  fields_.fields_.clear();
+  position_ = 0;
+}
+
+}  // namespace db

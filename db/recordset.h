@@ -1,0 +1,96 @@
+// A reusable recordset: runs one query on a connection, walks its rows forwards and adds rows to
+// the table a `SELECT *` reads.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "db/ado.h"
+#include "db/connection.h"
+#include "db/sql/executor.h"
+#include "db/value.h"
+
+namespace db {
+
+class Recordset;
+
+// One column of the current row.
+class Field {
+ public:
+  const std::string& Name() const { return name_; }
+  // The column's value in the current row (Null when it holds none). Throws 3021 without a row.
+  db::Value Value() const;
+  // Sets the column of the row being added (after AddNew). Throws 3251 otherwise.
+  void Value(const db::Value& v);
+  void Value(const Field& other) { Value(other.Value()); }
+
+ private:
+  friend class Recordset;
+  Field(Recordset* owner, std::size_t index, std::string name)
+      : owner_(owner), index_(index), name_(std::move(name)) {}
+  Recordset* owner_;
+  std::size_t index_;
+  std::string name_;
+};
+
+class FieldCollection {
+ public:
+  // The field of that name (letter case ignored). Throws 3265 when the result has none.
+  Field& Item(const std::string& name);
+  std::size_t Count() const { return fields_.size(); }
+
+ private:
+  friend class Recordset;
+  std::vector<Field> fields_;
+};
+
+class Recordset {
+ public:
+  Recordset() = default;
+  ~Recordset();
+  Recordset(const Recordset&) = delete;
+  Recordset& operator=(const Recordset&) = delete;
+
+  // Runs the query on `active_connection`, or on the connection of the last Open when it is
+  // omitted (null); cursor and lock type likewise keep their last values when unspecified.
+  void Open(const std::string& source, std::shared_ptr<Connection> active_connection = nullptr,
+            int cursor_type = adOpenUnspecified, int lock_type = adLockUnspecified,
+            int options = adCmdUnspecified);
+
+  // True when there is no current row. (The platform calls this EOF, which C reserves.)
+  bool Eof() const;
+  void MoveNext();
+  FieldCollection& Fields();
+  void AddNew();
+  void Update();
+  // Closes the recordset; it keeps connection, cursor and lock type for the next Open.
+  void Close();
+
+  bool IsOpen() const { return open_; }
+  int CursorType() const { return cursor_type_; }
+  int LockType() const { return lock_type_; }
+  const std::shared_ptr<Connection>& ActiveConnection() const { return connection_; }
+
+ private:
+  friend class Field;
+  friend class Connection;
+  void CloseQuietly();  // by the connection's Close
+
+  std::shared_ptr<Connection> connection_;
+  int cursor_type_ = adOpenForwardOnly;
+  int lock_type_ = adLockReadOnly;
+  bool open_ = false;
+  sql::ResultSet result_;
+  bool star_of_table_ = false;  // a plain SELECT * of one table: rows can be added
+  std::size_t position_ = 0;
+  bool adding_ = false;
+  sql::Row new_row_;
+  std::vector<bool> written_;
+  FieldCollection fields_;
+};
+
+// The value function: Null becomes the empty text, every other value stays as it is.
+db::Value cNull(const db::Value& value);
+
+}  // namespace db

@@ -1,0 +1,56 @@
+#include "db/settings.h"
+
+#include <cstdlib>
+#include <fstream>
+
+#include "jet/unicode.h"
+
+namespace db {
+namespace {
+
+std::string Trim(const std::string& s) {
+  std::size_t b = 0, e = s.size();
+  while (b < e && (s[b] == ' ' || s[b] == '\t')) ++b;
+  while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\t')) --e;
+  return s.substr(b, e - b);
+}
+
+}  // namespace
+
+std::string SettingsFolder() {
+  const char* xdg = std::getenv("XDG_CONFIG_HOME");
+  if (xdg != nullptr && *xdg != '\0') return xdg;
+  const char* home = std::getenv("HOME");
+  return std::string(home != nullptr ? home : "") + "/.config";
+}
+
+std::string GetSetting(const std::string& application, const std::string& section,
+                       const std::string& key, const std::string& default_value) {
+  std::ifstream in(SettingsFolder() + "/" + application + ".ini", std::ios::binary);
+  if (!in) return default_value;
+  const std::string wanted_section = jet::FoldCase(section);
+  const std::string wanted_key = jet::FoldCase(key);
+  bool in_section = false;
+  std::string line;
+  bool first = true;
+  while (std::getline(in, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (first && line.rfind("\xEF\xBB\xBF", 0) == 0) line.erase(0, 3);  // UTF-8 BOM
+    first = false;
+    const std::string trimmed = Trim(line);
+    if (trimmed.empty() || trimmed[0] == ';' || trimmed[0] == '#') continue;
+    if (trimmed.front() == '[') {
+      const std::size_t close = trimmed.find(']');
+      in_section = close != std::string::npos &&
+                   jet::FoldCase(Trim(trimmed.substr(1, close - 1))) == wanted_section;
+      continue;
+    }
+    if (!in_section) continue;
+    const std::size_t eq = line.find('=');
+    if (eq == std::string::npos) continue;
+    if (jet::FoldCase(Trim(line.substr(0, eq))) == wanted_key) return line.substr(eq + 1);
+  }
+  return default_value;
+}
+
+}  // namespace db
