@@ -52,6 +52,14 @@ Field& FieldCollection::Item(const std::string& name) {
                 "Das Element '" + name + "' wurde in der Auflistung nicht gefunden.");
 }
 
+Field& FieldCollection::Item(std::size_t index) {
+  if (index >= fields_.size()) {
+    throw DbError(kErrItemNotFound, "Das Element Nummer " + std::to_string(index) +
+                                        " wurde in der Auflistung nicht gefunden.");
+  }
+  return fields_[index];
+}
+
 Recordset::~Recordset() {
   if (open_ && connection_) connection_->Unregister(this);
 }

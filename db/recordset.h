@@ -38,6 +38,8 @@ class FieldCollection {
  public:
   // The field of that name (letter case ignored). Throws 3265 when the result has none.
   Field& Item(const std::string& name);
+  // The field at that position of the result. Throws 3265 past the end.
+  Field& Item(std::size_t index);
   std::size_t Count() const { return fields_.size(); }
 
  private:

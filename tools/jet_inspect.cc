@@ -3,11 +3,16 @@
 //   jet-inspect tables FILE              user tables, one per line
 //   jet-inspect schema FILE TABLE        columns, properties and indexes of a table
 //   jet-inspect export FILE TABLE        the table as CSV (mdb-export's default layout)
+//   jet-inspect query FILE "SELECT ..."  a query of the SQL subset, as CSV with a header line
+//   jet-inspect exec FILE "DELETE ..."   a statement without a result
 //   --password PW                        the database password of a protected file
 #include <iostream>
 #include <string>
 #include <vector>
 
+#include "db/connection.h"
+#include "db/error.h"
+#include "db/recordset.h"
 #include "jet/database.h"
 #include "tools/csv_export.h"
 #include "tools/schema_print.h"
@@ -17,13 +22,63 @@ namespace {
 int Usage() {
   std::cerr << "Aufruf: jet-inspect [--password PW] tables DATEI\n"
                "       jet-inspect [--password PW] schema DATEI TABELLE\n"
-               "       jet-inspect [--password PW] export DATEI TABELLE\n";
+               "       jet-inspect [--password PW] export DATEI TABELLE\n"
+               "       jet-inspect [--password PW] query DATEI \"SELECT ...\"\n"
+               "       jet-inspect [--password PW] exec DATEI \"DELETE ...\"\n";
   return 2;
 }
 
 int Fail(const jet::Status& s) {
   std::cerr << "jet-inspect: " << s.ToString() << "\n";
   return 1;
+}
+
+// Quotes a connection string value so that ';' and quotes in paths and passwords stay in it.
+std::string QuoteValue(const std::string& v) {
+  std::string out = "\"";
+  for (char c : v) {
+    out.push_back(c);
+    if (c == '"') out.push_back('"');
+  }
+  return out + "\"";
+}
+
+// Runs a statement through the record layer: queries print as CSV with a header line.
+int RunStatement(bool query, const std::string& file, const std::string& password,
+                 const std::string& statement) {
+  try {
+    auto cn = std::make_shared<db::Connection>();
+    cn->Open("Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" + QuoteValue(file) +
+             ";Jet OLEDB:Database Password=" + QuoteValue(password) + ";");
+    if (!query) {
+      cn->Execute(statement);
+      cn->Close();
+      return 0;
+    }
+    db::Recordset rs;
+    rs.Open(statement, cn, db::adOpenForwardOnly, db::adLockReadOnly);
+    std::string line;
+    for (std::size_t i = 0; i < rs.Fields().Count(); ++i) {
+      if (i > 0) line.push_back(',');
+      line += rs.Fields().Item(i).Name();
+    }
+    std::cout << line << '\n';
+    for (; !rs.Eof(); rs.MoveNext()) {
+      line.clear();
+      for (std::size_t i = 0; i < rs.Fields().Count(); ++i) {
+        if (i > 0) line.push_back(',');
+        line += inspect::CsvField(rs.Fields().Item(i).Value());
+      }
+      std::cout << line << '\n';
+    }
+    rs.Close();
+    cn->Close();
+    return 0;
+  } catch (const db::DbError& e) {
+    std::cout.flush();
+    std::cerr << "jet-inspect: Fehler " << e.number() << ": " << e.description() << "\n";
+    return 1;
+  }
 }
 
 }  // namespace
@@ -45,6 +100,10 @@ int main(int argc, char** argv) {
   }
   if (args.size() < 2) return Usage();
   const std::string& command = args[0];
+  if (command == "query" || command == "exec") {
+    if (args.size() != 3) return Usage();
+    return RunStatement(command == "query", args[1], options.password, args[2]);
+  }
   const bool needs_table = command == "schema" || command == "export";
   if (command != "tables" && !needs_table) return Usage();
   if (needs_table != (args.size() == 3) || args.size() > 3) return Usage();
