@@ -18,7 +18,8 @@ Status Corrupt(const TableDef& t, const std::string& why) {
   return Status::Corrupt("Beschädigte Zeile in Tabelle '" + t.name + "': " + why + ".");
 }
 
-// Bytes a fixed column of this type occupies (text and binary use the column's length).
+}  // namespace
+
 std::size_t FixedSize(const Column& c) {
   switch (c.type()) {
     case ColumnType::kBoolean:
@@ -42,6 +43,8 @@ std::size_t FixedSize(const Column& c) {
       return c.length;
   }
 }
+
+namespace {
 
 std::string DecodeText(const PageStore& store, Bytes data) {
   return store.format().unicode_text ? DecodeJet4Text(data) : DecodeCodePage(data);
@@ -118,8 +121,7 @@ Result<Value> DecodeColumnData(const PageStore& store, const Column& c, Bytes da
                                               " von '" + c.name + "' wird nicht unterstützt.");
 }
 
-Status DecodeRow(const PageStore& store, const TableDef& t, Bytes row, std::vector<Value>& out) {
-  const Format& f = store.format();
+Status SplitRow(const Format& f, const TableDef& t, Bytes row, RowFields& out) {
   ByteReader in(row);
   const std::size_t len = row.size();
   const std::size_t row_cols = f.row_count_size == 2 ? in.U16(0) : in.U8(0);
@@ -128,7 +130,8 @@ Status DecodeRow(const PageStore& store, const TableDef& t, Bytes row, std::vect
   const std::size_t mask_at = len - mask_size;
 
   // Offsets of the variable columns, and where the variable-offset table begins.
-  std::vector<std::size_t> var_offsets;
+  std::vector<std::size_t>& var_offsets = out.var_offsets;
+  var_offsets.clear();
   std::size_t var_table_start = mask_at;
   if (t.var_cols > 0) {
     if (f.version == JetVersion::kJet4) {
@@ -158,41 +161,51 @@ Status DecodeRow(const PageStore& store, const TableDef& t, Bytes row, std::vect
   }
   if (!in.ok()) return Corrupt(t, "die Tabelle der variablen Spalten ist unvollständig");
 
-  out.clear();
-  out.reserve(t.columns.size());
-  for (const Column& c : t.columns) {
-    const bool in_mask = c.number < row_cols;
-    const bool bit = in_mask && (row[mask_at + c.number / 8] & (1u << (c.number % 8))) != 0;
-    if (c.type() == ColumnType::kBoolean) {
-      out.emplace_back(bit);
-      continue;
-    }
-    if (!bit) {
-      out.emplace_back();
-      continue;
-    }
-    Bytes data;
+  out.row_columns = row_cols;
+  out.fields.assign(t.columns.size(), FieldSlot{});
+  for (std::size_t i = 0; i < t.columns.size(); ++i) {
+    const Column& c = t.columns[i];
+    FieldSlot& slot = out.fields[i];
+    slot.bit = c.number < row_cols && (row[mask_at + c.number / 8] & (1u << (c.number % 8))) != 0;
+    if (c.type() == ColumnType::kBoolean || !slot.bit) continue;
     if (c.fixed()) {
       const std::size_t start = f.row_count_size + c.fixed_offset;
       const std::size_t size = FixedSize(c);
       if (start + size > var_table_start) {
         return Corrupt(t, "Spalte '" + c.name + "' liegt außerhalb der Zeile");
       }
-      data = row.subspan(start, size);
+      slot.data = row.subspan(start, size);
+      slot.stored = true;
     } else {
-      if (std::size_t{c.var_index} + 1 >= var_offsets.size()) {
-        out.emplace_back();  // column added after the row was written
-        continue;
-      }
+      if (std::size_t{c.var_index} + 1 >= var_offsets.size()) continue;  // added later: Null
       const std::size_t start = var_offsets[c.var_index];
       const std::size_t end = var_offsets[c.var_index + 1];
       if (start > end || end > var_table_start) {
         return Corrupt(t, "Spalte '" + c.name + "' hat ungültige Grenzen");
       }
-      data = row.subspan(start, end - start);
+      slot.data = row.subspan(start, end - start);
+      slot.stored = true;
     }
-    JET_ASSIGN_OR_RETURN(Value v, DecodeColumnData(store, c, data));
-    out.push_back(std::move(v));
+  }
+  return Status::Ok();
+}
+
+Status DecodeRow(const PageStore& store, const TableDef& t, Bytes row, std::vector<Value>& out) {
+  RowFields fields;
+  JET_RETURN_IF_ERROR(SplitRow(store.format(), t, row, fields));
+  out.clear();
+  out.reserve(t.columns.size());
+  for (std::size_t i = 0; i < t.columns.size(); ++i) {
+    const Column& c = t.columns[i];
+    const FieldSlot& slot = fields.fields[i];
+    if (c.type() == ColumnType::kBoolean) {
+      out.emplace_back(slot.bit);
+    } else if (!slot.stored) {
+      out.emplace_back();
+    } else {
+      JET_ASSIGN_OR_RETURN(Value v, DecodeColumnData(store, c, slot.data));
+      out.push_back(std::move(v));
+    }
   }
   return Status::Ok();
 }

@@ -25,6 +25,25 @@ namespace jet {
 //       backwards; the number of jumps is (row length - 1) / 256, less one when the last is unused
 // A column whose number or variable slot lies past what the row holds was added later: Null.
 
+// One column's place in a stored row.
+struct FieldSlot {
+  bool bit = false;     // its null-mask bit (for Yes/No columns: the value)
+  bool stored = false;  // it holds bytes (false: Null, or added after the row was written)
+  Bytes data;           // fixed bytes, variable bytes, or a long value's field
+};
+
+struct RowFields {
+  std::size_t row_columns = 0;           // the column count the row was written with
+  std::vector<std::size_t> var_offsets;  // variable offsets, one past the last included
+  std::vector<FieldSlot> fields;         // in the order of table.columns
+};
+
+// Locates every column of `table` in the row's bytes, checking every bound.
+Status SplitRow(const Format& format, const TableDef& table, Bytes row, RowFields& out);
+
+// Bytes a fixed column of this type occupies (text and binary use the column's length).
+std::size_t FixedSize(const Column& column);
+
 // Decodes every column of `table` (in the order of table.columns) from `row` into `out`.
 Status DecodeRow(const PageStore& store, const TableDef& table, Bytes row, std::vector<Value>& out);
 
