@@ -1,0 +1,129 @@
+#include "jet/index_page.h"
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+
+namespace jet {
+namespace {
+
+Status Corrupt(std::uint32_t page, const std::string& why) {
+  return Status::Corrupt("Beschädigte Datenbank: Indexseite " + std::to_string(page) + " " + why +
+                         ".");
+}
+
+// Big-endian reads of entry fields (the page header is little-endian, entries are not).
+std::uint32_t BigEndian(Bytes b) {
+  std::uint32_t v = 0;
+  for (std::uint8_t x : b) v = (v << 8) | x;
+  return v;
+}
+
+}  // namespace
+
+Result<IndexPage> DecodeIndexPage(JetVersion version, std::uint32_t number, Bytes page) {
+  const IndexPageLayout& layout = IndexPageLayoutFor(version);
+  const std::size_t page_size = FormatFor(version).page_size;
+  ByteReader in(page);
+  if (page.size() != page_size) return Corrupt(number, "hat die falsche Größe");
+
+  IndexPage p;
+  p.number = number;
+  const std::uint8_t type = in.U8(0);
+  if (type == static_cast<std::uint8_t>(PageType::kLeafIndex)) {
+    p.leaf = true;
+  } else if (type == static_cast<std::uint8_t>(PageType::kIntermediateIndex)) {
+    p.leaf = false;
+  } else {
+    return Corrupt(number, "ist keine Indexseite (Typ " + std::to_string(type) + ")");
+  }
+  p.free_space = in.U16(kIndexPageFreeSpaceOffset);
+  p.owner = in.U32(kIndexPageOwnerOffset);
+  p.prev_page = in.U32(layout.prev_page);
+  p.next_page = in.U32(layout.next_page);
+  p.child_tail = in.U32(layout.child_tail);
+  p.prefix_length =
+      layout.prefix_length_size == 2 ? in.U16(layout.prefix_length) : in.U8(layout.prefix_length);
+  p.node_marker = in.U8(layout.node_marker);
+  const Bytes bitmap = in.Slice(layout.bitmap, layout.bitmap_size);
+  if (!in.ok()) return Corrupt(number, "hat einen unvollständigen Kopf");
+  if (p.leaf && p.child_tail != 0) {
+    return Corrupt(
+        number, "ist ein Blatt, nennt aber eine Endseite (" + std::to_string(p.child_tail) + ")");
+  }
+
+  const Bytes area = page.subspan(layout.entries);
+  const std::size_t trailer = kIndexEntryRowSize + (p.leaf ? 0 : kIndexEntryChildSize);
+  std::size_t start = 0;
+  for (std::size_t bit = 0; bit < bitmap.size() * 8; ++bit) {
+    if ((bitmap[bit / 8] & (1u << (bit % 8))) == 0) continue;
+    const std::size_t end = bit;
+    if (end > area.size()) {
+      return Corrupt(
+          number, "markiert ein Eintragsende (" + std::to_string(end) + ") hinter dem Seitenende");
+    }
+    const Bytes stored = area.subspan(start, end - start);
+    IndexEntry e;
+    if (p.entries.empty()) {
+      if (stored.size() < p.prefix_length) {
+        return Corrupt(number, "teilt " + std::to_string(p.prefix_length) +
+                                   " Bytes, der erste Eintrag hat nur " +
+                                   std::to_string(stored.size()));
+      }
+      e.key.assign(stored.begin(), stored.end());
+    } else {
+      const ByteString& first = p.entries.front().key;  // still the complete first entry here
+      e.key.reserve(p.prefix_length + stored.size());
+      e.key.assign(first.begin(), first.begin() + p.prefix_length);
+      e.key.insert(e.key.end(), stored.begin(), stored.end());
+    }
+    if (e.key.size() <= trailer) {
+      return Corrupt(number, "hat einen Eintrag von nur " + std::to_string(e.key.size()) +
+                                 " Bytes (Eintrag " + std::to_string(p.entries.size()) + ")");
+    }
+    p.entries.push_back(std::move(e));
+    start = end;
+  }
+  if (p.entries.empty() && p.prefix_length != 0) {
+    return Corrupt(number, "hat keine Einträge, aber eine Präfixlänge");
+  }
+  if (std::size_t{p.free_space} + layout.entries + start != page_size) {
+    return Corrupt(number, "nennt " + std::to_string(p.free_space) + " freie Bytes, die Einträge " +
+                               "lassen " + std::to_string(area.size() - start));
+  }
+
+  // Split off the row pointer (and child page) now that every entry is complete.
+  for (IndexEntry& e : p.entries) {
+    const std::size_t key_size = e.key.size() - trailer;
+    const Bytes tail(e.key.data() + key_size, trailer);
+    const std::uint32_t data_page = BigEndian(tail.subspan(0, 3));
+    e.row = RowPointer{data_page, tail[3]};
+    e.child = p.leaf ? 0 : BigEndian(tail.subspan(kIndexEntryRowSize, kIndexEntryChildSize));
+    e.key.resize(key_size);
+  }
+  return p;
+}
+
+Result<IndexPage> ReadIndexPage(const PageStore& store, std::uint32_t number) {
+  JET_ASSIGN_OR_RETURN(Bytes page, store.Page(number));
+  return DecodeIndexPage(store.format().version, number, page);
+}
+
+int CompareKeys(Bytes a, Bytes b) {
+  const std::size_t n = std::min(a.size(), b.size());
+  if (n > 0) {
+    if (const int c = std::memcmp(a.data(), b.data(), n); c != 0) return c < 0 ? -1 : 1;
+  }
+  if (a.size() == b.size()) return 0;
+  return a.size() < b.size() ? -1 : 1;
+}
+
+int CompareEntries(const IndexEntry& a, const IndexEntry& b) {
+  if (const int c = CompareKeys(a.key, b.key); c != 0) return c;
+  const std::uint32_t ra = a.row.Raw();
+  const std::uint32_t rb = b.row.Raw();
+  if (ra == rb) return 0;
+  return ra < rb ? -1 : 1;
+}
+
+}  // namespace jet
