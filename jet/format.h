@@ -61,7 +61,8 @@ struct Format {
   std::size_t col_type;
   std::size_t col_number;
   std::size_t col_var_index;
-  std::size_t col_misc;  // text: sort order; decimal: precision (Jet 4), scale at +1
+  std::size_t col_misc;          // text: sort order; decimal: precision (Jet 4), scale at +1
+  std::size_t col_sort_version;  // Jet 4 only: the text sort order's version; 0 when absent
   std::size_t col_flags;
   std::size_t col_ext_flags;  // Jet 4 only: compressed-unicode flag; 0 when absent
   std::size_t col_fixed_offset;
@@ -101,7 +102,8 @@ inline constexpr Format kJet3Format = {
     .col_type = 0,
     .col_number = 1,
     .col_var_index = 3,
-    .col_misc = 7,
+    .col_misc = 9,
+    .col_sort_version = 0,
     .col_flags = 13,
     .col_ext_flags = 0,
     .col_fixed_offset = 14,
@@ -140,6 +142,7 @@ inline constexpr Format kJet4Format = {
     .col_number = 5,
     .col_var_index = 7,
     .col_misc = 11,
+    .col_sort_version = 14,
     .col_flags = 15,
     .col_ext_flags = 16,
     .col_fixed_offset = 21,

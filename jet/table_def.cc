@@ -23,7 +23,8 @@ namespace {
 // Then, in order:
 //   physical index counts, 12 (8) bytes each
 //   column descriptors, 25 (18) bytes each: type, number, variable-offset slot, misc (text sort
-//     order or decimal precision/scale), flags, extended flags (Jet 4), fixed offset, length
+//     order or decimal precision/scale), flags, extended flags (Jet 4), fixed offset, length;
+//     text sort order at 0x0B (0x09), 2 bytes, its version at 0x0E (Jet 4 only), 1 byte
 //   column names, each a 2-byte (1-byte) length and the name (UCS-2 in Jet 4)
 //   physical index definitions, 52 (39) bytes each: [4 unknown,] 10 x (column number 2, order 1
 //     where 1 = ascending), usage map 4, first page 4, [4 unknown,] flags 1[, 5 unknown]
@@ -72,6 +73,7 @@ bool Column::known_type() const {
     case ColumnType::kMemo:
     case ColumnType::kGuid:
     case ColumnType::kDecimal:
+    case ColumnType::kBinaryData:
       return true;
     case ColumnType::kComplex:
       return false;
@@ -143,6 +145,7 @@ Result<TableDef> ReadTableDef(const PageStore& store, std::uint32_t first_page, 
       c.scale = in.U8(pos + f.col_misc + 1);
     } else if (c.type() == ColumnType::kText || c.type() == ColumnType::kMemo) {
       c.sort_order = in.U16(pos + f.col_misc);
+      if (f.col_sort_version != 0) c.sort_version = in.U8(pos + f.col_sort_version);
     }
     pos += f.tdef_column_entry;
   }

@@ -33,10 +33,11 @@ struct Column {
   std::uint16_t length = 0;        // bytes (text: bytes of UCS-2 in Jet 4)
   std::uint8_t flags = 0;
   std::uint8_t ext_flags = 0;
-  std::uint8_t precision = 0;    // Decimal
-  std::uint8_t scale = 0;        // Decimal
-  std::uint16_t sort_order = 0;  // Text and Memo: the collation id
-  PropertyMap properties;        // from the catalog (DefaultValue, Required, ...)
+  std::uint8_t precision = 0;     // Decimal
+  std::uint8_t scale = 0;         // Decimal
+  std::uint16_t sort_order = 0;   // Text and Memo: the collation id (1033: "General")
+  std::uint8_t sort_version = 0;  // Jet 4 Text and Memo: 0 Access 2000-2007, 1 Access 2010+
+  PropertyMap properties;         // from the catalog (DefaultValue, Required, ...)
 
   ColumnType type() const { return static_cast<ColumnType>(type_code); }
   bool known_type() const;
