@@ -104,6 +104,7 @@ Result<Value> DecodeColumnData(const PageStore& store, const Column& c, Bytes da
     case ColumnType::kText:
       return Value(DecodeText(store, data));
     case ColumnType::kBinary:
+    case ColumnType::kBinaryData:
       return Value(ByteString(data.begin(), data.end()));
     case ColumnType::kMemo: {
       JET_ASSIGN_OR_RETURN(std::vector<std::uint8_t> bytes, ReadLongValue(store, data));

@@ -35,6 +35,8 @@ const char* ColumnTypeName(ColumnType type) {
       return "Replication ID";
     case ColumnType::kDecimal:
       return "Decimal";
+    case ColumnType::kBinaryData:
+      return "Binary data";
     case ColumnType::kComplex:
       return "Complex";
   }

@@ -11,21 +11,22 @@ namespace jet {
 
 // Column type codes as stored in a column descriptor.
 enum class ColumnType : std::uint8_t {
-  kBoolean = 0x01,   // Yes/No: no data bytes, the row's null mask bit is the value
-  kByte = 0x02,      // 1 byte, unsigned
-  kInteger = 0x03,   // 2 bytes, signed
-  kLong = 0x04,      // 4 bytes, signed
-  kCurrency = 0x05,  // 8 bytes, signed, value * 10000
-  kSingle = 0x06,    // 4 bytes IEEE float
-  kDouble = 0x07,    // 8 bytes IEEE double
-  kDateTime = 0x08,  // 8 bytes double: days since 1899-12-30, time as the fraction
-  kBinary = 0x09,    // up to 255 bytes, variable
-  kText = 0x0A,      // up to 255 characters, variable
-  kOle = 0x0B,       // long value (OLE object)
-  kMemo = 0x0C,      // long value (text)
-  kGuid = 0x0F,      // 16 bytes (Replication ID)
-  kDecimal = 0x10,   // 17 bytes: sign byte and a 128-bit magnitude
-  kComplex = 0x12,   // ACE attachment/multi-value columns; not in Jet 3/4 files
+  kBoolean = 0x01,     // Yes/No: no data bytes, the row's null mask bit is the value
+  kByte = 0x02,        // 1 byte, unsigned
+  kInteger = 0x03,     // 2 bytes, signed
+  kLong = 0x04,        // 4 bytes, signed
+  kCurrency = 0x05,    // 8 bytes, signed, value * 10000
+  kSingle = 0x06,      // 4 bytes IEEE float
+  kDouble = 0x07,      // 8 bytes IEEE double
+  kDateTime = 0x08,    // 8 bytes double: days since 1899-12-30, time as the fraction
+  kBinary = 0x09,      // up to 255 bytes, variable
+  kText = 0x0A,        // up to 255 characters, variable
+  kOle = 0x0B,         // long value (OLE object)
+  kMemo = 0x0C,        // long value (text)
+  kGuid = 0x0F,        // 16 bytes (Replication ID)
+  kDecimal = 0x10,     // 17 bytes: sign byte and a 128-bit magnitude
+  kBinaryData = 0x11,  // raw bytes of the column's length; Access uses it in its own system tables
+  kComplex = 0x12,     // ACE attachment/multi-value columns; not in Jet 3/4 files
 };
 
 // Human-readable name of a column type ("Long", "Text", ...).

@@ -1,0 +1,32 @@
+// Encoding of a table row (Jet 4), the inverse of row_reader.h.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+#include "jet/format.h"
+#include "jet/status.h"
+#include "jet/table_def.h"
+#include "jet/value.h"
+
+namespace jet {
+
+// A text in Jet 4's stored form: "Unicode compression" (FF FE, then one byte per character) when
+// `compress` is set, the text has three characters or more (shorter ones would not shrink) and
+// every character lies in U+0001..U+00FF; plain UCS-2 otherwise.
+std::vector<std::uint8_t> EncodeJet4Text(std::string_view utf8, bool compress);
+
+// The stored bytes of one non-Null value of a fixed or variable column (not Yes/No, not a long
+// value). Fails when the value is not of the column's kind or does not fit the column.
+Result<std::vector<std::uint8_t>> EncodeColumnData(const Column& column, const Value& value);
+
+// Encodes a row in the layout row_reader.h describes. `values` follow table.columns and are Null
+// or of each column's kind; a long-value column takes its stored field (the 12-byte head and any
+// inline data) from `long_fields` at the same position. Fails for Jet 3 and for values that do
+// not fit.
+Result<std::vector<std::uint8_t>> EncodeRow(const Format& format, const TableDef& table,
+                                            const std::vector<Value>& values,
+                                            const std::vector<ByteString>& long_fields);
+
+}  // namespace jet
