@@ -107,4 +107,14 @@ std::string DecodeCodePage(Bytes bytes) {
   return out;
 }
 
+int CodePageByte(char32_t cp) {
+  if (cp < 0x80 || (cp >= 0xA0 && cp <= 0xFF)) return static_cast<int>(cp);
+  for (std::size_t i = 0; i < kCp1252High.size(); ++i) {
+    const char32_t mapped =
+        kCp1252High[i] != 0 ? char32_t{kCp1252High[i]} : static_cast<char32_t>(0x80 + i);
+    if (cp == mapped) return static_cast<int>(0x80 + i);
+  }
+  return -1;
+}
+
 }  // namespace jet

@@ -23,6 +23,11 @@ std::string DecodeJet4Text(Bytes bytes);
 // 0x9D) become '?', as other readers show them.
 std::string DecodeCodePage(Bytes bytes);
 
+// The Windows-1252 byte of a code point, or -1 when the code page has none. The five bytes the
+// code page leaves unmapped stand for U+0081, U+008D, U+008F, U+0090 and U+009D, as in Windows'
+// own conversion.
+int CodePageByte(char32_t cp);
+
 // Appends the UTF-8 form of a code point.
 void AppendUtf8(std::string& out, char32_t cp);
 

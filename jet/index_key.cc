@@ -1,0 +1,198 @@
+#include "jet/index_key.h"
+
+#include <bit>
+#include <cstring>
+#include <string>
+
+namespace jet {
+namespace {
+
+constexpr std::uint8_t kSortVersionLegacy = 0;
+constexpr std::uint8_t kSortVersion2010 = 1;
+constexpr std::size_t kGuidGroup = 8;
+constexpr std::uint8_t kGuidMoreFollows = 0x09;
+
+Status NotSupported(const Column& column, const std::string& why) {
+  return Status(ErrorCode::kNotSupported,
+                "Der Indexschlüssel der Spalte '" + column.name + "' " + why + ".");
+}
+
+void AppendBigEndian(ByteString& key, std::uint64_t bits, std::size_t size) {
+  for (std::size_t i = size; i > 0; --i)
+    key.push_back(static_cast<std::uint8_t>(bits >> (8 * (i - 1))));
+}
+
+// Two's complement with the sign bit flipped sorts as unsigned bytes.
+void AppendSigned(ByteString& key, std::int64_t value, std::size_t size) {
+  const std::uint64_t sign = std::uint64_t{1} << (8 * size - 1);
+  AppendBigEndian(key, static_cast<std::uint64_t>(value) ^ sign, size);
+}
+
+// IEEE 754 bits that sort as unsigned bytes: positives get the sign bit, negatives are inverted.
+void AppendFloatBits(ByteString& key, std::uint64_t bits, std::size_t size) {
+  const std::uint64_t sign = std::uint64_t{1} << (8 * size - 1);
+  const std::uint64_t all = size == 8 ? ~std::uint64_t{0} : (sign << 1) - 1;
+  AppendBigEndian(key, (bits & sign) ? (~bits & all) : (bits | sign), size);
+}
+
+void AppendGuid(ByteString& key, const Guid& g) {
+  // Stored order: Data1 (4) and Data2, Data3 (2 each) little-endian, then 8 bytes as written.
+  std::uint8_t text_order[16];
+  const int swap[16] = {3, 2, 1, 0, 5, 4, 7, 6, 8, 9, 10, 11, 12, 13, 14, 15};
+  for (int i = 0; i < 16; ++i) text_order[i] = g.bytes[swap[i]];
+  key.insert(key.end(), text_order, text_order + kGuidGroup);
+  key.push_back(kGuidMoreFollows);
+  key.insert(key.end(), text_order + kGuidGroup, text_order + 2 * kGuidGroup);
+  key.push_back(static_cast<std::uint8_t>(kGuidGroup));
+}
+
+const Column* ColumnByNumber(const TableDef& table, std::uint16_t number, std::size_t& slot) {
+  for (std::size_t i = 0; i < table.columns.size(); ++i) {
+    if (table.columns[i].number == number) {
+      slot = i;
+      return &table.columns[i];
+    }
+  }
+  return nullptr;
+}
+
+// The value as the kind the column's type decodes to; any other kind is kInvalidValue.
+template <typename T>
+Result<T> Get(const Column& column, const Value& value) {
+  if (!value.is<T>()) {
+    return Status(ErrorCode::kInvalidValue, "Der Wert passt nicht zum Typ " +
+                                                std::string(ColumnTypeName(column.type())) +
+                                                " der Spalte '" + column.name + "'.");
+  }
+  return value.as<T>();
+}
+
+}  // namespace
+
+Result<TextSortOrder> TextSortOrderOf(const Column& column, const Header& header) {
+  std::uint16_t id = column.sort_order;
+  std::uint8_t version = column.sort_version;
+  if (id == 0) {
+    id = header.sort_order.id;
+    version = header.sort_order.version;
+  }
+  if (id == kGeneralSortOrder) {
+    if (header.version == JetVersion::kJet3) return TextSortOrder::kGeneral97;
+    if (version == kSortVersionLegacy) return TextSortOrder::kGeneralLegacy;
+    if (version == kSortVersion2010) return TextSortOrder::kGeneral;
+  }
+  return NotSupported(column, "verwendet die Sortierfolge " + std::to_string(id) + " (Version " +
+                                  std::to_string(version) + "), die nicht unterstützt wird");
+}
+
+Status AppendKeyColumn(const Column& column, bool ascending, const Value& value,
+                       const Header& header, ByteString& key) {
+  const ColumnType type = column.type();
+  if (value.is_null() && type != ColumnType::kBoolean) {
+    key.push_back(ascending ? kKeyNullAscending : kKeyNullDescending);
+    return Status::Ok();
+  }
+  ByteString part;
+  bool invert = !ascending;  // the value bytes, after the switch
+  switch (type) {
+    case ColumnType::kBoolean: {
+      // A Yes/No column is never Null; a missing value (a column added after the row) is No.
+      const bool yes = value.is<bool>() && value.as<bool>();
+      part.push_back(yes ? kKeyYes : kKeyNo);
+      break;
+    }
+    case ColumnType::kByte: {
+      JET_ASSIGN_OR_RETURN(std::uint8_t v, Get<std::uint8_t>(column, value));
+      part.push_back(v);
+      break;
+    }
+    case ColumnType::kInteger: {
+      JET_ASSIGN_OR_RETURN(std::int16_t v, Get<std::int16_t>(column, value));
+      AppendSigned(part, v, 2);
+      break;
+    }
+    case ColumnType::kLong: {
+      JET_ASSIGN_OR_RETURN(std::int32_t v, Get<std::int32_t>(column, value));
+      AppendSigned(part, v, 4);
+      break;
+    }
+    case ColumnType::kCurrency: {
+      JET_ASSIGN_OR_RETURN(Currency v, Get<Currency>(column, value));
+      AppendSigned(part, v.scaled, 8);
+      break;
+    }
+    case ColumnType::kSingle: {
+      JET_ASSIGN_OR_RETURN(float v, Get<float>(column, value));
+      AppendFloatBits(part, std::bit_cast<std::uint32_t>(v), 4);
+      break;
+    }
+    case ColumnType::kDouble: {
+      JET_ASSIGN_OR_RETURN(double v, Get<double>(column, value));
+      AppendFloatBits(part, std::bit_cast<std::uint64_t>(v), 8);
+      break;
+    }
+    case ColumnType::kDateTime: {
+      JET_ASSIGN_OR_RETURN(DateTime v, Get<DateTime>(column, value));
+      AppendFloatBits(part, std::bit_cast<std::uint64_t>(v.days), 8);
+      break;
+    }
+    case ColumnType::kGuid: {
+      JET_ASSIGN_OR_RETURN(Guid v, Get<Guid>(column, value));
+      AppendGuid(part, v);
+      if (invert) {
+        // Inverted, but for the "more follows" marker between the groups.
+        for (std::size_t i = 0; i < part.size(); ++i) {
+          if (i != kGuidGroup) part[i] = static_cast<std::uint8_t>(~part[i]);
+        }
+        invert = false;
+      }
+      break;
+    }
+    case ColumnType::kText:
+    case ColumnType::kMemo: {
+      JET_ASSIGN_OR_RETURN(std::string text, Get<std::string>(column, value));
+      JET_ASSIGN_OR_RETURN(TextSortOrder order, TextSortOrderOf(column, header));
+      JET_RETURN_IF_ERROR(AppendTextKey(text, order, ascending, part));
+      invert = false;  // AppendTextKey inverts what a descending column needs inverted
+      break;
+    }
+    default:
+      return NotSupported(
+          column, std::string("vom Typ ") + ColumnTypeName(type) + " wird nicht unterstützt");
+  }
+  if (invert) {
+    for (std::uint8_t& b : part) b = static_cast<std::uint8_t>(~b);
+  }
+  key.push_back(ascending ? kKeyPresentAscending : kKeyPresentDescending);
+  key.insert(key.end(), part.begin(), part.end());
+  return Status::Ok();
+}
+
+Result<ByteString> EncodeIndexKey(const TableDef& table, const RealIndex& index,
+                                  const std::vector<Value>& row, const Header& header) {
+  ByteString key;
+  for (const IndexColumn& ic : index.columns) {
+    std::size_t slot = 0;
+    const Column* column = ColumnByNumber(table, ic.column_number, slot);
+    if (column == nullptr || slot >= row.size()) {
+      return Status::Corrupt("Beschädigte Tabellendefinition von '" + table.name + "': Index " +
+                             std::to_string(index.number) + " nennt die unbekannte Spalte " +
+                             std::to_string(ic.column_number) + ".");
+    }
+    JET_RETURN_IF_ERROR(AppendKeyColumn(*column, ic.ascending, row[slot], header, key));
+  }
+  return key;
+}
+
+bool AllKeyColumnsNull(const TableDef& table, const RealIndex& index,
+                       const std::vector<Value>& row) {
+  for (const IndexColumn& ic : index.columns) {
+    std::size_t slot = 0;
+    const Column* column = ColumnByNumber(table, ic.column_number, slot);
+    if (column == nullptr || slot >= row.size()) return false;
+    if (column->type() == ColumnType::kBoolean || !row[slot].is_null()) return false;
+  }
+  return true;
+}
+
+}  // namespace jet
