@@ -88,6 +88,7 @@ struct GoodCase {
   std::vector<std::string> args;
   std::function<std::string()> expected_out;
 };
+void PrintTo(const GoodCase& c, std::ostream* os) { *os << c.name; }
 
 class Commands : public testing::TestWithParam<GoodCase> {};
 
@@ -162,6 +163,7 @@ struct BadCase {
   int exit_code;                      // 2 for wrong usage; -1: any status but 0 and 2
   std::vector<std::string> messages;  // parts of stderr
 };
+void PrintTo(const BadCase& c, std::ostream* os) { *os << c.name; }
 
 class Failures : public testing::TestWithParam<BadCase> {};
 

@@ -51,6 +51,9 @@ struct PasswordCase {
   std::string password;
   bool opens;
 };
+void PrintTo(const PasswordCase& c, std::ostream* os) {
+  *os << c.file << " '" << c.password << "'";
+}
 
 class Passwords : public testing::TestWithParam<PasswordCase> {};
 
@@ -127,6 +130,7 @@ struct BadFileCase {
   std::string path;
   ErrorCode code;
 };
+void PrintTo(const BadFileCase& c, std::ostream* os) { *os << c.name; }
 
 class BadFiles : public testing::TestWithParam<BadFileCase> {};
 
@@ -248,6 +252,7 @@ struct TableLookup {
   std::string asked;
   std::string found;  // empty: no such table (error 3078)
 };
+void PrintTo(const TableLookup& c, std::ostream* os) { *os << c.file << " '" << c.asked << "'"; }
 
 class TableNamesIgnoreCase : public testing::TestWithParam<TableLookup> {};
 
@@ -290,6 +295,9 @@ struct ColumnLookup {
   std::string asked;
   std::string found;  // empty: no such column
 };
+void PrintTo(const ColumnLookup& c, std::ostream* os) {
+  *os << c.file << " " << c.table << " '" << c.asked << "'";
+}
 
 class ColumnNamesIgnoreCase : public testing::TestWithParam<ColumnLookup> {};
 
@@ -441,6 +449,7 @@ struct TableIndexes {
   std::string table;
   std::vector<IndexSpec> indexes;
 };
+void PrintTo(const TableIndexes& c, std::ostream* os) { *os << c.file << " " << c.table; }
 
 class Indexes : public testing::TestWithParam<TableIndexes> {};
 
@@ -526,6 +535,7 @@ struct CounterCase {
   std::int32_t highest_key;
   std::uint32_t last_issued;
 };
+void PrintTo(const CounterCase& c, std::ostream* os) { *os << c.file << " " << c.table; }
 
 class Counters : public testing::TestWithParam<CounterCase> {};
 
@@ -604,6 +614,7 @@ struct PropertyCase {
   std::string table;
   std::set<std::string> allow_zero_length;  // text and memo columns with AllowZeroLength Yes
 };
+void PrintTo(const PropertyCase& c, std::ostream* os) { *os << c.file << " " << c.table; }
 
 class ColumnProperties : public testing::TestWithParam<PropertyCase> {};
 

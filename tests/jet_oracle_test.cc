@@ -18,9 +18,9 @@
 #include <cmath>
 #include <cstdlib>
 #include <map>
-#include <regex>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "jet/data_page.h"
@@ -207,15 +207,33 @@ TEST(MovedRows, ProjectDatabasesHaveNone) {
 // ---------------------------------------------------------------------------------------------
 // Every value of the tables the migration reads, against mdb-reader's JSON rows.
 
-// Currency text "-12.3400" as value * 10000.
+// True when `text` has the form of `pattern`, where '9' stands for any digit and every other
+// character for itself.
+bool HasForm(std::string_view text, std::string_view pattern) {
+  if (text.size() != pattern.size()) return false;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const bool digit = text[i] >= '0' && text[i] <= '9';
+    if (pattern[i] == '9' ? !digit : text[i] != pattern[i]) return false;
+  }
+  return true;
+}
+
+// Currency text "-12.3400" (1 to 4 decimals, or none) as value * 10000.
 bool ParseCurrency(const std::string& text, std::int64_t& out) {
-  static const std::regex kForm(R"((-?)(\d+)(?:\.(\d{1,4}))?)");
-  std::smatch m;
-  if (!std::regex_match(text, m, kForm)) return false;
-  std::string frac = m[3].str();
+  const bool negative = !text.empty() && text[0] == '-';
+  const std::string body = text.substr(negative ? 1 : 0);
+  const std::size_t dot = body.find('.');
+  const std::string whole = body.substr(0, dot);
+  std::string frac = dot == std::string::npos ? "" : body.substr(dot + 1);
+  if (whole.empty() || whole.size() > 15 || frac.size() > 4 ||
+      (dot != std::string::npos && frac.empty()) ||
+      !HasForm(whole, std::string(whole.size(), '9')) ||
+      !HasForm(frac, std::string(frac.size(), '9'))) {
+    return false;
+  }
   frac.resize(4, '0');
-  const std::int64_t v = std::stoll(m[2].str()) * 10000 + std::stoll(frac);
-  out = m[1].length() > 0 ? -v : v;
+  const std::int64_t v = std::stoll(whole) * 10000 + std::stoll(frac);
+  out = negative ? -v : v;
   return true;
 }
 
@@ -231,13 +249,11 @@ std::int64_t DaysFromCivil(std::int64_t y, unsigned m, unsigned d) {
 
 // "2023-12-31T00:00:00.000Z" (Date.toISOString) as milliseconds since 1970.
 bool ParseIsoMillis(const std::string& text, std::int64_t& out) {
-  static const std::regex kForm(R"((\d{4})-(\d{2})-(\d{2})T(\d{2}):(\d{2}):(\d{2})\.(\d{3})Z)");
-  std::smatch m;
-  if (!std::regex_match(text, m, kForm)) return false;
-  auto num = [&](int i) { return std::stoll(m[i].str()); };
+  if (!HasForm(text, "9999-99-99T99:99:99.999Z")) return false;
+  auto num = [&](std::size_t at, std::size_t len) { return std::stoll(text.substr(at, len)); };
   const std::int64_t days =
-      DaysFromCivil(num(1), static_cast<unsigned>(num(2)), static_cast<unsigned>(num(3)));
-  out = (((days * 24 + num(4)) * 60 + num(5)) * 60 + num(6)) * 1000 + num(7);
+      DaysFromCivil(num(0, 4), static_cast<unsigned>(num(5, 2)), static_cast<unsigned>(num(8, 2)));
+  out = (((days * 24 + num(11, 2)) * 60 + num(14, 2)) * 60 + num(17, 2)) * 1000 + num(20, 3);
   return true;
 }
 
@@ -326,6 +342,7 @@ struct ValueCase {
   std::string password;
   std::string table;
 };
+void PrintTo(const ValueCase& c, std::ostream* os) { *os << c.file << " " << c.table; }
 
 class MdbReaderValues : public testing::TestWithParam<ValueCase> {};
 
@@ -428,11 +445,28 @@ TEST(MdbReaderValuesSelf, JsonReaderDecodesEscapesAndKinds) {
 // has mdb-export's default date form `%m/%d/%y %H:%M:%S`. The one normalisation: every quoted
 // "YYYY-MM-DD HH:MM:SS" of the expected file becomes "MM/DD/YY HH:MM:SS". Returns how many.
 int NormaliseDates(std::string& csv) {
-  static const std::regex kDate(R"raw("\d\d(\d\d)-(\d\d)-(\d\d) (\d\d:\d\d:\d\d)")raw");
-  const auto count =
-      std::distance(std::sregex_iterator(csv.begin(), csv.end(), kDate), std::sregex_iterator());
-  csv = std::regex_replace(csv, kDate, "\"$2/$3/$1 $4\"");
-  return static_cast<int>(count);
+  constexpr std::string_view kForm = "\"9999-99-99 99:99:99\"";
+  std::string out;
+  int count = 0;
+  for (std::size_t i = 0; i < csv.size();) {
+    const std::string_view here = std::string_view(csv).substr(i, kForm.size());
+    if (HasForm(here, kForm)) {
+      // "YYYY-MM-DD HH:MM:SS" -> "MM/DD/YY HH:MM:SS"
+      out += '"';
+      out += here.substr(6, 2);
+      out += '/';
+      out += here.substr(9, 2);
+      out += '/';
+      out += here.substr(3, 2);
+      out += here.substr(11);
+      i += kForm.size();
+      ++count;
+    } else {
+      out.push_back(csv[i++]);
+    }
+  }
+  csv = std::move(out);
+  return count;
 }
 
 TEST(ExpectedCsv, DateNormalisationRewritesOnlyQuotedDates) {
