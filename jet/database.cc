@@ -24,8 +24,27 @@ const Value* ColumnValue(const TableDef& t, const std::vector<Value>& row, std::
 
 Result<std::unique_ptr<Database>> Database::Open(const std::string& path,
                                                  const OpenOptions& options) {
+  std::unique_ptr<WriteLock> lock;
+  if (options.writable) {
+    // The lock comes first, so that no other writer changes the file while it is read.
+    JET_ASSIGN_OR_RETURN(std::unique_ptr<FileSource> probe, OpenFileForReading(path));
+    probe.reset();
+    JET_ASSIGN_OR_RETURN(lock, WriteLock::Acquire(path));
+  }
   JET_ASSIGN_OR_RETURN(std::unique_ptr<FileSource> file, OpenFileForReading(path));
-  return Open(*file, options);
+  OpenOptions read_options = options;
+  read_options.writable = false;
+  JET_ASSIGN_OR_RETURN(std::unique_ptr<Database> db, Open(*file, read_options));
+  db->path_ = path;
+  if (options.writable) {
+    if (db->version() != JetVersion::kJet4) {
+      return Status(ErrorCode::kNotSupported,
+                    "Jet-3-Datenbanken (Access 97) können nur gelesen werden: '" + path + "'.");
+    }
+    db->lock_ = std::move(lock);
+    db->allocator_ = std::make_unique<PageAllocator>(*db->pages_);
+  }
+  return db;
 }
 
 Result<std::unique_ptr<Database>> Database::Open(FileSource& source, const OpenOptions& options) {
@@ -55,7 +74,7 @@ Status Database::ReadCatalog() {
                              std::string(n) + "'.");
     }
   }
-  auto shared = std::make_shared<const TableDef>(std::move(def));
+  auto shared = std::make_shared<TableDef>(std::move(def));
   TableScan scan(*this, *shared);
   while (true) {
     JET_ASSIGN_OR_RETURN(bool more, scan.Next());
@@ -101,7 +120,9 @@ Result<std::shared_ptr<const TableDef>> Database::GetTable(std::string_view name
     return Status(ErrorCode::kTableNotFound,
                   "Die Tabelle '" + std::string(name) + "' wurde nicht gefunden.");
   }
-  if (auto it = tables_.find(entry->page()); it != tables_.end()) return it->second;
+  if (auto it = tables_.find(entry->page()); it != tables_.end()) {
+    return std::shared_ptr<const TableDef>(it->second);
+  }
   JET_ASSIGN_OR_RETURN(TableDef def, ReadTableDef(*pages_, entry->page(), entry->name));
   if (!entry->properties.empty()) {
     JET_ASSIGN_OR_RETURN(PropertySets sets, ParseProperties(entry->properties, format()));
@@ -115,9 +136,63 @@ Result<std::shared_ptr<const TableDef>> Database::GetTable(std::string_view name
       }
     }
   }
-  auto shared = std::make_shared<const TableDef>(std::move(def));
+  auto shared = std::make_shared<TableDef>(std::move(def));
   tables_[entry->page()] = shared;
-  return shared;
+  return std::shared_ptr<const TableDef>(shared);
+}
+
+Result<TableWriter*> Database::WriterFor(std::string_view table) {
+  if (!writable()) {
+    return Status(ErrorCode::kNotSupported, "Die Datenbank ist nur zum Lesen geöffnet.");
+  }
+  JET_ASSIGN_OR_RETURN(std::shared_ptr<const TableDef> def, GetTable(table));
+  auto& writer = writers_[def->page];
+  if (!writer) {
+    writer = std::make_unique<TableWriter>(*pages_, *allocator_, *tables_.at(def->page));
+  }
+  written_tables_.insert(def->page);
+  return writer.get();
+}
+
+Result<RowPointer> Database::InsertRow(std::string_view table, std::vector<Value>& values) {
+  JET_ASSIGN_OR_RETURN(TableWriter * writer, WriterFor(table));
+  return writer->Insert(values);
+}
+
+Status Database::DeleteRow(std::string_view table, RowPointer row) {
+  JET_ASSIGN_OR_RETURN(TableWriter * writer, WriterFor(table));
+  return writer->Delete(row);
+}
+
+Status Database::RebuildIndexes() {
+  for (std::uint32_t page : written_tables_) {
+    const TableDef& t = *tables_.at(page);
+    if (!t.real_indexes.empty()) {
+      return Status(ErrorCode::kNotSupported,
+                    "Die Indizes der Tabelle '" + t.name +
+                        "' können noch nicht geschrieben werden; die Änderungen werden nicht "
+                        "gespeichert.");
+    }
+  }
+  return Status::Ok();
+}
+
+Status Database::Commit() {
+  if (!writable() || !dirty()) return Status::Ok();
+  JET_RETURN_IF_ERROR(RebuildIndexes());
+  JET_RETURN_IF_ERROR(ReplaceFileAtomically(
+      path_, [&](const PieceSink& sink) { return pages_->ForEachImagePiece(sink); }));
+  pages_->MarkClean();
+  written_tables_.clear();
+  return Status::Ok();
+}
+
+void Database::Rollback() {
+  pages_->Rollback();
+  writers_.clear();
+  written_tables_.clear();
+  tables_.clear();  // definitions are read again from the restored pages
+  if (allocator_) allocator_ = std::make_unique<PageAllocator>(*pages_);
 }
 
 Status TableScan::LoadPage() {

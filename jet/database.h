@@ -9,22 +9,27 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "jet/file_commit.h"
 #include "jet/file_source.h"
 #include "jet/format.h"
 #include "jet/header.h"
+#include "jet/page_allocator.h"
 #include "jet/page_store.h"
 #include "jet/status.h"
 #include "jet/table_def.h"
+#include "jet/table_writer.h"
 #include "jet/value.h"
 
 namespace jet {
 
 struct OpenOptions {
-  std::string password;  // the database password; empty for databases without one
+  std::string password;   // the database password; empty for databases without one
+  bool writable = false;  // take the write lock and allow changes (Jet 4 files only)
 };
 
 // Object types and flags of catalog entries (MSysObjects.Type and .Flags).
@@ -67,13 +72,35 @@ class Database {
   // A table by name (letter case ignored), system tables included; definitions are read once.
   Result<std::shared_ptr<const TableDef>> GetTable(std::string_view name) const;
 
+  // Writing (databases opened writable). Changes stay in memory until Commit(), which replaces
+  // the file atomically; Rollback() forgets them. Definitions handed out by GetTable() show the
+  // changed row counts and counters at once.
+  //
+  // Stores a row; `values` follow the table's columns, each Null or of the column's kind; an
+  // AutoNumber column must be Null and receives its number in `values`.
+  Result<RowPointer> InsertRow(std::string_view table, std::vector<Value>& values);
+  // Deletes the row a TableScan reported at `row`.
+  Status DeleteRow(std::string_view table, RowPointer row);
+  // True when there are changes that Commit() would write.
+  bool dirty() const { return pages_->dirty(); }
+  Status Commit();
+  void Rollback();
+  bool writable() const { return lock_ != nullptr; }
+
  private:
   Database() = default;
   Status ReadCatalog();
+  Result<TableWriter*> WriterFor(std::string_view table);
+  Status RebuildIndexes();
 
+  std::string path_;
+  std::unique_ptr<WriteLock> lock_;
   std::unique_ptr<PageStore> pages_;
   std::vector<CatalogEntry> catalog_;
-  mutable std::map<std::uint32_t, std::shared_ptr<const TableDef>> tables_;
+  mutable std::map<std::uint32_t, std::shared_ptr<TableDef>> tables_;
+  std::unique_ptr<PageAllocator> allocator_;
+  std::map<std::uint32_t, std::unique_ptr<TableWriter>> writers_;
+  std::set<std::uint32_t> written_tables_;
 };
 
 // Walks the live rows of a table in storage order: its data pages in page order, the rows of a

@@ -1,6 +1,7 @@
 #include "jet/page_store.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "jet/rc4.h"
 
@@ -9,6 +10,8 @@ namespace {
 
 // The header needs at most this many bytes to be parsed (masked area of Jet 4 ends at 0x98).
 constexpr std::size_t kHeaderProbeSize = 0x100;
+// Page numbers have 24 bits in row pointers.
+constexpr std::uint64_t kMaxPages = 0xFFFFFF;
 
 }  // namespace
 
@@ -38,7 +41,6 @@ Result<std::unique_ptr<PageStore>> PageStore::Load(FileSource& source) {
     return Status::Corrupt("Die Datei '" + name + "' ist kürzer als eine Seite (" +
                            std::to_string(size) + " Bytes).");
   }
-  constexpr std::uint64_t kMaxPages = 0xFFFFFF;  // page numbers have 24 bits in row pointers
   const std::uint64_t pages = size / page_size;
   if (pages > kMaxPages) {
     return Status::Corrupt("Die Datei '" + name + "' ist größer als jede Jet-Datenbank.");
@@ -47,16 +49,27 @@ Result<std::unique_ptr<PageStore>> PageStore::Load(FileSource& source) {
   auto store = std::unique_ptr<PageStore>(new PageStore());
   store->header_ = header;
   store->page_count_ = static_cast<std::uint32_t>(pages);
+  store->clean_page_count_ = store->page_count_;
   store->name_ = name;
-  store->bytes_.resize(static_cast<std::size_t>(pages * page_size));
-  JET_RETURN_IF_ERROR(source.ReadAt(0, store->bytes_));
+  const std::size_t chunk_bytes = std::size_t{kPagesPerChunk} * page_size;
+  for (std::uint64_t first = 0; first < pages; first += kPagesPerChunk) {
+    const std::uint64_t count = std::min<std::uint64_t>(kPagesPerChunk, pages - first);
+    auto chunk = std::make_unique<std::uint8_t[]>(chunk_bytes);
+    JET_RETURN_IF_ERROR(
+        source.ReadAt(first * page_size, std::span(chunk.get(), count * page_size)));
+    store->chunks_.push_back(std::move(chunk));
+  }
   if (header.database_key != 0) {
     for (std::uint32_t p = 1; p < store->page_count_; ++p) {
-      CryptPage(header.database_key, p,
-                std::span(store->bytes_).subspan(std::size_t{p} * page_size, page_size));
+      CryptPage(header.database_key, p, std::span(store->PagePtr(p), page_size));
     }
   }
   return store;
+}
+
+std::uint8_t* PageStore::PagePtr(std::uint32_t number) const {
+  return chunks_[number / kPagesPerChunk].get() +
+         std::size_t{number % kPagesPerChunk} * page_size();
 }
 
 Result<Bytes> PageStore::Page(std::uint32_t number) const {
@@ -65,7 +78,7 @@ Result<Bytes> PageStore::Page(std::uint32_t number) const {
                            std::to_string(number) + " liegt außerhalb der Datei (" +
                            std::to_string(page_count_) + " Seiten).");
   }
-  return Bytes(bytes_.data() + std::size_t{number} * page_size(), page_size());
+  return Bytes(PagePtr(number), page_size());
 }
 
 Result<Bytes> PageStore::TypedPage(std::uint32_t number, PageType type) const {
@@ -76,6 +89,82 @@ Result<Bytes> PageStore::TypedPage(std::uint32_t number, PageType type) const {
                            " statt " + std::to_string(static_cast<int>(type)) + ".");
   }
   return page;
+}
+
+Result<std::span<std::uint8_t>> PageStore::MutablePage(std::uint32_t number) {
+  if (number == 0 || number >= page_count_) {
+    return Status::Corrupt("Seite " + std::to_string(number) + " von '" + name_ +
+                           "' kann nicht geschrieben werden.");
+  }
+  std::uint8_t* p = PagePtr(number);
+  if (number < clean_page_count_ && !undo_.contains(number)) {
+    undo_.emplace(number, std::vector<std::uint8_t>(p, p + page_size()));
+  }
+  return std::span<std::uint8_t>(p, page_size());
+}
+
+Result<std::uint32_t> PageStore::AppendPage() {
+  if (page_count_ >= kMaxPages) {
+    return Status(ErrorCode::kIoError,
+                  "Die Datenbank '" + name_ + "' hat ihre Höchstgröße erreicht.");
+  }
+  const std::uint32_t number = page_count_;
+  if (number / kPagesPerChunk >= chunks_.size()) {
+    chunks_.push_back(std::make_unique<std::uint8_t[]>(std::size_t{kPagesPerChunk} * page_size()));
+  }
+  std::memset(PagePtr(number), 0, page_size());
+  ++page_count_;
+  return number;
+}
+
+void PageStore::MarkClean() {
+  undo_.clear();
+  clean_page_count_ = page_count_;
+}
+
+void PageStore::Rollback() {
+  for (const auto& [number, bytes] : undo_)
+    std::memcpy(PagePtr(number), bytes.data(), bytes.size());
+  undo_.clear();
+  page_count_ = clean_page_count_;
+  while (chunks_.size() > (std::size_t{page_count_} + kPagesPerChunk - 1) / kPagesPerChunk) {
+    chunks_.pop_back();
+  }
+}
+
+void PageStore::EncryptedCopy(std::uint32_t number, std::uint8_t* out) const {
+  std::memcpy(out, PagePtr(number), page_size());
+  if (number != 0 && header_.database_key != 0) {
+    CryptPage(header_.database_key, number, std::span(out, page_size()));
+  }
+}
+
+Status PageStore::ForEachImagePiece(const std::function<Status(Bytes)>& sink) const {
+  const bool encrypted = header_.database_key != 0;
+  std::vector<std::uint8_t> buffer(encrypted ? std::size_t{kPagesPerChunk} * page_size() : 0);
+  for (std::uint32_t first = 0; first < page_count_; first += kPagesPerChunk) {
+    const std::uint32_t count = std::min(kPagesPerChunk, page_count_ - first);
+    const std::size_t bytes = std::size_t{count} * page_size();
+    if (!encrypted) {
+      JET_RETURN_IF_ERROR(sink(Bytes(PagePtr(first), bytes)));
+      continue;
+    }
+    for (std::uint32_t i = 0; i < count; ++i) {
+      EncryptedCopy(first + i, buffer.data() + std::size_t{i} * page_size());
+    }
+    JET_RETURN_IF_ERROR(sink(Bytes(buffer.data(), bytes)));
+  }
+  return Status::Ok();
+}
+
+std::vector<std::uint8_t> PageStore::Image() const {
+  std::vector<std::uint8_t> out;
+  out.reserve(std::size_t{page_count_} * page_size());
+  (void)ForEachImagePiece([&](Bytes piece) {
+    out.insert(out.end(), piece.begin(), piece.end());
+    return Status::Ok();
+  });
+  return out;
 }
 
 }  // namespace jet

@@ -1,11 +1,19 @@
 // The pages of a database file, held in memory.
 //
 // The whole file is read once at open; encrypted pages are decrypted then, so every later read is
-// a bounds-checked view into memory. Page 0 (the header) is kept as stored.
+// a bounds-checked view into memory. Pages live in fixed chunks, so a view stays valid while pages
+// are appended. Page 0 (the header) is kept as stored.
+//
+// Writing happens in memory: MutablePage() and AppendPage() record what they change in an undo
+// log, so that Rollback() restores the pages exactly as they were at the last MarkClean(); the
+// image is written to disk by WriteImage() (see file_commit.h for the atomic replacement).
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <map>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -34,12 +42,38 @@ class PageStore {
   // A page that must be of the given type (checked against its first byte).
   Result<Bytes> TypedPage(std::uint32_t number, PageType type) const;
 
+  // The page for changing it; its former bytes go to the undo log on the first change since the
+  // last MarkClean(). Page 0 cannot be changed this way.
+  Result<std::span<std::uint8_t>> MutablePage(std::uint32_t number);
+
+  // Appends a page of zeros and returns its number.
+  Result<std::uint32_t> AppendPage();
+
+  // True when pages changed since the last MarkClean().
+  bool dirty() const { return !undo_.empty() || page_count_ != clean_page_count_; }
+  // Forgets the undo log: the current pages are the new clean state (after a commit).
+  void MarkClean();
+  // Restores every page changed since the last MarkClean() and drops appended pages.
+  void Rollback();
+
+  // Hands the whole file to `sink` in consecutive pieces: page 0 as stored, every other page
+  // encrypted again when the database encrypts its pages.
+  Status ForEachImagePiece(const std::function<Status(Bytes)>& sink) const;
+  // The same bytes into a buffer (tests, fuzzing).
+  std::vector<std::uint8_t> Image() const;
+
  private:
   PageStore() = default;
+  std::uint8_t* PagePtr(std::uint32_t number) const;
+  void EncryptedCopy(std::uint32_t number, std::uint8_t* out) const;
+
+  static constexpr std::uint32_t kPagesPerChunk = 256;
 
   Header header_;
-  std::vector<std::uint8_t> bytes_;
+  std::vector<std::unique_ptr<std::uint8_t[]>> chunks_;
   std::uint32_t page_count_ = 0;
+  std::uint32_t clean_page_count_ = 0;
+  std::map<std::uint32_t, std::vector<std::uint8_t>> undo_;  // page -> bytes before the change
   std::string name_;
 };
 

@@ -32,12 +32,14 @@ namespace {
 //     related table type 1, related index 4, related table page 4, cascade updates 1,
 //     cascade deletes 1, index type 1
 //   logical index names, as column names
+//   Jet 4: per long-value column (column number 2, usage map 4, free-space map 4), ended by 0xFFFF
 constexpr std::size_t kNextPageOffset = 0x04;
 constexpr std::size_t kPageHeaderSize = 8;
 constexpr std::size_t kIndexColumnSlots = 10;
 constexpr std::uint16_t kNoColumn = 0xFFFF;
 constexpr std::uint8_t kIndexAscending = 0x01;
 constexpr std::size_t kMaxDefinitionPages = 1024;
+constexpr std::size_t kLongValueMapEntry = 10;
 // Offsets inside a physical index definition, after the column pairs.
 constexpr std::size_t kRealIdxColumnsSize = kIndexColumnSlots * 3;
 // Offsets inside a logical index definition, after the leading skip.
@@ -190,6 +192,15 @@ Result<TableDef> ReadTableDef(const PageStore& store, std::uint32_t first_page, 
   }
   for (Index& x : t.indexes) read_name(x.name);
   if (!in.ok()) return Corrupt(t.name, first_page, "die Indexbeschreibungen sind unvollständig");
+  // Jet 4: the usage maps of the pages that hold each long-value column's data, as
+  // (column number 2, used pages 4, pages with free space 4) until a column number of 0xFFFF.
+  if (f.version == JetVersion::kJet4) {
+    while (in.Has(pos, 2) && in.U16(pos) != kNoColumn && in.Has(pos, kLongValueMapEntry)) {
+      t.long_value_maps.push_back({in.U16(pos), RowPointer::FromRaw(in.U32(pos + 2)),
+                                   RowPointer::FromRaw(in.U32(pos + 6))});
+      pos += kLongValueMapEntry;
+    }
+  }
   for (const Index& x : t.indexes) {
     if (x.real_index >= t.real_indexes.size()) {
       return Corrupt(t.name, first_page, "Index '" + x.name + "' verweist auf keinen Indexbaum");

@@ -89,6 +89,13 @@ struct Index {
   bool foreign_reference() const { return type == kIndexTypeForeign; }
 };
 
+// Where the long values of one Memo or OLE column live (Jet 4).
+struct LongValueMaps {
+  std::uint16_t column_number = 0;
+  RowPointer used;  // LVAL pages holding the column's data
+  RowPointer free;  // of those, pages with free space
+};
+
 struct TableDef {
   std::string name;
   std::uint32_t page = 0;  // first definition page: the table's identity
@@ -103,6 +110,7 @@ struct TableDef {
   RowPointer usage_map;    // the table's data pages
   RowPointer free_map;     // data pages with free space
   PropertyMap properties;  // table-level properties from the catalog
+  std::vector<LongValueMaps> long_value_maps;
 
   const Column* FindColumn(std::string_view name) const;  // exact name, letter case ignored
 };

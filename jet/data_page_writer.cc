@@ -1,0 +1,85 @@
+#include "jet/data_page_writer.h"
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+
+#include "jet/data_page.h"
+
+namespace jet {
+namespace {
+
+// A data page holds at most this many rows: row numbers are one byte in row pointers.
+constexpr std::size_t kMaxRowsPerPage = 255;
+
+void Put16(MutableBytes page, std::size_t at, std::size_t v) {
+  page[at] = static_cast<std::uint8_t>(v);
+  page[at + 1] = static_cast<std::uint8_t>(v >> 8);
+}
+
+std::size_t LowestRowStart(Bytes page, const Format& f, std::size_t rows) {
+  ByteReader in(page);
+  std::size_t lowest = page.size();
+  for (std::size_t r = 0; r < rows; ++r) {
+    lowest =
+        std::min<std::size_t>(lowest, in.U16(f.data_row_table_offset + 2 * r) & kRowOffsetMask);
+  }
+  return lowest;
+}
+
+}  // namespace
+
+void InitDataPage(MutableBytes page, const Format& f, std::uint32_t owner) {
+  std::fill(page.begin(), page.end(), 0);
+  page[0] = static_cast<std::uint8_t>(PageType::kData);
+  page[1] = kDataPageMarker;
+  Put16(page, kDataPageFreeSpaceOffset, f.page_size - f.data_row_table_offset);
+  for (int i = 0; i < 4; ++i)
+    page[kDataPageOwnerOffset + i] = static_cast<std::uint8_t>(owner >> (8 * i));
+}
+
+std::size_t DataPageFreeSpace(Bytes page, const Format& f) {
+  ByteReader in(page);
+  const std::size_t rows = in.U16(f.data_row_count_offset);
+  const std::size_t table_end = f.data_row_table_offset + 2 * rows;
+  const std::size_t lowest = LowestRowStart(page, f, rows);
+  return lowest > table_end ? lowest - table_end : 0;
+}
+
+Result<std::uint16_t> AddRowToPage(MutableBytes page, const Format& f, Bytes row) {
+  ByteReader in(page);
+  const std::size_t rows = in.U16(f.data_row_count_offset);
+  if (rows >= kMaxRowsPerPage || DataPageFreeSpace(page, f) < row.size() + 2) {
+    return Status(ErrorCode::kInvalidValue, "Die Zeile passt nicht mehr auf die Seite.");
+  }
+  const std::size_t start = LowestRowStart(page, f, rows) - row.size();
+  std::memcpy(page.data() + start, row.data(), row.size());
+  Put16(page, f.data_row_table_offset + 2 * rows, start);
+  Put16(page, f.data_row_count_offset, rows + 1);
+  Put16(page, kDataPageFreeSpaceOffset, DataPageFreeSpace(page, f));
+  return static_cast<std::uint16_t>(rows);
+}
+
+Status MarkRowDeleted(MutableBytes page, const Format& f, std::uint16_t row) {
+  ByteReader in(page);
+  const std::size_t rows = in.U16(f.data_row_count_offset);
+  if (row >= rows) {
+    return Status::Corrupt("Zeile " + std::to_string(row) + " gibt es auf der Seite nicht.");
+  }
+  const std::size_t at = f.data_row_table_offset + 2 * std::size_t{row};
+  Put16(page, at, in.U16(at) | kRowDeletedFlag | kRowOverflowFlag);
+  return Status::Ok();
+}
+
+std::size_t LiveRowCount(Bytes page, const Format& f) {
+  ByteReader in(page);
+  const std::size_t rows = in.U16(f.data_row_count_offset);
+  std::size_t live = 0;
+  for (std::size_t r = 0; r < rows; ++r) {
+    const std::uint16_t flags = in.U16(f.data_row_table_offset + 2 * r) & ~kRowOffsetMask;
+    if (flags != (kRowDeletedFlag | kRowOverflowFlag)) ++live;
+  }
+  return live;
+}
+
+}  // namespace jet

@@ -1,0 +1,34 @@
+// Changing data pages: new pages, rows added and rows marked deleted (layout in data_page.h).
+#pragma once
+
+#include <cstdint>
+#include <span>
+
+#include "jet/byte_reader.h"
+#include "jet/format.h"
+#include "jet/status.h"
+
+namespace jet {
+
+using MutableBytes = std::span<std::uint8_t>;
+
+// Jet 4 data page header: 0x08 holds four unused bytes (zero).
+inline constexpr std::uint8_t kDataPageMarker = 0x01;
+
+// Makes `page` an empty data page owned by the table definition at `owner`.
+void InitDataPage(MutableBytes page, const Format& format, std::uint32_t owner);
+
+// Free bytes between the row offset table and the lowest row (what the header's free-space field
+// holds): what a new row and its 2-byte offset entry must fit into.
+std::size_t DataPageFreeSpace(Bytes page, const Format& format);
+
+// Adds a row below the lowest one and returns its row number, or an error when it does not fit.
+Result<std::uint16_t> AddRowToPage(MutableBytes page, const Format& format, Bytes row);
+
+// Marks a row deleted, as Access does (both flag bits); its bytes stay until the page is reused.
+Status MarkRowDeleted(MutableBytes page, const Format& format, std::uint16_t row);
+
+// The rows of the page that are not deleted (moved rows and their new places count as live).
+std::size_t LiveRowCount(Bytes page, const Format& format);
+
+}  // namespace jet

@@ -1,0 +1,47 @@
+// Replacing a database file atomically, and the locks that keep two writers apart.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "jet/byte_reader.h"
+#include "jet/status.h"
+
+namespace jet {
+
+// Writes a new file beside `path` (same folder, so the rename stays on one file system) through
+// `write`, which hands its pieces to the given sink; syncs it, renames it over `path` and syncs the
+// folder. The file keeps the permissions of the one it replaces. On any failure the new file is
+// removed and `path` is left exactly as it was: a reader sees either the old or the new file,
+// also after a crash or a power loss.
+using PieceSink = std::function<Status(Bytes)>;
+Status ReplaceFileAtomically(const std::string& path,
+                             const std::function<Status(const PieceSink&)>& write);
+
+// The write lock of one database, held while a connection may write to it:
+//   - `<name>.ldb` beside the database (the lock file Access and the Jet engine keep): when another
+//     process holds a lock on it (Access, another program of ours), the database is refused as
+//     in use; a stale file with no lock held does not block;
+//   - we take a write lock on it (fcntl, so programs under Wine see it too) and remove the file
+//     again on release when we created it.
+class WriteLock {
+ public:
+  // Fails with ErrorCode::kLocked ("in use") when another process holds the lock.
+  static Result<std::unique_ptr<WriteLock>> Acquire(const std::string& database_path);
+  ~WriteLock();
+  WriteLock(const WriteLock&) = delete;
+  WriteLock& operator=(const WriteLock&) = delete;
+
+  // The lock file's path for a database path: its extension replaced by ".ldb".
+  static std::string LockFilePath(const std::string& database_path);
+
+ private:
+  WriteLock(int fd, std::string path, bool created)
+      : fd_(fd), path_(std::move(path)), created_(created) {}
+  int fd_;
+  std::string path_;
+  bool created_;
+};
+
+}  // namespace jet

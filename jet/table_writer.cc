@@ -1,0 +1,174 @@
+#include "jet/table_writer.h"
+
+#include <random>
+#include <string>
+
+#include "jet/data_page.h"
+#include "jet/data_page_writer.h"
+#include "jet/long_value.h"
+#include "jet/row_reader.h"
+#include "jet/row_writer.h"
+#include "jet/usage_map.h"
+
+namespace jet {
+namespace {
+
+void Put32(std::span<std::uint8_t> b, std::size_t at, std::uint32_t v) {
+  for (int i = 0; i < 4; ++i) b[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
+}
+
+Guid RandomGuid() {
+  static std::random_device device;
+  Guid g;
+  for (auto& b : g.bytes) b = static_cast<std::uint8_t>(device());
+  g.bytes[7] = static_cast<std::uint8_t>((g.bytes[7] & 0x0F) | 0x40);  // version 4
+  g.bytes[8] = static_cast<std::uint8_t>((g.bytes[8] & 0x3F) | 0x80);  // variant
+  return g;
+}
+
+}  // namespace
+
+Status TableWriter::WriteCounters() {
+  const Format& f = store_->format();
+  JET_ASSIGN_OR_RETURN(std::span<std::uint8_t> page, store_->MutablePage(table_->page));
+  Put32(page, f.tdef_row_count_offset, table_->row_count);
+  Put32(page, f.tdef_autonumber_offset, table_->autonumber);
+  return Status::Ok();
+}
+
+Result<std::uint32_t> TableWriter::PageWithRoom(std::size_t row_size) {
+  const Format& f = store_->format();
+  if (last_page_ == 0) {
+    // Continue on the table's last page, as Access does.
+    JET_ASSIGN_OR_RETURN(std::vector<std::uint32_t> pages,
+                         ReadUsageMap(*store_, table_->usage_map));
+    if (!pages.empty()) last_page_ = pages.back();
+  }
+  if (last_page_ != 0) {
+    JET_ASSIGN_OR_RETURN(Bytes page, store_->TypedPage(last_page_, PageType::kData));
+    if (DataPageFreeSpace(page, f) >= row_size + 2) return last_page_;
+  }
+  JET_ASSIGN_OR_RETURN(std::uint32_t fresh, allocator_->Allocate());
+  JET_ASSIGN_OR_RETURN(std::span<std::uint8_t> bytes, store_->MutablePage(fresh));
+  InitDataPage(bytes, f, table_->page);
+  JET_RETURN_IF_ERROR(SetPageInUsageMap(*store_, *allocator_, table_->usage_map, fresh, true));
+  JET_RETURN_IF_ERROR(SetPageInUsageMap(*store_, *allocator_, table_->free_map, fresh, true));
+  if (last_page_ != 0) {
+    // The page before is full now: it no longer offers free space.
+    JET_RETURN_IF_ERROR(
+        SetPageInUsageMap(*store_, *allocator_, table_->free_map, last_page_, false));
+  }
+  last_page_ = fresh;
+  return fresh;
+}
+
+Result<RowPointer> TableWriter::Insert(std::vector<Value>& values) {
+  const Format& f = store_->format();
+  if (values.size() != table_->columns.size()) {
+    return Status(ErrorCode::kInvalidValue,
+                  "Die Zeile hat nicht so viele Werte wie '" + table_->name + "' Spalten.");
+  }
+  std::vector<ByteString> long_fields(values.size());
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    const Column& c = table_->columns[i];
+    if (c.autonumber() && c.type() == ColumnType::kLong) {
+      if (!values[i].is_null()) {
+        return Status(ErrorCode::kInvalidValue,
+                      "Das AutoWert-Feld '" + c.name + "' kann nicht beschrieben werden.");
+      }
+      if (table_->autonumber >= 0x7FFFFFFFu) {
+        return Status(ErrorCode::kInvalidValue,
+                      "Der AutoWert von '" + table_->name + "' ist ausgeschöpft.");
+      }
+      ++table_->autonumber;
+      values[i] = Value(static_cast<std::int32_t>(table_->autonumber));
+    } else if (c.guid_autonumber() && values[i].is_null()) {
+      values[i] = Value(RandomGuid());
+    } else if (c.type() == ColumnType::kBoolean && values[i].is_null()) {
+      values[i] = Value(false);  // Yes/No holds no Null: its null-mask bit is the value
+    }
+  }
+  // The long values' bytes; the row is encoded with their fields' final sizes before anything is
+  // stored, so that a row that does not fit leaves no trace.
+  std::vector<ByteString> long_data(values.size());
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    const Column& c = table_->columns[i];
+    if (!c.long_value() || values[i].is_null()) continue;
+    if (c.type() == ColumnType::kMemo) {
+      if (!values[i].is<std::string>()) {
+        return Status(ErrorCode::kInvalidValue, "Text erwartet für '" + c.name + "'.");
+      }
+      long_data[i] = EncodeJet4Text(values[i].as<std::string>(), c.compressed_unicode());
+    } else {
+      if (!values[i].is<ByteString>()) {
+        return Status(ErrorCode::kInvalidValue, "Binärdaten erwartet für '" + c.name + "'.");
+      }
+      long_data[i] = values[i].as<ByteString>();
+    }
+    const std::size_t inline_size =
+        long_data[i].size() <= kMaxInlineLongValue ? long_data[i].size() : 0;
+    long_fields[i].assign(kLongValueHeadSize + inline_size, 0);
+  }
+  JET_RETURN_IF_ERROR(EncodeRow(f, *table_, values, long_fields).status());
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    const Column& c = table_->columns[i];
+    if (!c.long_value() || values[i].is_null()) continue;
+    JET_ASSIGN_OR_RETURN(long_fields[i], long_values_.Store(c, long_data[i]));
+  }
+  JET_ASSIGN_OR_RETURN(std::vector<std::uint8_t> row, EncodeRow(f, *table_, values, long_fields));
+  JET_ASSIGN_OR_RETURN(std::uint32_t page_number, PageWithRoom(row.size()));
+  JET_ASSIGN_OR_RETURN(std::span<std::uint8_t> page, store_->MutablePage(page_number));
+  JET_ASSIGN_OR_RETURN(std::uint16_t r, AddRowToPage(page, f, row));
+  ++table_->row_count;
+  JET_RETURN_IF_ERROR(WriteCounters());
+  return RowPointer{page_number, static_cast<std::uint8_t>(r)};
+}
+
+Status TableWriter::Delete(RowPointer where) {
+  const Format& f = store_->format();
+  JET_ASSIGN_OR_RETURN(DataPage page, DataPage::Open(*store_, where.page));
+  if (page.owner() != table_->page) {
+    return Status::Corrupt("Seite " + std::to_string(where.page) + " gehört nicht zu '" +
+                           table_->name + "'.");
+  }
+  JET_ASSIGN_OR_RETURN(RowSlot slot, page.Row(where.row));
+  if (slot.deleted) return Status(ErrorCode::kInvalidValue, "Die Zeile ist bereits gelöscht.");
+  std::vector<RowPointer> places = {where};
+  if (slot.overflow) {
+    ByteReader r(slot.data);
+    const RowPointer target = RowPointer::FromRaw(r.U32(0));
+    if (!r.ok()) return Status::Corrupt("Beschädigter Zeilenverweis.");
+    JET_ASSIGN_OR_RETURN(DataPage target_page, DataPage::Open(*store_, target.page));
+    JET_ASSIGN_OR_RETURN(slot, target_page.Row(target.row));
+    places.push_back(target);
+  }
+  // Free the row's long values.
+  RowFields fields;
+  JET_RETURN_IF_ERROR(SplitRow(f, *table_, slot.data, fields));
+  for (std::size_t i = 0; i < table_->columns.size(); ++i) {
+    const Column& c = table_->columns[i];
+    if (c.long_value() && fields.fields[i].stored) {
+      JET_RETURN_IF_ERROR(long_values_.Free(c, fields.fields[i].data));
+    }
+  }
+  for (RowPointer at : places) {
+    JET_ASSIGN_OR_RETURN(std::span<std::uint8_t> bytes, store_->MutablePage(at.page));
+    JET_RETURN_IF_ERROR(MarkRowDeleted(bytes, f, at.row));
+  }
+  if (table_->row_count > 0) --table_->row_count;
+  JET_RETURN_IF_ERROR(WriteCounters());
+  // Pages left without a live row go back to the free pages.
+  for (RowPointer at : places) {
+    JET_ASSIGN_OR_RETURN(Bytes bytes, store_->Page(at.page));
+    if (bytes[0] != static_cast<std::uint8_t>(PageType::kData) || LiveRowCount(bytes, f) != 0) {
+      continue;
+    }
+    JET_RETURN_IF_ERROR(SetPageInUsageMap(*store_, *allocator_, table_->usage_map, at.page, false));
+    JET_RETURN_IF_ERROR(SetPageInUsageMap(*store_, *allocator_, table_->free_map, at.page, false));
+    if (at.page == last_page_) last_page_ = 0;
+    JET_RETURN_IF_ERROR(allocator_->Free(at.page));
+  }
+  return Status::Ok();
+}
+
+}  // namespace jet

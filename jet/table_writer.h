@@ -1,0 +1,45 @@
+// Adding and deleting the rows of one table, with everything that keeps the file consistent:
+// data pages, usage maps, long values, the definition's row count and AutoNumber counter.
+// Indexes are rebuilt from the rows when the changes are committed (database.h).
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "jet/long_value_writer.h"
+#include "jet/page_allocator.h"
+#include "jet/page_store.h"
+#include "jet/status.h"
+#include "jet/table_def.h"
+#include "jet/value.h"
+
+namespace jet {
+
+class TableWriter {
+ public:
+  TableWriter(PageStore& store, PageAllocator& allocator, TableDef& table)
+      : store_(&store),
+        allocator_(&allocator),
+        table_(&table),
+        long_values_(store, allocator, table) {}
+
+  // Stores a row. `values` follow table.columns and are Null or of each column's kind; an
+  // AutoNumber column must be Null and receives the next number, a Null Yes/No becomes No (both
+  // written back into `values`).
+  Result<RowPointer> Insert(std::vector<Value>& values);
+
+  // Deletes the row a scan reports at `row` (a moved row is deleted at both places).
+  Status Delete(RowPointer row);
+
+ private:
+  Result<std::uint32_t> PageWithRoom(std::size_t row_size);
+  Status WriteCounters();
+
+  PageStore* store_;
+  PageAllocator* allocator_;
+  TableDef* table_;
+  LongValueWriter long_values_;
+  std::uint32_t last_page_ = 0;  // the data page rows went to last
+};
+
+}  // namespace jet

@@ -1,0 +1,318 @@
+// Writing rows: inserts and deletes on copies of the sample target, read back by our reader,
+// mdb-export and mdb-reader; long values of every size; counters, free pages, rollback, the
+// write lock and the atomic file replacement.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <random>
+#include <string>
+
+#include "jet/data_page.h"
+#include "jet/database.h"
+#include "jet/file_commit.h"
+#include "jet/usage_map.h"
+#include "tests/test_support.h"
+#include "tools/csv_export.h"
+
+namespace fs = std::filesystem;
+
+namespace jet {
+// Values in failure messages as the inspector prints them.
+inline void PrintTo(const Value& v, std::ostream* os) { *os << inspect::CsvField(v); }
+}  // namespace jet
+
+namespace {
+
+using jet::Value;
+using testing_support::DbFile;
+using testing_support::TempFile;
+
+constexpr char kPassword[] = "pwok572hafxi317nrb";
+
+// A writable copy of target.mdb in a folder of its own (the lock file goes beside it).
+class TargetCopy {
+ public:
+  TargetCopy() {
+    dir_ = fs::temp_directory_path() /
+           ("pi-writer-" + std::to_string(::getpid()) + "-" + std::to_string(counter_++));
+    fs::create_directories(dir_);
+    fs::copy_file(std::string(PI_FIXTURE_DIR) + "/target.mdb", path());
+  }
+  ~TargetCopy() { fs::remove_all(dir_); }
+  fs::path path() const { return dir_ / "DBZentavo.mdb"; }
+  fs::path dir() const { return dir_; }
+
+ private:
+  static inline int counter_ = 0;
+  fs::path dir_;
+};
+
+std::unique_ptr<jet::Database> OpenWritable(const fs::path& path) {
+  auto db = jet::Database::Open(path.string(), {.password = kPassword, .writable = true});
+  EXPECT_TRUE(db.ok()) << db.status().ToString();
+  return db.ok() ? std::move(*db) : nullptr;
+}
+
+std::vector<jet::RowPointer> RowsOf(const jet::Database& db, const std::string& table) {
+  auto t = db.GetTable(table);
+  EXPECT_TRUE(t.ok());
+  std::vector<jet::RowPointer> rows;
+  jet::TableScan scan(db, **t);
+  while (true) {
+    auto more = scan.Next();
+    EXPECT_TRUE(more.ok()) << more.status().ToString();
+    if (!more.ok() || !*more) break;
+    rows.push_back(scan.position());
+  }
+  return rows;
+}
+
+std::vector<std::vector<Value>> ValuesOf(const jet::Database& db, const std::string& table) {
+  auto t = db.GetTable(table);
+  EXPECT_TRUE(t.ok());
+  return testing_support::ReadAllRows(db, **t);
+}
+
+std::string Export(const fs::path& file, const std::string& table) {
+  auto db = jet::Database::Open(file.string(), {.password = kPassword});
+  EXPECT_TRUE(db.ok()) << db.status().ToString();
+  std::ostringstream out;
+  EXPECT_TRUE(inspect::ExportCsv(**db, table, out).ok());
+  return out.str();
+}
+
+// The in-memory state of `db` as a file, for the independent readers.
+void WriteImage(const jet::Database& db, const fs::path& to) {
+  testing_support::WriteFileBytes(to, db.pages().Image());
+}
+
+std::string Memo(std::size_t chars, bool unicode) {
+  std::string s;
+  const std::string piece = unicode ? "Grüße € „Zitat“ — " : "Rechnung bitte an Frau Müller. ";
+  while (s.size() < chars * 2) s += piece;
+  // Cut at a character boundary after `chars` code points.
+  std::size_t count = 0, pos = 0;
+  while (pos < s.size() && count < chars) {
+    const unsigned char c = static_cast<unsigned char>(s[pos]);
+    pos += c < 0x80 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
+    ++count;
+  }
+  return s.substr(0, pos);
+}
+
+TEST(Writer, EmptiesAndRefillsTheProductTablesReadableByEveryReader) {
+  TargetCopy copy;
+  const std::vector<std::string> untouched = {"tbl_Kunden", "tbl_Einstellungen"};
+  std::map<std::string, std::string> before;
+  for (const auto& t : untouched) before[t] = Export(copy.path(), t);
+
+  auto db = OpenWritable(copy.path());
+  ASSERT_TRUE(db);
+  const std::string prices = "tbl_Verwaltung_Produkte_Preise";
+  const std::string products = "tbl_Verwaltung_Produkte";
+  for (const std::string& t : {prices, products}) {
+    for (jet::RowPointer r : RowsOf(*db, t)) ASSERT_TRUE(db->DeleteRow(t, r).ok());
+    EXPECT_EQ((*db->GetTable(t))->row_count, 0u);
+    EXPECT_TRUE(RowsOf(*db, t).empty());
+  }
+  const std::uint32_t counter_before = (*db->GetTable(products))->autonumber;
+  EXPECT_EQ(counter_before, 122u);  // the last number issued, not reset by deleting
+
+  // Thousands of product rows with every column kind of the table, then their prices.
+  std::mt19937 rng(7);
+  std::vector<std::vector<Value>> written;
+  const auto def = *db->GetTable(products);
+  for (int i = 0; i < 3000; ++i) {
+    std::vector<Value> row(def->columns.size());
+    for (std::size_t c = 0; c < def->columns.size(); ++c) {
+      const jet::Column& col = def->columns[c];
+      switch (col.type()) {
+        case jet::ColumnType::kLong:
+          if (!col.autonumber()) row[c] = Value(static_cast<std::int32_t>(rng() % 1000));
+          break;
+        case jet::ColumnType::kText:
+          if (i % 7 != 0) row[c] = Value("Prödukt " + std::to_string(i) + (i % 3 ? " €" : ""));
+          break;
+        case jet::ColumnType::kMemo:
+          row[c] = Value(i % 5 == 0 ? Memo(10 + i % 300, i % 2 == 0) : std::string());
+          break;
+        case jet::ColumnType::kDouble:
+          row[c] = Value(i * 0.25);
+          break;
+        case jet::ColumnType::kDateTime:
+          row[c] = Value(jet::DateTime{45000.5 + i});
+          break;
+        default:
+          break;
+      }
+    }
+    auto where = db->InsertRow(products, row);
+    ASSERT_TRUE(where.ok()) << where.status().ToString();
+    written.push_back(row);
+  }
+  EXPECT_EQ((*db->GetTable(products))->row_count, 3000u);
+  EXPECT_EQ((*db->GetTable(products))->autonumber, counter_before + 3000);
+  EXPECT_EQ(written.front()[0], Value(static_cast<std::int32_t>(counter_before + 1)));
+  EXPECT_EQ(ValuesOf(*db, products), written);
+
+  TempFile image("writer-target");
+  WriteImage(*db, image.path());
+  // Our reader on the file, mdb-export and mdb-reader agree.
+  EXPECT_EQ(
+      ValuesOf(**jet::Database::Open(image.path().string(), {.password = kPassword}), products),
+      written);
+  const std::string ours = Export(image.path(), products);
+  auto oracle = testing_support::RunCommand(
+      "LC_ALL=C mdb-export " + testing_support::ShellQuote(image.path().string()) + " " + products);
+  EXPECT_EQ(oracle.exit_code, 0);
+  EXPECT_EQ(oracle.out, ours);
+  auto counts = testing_support::RunCommand(
+      testing_support::MdbReaderCommand(DbFile{image.path(), kPassword}));
+  EXPECT_NE(counts.out.find(products + "\t3000\n"), std::string::npos) << counts.out;
+  EXPECT_NE(counts.out.find(prices + "\t0\n"), std::string::npos) << counts.out;
+  for (const auto& t : untouched) EXPECT_EQ(Export(image.path(), t), before[t]) << t;
+}
+
+TEST(Writer, LongValuesOfEverySizeAndTheirPagesFreedOnDelete) {
+  TargetCopy copy;
+  auto db = OpenWritable(copy.path());
+  ASSERT_TRUE(db);
+  const std::string table = "tbl_Kunden";
+  const auto def = *db->GetTable(table);
+  const auto memo = static_cast<std::size_t>(def->FindColumn("txt_Notiz") - def->columns.data());
+  const std::vector<std::size_t> sizes = {0, 1, 30, 64, 65, 2000, 4000, 4100, 9000, 30000};
+  std::vector<std::vector<Value>> rows;
+  for (std::size_t n : sizes) {
+    for (bool unicode : {false, true}) {
+      std::vector<Value> row(def->columns.size());
+      row[memo] = Value(Memo(n, unicode));
+      ASSERT_TRUE(db->InsertRow(table, row).ok());
+      rows.push_back(row);
+    }
+  }
+  const std::uint32_t pages_with_values = db->pages().page_count();
+  auto all = ValuesOf(*db, table);
+  ASSERT_GE(all.size(), rows.size());
+  std::vector<std::vector<Value>> tail(all.end() - static_cast<std::ptrdiff_t>(rows.size()),
+                                       all.end());
+  EXPECT_EQ(tail, rows);
+
+  TempFile image("writer-memo");
+  WriteImage(*db, image.path());
+  auto oracle = testing_support::RunCommand(
+      "LC_ALL=C mdb-export " + testing_support::ShellQuote(image.path().string()) + " " + table);
+  EXPECT_EQ(oracle.out, Export(image.path(), table));
+
+  // Deleting every row frees the data and long-value pages; inserting again reuses them.
+  for (jet::RowPointer r : RowsOf(*db, table)) ASSERT_TRUE(db->DeleteRow(table, r).ok());
+  EXPECT_EQ((*db->GetTable(table))->row_count, 0u);
+  auto data_pages = jet::ReadUsageMap(db->pages(), def->usage_map);
+  ASSERT_TRUE(data_pages.ok());
+  EXPECT_TRUE(data_pages->empty());
+  for (const auto& row : rows) {
+    auto again = row;
+    again[0] = Value();  // the key is assigned anew
+    ASSERT_TRUE(db->InsertRow(table, again).ok());
+  }
+  EXPECT_EQ(db->pages().page_count(), pages_with_values);  // no page more than before
+}
+
+TEST(Writer, RollbackRestoresEveryByteAndCommitRefusesStaleIndexes) {
+  TargetCopy copy;
+  const auto original = testing_support::ReadFileBytes(copy.path());
+  auto db = OpenWritable(copy.path());
+  ASSERT_TRUE(db);
+  const std::string table = "tbl_Verwaltung_Produkte_Extras";
+  for (jet::RowPointer r : RowsOf(*db, table)) ASSERT_TRUE(db->DeleteRow(table, r).ok());
+  std::vector<Value> row((*db->GetTable(table))->columns.size());
+  for (int i = 0; i < 2000; ++i) {
+    auto r = row;
+    ASSERT_TRUE(db->InsertRow(table, r).ok());
+  }
+  EXPECT_TRUE(db->dirty());
+  db->Rollback();
+  EXPECT_FALSE(db->dirty());
+  EXPECT_EQ(db->pages().Image(), original);
+  EXPECT_EQ((*db->GetTable(table))->row_count, 595u);
+
+  // Writing needs the indexes maintained; until then nothing reaches the file.
+  auto r = row;
+  ASSERT_TRUE(db->InsertRow(table, r).ok());
+  const jet::Status s = db->Commit();
+  EXPECT_EQ(s.code(), jet::ErrorCode::kNotSupported) << s.ToString();
+  EXPECT_EQ(testing_support::ReadFileBytes(copy.path()), original);
+}
+
+TEST(Writer, ValuesThatDoNotFitAreRefusedBeforeAnythingChanges) {
+  TargetCopy copy;
+  auto db = OpenWritable(copy.path());
+  ASSERT_TRUE(db);
+  const std::string table = "tbl_Verwaltung_Produkte";
+  const auto def = *db->GetTable(table);
+  const auto before = db->pages().Image();
+  std::vector<Value> row(def->columns.size());
+  const auto code =
+      static_cast<std::size_t>(def->FindColumn("txt_Kurzzeichen") - def->columns.data());
+  row[code] = Value(std::string(300, 'x'));
+  EXPECT_EQ(db->InsertRow(table, row).status().code(), jet::ErrorCode::kInvalidValue);
+  row[code] = Value(std::int32_t{5});
+  EXPECT_EQ(db->InsertRow(table, row).status().code(), jet::ErrorCode::kInvalidValue);
+  row[code] = Value();
+  row[0] = Value(std::int32_t{5});  // the AutoNumber key is the engine's
+  EXPECT_EQ(db->InsertRow(table, row).status().code(), jet::ErrorCode::kInvalidValue);
+  EXPECT_EQ(db->pages().Image(), before);
+}
+
+TEST(WriteLock, OneWriterAtATimeAndStaleLockFilesDoNotBlock) {
+  TargetCopy copy;
+  const std::string ldb = jet::WriteLock::LockFilePath(copy.path().string());
+  EXPECT_EQ(ldb, (copy.dir() / "DBZentavo.ldb").string());
+  {
+    auto first = OpenWritable(copy.path());
+    ASSERT_TRUE(first);
+    EXPECT_TRUE(fs::exists(ldb));
+    // Another process cannot take the lock while it is held.
+    const pid_t child = ::fork();
+    if (child == 0) {
+      auto second =
+          jet::Database::Open(copy.path().string(), {.password = kPassword, .writable = true});
+      ::_exit(!second.ok() && second.status().code() == jet::ErrorCode::kLocked ? 0 : 1);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    // Readers are not blocked.
+    EXPECT_TRUE(jet::Database::Open(copy.path().string(), {.password = kPassword}).ok());
+  }
+  EXPECT_FALSE(fs::exists(ldb));  // removed by the writer that created it
+  std::ofstream(ldb) << "stale";
+  EXPECT_TRUE(OpenWritable(copy.path()) != nullptr);
+  EXPECT_TRUE(fs::exists(ldb));  // a lock file we did not create stays
+}
+
+TEST(AtomicReplace, NewContentOrOldContentNeverAMix) {
+  TargetCopy copy;
+  const fs::path file = copy.dir() / "daten.bin";
+  std::ofstream(file) << "alt";
+  const std::string text = "neu";
+  ASSERT_TRUE(jet::ReplaceFileAtomically(file.string(), [&](const jet::PieceSink& sink) {
+                return sink(
+                    jet::Bytes(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
+              }).ok());
+  EXPECT_EQ(testing_support::ReadFileText(file), "neu");
+  const jet::Status failed =
+      jet::ReplaceFileAtomically(file.string(), [&](const jet::PieceSink& sink) {
+        (void)sink(jet::Bytes(reinterpret_cast<const std::uint8_t*>("xx"), 2));
+        return jet::Status(jet::ErrorCode::kIoError, "Datenträger voll");
+      });
+  EXPECT_FALSE(failed.ok());
+  EXPECT_EQ(testing_support::ReadFileText(file), "neu");
+  std::size_t files = 0;
+  for ([[maybe_unused]] const auto& e : fs::directory_iterator(copy.dir())) ++files;
+  EXPECT_EQ(files, 2u);  // the database and daten.bin: no temporary file left
+}
+
+}  // namespace
