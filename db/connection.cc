@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <variant>
 
+#include "db/column_values.h"
 #include "db/error.h"
 #include "db/recordset.h"
+#include "db/sql/jet_rules.h"
 #include "db/sql/parser.h"
 
 namespace db {
@@ -14,8 +16,138 @@ namespace {
 
 }  // namespace
 
+namespace {
+
+constexpr int kErrCommitWithoutTransaction = 3034;
+constexpr int kErrNestedTransaction = 3033;
+
+// A unique index would hold the new row twice: the equality keys of its columns, when none of
+// them is Null (Null equals nothing, so it never duplicates).
+void CheckUniqueIndexes(sql::TableData& table, const std::vector<Value>& row) {
+  const jet::TableDef& t = table.def();
+  for (const jet::Index& index : t.indexes) {
+    const jet::RealIndex& real = t.real_indexes[index.real_index];
+    if (!real.unique() && !index.primary()) continue;
+    std::vector<int> columns;
+    for (const jet::IndexColumn& ic : real.columns) {
+      for (std::size_t i = 0; i < t.columns.size(); ++i) {
+        if (t.columns[i].number == ic.column_number) columns.push_back(static_cast<int>(i));
+      }
+    }
+    // An AutoNumber key left Null gets a number never used before: it cannot duplicate.
+    bool numbered = false;
+    for (int c : columns) {
+      const auto i = static_cast<std::size_t>(c);
+      numbered = numbered || (t.columns[i].autonumber() && row[i].is_null());
+    }
+    if (numbered) continue;
+    bool any_null = false;
+    for (int c : columns) any_null = any_null || row[static_cast<std::size_t>(c)].is_null();
+    if (any_null) {
+      if (index.primary()) {
+        throw DbError(kErrNullInKey, "Der Primärschlüssel '" + index.name + "' der Tabelle '" +
+                                         t.name + "' darf keinen Nullwert enthalten.");
+      }
+      continue;
+    }
+    if (columns.empty()) continue;
+    const std::vector<std::uint32_t>& candidates =
+        table.RowsWithKey(columns[0], sql::EqualityKey(row[static_cast<std::size_t>(columns[0])]));
+    for (std::uint32_t r : candidates) {
+      bool same = true;
+      for (std::size_t k = 1; k < columns.size() && same; ++k) {
+        const auto c = static_cast<std::size_t>(columns[k]);
+        same = sql::EqualityKey(table.rows()[r][c]) == sql::EqualityKey(row[c]);
+      }
+      if (same) {
+        throw DbError(kErrDuplicateKey,
+                      "Die Änderungen wurden nicht durchgeführt, da sie doppelte Werte im Index "
+                      "'" +
+                          index.name + "' der Tabelle '" + t.name + "' erzeugen würden.");
+      }
+    }
+  }
+}
+
+}  // namespace
+
 Connection::~Connection() {
-  if (IsOpen()) Close();
+  if (!IsOpen()) return;
+  try {
+    Close();
+  } catch (const DbError&) {
+    // Released without Close: the changes could not be stored and the file stays as it was.
+  }
+}
+
+void Connection::PrepareWrite() {
+  tables();  // throws when closed
+  if (settings_.read_only() || read_only_) {
+    throw DbError(kErrNotUpdatable, "Die Datenbank ist schreibgeschützt geöffnet.");
+  }
+  const jet::Status s = db_->EnableWriting();
+  if (!s.ok()) Throw(s);
+}
+
+void Connection::Store() {
+  if (failed_write_) {
+    failed_write_ = false;
+    db_->Rollback();
+    tables_->Clear();
+    throw DbError(kErrNotUpdatable,
+                  "Ein Schreibvorgang ist gescheitert; die Änderungen werden "
+                  "verworfen und die Datenbank bleibt unverändert.");
+  }
+  const jet::Status s = db_->Commit();
+  if (!s.ok()) {
+    db_->Rollback();
+    tables_->Clear();
+    Throw(s);
+  }
+}
+
+void Connection::BeginTrans() {
+  PrepareWrite();
+  if (in_transaction_) {
+    throw DbError(kErrNestedTransaction, "Transaktionen können nicht verschachtelt werden.");
+  }
+  // Changes made before the transaction are stored first, so that a rollback keeps them.
+  if (db_->dirty()) Store();
+  in_transaction_ = true;
+}
+
+void Connection::CommitTrans() {
+  tables();
+  if (!in_transaction_) {
+    throw DbError(kErrCommitWithoutTransaction, "Commit ohne BeginTrans.");
+  }
+  in_transaction_ = false;
+  Store();
+}
+
+void Connection::RollbackTrans() {
+  tables();
+  if (!in_transaction_) {
+    throw DbError(kErrCommitWithoutTransaction, "Rollback ohne BeginTrans.");
+  }
+  in_transaction_ = false;
+  failed_write_ = false;
+  db_->Rollback();
+  tables_->Clear();
+}
+
+void Connection::InsertRow(sql::TableData& table, std::vector<Value>& values) {
+  PrepareWrite();
+  CheckRow(table.def(), values);
+  CheckUniqueIndexes(table, values);
+  auto place = db_->InsertRow(table.def().name, values);
+  if (!place.ok()) {
+    // The engine checks a row fully before it writes anything; a failure after that leaves
+    // the pages half changed, and nothing is stored from here on.
+    if (place.status().code() != jet::ErrorCode::kInvalidValue) failed_write_ = true;
+    Throw(place.status());
+  }
+  table.Append(values, *place);
 }
 
 void Connection::Open(const std::string& connection_string, const std::string& /*user_id*/,
@@ -38,11 +170,17 @@ void Connection::Execute(const std::string& command_text, int /*options*/) {
   }
   const auto& del = std::get<sql::DeleteStatement>(statement);
   sql::TableData& table = t.Table(del.table);
-  (void)sql::MatchingRows(table, del.where.get());  // names and criteria are checked first
-  if (settings_.read_only()) {
-    throw DbError(kErrNotUpdatable, "Die Datenbank ist schreibgeschützt geöffnet.");
+  const std::vector<std::uint32_t> rows = sql::MatchingRows(table, del.where.get());
+  PrepareWrite();
+  for (std::uint32_t r : rows) {
+    const jet::Status s = db_->DeleteRow(table.def().name, table.places()[r]);
+    if (!s.ok()) {
+      // Half a statement must never reach the file: nothing is stored from here on.
+      failed_write_ = true;
+      Throw(s);
+    }
   }
-  throw DbError(kErrNotUpdatable, "Das Löschen von Zeilen wird noch nicht unterstützt.");
+  table.Remove(rows);
 }
 
 void Connection::Close() {
@@ -50,8 +188,22 @@ void Connection::Close() {
   std::vector<Recordset*> open = std::move(open_);
   open_.clear();
   for (Recordset* rs : open) rs->CloseQuietly();
+  std::unique_ptr<jet::Database> db = std::move(db_);
   tables_.reset();
-  db_.reset();
+  if (in_transaction_) {
+    in_transaction_ = false;
+    db->Rollback();  // an unfinished transaction is forgotten
+    return;
+  }
+  if (failed_write_) {
+    failed_write_ = false;
+    db->Rollback();
+    throw DbError(kErrNotUpdatable,
+                  "Ein Schreibvorgang ist gescheitert; die Änderungen wurden "
+                  "verworfen und die Datenbank bleibt unverändert.");
+  }
+  const jet::Status s = db->Commit();
+  if (!s.ok()) Throw(s);
 }
 
 sql::TableProvider& Connection::tables() {

@@ -31,25 +31,50 @@ class Connection {
   // Runs one statement whose result is not wanted.
   void Execute(const std::string& command_text, int options = adCmdUnspecified);
 
-  // Closes the database and every recordset still open on it. Throws 3704 when not open.
+  // Closes every recordset still open on it, stores what was written outside a transaction
+  // (atomically), forgets an unfinished transaction, and closes the database. Throws 3704 when
+  // not open, and the engine's error when the changes cannot be stored (the connection is closed
+  // all the same, the file left as it was).
   void Close();
 
+  // Transactions: nothing written after BeginTrans reaches the file before CommitTrans, which
+  // replaces the file atomically; RollbackTrans forgets it all. Outside a transaction the
+  // connection keeps its changes until Close. Throws 3251 for a database opened with Mode=Read,
+  // the engine's error when the file is in use by another program, and 3034/3033 for a commit or
+  // rollback without a transaction (and a second BeginTrans, which Jet would nest).
+  void BeginTrans();
+  void CommitTrans();
+  void RollbackTrans();
+  bool InTransaction() const { return in_transaction_; }
+
   bool IsOpen() const { return db_ != nullptr; }
+  // Makes the connection refuse every write, whatever the connection string's Mode says (set
+  // before Open; the source of an import is opened so and never written).
+  void SetReadOnly(bool read_only) { read_only_ = read_only; }
   const ConnectionSettings& settings() const { return settings_; }
 
   // For the record objects: the tables of the open database (throws 3709 when closed).
   sql::TableProvider& tables();
   const jet::Database& database() const { return *db_; }
 
+  // For recordsets: stores a new row (values converted and checked) and keeps the decoded table
+  // in step. Throws DbError as Update does.
+  void InsertRow(sql::TableData& table, std::vector<Value>& values);
+
  private:
   friend class Recordset;
   void Register(Recordset* rs);
   void Unregister(Recordset* rs);
+  void PrepareWrite();
+  void Store();  // commits the engine's changes; throws on failure
 
   ConnectionSettings settings_;
   std::unique_ptr<jet::Database> db_;
   std::unique_ptr<sql::DatabaseTables> tables_;
   std::vector<Recordset*> open_;
+  bool read_only_ = false;
+  bool in_transaction_ = false;
+  bool failed_write_ = false;  // a write failed half-way: nothing may be stored until rollback
 };
 
 }  // namespace db

@@ -29,6 +29,7 @@ void OpenDatabaseConnections(DatabaseState& s, const std::string& txt_DBPfad) {
   s.rsTargetB = std::make_shared<Recordset>();
   s.rsTargetC = std::make_shared<Recordset>();
   s.cnSource = std::make_shared<Connection>();
+  s.cnSource->SetReadOnly(true);  // the source is only read, whatever its Mode says
   s.cnSource->Open(SourceConnectionString(txt_DBPfad), "", "", adConnectUnspecified);
   s.rsSource = std::make_shared<Recordset>();
 }

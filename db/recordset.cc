@@ -2,6 +2,7 @@
 
 #include <variant>
 
+#include "db/column_values.h"
 #include "db/error.h"
 #include "db/sql/parser.h"
 #include "jet/unicode.h"
@@ -39,8 +40,13 @@ void Field::Value(const db::Value& v) {
   Recordset& rs = *owner_;
   if (!rs.open_) Closed();
   if (!rs.adding_) NotUpdatable("nur ein mit AddNew begonnener Datensatz kann geschrieben werden");
-  rs.new_row_[index_] = v;
-  rs.written_[index_] = true;
+  const jet::TableDef& t = rs.result_.table->def();
+  const jet::Column& c = t.columns[index_];
+  if (c.autonumber()) {
+    throw DbError(kErrReadOnlyField, "Das Feld '" + t.name + "." + c.name +
+                                         "' kann nicht aktualisiert werden (AutoWert).");
+  }
+  rs.new_row_[index_] = ConvertForColumn(t, c, v);
 }
 
 Field& FieldCollection::Item(const std::string& name) {
@@ -117,15 +123,20 @@ void Recordset::AddNew() {
   if (!star_of_table_) NotUpdatable("nur 'SELECT *' einer Tabelle nimmt neue Zeilen auf");
   if (connection_->settings().read_only()) NotUpdatable("die Datenbank ist schreibgeschützt");
   if (adding_) Update();
-  new_row_.assign(result_.names.size(), db::Value());
-  written_.assign(result_.names.size(), false);
+  const jet::TableDef& t = result_.table->def();
+  sql::Row row;
+  row.reserve(t.columns.size());
+  for (const jet::Column& c : t.columns) row.push_back(DefaultFor(t, c));
+  new_row_ = std::move(row);
   adding_ = true;
 }
 
 void Recordset::Update() {
   if (!open_) Closed();
   if (!adding_) return;  // nothing pending
-  NotUpdatable("das Einfügen von Zeilen wird noch nicht unterstützt");
+  std::vector<db::Value> row = new_row_;
+  connection_->InsertRow(*result_.table, row);
+  adding_ = false;
 }
 
 void Recordset::Close() {

@@ -21,7 +21,8 @@ class Field {
   const std::string& Name() const { return name_; }
   // The column's value in the current row (Null when it holds none). Throws 3021 without a row.
   db::Value Value() const;
-  // Sets the column of the row being added (after AddNew). Throws 3251 otherwise.
+  // Sets the column of the row being added (after AddNew), converted to the column's kind.
+  // Throws 3251 without AddNew, 3164 for an AutoNumber column, 3421 when it does not convert.
   void Value(const db::Value& v);
   void Value(const Field& other) { Value(other.Value()); }
 
@@ -64,7 +65,11 @@ class Recordset {
   bool Eof() const;
   void MoveNext();
   FieldCollection& Fields();
+  // Starts a new row of the queried table, every column at its default (3251 unless the
+  // recordset is an updatable SELECT * of one table).
   void AddNew();
+  // Stores the new row; the recordset stays open for the next AddNew. Throws the checks' and the
+  // engine's errors (3314 Required, 3315 zero length, 3163 too long, 3022 duplicate key, ...).
   void Update();
   // Closes the recordset; it keeps connection, cursor and lock type for the next Open.
   void Close();
@@ -88,7 +93,6 @@ class Recordset {
   std::size_t position_ = 0;
   bool adding_ = false;
   sql::Row new_row_;
-  std::vector<bool> written_;
   FieldCollection fields_;
 };
 

@@ -24,27 +24,38 @@ const Value* ColumnValue(const TableDef& t, const std::vector<Value>& row, std::
 
 Result<std::unique_ptr<Database>> Database::Open(const std::string& path,
                                                  const OpenOptions& options) {
-  std::unique_ptr<WriteLock> lock;
-  if (options.writable) {
-    // The lock comes first, so that no other writer changes the file while it is read.
-    JET_ASSIGN_OR_RETURN(std::unique_ptr<FileSource> probe, OpenFileForReading(path));
-    probe.reset();
-    JET_ASSIGN_OR_RETURN(lock, WriteLock::Acquire(path));
-  }
   JET_ASSIGN_OR_RETURN(std::unique_ptr<FileSource> file, OpenFileForReading(path));
+  JET_ASSIGN_OR_RETURN(FileIdentity identity, IdentifyFile(path));
   OpenOptions read_options = options;
   read_options.writable = false;
   JET_ASSIGN_OR_RETURN(std::unique_ptr<Database> db, Open(*file, read_options));
   db->path_ = path;
-  if (options.writable) {
-    if (db->version() != JetVersion::kJet4) {
-      return Status(ErrorCode::kNotSupported,
-                    "Jet-3-Datenbanken (Access 97) können nur gelesen werden: '" + path + "'.");
-    }
-    db->lock_ = std::move(lock);
-    db->allocator_ = std::make_unique<PageAllocator>(*db->pages_);
-  }
+  db->identity_ = identity;
+  if (options.writable) JET_RETURN_IF_ERROR(db->EnableWriting());
   return db;
+}
+
+Status Database::EnableWriting() {
+  if (writable()) return Status::Ok();
+  if (path_.empty()) {
+    return Status(ErrorCode::kNotSupported,
+                  "Eine Datenbank im Speicher kann nicht gespeichert werden.");
+  }
+  if (version() != JetVersion::kJet4) {
+    return Status(ErrorCode::kNotSupported,
+                  "Jet-3-Datenbanken (Access 97) können nur gelesen werden: '" + path_ + "'.");
+  }
+  JET_ASSIGN_OR_RETURN(std::unique_ptr<WriteLock> lock, WriteLock::Acquire(path_));
+  // What was read must still be the file: otherwise another program wrote it in between.
+  JET_ASSIGN_OR_RETURN(FileIdentity now, IdentifyFile(path_));
+  if (!(now == identity_)) {
+    return Status(ErrorCode::kLocked, "Die Datenbank '" + path_ +
+                                          "' wurde von einem anderen Programm geändert, seit sie "
+                                          "geöffnet wurde. Bitte öffnen Sie sie erneut.");
+  }
+  lock_ = std::move(lock);
+  allocator_ = std::make_unique<PageAllocator>(*pages_);
+  return Status::Ok();
 }
 
 Result<std::unique_ptr<Database>> Database::Open(FileSource& source, const OpenOptions& options) {
@@ -183,6 +194,7 @@ Status Database::Commit() {
   JET_RETURN_IF_ERROR(ReplaceFileAtomically(
       path_, [&](const PieceSink& sink) { return pages_->ForEachImagePiece(sink); }));
   pages_->MarkClean();
+  JET_ASSIGN_OR_RETURN(identity_, IdentifyFile(path_));
   written_tables_.clear();
   return Status::Ok();
 }

@@ -86,6 +86,9 @@ class Database {
   Status Commit();
   void Rollback();
   bool writable() const { return lock_ != nullptr; }
+  // Takes the write lock of a database opened for reading, so that it can be changed; fails
+  // when another program holds the lock or changed the file since it was read.
+  Status EnableWriting();
 
  private:
   Database() = default;
@@ -94,6 +97,7 @@ class Database {
   Status RebuildIndexes();
 
   std::string path_;
+  FileIdentity identity_;
   std::unique_ptr<WriteLock> lock_;
   std::unique_ptr<PageStore> pages_;
   std::vector<CatalogEntry> catalog_;

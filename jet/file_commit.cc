@@ -72,6 +72,17 @@ Status ReplaceFileAtomically(const std::string& path,
   return Status::Ok();
 }
 
+Result<FileIdentity> IdentifyFile(const std::string& path) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0) return IoError("Die Datei ist nicht lesbar:", path, errno);
+  FileIdentity id;
+  id.device = static_cast<std::uint64_t>(st.st_dev);
+  id.inode = static_cast<std::uint64_t>(st.st_ino);
+  id.size = static_cast<std::uint64_t>(st.st_size);
+  id.modified_ns = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+  return id;
+}
+
 std::string WriteLock::LockFilePath(const std::string& database_path) {
   const std::size_t slash = database_path.rfind('/');
   const std::size_t dot = database_path.rfind('.');

@@ -1,6 +1,7 @@
 // Replacing a database file atomically, and the locks that keep two writers apart.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -18,6 +19,17 @@ namespace jet {
 using PieceSink = std::function<Status(Bytes)>;
 Status ReplaceFileAtomically(const std::string& path,
                              const std::function<Status(const PieceSink&)>& write);
+
+// What identifies the content of a file without reading it: a writer that replaced or changed it
+// changed at least one of these.
+struct FileIdentity {
+  std::uint64_t device = 0;
+  std::uint64_t inode = 0;
+  std::uint64_t size = 0;
+  std::int64_t modified_ns = 0;
+  bool operator==(const FileIdentity&) const = default;
+};
+Result<FileIdentity> IdentifyFile(const std::string& path);
 
 // The write lock of one database, held while a connection may write to it:
 //   - `<name>.ldb` beside the database (the lock file Access and the Jet engine keep): when another

@@ -154,13 +154,27 @@ TEST(Connection, TheTargetOpensOnlyWithItsPasswordAndItsFolder) {
 }
 
 TEST(Connection, SourceIsNeverWrittenWhateverTheModeSays) {
-  const auto before = fs::last_write_time(kFixtures + "/source.mdb");
-  auto cn = std::make_shared<db::Connection>();
-  cn->Open(SourceString("source.mdb"));
-  EXPECT_NE(ErrorOf([&] { cn->Execute("DELETE * FROM ArtikelStamm"); }), 0);
-  cn->Execute("SELECT * FROM ArtikelStamm");
-  cn->Close();
-  EXPECT_EQ(fs::last_write_time(kFixtures + "/source.mdb"), before);
+  Scratch scratch;
+  const fs::path source = fs::path(scratch.folder()) / "Kastrel.mdb";
+  fs::copy_file(kFixtures + "/source.mdb", source);
+  const auto before = fs::last_write_time(source);
+  db::DatabaseState state;
+  state.strDBRoot = scratch.folder();
+  db::OpenDatabaseConnections(state, source.string());
+  EXPECT_EQ(ErrorOf([&] { state.cnSource->Execute("DELETE * FROM ArtikelStamm"); }),
+            db::kErrNotUpdatable);
+  EXPECT_EQ(ErrorOf([&] { state.cnSource->BeginTrans(); }), db::kErrNotUpdatable);
+  state.rsSource->Open("SELECT * FROM ArtikelStamm", state.cnSource, db::adOpenDynamic,
+                       db::adLockOptimistic);
+  EXPECT_EQ(ErrorOf([&] {
+              state.rsSource->AddNew();
+              state.rsSource->Update();
+            }),
+            db::kErrNotUpdatable);
+  state.rsSource->Close();
+  db::CloseDatabaseConnections(state);
+  EXPECT_EQ(fs::last_write_time(source), before);
+  EXPECT_FALSE(fs::exists(fs::path(scratch.folder()) / "Kastrel.ldb"));  // not even a lock file
 }
 
 class Records : public ::testing::Test {

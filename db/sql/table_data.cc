@@ -20,7 +20,38 @@ TableData::TableData(const jet::Database& db, std::shared_ptr<const jet::TableDe
     if (!more.ok()) Throw(more.status());
     if (!*more) break;
     rows_.push_back(scan.values());
+    places_.push_back(scan.position());
   }
+}
+
+void TableData::Append(Row row, jet::RowPointer place) {
+  const auto position = static_cast<std::uint32_t>(rows_.size());
+  for (auto& [column, map] : maps_) {
+    const Value& v = row[static_cast<std::size_t>(column)];
+    if (v.is_null() || (!IsText(v) && !IsNumeric(v))) continue;
+    map[EqualityKey(v)].push_back(position);
+  }
+  rows_.push_back(std::move(row));
+  places_.push_back(place);
+}
+
+void TableData::Remove(const std::vector<std::uint32_t>& positions) {
+  if (positions.empty()) return;
+  std::vector<Row> rows;
+  std::vector<jet::RowPointer> places;
+  rows.reserve(rows_.size() - positions.size());
+  std::size_t next = 0;
+  for (std::size_t i = 0; i < rows_.size(); ++i) {
+    if (next < positions.size() && positions[next] == i) {
+      ++next;
+      continue;
+    }
+    rows.push_back(std::move(rows_[i]));
+    places.push_back(places_[i]);
+  }
+  rows_ = std::move(rows);
+  places_ = std::move(places);
+  maps_.clear();  // positions moved: the look-up maps are built again on demand
 }
 
 int TableData::ColumnIndex(std::string_view name) const {

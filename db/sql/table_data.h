@@ -23,6 +23,13 @@ class TableData {
 
   const jet::TableDef& def() const { return *def_; }
   const std::vector<Row>& rows() const { return rows_; }
+  // Where each row is stored (as the engine's scan reports it).
+  const std::vector<jet::RowPointer>& places() const { return places_; }
+
+  // Keeps the decoded rows in step with the engine's writes.
+  void Append(Row row, jet::RowPointer place);
+  // Removes the rows at these positions (ascending).
+  void Remove(const std::vector<std::uint32_t>& positions);
 
   // Position of the column (letter case ignored), or -1.
   int ColumnIndex(std::string_view name) const;
@@ -33,6 +40,7 @@ class TableData {
  private:
   std::shared_ptr<const jet::TableDef> def_;
   std::vector<Row> rows_;
+  std::vector<jet::RowPointer> places_;
   std::unordered_map<int, std::unordered_map<std::string, std::vector<std::uint32_t>>> maps_;
 };
 
@@ -49,6 +57,8 @@ class DatabaseTables : public TableProvider {
  public:
   explicit DatabaseTables(const jet::Database& db) : db_(&db) {}
   TableData& Table(std::string_view name) override;
+  // Forgets every decoded table (after a rollback); they are read again on demand.
+  void Clear() { tables_.clear(); }
 
  private:
   const jet::Database* db_;

@@ -1,0 +1,248 @@
+// Writing through the record objects: AddNew/Update with conversions, defaults and Jet's checks,
+// DELETE through Execute, read-your-writes, transactions — on copies of the sample target.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <filesystem>
+#include <functional>
+
+#include "db/column_values.h"
+#include "db/connection.h"
+#include "db/database_state.h"
+#include "db/error.h"
+#include "db/recordset.h"
+#include "db/target_layout.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using db::DbError;
+using db::Value;
+
+int ErrorOf(const std::function<void()>& f) {
+  try {
+    f();
+  } catch (const DbError& e) {
+    EXPECT_FALSE(e.description().empty());
+    return e.number();
+  }
+  return 0;
+}
+
+class TargetWrites : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() /
+           ("pi-dbwrite-" + std::to_string(::getpid()) + "-" + std::to_string(counter_++));
+    fs::create_directories(dir_);
+    fs::copy_file(std::string(PI_FIXTURE_DIR) + "/target.mdb", dir_ / "DBZentavo.mdb");
+    cn_ = std::make_shared<db::Connection>();
+    cn_->Open(db::TargetConnectionString(dir_.string() + "/"));
+  }
+  void TearDown() override {
+    a_.reset();
+    if (cn_->IsOpen()) (void)ErrorOf([&] { cn_->Close(); });
+    fs::remove_all(dir_);
+  }
+  int Count(const std::string& sql) {
+    db::Recordset rs;
+    rs.Open(sql, cn_, db::adOpenForwardOnly, db::adLockReadOnly);
+    int n = 0;
+    for (; !rs.Eof(); rs.MoveNext()) ++n;
+    rs.Close();
+    return n;
+  }
+  Value Scalar(const std::string& sql, const std::string& field) {
+    db::Recordset rs;
+    rs.Open(sql, cn_, db::adOpenDynamic, db::adLockOptimistic);
+    Value v = rs.Fields().Item(field).Value();
+    rs.Close();
+    return v;
+  }
+
+  static inline int counter_ = 0;
+  fs::path dir_;
+  std::shared_ptr<db::Connection> cn_;
+  std::unique_ptr<db::Recordset> a_ = std::make_unique<db::Recordset>();
+};
+
+TEST_F(TargetWrites, AddedRowsAreSeenAtOnceWithDefaultsAndConvertedValues) {
+  cn_->BeginTrans();
+  a_->Open(std::string(db::target::kSelectCategoryPrefix) + "Salate'", cn_, db::adOpenDynamic,
+           db::adLockOptimistic);
+  EXPECT_TRUE(a_->Eof());
+  a_->AddNew();
+  EXPECT_EQ(a_->Fields().Item("bln_Aktiv").Value(), Value(true));  // DefaultValue "True"
+  a_->Fields().Item("txt_ProduktGruppe").Value(Value(std::string("Salate")));
+  a_->Fields().Item("lng_Reihenfolge").Value(Value(std::int16_t{1}));
+  a_->Update();
+  a_->Close();
+  EXPECT_EQ(Scalar(db::target::kSelectCategoryPrefix + std::string("salate'"), "lng_ID"),
+            Value(std::int32_t{10}));  // the counter stood at 9
+  EXPECT_EQ(Scalar(db::target::kSelectCategoryPrefix + std::string("SALATE'"), "lng_Reihenfolge"),
+            Value(std::int32_t{1}));
+
+  a_->Open(db::target::kSelectAllProducts, cn_, db::adOpenDynamic, db::adLockOptimistic);
+  a_->AddNew();
+  EXPECT_EQ(a_->Fields().Item("dbl_Rabatt").Value(), Value(0.0));  // DefaultValue "0"
+  EXPECT_TRUE(a_->Fields().Item("dtm_Erstellt").Value().is_null());
+  a_->Fields().Item("lng_ProduktGruppe").Value(Value(std::int32_t{10}));
+  a_->Fields().Item("txt_Kurzzeichen").Value(Value(std::string("S1")));
+  a_->Fields().Item("txt_Produkt").Value(Value(std::string("Salat Nizza")));
+  a_->Fields().Item("txt_Beschreibung").Value(Value(std::string()));
+  a_->Fields().Item("txt_Stückelung").Value(Value(std::string("Stk.")));
+  a_->Fields().Item("lng_Einheit").Value(Value(std::string("1")));
+  a_->Fields().Item("lng_Reihenfolge").Value(Value(std::int16_t{1}));
+  a_->Update();
+  a_->Close();
+  EXPECT_EQ(db::ToInt32(Scalar(db::target::kLastProductKey, "lng_LastID")), 123);
+  EXPECT_EQ(Scalar(std::string(db::target::kSelectProductPrefix) + "10" +
+                       db::target::kSelectProductMiddle + "S1" + db::target::kSelectProductSuffix,
+                   "lng_Einheit"),
+            Value(std::int32_t{1}));
+  cn_->RollbackTrans();
+  EXPECT_EQ(Count(db::target::kSelectCategoryPrefix + std::string("Salate'")), 0);
+  EXPECT_EQ(db::ToInt32(Scalar(db::target::kLastProductKey, "lng_LastID")), 122);
+}
+
+TEST_F(TargetWrites, DeleteThroughExecuteAndRollback) {
+  EXPECT_EQ(Count(db::target::kSelectAllProducts), 119);
+  cn_->BeginTrans();
+  for (const char* sql : db::target::kResetStatements) cn_->Execute(sql);
+  EXPECT_EQ(Count(db::target::kSelectAllProducts), 0);
+  EXPECT_EQ(db::ToSingle(Scalar(db::target::kCountProducts, "TotalProdukte")), 0.0f);
+  EXPECT_TRUE(Scalar(db::target::kLastProductKey, "lng_LastID").is_null());
+  cn_->RollbackTrans();
+  EXPECT_EQ(Count(db::target::kSelectAllProducts), 119);
+  cn_->Execute("DELETE FROM tbl_Verwaltung_Produkte WHERE lng_ProduktGruppe = 1");
+  EXPECT_EQ(Count("SELECT * FROM tbl_Verwaltung_Produkte WHERE lng_ProduktGruppe = 1"), 0);
+  EXPECT_GT(Count(db::target::kSelectAllProducts), 0);
+}
+
+TEST_F(TargetWrites, JetChecksRefuseTheRow) {
+  a_->Open("SELECT * FROM tbl_Einstellungen", cn_, db::adOpenDynamic, db::adLockOptimistic);
+  // A duplicate of a unique text key, in another letter case.
+  std::string existing;
+  {
+    db::Recordset rs;
+    rs.Open("SELECT * FROM tbl_Einstellungen", cn_, db::adOpenForwardOnly, db::adLockReadOnly);
+    existing = rs.Fields().Item("txt_Schluessel").Value().as<std::string>();
+    rs.Close();
+  }
+  std::string upper;
+  for (char c : existing)
+    upper.push_back(static_cast<char>(std::toupper(static_cast<unsigned char>(c))));
+  a_->AddNew();
+  a_->Fields().Item("txt_Schluessel").Value(Value(upper));
+  EXPECT_EQ(ErrorOf([&] { a_->Update(); }), db::kErrDuplicateKey);
+  a_->Close();
+
+  a_->Open("SELECT * FROM tbl_Kunden", cn_, db::adOpenDynamic, db::adLockOptimistic);
+  a_->AddNew();
+  EXPECT_EQ(ErrorOf([&] { a_->Fields().Item("lng_ID").Value(Value(std::int32_t{1})); }),
+            db::kErrReadOnlyField);
+  a_->Fields().Item("txt_Nachname").Value(Value(std::string()));  // AllowZeroLength is No
+  EXPECT_EQ(ErrorOf([&] { a_->Update(); }), db::kErrZeroLength);
+  a_->Fields().Item("txt_Nachname").Value(Value(std::string(51, 'x')));  // Text(50)
+  EXPECT_EQ(ErrorOf([&] { a_->Update(); }), db::kErrFieldTooSmall);
+  EXPECT_EQ(ErrorOf([&] { a_->Fields().Item("cur_Umsatz").Value(Value(std::string("viel"))); }),
+            db::kErrConversion);
+  a_->Fields().Item("txt_Nachname").Value(Value(std::string("Müller")));
+  a_->Fields().Item("cur_Umsatz").Value(Value(std::string("12.5")));
+  EXPECT_NO_THROW(a_->Update());
+  a_->Close();
+  EXPECT_EQ(Count("SELECT * FROM tbl_Kunden WHERE txt_Nachname = 'müller'"),
+            1 + Count("SELECT * FROM tbl_Kunden WHERE txt_Nachname = 'MÜLLER' AND lng_ID < 301"));
+}
+
+TEST_F(TargetWrites, NothingReachesTheFileBeforeTheIndexesAreWritten) {
+  const auto before = fs::last_write_time(dir_ / "DBZentavo.mdb");
+  cn_->BeginTrans();
+  cn_->Execute(db::target::kResetStatements[0]);
+  EXPECT_NE(ErrorOf([&] { cn_->CommitTrans(); }), 0);
+  EXPECT_EQ(fs::last_write_time(dir_ / "DBZentavo.mdb"), before);
+  EXPECT_EQ(Count(db::target::kSelectAllProducts), 119);  // the failed commit kept nothing
+}
+
+// Column defaults and checks on a definition made here, independent of any file.
+jet::TableDef MadeTable() {
+  jet::TableDef t;
+  t.name = "t";
+  auto add = [&](const char* name, jet::ColumnType type, const char* default_value,
+                 std::uint16_t length = 0) {
+    jet::Column c;
+    c.name = name;
+    c.type_code = static_cast<std::uint8_t>(type);
+    c.length = length;
+    if (default_value != nullptr) {
+      c.properties["DefaultValue"] = jet::Property{10, false, Value(std::string(default_value))};
+    }
+    t.columns.push_back(c);
+  };
+  add("n", jet::ColumnType::kLong, "=-12");
+  add("d", jet::ColumnType::kDouble, "2.5");
+  add("s", jet::ColumnType::kText, "\"Stk.\"", 20);
+  add("b", jet::ColumnType::kBoolean, "Yes");
+  add("today", jet::ColumnType::kDateTime, "Date()");
+  add("now", jet::ColumnType::kDateTime, "Now()");
+  add("fixed", jet::ColumnType::kDateTime, "#2024-01-31#");
+  add("none", jet::ColumnType::kLong, "Null");
+  add("bad", jet::ColumnType::kText, "Left([x],1)", 20);
+  add("c", jet::ColumnType::kCurrency, "1.23456");
+  return t;
+}
+
+TEST(ColumnDefaults, EvaluatedAsJetDoes) {
+  const jet::TableDef t = MadeTable();
+  EXPECT_EQ(db::DefaultFor(t, t.columns[0]), Value(std::int32_t{-12}));
+  EXPECT_EQ(db::DefaultFor(t, t.columns[1]), Value(2.5));
+  EXPECT_EQ(db::DefaultFor(t, t.columns[2]), Value(std::string("Stk.")));
+  EXPECT_EQ(db::DefaultFor(t, t.columns[3]), Value(true));
+  const double today = db::DefaultFor(t, t.columns[4]).as<jet::DateTime>().days;
+  const double now = db::DefaultFor(t, t.columns[5]).as<jet::DateTime>().days;
+  EXPECT_EQ(today, std::floor(today));
+  EXPECT_GE(now, today);
+  EXPECT_LT(now - today, 1.0);
+  EXPECT_GT(today, 45000.0);  // after 2023
+  EXPECT_EQ(db::DefaultFor(t, t.columns[6]), Value(jet::DateTime{45322.0}));
+  EXPECT_TRUE(db::DefaultFor(t, t.columns[7]).is_null());
+  try {
+    (void)db::DefaultFor(t, t.columns[8]);
+    ADD_FAILURE() << "no error";
+  } catch (const DbError& e) {
+    EXPECT_EQ(e.number(), db::kErrBadDefault);
+    EXPECT_NE(e.description().find("t.bad"), std::string::npos);  // names table and column
+  }
+  EXPECT_EQ(db::DefaultFor(t, t.columns[9]), Value(jet::Currency{12346}));
+}
+
+TEST(ColumnChecks, RequiredAndZeroLength) {
+  jet::TableDef t = MadeTable();
+  t.columns[2].properties["Required"] = jet::Property{1, false, Value(true)};
+  t.columns[2].properties["AllowZeroLength"] = jet::Property{1, false, Value(false)};
+  std::vector<Value> row(t.columns.size());
+  EXPECT_EQ(ErrorOf([&] { db::CheckRow(t, row); }), db::kErrRequired);
+  row[2] = Value(std::string());
+  EXPECT_EQ(ErrorOf([&] { db::CheckRow(t, row); }), db::kErrZeroLength);
+  row[2] = Value(std::string("ok"));
+  EXPECT_NO_THROW(db::CheckRow(t, row));
+}
+
+TEST(ColumnConversion, TheConversionsTheImportRelieson) {
+  const jet::TableDef t = MadeTable();
+  EXPECT_EQ(db::ConvertForColumn(t, t.columns[0], Value(std::string("1"))), Value(std::int32_t{1}));
+  EXPECT_EQ(db::ConvertForColumn(t, t.columns[0], Value(std::int16_t{2})), Value(std::int32_t{2}));
+  EXPECT_EQ(db::ConvertForColumn(t, t.columns[1], Value(jet::Currency{49000})), Value(4.9));
+  EXPECT_EQ(db::ConvertForColumn(t, t.columns[1], Value(std::int32_t{3})), Value(3.0));
+  EXPECT_EQ(db::ConvertForColumn(t, t.columns[2], Value(std::string("Stk."))),
+            Value(std::string("Stk.")));
+  EXPECT_TRUE(db::ConvertForColumn(t, t.columns[1], Value()).is_null());
+  EXPECT_EQ(ErrorOf([&] { db::ConvertForColumn(t, t.columns[0], Value(std::string("x"))); }),
+            db::kErrConversion);
+  EXPECT_EQ(ErrorOf([&] { db::ConvertForColumn(t, t.columns[0], Value(1e12)); }),
+            db::kErrConversion);
+}
+
+}  // namespace
