@@ -1,0 +1,79 @@
+// import-run: the import of a source file into the target the settings name, exactly as the
+// window runs it, without a display. Prints the messages the window would show and the time of
+// each step, and ends with the program's exit status.
+//
+//   import-run [--trace] SOURCE
+#include "import/import_run.h"
+
+#include <chrono>
+#include <cstring>
+#include <iostream>
+
+#include "db/database_state.h"
+#include "import/recording_user_side.h"
+
+namespace {
+
+// Prints the time since the previous mark at each progress phase change.
+class TimedUserSide : public import::RecordingUserSide {
+ public:
+  using RecordingUserSide::RecordingUserSide;
+  void SetMax(float max) override {
+    Mark("Phase mit Maximum " + std::to_string(static_cast<long long>(max)));
+    RecordingUserSide::SetMax(max);
+  }
+  void MsgBox(const std::string& prompt, int style, const std::string& title) override {
+    Mark("Ende");
+    RecordingUserSide::MsgBox(prompt, style, title);
+  }
+  void Mark(const std::string& what) {
+    const auto now = std::chrono::steady_clock::now();
+    std::cerr << "  " << std::chrono::duration<double>(now - last_).count() << " s bis: " << what
+              << "\n";
+    last_ = now;
+  }
+
+ private:
+  std::chrono::steady_clock::time_point last_ = std::chrono::steady_clock::now();
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  bool trace = false;
+  const char* source = nullptr;
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--trace") == 0) {
+      trace = true;
+    } else if (source == nullptr) {
+      source = argv[i];
+    } else {
+      source = nullptr;
+      break;
+    }
+  }
+  if (source == nullptr) {
+    std::cerr << "Aufruf: import-run [--trace] QUELLDATEI\n";
+    return 64;
+  }
+  TimedUserSide user(&std::cout, trace);
+  db::DatabaseState state;
+  const auto start = std::chrono::steady_clock::now();
+  int status = import::kExitUnexpectedError;
+  try {
+    // The load step: the target folder from the settings.
+    state.strDBRoot = db::LookupTargetFolder();
+    if (state.strDBRoot.empty()) {
+      user.MsgBox(import::kMessageNotInstalled, import::vbInformation, import::kTitleImport);
+      user.EndProgram(import::kExitNotInstalled);
+    }
+    import::RunContext run{state, source, user};
+    import::cmdImport_Click(run);
+  } catch (const import::ProgramEnd& end) {
+    status = end.status();
+  }
+  std::cerr << "Gesamt: "
+            << std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count()
+            << " s, Status " << status << "\n";
+  return status;
+}

@@ -1,0 +1,33 @@
+#include "db/recordset.h"
+#include "db/source_layout.h"
+#include "db/statement_text.h"
+#include "db/target_layout.h"
+#include "import/phases.h"
+
+namespace import {
+
+void ImportCategories(RunContext& run) {
+  db::DatabaseState& s = run.state;
+  s.rsSource->Open(db::source::kSelectGroups, s.cnSource, db::adOpenForwardOnly,
+                   db::adLockReadOnly);
+  run.progress().SetVisible(true);
+  run.progress().Refresh();
+  while (!s.rsSource->Eof()) {
+    const db::Value group = s.rsSource->Fields().Item("Gruppe").Value();
+    s.rsTargetA->Open(db::target::kSelectCategoryPrefix + db::JoinValue(group) + "'", s.cnTarget,
+                      db::adOpenDynamic, db::adLockOptimistic);
+    if (s.rsTargetA->Eof()) {
+      s.rsTargetA->AddNew();
+      s.rsTargetA->Fields()
+          .Item("txt_ProduktGruppe")
+          .Value(db::cNull(s.rsSource->Fields().Item("Gruppe").Value()));
+      s.rsTargetA->Fields().Item("lng_Reihenfolge").Value(db::Value(std::int16_t{1}));
+      s.rsTargetA->Update();
+    }
+    s.rsTargetA->Close();
+    s.rsSource->MoveNext();
+  }
+  s.rsSource->Close();
+}
+
+}  // namespace import

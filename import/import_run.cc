@@ -1,0 +1,71 @@
+#include "import/import_run.h"
+
+#include <exception>
+
+#include "db/error.h"
+#include "db/target_layout.h"
+#include "import/phases.h"
+#include "validate/check_export_db.h"
+
+namespace import {
+namespace {
+
+void RunImport(RunContext& run) {
+  db::DatabaseState& s = run.state;
+  validate::CheckExportDB(run);
+  db::OpenDatabaseConnections(s, run.txt_DBPfad);
+  // The whole run is one transaction: the file changes only when every phase has finished.
+  s.cnTarget->BeginTrans();
+  for (const char* statement : db::target::kResetStatements) s.cnTarget->Execute(statement);
+  ImportCategories(run);
+  ImportProducts(run);
+  ImportExtras(run);
+  AssignExtras(run);
+  s.cnTarget->CommitTrans();
+  db::CloseDatabaseConnections(s);
+  run.user.MsgBox(kMessageCompleted, vbInformation, kTitleImport);
+  run.user.EndProgram(kExitCompleted);
+}
+
+// Closes what is open without storing anything of an unfinished transaction.
+void AbandonConnections(db::DatabaseState& s) {
+  try {
+    if (s.cnTarget && s.cnTarget->IsOpen()) {
+      if (s.cnTarget->InTransaction()) s.cnTarget->RollbackTrans();
+      s.cnTarget->Close();
+    }
+  } catch (const db::DbError&) {
+    // Nothing of the run was stored; the message below tells the user.
+  }
+  try {
+    if (s.cnSource && s.cnSource->IsOpen()) s.cnSource->Close();
+  } catch (const db::DbError&) {
+  }
+}
+
+}  // namespace
+
+void cmdImport_Click(RunContext& run) {
+  int number = 0;
+  std::string description;
+  try {
+    RunImport(run);
+    return;  // not reached: the run ends the program
+  } catch (const ProgramEnd&) {
+    throw;
+  } catch (const db::DbError& e) {
+    number = e.number();
+    description = e.description();
+  } catch (const std::bad_alloc&) {
+    number = 7;
+    description = "Nicht genügend Speicher";
+  } catch (const std::exception& e) {
+    number = 51;
+    description = std::string("Interner Fehler: ") + e.what();
+  }
+  AbandonConnections(run.state);
+  run.user.MsgBox(UnexpectedErrorMessage(number, description), vbCritical, kTitleImport);
+  run.user.EndProgram(kExitUnexpectedError);
+}
+
+}  // namespace import

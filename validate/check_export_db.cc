@@ -1,0 +1,45 @@
+#include "validate/check_export_db.h"
+
+#include "db/error.h"
+#include "db/recordset.h"
+#include "db/source_layout.h"
+
+namespace validate {
+namespace {
+
+// Looks up every required column in the current (first) row and converts its value to text.
+template <typename Columns>
+void CheckFirstRow(db::Recordset& rs, const Columns& columns) {
+  if (rs.Eof()) return;
+  for (const db::source::RequiredColumn& column : columns) {
+    db::Value value = rs.Fields().Item(std::string(column.name)).Value();
+    if (column.check == db::source::Check::kNullTolerant) value = db::cNull(value);
+    (void)db::ToText(value);  // the conversion is the test
+  }
+}
+
+}  // namespace
+
+void CheckExportDB(import::RunContext& run) {
+  db::DatabaseState& s = run.state;
+  try {
+    db::OpenDatabaseConnections(s, run.txt_DBPfad);
+    s.rsSource->Open(db::source::kSelectAllArticles, s.cnSource, db::adOpenForwardOnly,
+                     db::adLockReadOnly);
+    CheckFirstRow(*s.rsSource, db::source::kArtikelStammColumns);
+    s.rsSource->Close();
+    s.rsSource->Open(db::source::kSelectAllAddOns, s.cnSource, db::adOpenForwardOnly,
+                     db::adLockReadOnly);
+    CheckFirstRow(*s.rsSource, db::source::kArtikelZusatzStammColumns);
+    s.rsSource->Close();
+    db::CloseDatabaseConnections(s);
+  } catch (const db::DbError&) {
+    // A failure in the handler itself is not taken here: it passes on to the caller.
+    db::CloseDatabaseConnections(s);
+    run.user.MsgBox(import::kMessageInvalidDatabase, import::vbCritical,
+                    import::kTitleInvalidDatabase);
+    run.user.EndProgram(import::kExitInvalidSource);
+  }
+}
+
+}  // namespace validate
