@@ -117,7 +117,9 @@ Result<Header> ParseHeader(Bytes page0) {
 }
 
 bool PasswordMatches(const std::string& stored, const std::string& given) {
-  return stored == given;
+  // A database without a password ignores one given (as Jet does); one with a password opens
+  // only with exactly that password, letter case included.
+  return stored.empty() || stored == given;
 }
 
 }  // namespace jet

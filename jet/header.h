@@ -34,7 +34,8 @@ Result<Header> ParseHeader(Bytes page0);
 // Undoes (or applies: the same operation) the RC4 mask over the header's masked area in place.
 void MaskHeader(std::vector<std::uint8_t>& page0, JetVersion version);
 
-// True when `given` opens a database whose stored password is `stored` (Jet compares exactly).
+// True when `given` opens a database whose stored password is `stored`: any password opens a
+// database without one; otherwise Jet compares exactly.
 bool PasswordMatches(const std::string& stored, const std::string& given);
 
 }  // namespace jet

