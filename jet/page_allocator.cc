@@ -97,15 +97,20 @@ Result<std::uint32_t> PageAllocator::Allocate() {
       }
     }
   }
-  return store_->AppendPage();
+  // Access leaves bits set in the free map for pages past the end of the file: the new page
+  // must not stay listed there, or it would be handed out (and read by Access) as free.
+  JET_ASSIGN_OR_RETURN(std::uint32_t page, store_->AppendPage());
+  JET_RETURN_IF_ERROR(SetPageInUsageMap(*store_, *this, kGlobalFreeMap, page, false));
+  return page;
 }
 
 Status PageAllocator::Free(std::uint32_t page) {
   JET_ASSIGN_OR_RETURN(std::span<std::uint8_t> bytes, store_->MutablePage(page));
   std::fill(bytes.begin(), bytes.end(), 0);
-  // The free map is not grown for this: a page it cannot reach simply stays unused.
-  Status s = SetPageInUsageMap(*store_, *this, kGlobalFreeMap, page, true, /*may_grow=*/false);
-  if (s.ok()) freed_.insert(page);
+  // The free map is not grown for this: a page it cannot reach is not recorded there, but it is
+  // still handed out again while the database stays open.
+  (void)SetPageInUsageMap(*store_, *this, kGlobalFreeMap, page, true, /*may_grow=*/false);
+  freed_.insert(page);
   return Status::Ok();
 }
 

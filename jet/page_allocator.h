@@ -21,8 +21,8 @@ class PageAllocator {
   // A page of zeros: a free page when one is known to be unused, else a page appended to the file.
   Result<std::uint32_t> Allocate();
 
-  // Gives a page back: its bytes are zeroed and the free-page map records it (when the map can
-  // reach it; a page it cannot reach simply stays unused).
+  // Gives a page back: its bytes are zeroed, the free-page map records it when it can reach it,
+  // and Allocate() hands it out again before any other.
   Status Free(std::uint32_t page);
 
  private:
