@@ -21,7 +21,9 @@ namespace {
 //   0x33 (0x1F) 4  physical indexes           0x37 (0x23) 4  usage map (row pointer)
 //   0x3B (0x27) 4  free-space map (row pointer)
 // Then, in order:
-//   physical index counts, 12 (8) bytes each
+//   physical index counts, 12 (8) bytes each: entries when the index was last built over
+//     existing rows (4; 0 when it was created empty and filled row by row), distinct keys (4;
+//     Access counts each new key and never counts down on deletes)[, 4 bytes 0]
 //   column descriptors, 25 (18) bytes each: type, number, variable-offset slot, misc (text sort
 //     order or decimal precision/scale), flags, extended flags (Jet 4), fixed offset, length;
 //     text sort order at 0x0B (0x09), 2 bytes, its version at 0x0E (Jet 4 only), 1 byte
@@ -174,6 +176,8 @@ Result<TableDef> ReadTableDef(const PageStore& store, std::uint32_t first_page, 
     const std::size_t tail = cols_at + kRealIdxColumnsSize;
     r.usage_map = RowPointer::FromRaw(in.U32(tail));
     r.first_page = in.U32(tail + 4);
+    r.first_page_at = tail + 4;
+    r.counts_at = f.tdef_header_end + i * f.tdef_real_idx_count_entry;
     r.flags = in.U8(pos + f.tdef_real_idx_flags_at);
     pos += f.tdef_real_idx_entry;
   }
@@ -217,6 +221,33 @@ Result<TableDef> ReadTableDef(const PageStore& store, std::uint32_t first_page, 
   }
   t.columns = std::move(cols);
   return t;
+}
+
+Status PutDefinitionU32(PageStore& store, std::uint32_t first_page, std::size_t offset,
+                        std::uint32_t value) {
+  const std::size_t page_size = store.page_size();
+  for (std::size_t i = 0; i < 4; ++i) {
+    // Find the page that holds byte offset + i.
+    std::uint32_t page = first_page;
+    std::size_t at = offset + i;
+    std::size_t hops = 0;
+    std::size_t room = page_size;  // bytes of the definition on the current page
+    while (at >= room) {
+      at -= room;
+      JET_ASSIGN_OR_RETURN(Bytes bytes, store.TypedPage(page, PageType::kTableDefinition));
+      page = ByteReader(bytes).U32(kNextPageOffset);
+      if (page == 0 || ++hops > kMaxDefinitionPages) {
+        return Status::Corrupt("Beschädigte Tabellendefinition (Seite " +
+                               std::to_string(first_page) + "): Byte " +
+                               std::to_string(offset + i) + " liegt hinter ihrem Ende.");
+      }
+      room = page_size - kPageHeaderSize;
+    }
+    const std::size_t in_page = hops == 0 ? at : at + kPageHeaderSize;
+    JET_ASSIGN_OR_RETURN(std::span<std::uint8_t> bytes, store.MutablePage(page));
+    bytes[in_page] = static_cast<std::uint8_t>(value >> (8 * i));
+  }
+  return Status::Ok();
 }
 
 }  // namespace jet

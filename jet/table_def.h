@@ -69,6 +69,10 @@ struct RealIndex {
   RowPointer usage_map;
   std::uint32_t first_page = 0;  // root page of the B-tree
   std::uint8_t flags = 0;
+  // Where the definition keeps what an index writer changes (offsets into the concatenated
+  // definition, see PutDefinitionU32): the root page, and the index's count entry.
+  std::size_t first_page_at = 0;
+  std::size_t counts_at = 0;
   bool unique() const { return (flags & kIndexUnique) != 0; }
   bool ignore_nulls() const { return (flags & kIndexIgnoreNulls) != 0; }
   bool required() const { return (flags & kIndexRequired) != 0; }
@@ -117,6 +121,12 @@ struct TableDef {
 
 // Reads the chain of definition pages that starts at `page`.
 Result<TableDef> ReadTableDef(const PageStore& store, std::uint32_t page, std::string name);
+
+// Writes `value` (4 bytes, little-endian) at `offset` of the definition that starts at
+// `first_page`, offsets counted as ReadTableDef counts them: into the first page and then each
+// further page without its 8-byte header. The 4 bytes may straddle two pages of the chain.
+Status PutDefinitionU32(PageStore& store, std::uint32_t first_page, std::size_t offset,
+                        std::uint32_t value);
 
 // Letter case is ignored in names of tables and columns (ASCII, Latin-1 and the rest of the
 // BMP's simple case pairs that German names use).
