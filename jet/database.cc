@@ -1,6 +1,7 @@
 #include "jet/database.h"
 
 #include "jet/data_page.h"
+#include "jet/index_writer.h"
 #include "jet/properties.h"
 #include "jet/row_reader.h"
 #include "jet/usage_map.h"
@@ -176,14 +177,16 @@ Status Database::DeleteRow(std::string_view table, RowPointer row) {
 }
 
 Status Database::RebuildIndexes() {
+  // Every table's keys are built and checked before any page changes: a refused commit (a
+  // duplicate key, a key that cannot be built) leaves the database as it was.
+  std::vector<IndexRebuild> rebuilds;
   for (std::uint32_t page : written_tables_) {
-    const TableDef& t = *tables_.at(page);
-    if (!t.real_indexes.empty()) {
-      return Status(ErrorCode::kNotSupported,
-                    "Die Indizes der Tabelle '" + t.name +
-                        "' können noch nicht geschrieben werden; die Änderungen werden nicht "
-                        "gespeichert.");
-    }
+    JET_ASSIGN_OR_RETURN(IndexRebuild rebuild, PrepareIndexRebuild(*pages_, *tables_.at(page)));
+    rebuilds.push_back(std::move(rebuild));
+  }
+  for (const IndexRebuild& rebuild : rebuilds) {
+    JET_RETURN_IF_ERROR(
+        ApplyIndexRebuild(*pages_, *allocator_, *tables_.at(rebuild.table_page), rebuild));
   }
   return Status::Ok();
 }
