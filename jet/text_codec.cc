@@ -99,7 +99,7 @@ std::string DecodeCodePage(Bytes bytes) {
   for (std::uint8_t b : bytes) {
     if (b >= 0x80 && b <= 0x9F) {
       char16_t u = kCp1252High[b - 0x80];
-      AppendUtf8(out, u == 0 ? U'?' : char32_t{u});
+      AppendUtf8(out, u == 0 ? char32_t{b} : char32_t{u});  // unmapped: the C1 control
     } else {
       AppendUtf8(out, b);
     }

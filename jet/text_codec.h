@@ -20,7 +20,8 @@ std::string DecodeUcs2(Bytes bytes);
 std::string DecodeJet4Text(Bytes bytes);
 
 // Windows-1252 to UTF-8. Bytes that the code page leaves unmapped (0x81, 0x8D, 0x8F, 0x90,
-// 0x9D) become '?', as other readers show them.
+// 0x9D) become the C1 control characters of the same number, as Windows converts them, so that
+// nothing is lost (Access keys them by the byte).
 std::string DecodeCodePage(Bytes bytes);
 
 // The Windows-1252 byte of a code point, or -1 when the code page has none. The five bytes the

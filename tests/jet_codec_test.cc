@@ -47,7 +47,7 @@ TEST(TextCodec, CompressedTextTogglesBetweenOneAndTwoByteRuns) {
 
 TEST(TextCodec, Windows1252IncludingUnmappedBytes) {
   const Bytes b = {'K', 0xE4, 's', 'e', ' ', 0x80, ' ', 0x84, 0x93, ' ', 0x81, 0x9D};
-  EXPECT_EQ(jet::DecodeCodePage(b), "Käse € „“ ??");
+  EXPECT_EQ(jet::DecodeCodePage(b), "Käse € „“ \u0081\u009D");
 }
 
 TEST(CaseFolding, IgnoresLetterCaseButKeepsAccents) {

@@ -87,6 +87,23 @@ std::string CsvField(const jet::Value& value) {
       value.storage());
 }
 
+namespace {
+
+// mdb-export prints the five bytes Windows-1252 leaves unmapped (read from Jet 3 text as the C1
+// controls U+0081, U+008D, U+008F, U+0090, U+009D) as '?'; so does the export of Jet 3 files.
+void MaskUnmappedBytes(std::string& field) {
+  for (std::size_t i = 0; i + 1 < field.size(); ++i) {
+    const auto lead = static_cast<unsigned char>(field[i]);
+    const auto next = static_cast<unsigned char>(field[i + 1]);
+    if (lead == 0xC2 &&
+        (next == 0x81 || next == 0x8D || next == 0x8F || next == 0x90 || next == 0x9D)) {
+      field.replace(i, 2, "?");
+    }
+  }
+}
+
+}  // namespace
+
 jet::Status ExportCsv(const jet::Database& db, const std::string& name, std::ostream& out) {
   JET_ASSIGN_OR_RETURN(auto table, db.GetTable(name));
   for (std::size_t i = 0; i < table->columns.size(); ++i) {
@@ -95,6 +112,7 @@ jet::Status ExportCsv(const jet::Database& db, const std::string& name, std::ost
   }
   out << '\n';
   jet::TableScan scan(db, *table);
+  const bool jet3 = db.version() == jet::JetVersion::kJet3;
   std::string line;
   while (true) {
     JET_ASSIGN_OR_RETURN(bool more, scan.Next());
@@ -103,7 +121,9 @@ jet::Status ExportCsv(const jet::Database& db, const std::string& name, std::ost
     const auto& values = scan.values();
     for (std::size_t i = 0; i < values.size(); ++i) {
       if (i > 0) line.push_back(',');
-      line += CsvField(values[i]);
+      std::string field = CsvField(values[i]);
+      if (jet3) MaskUnmappedBytes(field);
+      line += field;
     }
     line.push_back('\n');
     out << line;

@@ -5,6 +5,7 @@
 //   jet-inspect export FILE TABLE        the table as CSV (mdb-export's default layout)
 //   jet-inspect query FILE "SELECT ..."  a query of the SQL subset, as CSV with a header line
 //   jet-inspect exec FILE "DELETE ..."   a statement without a result
+//   jet-inspect check FILE               checks the whole file (exit status 1 on any problem)
 //   --password PW                        the database password of a protected file
 #include <iostream>
 #include <string>
@@ -14,6 +15,7 @@
 #include "db/error.h"
 #include "db/recordset.h"
 #include "jet/database.h"
+#include "jet/integrity_check.h"
 #include "tools/csv_export.h"
 #include "tools/schema_print.h"
 
@@ -24,7 +26,8 @@ int Usage() {
                "       jet-inspect [--password PW] schema DATEI TABELLE\n"
                "       jet-inspect [--password PW] export DATEI TABELLE\n"
                "       jet-inspect [--password PW] query DATEI \"SELECT ...\"\n"
-               "       jet-inspect [--password PW] exec DATEI \"DELETE ...\"\n";
+               "       jet-inspect [--password PW] exec DATEI \"DELETE ...\"\n"
+               "       jet-inspect [--password PW] check DATEI\n";
   return 2;
 }
 
@@ -105,7 +108,7 @@ int main(int argc, char** argv) {
     return RunStatement(command == "query", args[1], options.password, args[2]);
   }
   const bool needs_table = command == "schema" || command == "export";
-  if (command != "tables" && !needs_table) return Usage();
+  if (command != "tables" && command != "check" && !needs_table) return Usage();
   if (needs_table != (args.size() == 3) || args.size() > 3) return Usage();
 
   auto db = jet::Database::Open(args[1], options);
@@ -114,6 +117,17 @@ int main(int argc, char** argv) {
   if (command == "tables") {
     for (const std::string& name : (*db)->TableNames()) std::cout << name << "\n";
     return 0;
+  }
+  if (command == "check") {
+    auto report = jet::CheckIntegrity(**db);
+    if (!report.ok()) return Fail(report.status());
+    for (const std::string& note : report->notes) std::cout << "Hinweis: " << note << "\n";
+    for (const std::string& problem : report->problems) std::cout << "Fehler: " << problem << "\n";
+    std::cout << report->tables << " Tabellen, " << report->rows << " Zeilen, "
+              << report->index_entries << " Indexeinträge geprüft: "
+              << (report->ok() ? "in Ordnung" : std::to_string(report->problems.size()) + " Fehler")
+              << "\n";
+    return report->ok() ? 0 : 1;
   }
   jet::Status status = command == "schema" ? inspect::PrintSchema(**db, args[2], std::cout)
                                            : inspect::ExportCsv(**db, args[2], std::cout);

@@ -1,0 +1,31 @@
+// A check of a whole database: what a writer must keep true for Access and every other reader
+// to trust the file.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "jet/database.h"
+#include "jet/status.h"
+
+namespace jet {
+
+struct IntegrityReport {
+  std::vector<std::string> problems;  // German, each naming table, page or index
+  std::vector<std::string> notes;     // what could not be checked, and why
+  std::size_t tables = 0;
+  std::size_t rows = 0;
+  std::size_t index_entries = 0;
+  bool ok() const { return problems.empty(); }
+};
+
+// For every table of the catalog (system tables included): its data pages are data pages of the
+// table and no other table claims them, no page of the table is missing from its usage map, its
+// pages with free space are its pages, every row decodes (long-value chains included), the row
+// count in its definition is the number of live rows, the AutoNumber counter is not below any
+// key, and every index holds exactly one entry per row (its key as the rows give it, in order, in
+// a sound B-tree whose pages belong to the index). Pages the free map lists are used by nobody.
+Result<IntegrityReport> CheckIntegrity(const Database& db);
+
+}  // namespace jet
