@@ -324,6 +324,18 @@ TEST(RebuiltIndexes, DefinitionSpanningTwoPagesGetsItsRootPointers) {
   EXPECT_EQ(past.code(), jet::ErrorCode::kCorrupt) << past.ToString();
 }
 
+TEST(RebuiltIndexes, Jet3FilesAreRefused) {
+  const auto dir = testing_support::AccessMadeDir();
+  if (!dir) GTEST_SKIP() << "no Access-made databases";
+  jet::MemoryFile source(testing_support::ReadFileBytes(*dir / "indexTestV1997.mdb"));
+  auto loaded = jet::PageStore::Load(source);
+  ASSERT_TRUE(loaded.ok());
+  auto def = jet::ReadTableDef(**loaded, 2, "MSysObjects");
+  ASSERT_TRUE(def.ok());
+  EXPECT_EQ(jet::PrepareIndexRebuild(**loaded, *def).status().code(),
+            jet::ErrorCode::kNotSupported);
+}
+
 // ---- Page plans ----
 
 jet::IndexEntry Entry(ByteString key, std::uint32_t n) {
@@ -527,6 +539,9 @@ TEST(CommittedIndexes, UniqueIndexRefusesADuplicateKeyAndTheFileStaysAsItWas) {
   const auto file = testing_support::ReadFileBytes(copy.path());
   auto db = Open(copy.path(), true);
   ASSERT_TRUE(db);
+  // A table written before the refused one (definition page 24 < 126) keeps its old index pages.
+  std::vector<Value> customer((*db->GetTable("tbl_Kunden"))->columns.size());
+  ASSERT_TRUE(db->InsertRow("tbl_Kunden", customer).ok());
   const std::string table = "tbl_Einstellungen";
   const auto def = *db->GetTable(table);
   std::vector<Value> row(def->columns.size());
