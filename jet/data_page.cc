@@ -11,7 +11,7 @@ Result<DataPage> DataPage::Open(const PageStore& store, std::uint32_t number) {
   dp.row_count_ = in.U16(store.format().data_row_count_offset);
   const std::size_t table_end =
       store.format().data_row_table_offset + 2 * std::size_t{dp.row_count_};
-  if (!in.ok() || table_end > page.size()) {
+  if (!in.ok() || table_end > page.size() || dp.row_count_ > kMaxRowsPerDataPage) {
     return Status::Corrupt("Beschädigte Datenbank '" + store.name() + "': Datenseite " +
                            std::to_string(number) + " nennt " + std::to_string(dp.row_count_) +
                            " Zeilen, mehr als die Seite fasst.");

@@ -25,6 +25,8 @@ inline constexpr std::size_t kDataPageOwnerOffset = 0x04;
 inline constexpr std::uint16_t kRowOffsetMask = 0x1FFF;
 inline constexpr std::uint16_t kRowDeletedFlag = 0x8000;
 inline constexpr std::uint16_t kRowOverflowFlag = 0x4000;
+// Row pointers hold the row number in one byte: a data page never has more rows than this.
+inline constexpr std::uint16_t kMaxRowsPerDataPage = 256;
 
 struct RowSlot {
   Bytes data;             // the row's bytes (for a moved row: the 4-byte pointer)

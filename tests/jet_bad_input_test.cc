@@ -397,8 +397,9 @@ TEST_P(JetCorruption, RowCountsAndRowOffsets) {
   for (std::uint32_t page : Spread(layout_.data_pages, 6)) {
     SCOPED_TRACE(page);
     const std::uint16_t rows = RowCount(intact_, page);
-    // More rows than the page can hold: an error that names the page.
-    for (std::uint16_t count : {std::uint16_t{0xFFFF}, std::uint16_t{0x0800}}) {
+    // More rows than the page can hold or a row pointer can name (a scan would otherwise
+    // read rows 0.. again as rows 256..): an error that names the page.
+    for (std::uint16_t count : {std::uint16_t{0xFFFF}, std::uint16_t{0x0800}, std::uint16_t{257}}) {
       Bytes bytes = intact_;
       PutU16(bytes, PageAt(page) + layout_.format->data_row_count_offset, count);
       const fuzz::ReadSummary summary = Read(bytes);
