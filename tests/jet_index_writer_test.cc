@@ -23,6 +23,7 @@
 #include "jet/index_page.h"
 #include "jet/index_reader.h"
 #include "jet/index_writer.h"
+#include "jet/integrity_check.h"
 #include "jet/usage_map.h"
 #include "tests/test_support.h"
 #include "tools/csv_export.h"
@@ -60,6 +61,15 @@ std::unique_ptr<jet::Database> OpenImage(std::vector<std::uint8_t> bytes,
   auto db = jet::Database::Open(file, {.password = password});
   EXPECT_TRUE(db.ok()) << db.status().ToString();
   return db.ok() ? std::move(*db) : nullptr;
+}
+
+// The problems the integrity checker finds, one a line.
+std::string Problems(const jet::Database& db) {
+  auto report = jet::CheckIntegrity(db);
+  if (!report.ok()) return report.status().ToString();
+  std::string all;
+  for (const std::string& p : report->problems) all += p + "\n";
+  return all;
 }
 
 std::vector<jet::IndexEntry> EntriesOf(const jet::PageStore& store, const jet::TableDef& table,
@@ -279,6 +289,7 @@ TEST_P(RebuiltIndexes, HoldTheOriginalEntriesAndPassEveryCheck) {
   }
   EXPECT_GT(indexes, 0u);
   EXPECT_EQ(StrayIndexPages(*rebuilt), StrayIndexPages(*original));
+  EXPECT_EQ(Problems(*rebuilt), Problems(*original));
 }
 
 INSTANTIATE_TEST_SUITE_P(Jet4, RebuiltIndexes, testing::ValuesIn(Jet4Databases()),
@@ -507,6 +518,7 @@ TEST(CommittedIndexes, RefilledProductTablesAreReadByEveryReader) {
   }
   auto db = Open(copy.path(), false);
   ASSERT_TRUE(db);
+  EXPECT_EQ(Problems(*db), "");
   for (const std::string& t : kProductTables) {
     SCOPED_TRACE(t);
     ExpectIndexesTrue(*db, **db->GetTable(t), /*rebuilt=*/true);
@@ -635,6 +647,7 @@ TEST(CommittedIndexes, TwoHundredThousandPricesGiveTreesWithIntermediateLevels) 
   auto db = Open(copy.path(), false);
   ASSERT_TRUE(db);
   const auto def = *db->GetTable(table);
+  EXPECT_EQ(Problems(*db), "");
   const auto stats = ExpectIndexesTrue(*db, *def, /*rebuilt=*/true);
   ASSERT_EQ(stats.size(), 3u);
   for (const jet::IndexTreeStats& s : stats) {
