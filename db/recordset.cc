@@ -50,9 +50,12 @@ void Field::Value(const db::Value& v) {
 }
 
 Field& FieldCollection::Item(const std::string& name) {
-  const std::string wanted = jet::FoldCase(name);
   for (Field& f : fields_) {
-    if (jet::FoldCase(f.Name()) == wanted) return f;
+    if (f.Name() == name) return f;  // the usual case: spelled as stored
+  }
+  const std::string wanted = jet::FoldCase(name);
+  for (std::size_t i = 0; i < fields_.size(); ++i) {
+    if (folded_[i] == wanted) return fields_[i];
   }
   throw DbError(kErrItemNotFound,
                 "Das Element '" + name + "' wurde in der Auflistung nicht gefunden.");
@@ -91,8 +94,10 @@ void Recordset::Open(const std::string& source, std::shared_ptr<Connection> acti
   star_of_table_ = select->group_by.empty() && select->items.size() == 1 &&
                    select->items[0].kind == sql::SelectItem::Kind::kStar;
   fields_.fields_.clear();
+  fields_.folded_.clear();
   for (std::size_t i = 0; i < result_.names.size(); ++i) {
     fields_.fields_.push_back(Field(this, i, result_.names[i]));
+    fields_.folded_.push_back(jet::FoldCase(result_.names[i]));
   }
   position_ = 0;
   adding_ = false;

@@ -46,6 +46,7 @@ class FieldCollection {
  private:
   friend class Recordset;
   std::vector<Field> fields_;
+  std::vector<std::string> folded_;  // the names without letter case
 };
 
 class Recordset {

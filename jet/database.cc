@@ -55,6 +55,7 @@ Status Database::EnableWriting() {
                                           "geöffnet wurde. Bitte öffnen Sie sie erneut.");
   }
   lock_ = std::move(lock);
+  RemoveUnfinishedReplacements(path_);
   allocator_ = std::make_unique<PageAllocator>(*pages_);
   return Status::Ok();
 }

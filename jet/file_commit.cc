@@ -1,5 +1,6 @@
 #include "jet/file_commit.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -34,12 +35,31 @@ Status WriteAll(int fd, Bytes data, const std::string& path) {
 
 }  // namespace
 
+// A new file is written as `<path>.neu-<process id>` beside the database.
+constexpr char kNewFileInfix[] = ".neu-";
+
+void RemoveUnfinishedReplacements(const std::string& path) {
+  const std::string folder = FolderOf(path);
+  const std::string prefix =
+      path.substr(path.rfind('/') == std::string::npos ? 0 : path.rfind('/') + 1) + kNewFileInfix;
+  DIR* dir = ::opendir(folder.c_str());
+  if (dir == nullptr) return;
+  while (const dirent* e = ::readdir(dir)) {
+    const std::string name = e->d_name;
+    if (name.rfind(prefix, 0) == 0 && name.size() > prefix.size() &&
+        name.find_first_not_of("0123456789", prefix.size()) == std::string::npos) {
+      ::unlink((folder + "/" + name).c_str());
+    }
+  }
+  ::closedir(dir);
+}
+
 Status ReplaceFileAtomically(const std::string& path,
                              const std::function<Status(const PieceSink&)>& write) {
   struct stat st;
   mode_t mode = 0644;
   if (::stat(path.c_str(), &st) == 0) mode = st.st_mode & 07777;
-  const std::string temp = path + ".neu-" + std::to_string(::getpid());
+  const std::string temp = path + kNewFileInfix + std::to_string(::getpid());
   const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
   if (fd < 0) return IoError("Neue Datei kann nicht angelegt werden:", temp, errno);
   auto fail = [&](Status s) {

@@ -31,6 +31,10 @@ struct FileIdentity {
 };
 Result<FileIdentity> IdentifyFile(const std::string& path);
 
+// Removes what a writer killed during ReplaceFileAtomically left behind beside `path` (its
+// unfinished new files). Call it only while holding the database's write lock.
+void RemoveUnfinishedReplacements(const std::string& path);
+
 // The write lock of one database, held while a connection may write to it:
 //   - `<name>.ldb` beside the database (the lock file Access and the Jet engine keep): when another
 //     process holds a lock on it (Access, another program of ours), the database is refused as

@@ -29,10 +29,11 @@ void CheckCondition(const TableData& t, const Condition& c) {
       return;
     case Condition::Kind::kIsNull:
     case Condition::Kind::kIsNotNull:
-      RequireColumn(t, c.column);
+      c.bound_column = RequireColumn(t, c.column);
       return;
     case Condition::Kind::kCompare: {
       const int index = RequireColumn(t, c.column);
+      c.bound_column = index;
       const jet::ColumnType type = t.def().columns[static_cast<std::size_t>(index)].type();
       const bool text_column = type == jet::ColumnType::kText || type == jet::ColumnType::kMemo;
       const bool binary_column = type == jet::ColumnType::kBinary ||
@@ -53,11 +54,11 @@ bool Matches(const TableData& t, const Row& row, const Condition& c) {
     case Condition::Kind::kOr:
       return Matches(t, row, *c.left) || Matches(t, row, *c.right);
     case Condition::Kind::kIsNull:
-      return row[static_cast<std::size_t>(t.ColumnIndex(c.column))].is_null();
+      return row[static_cast<std::size_t>(c.bound_column)].is_null();
     case Condition::Kind::kIsNotNull:
-      return !row[static_cast<std::size_t>(t.ColumnIndex(c.column))].is_null();
+      return !row[static_cast<std::size_t>(c.bound_column)].is_null();
     case Condition::Kind::kCompare: {
-      const Value& v = row[static_cast<std::size_t>(t.ColumnIndex(c.column))];
+      const Value& v = row[static_cast<std::size_t>(c.bound_column)];
       return Compare(v, c.op, c.literal).value_or(false);
     }
   }
@@ -113,7 +114,7 @@ std::vector<std::uint32_t> MatchingRows(TableData& t, const Condition* where) {
   }
   CheckCondition(t, *where);
   if (const Condition* eq = FindEquality(*where)) {
-    const int column = t.ColumnIndex(eq->column);
+    const int column = eq->bound_column;
     for (std::uint32_t r : t.RowsWithKey(column, EqualityKey(eq->literal))) {
       if (Matches(t, t.rows()[r], *where)) out.push_back(r);
     }
@@ -171,6 +172,13 @@ ResultSet ExecuteSelect(TableProvider& tables, const SelectStatement& s) {
                           "' weder in einer Aggregatfunktion noch in GROUP BY.");
       }
     }
+  }
+
+  // Max over a whole table (the key read-back after every insert) without a scan.
+  if (s.where == nullptr && group_columns.empty() && s.items.size() == 1 &&
+      s.items[0].kind == SelectItem::Kind::kMax) {
+    result.rows.push_back({t.MaxOf(item_columns[0])});
+    return result;
   }
 
   const std::vector<std::uint32_t> selected = MatchingRows(t, s.where.get());

@@ -13,6 +13,7 @@ namespace {
 
 TableData::TableData(const jet::Database& db, std::shared_ptr<const jet::TableDef> def)
     : def_(std::move(def)) {
+  for (const jet::Column& c : def_->columns) folded_names_.push_back(jet::FoldCase(c.name));
   rows_.reserve(def_->row_count);
   jet::TableScan scan(db, *def_);
   while (true) {
@@ -24,8 +25,23 @@ TableData::TableData(const jet::Database& db, std::shared_ptr<const jet::TableDe
   }
 }
 
+const Value& TableData::MaxOf(int column) {
+  auto [it, fresh] = maxima_.try_emplace(column);
+  if (fresh) {
+    for (const Row& row : rows_) {
+      const Value& v = row[static_cast<std::size_t>(column)];
+      if (!v.is_null() && (it->second.is_null() || OrderValues(v, it->second) > 0)) it->second = v;
+    }
+  }
+  return it->second;
+}
+
 void TableData::Append(Row row, jet::RowPointer place) {
   const auto position = static_cast<std::uint32_t>(rows_.size());
+  for (auto& [column, best] : maxima_) {
+    const Value& v = row[static_cast<std::size_t>(column)];
+    if (!v.is_null() && (best.is_null() || OrderValues(v, best) > 0)) best = v;
+  }
   for (auto& [column, map] : maps_) {
     const Value& v = row[static_cast<std::size_t>(column)];
     if (v.is_null() || (!IsText(v) && !IsNumeric(v))) continue;
@@ -52,12 +68,13 @@ void TableData::Remove(const std::vector<std::uint32_t>& positions) {
   rows_ = std::move(rows);
   places_ = std::move(places);
   maps_.clear();  // positions moved: the look-up maps are built again on demand
+  maxima_.clear();
 }
 
 int TableData::ColumnIndex(std::string_view name) const {
   const std::string folded = jet::FoldCase(name);
-  for (std::size_t i = 0; i < def_->columns.size(); ++i) {
-    if (jet::FoldCase(def_->columns[i].name) == folded) return static_cast<int>(i);
+  for (std::size_t i = 0; i < folded_names_.size(); ++i) {
+    if (folded_names_[i] == folded) return static_cast<int>(i);
   }
   return -1;
 }

@@ -37,10 +37,16 @@ class TableData {
   // Rows whose column holds a value Jet holds equal to `key` (an EqualityKey), ascending.
   const std::vector<std::uint32_t>& RowsWithKey(int column, const std::string& key);
 
+  // The largest value of a column over all rows (Null when it has none), kept up to date as rows
+  // are added, so that reading back the newest key costs no scan.
+  const Value& MaxOf(int column);
+
  private:
   std::shared_ptr<const jet::TableDef> def_;
   std::vector<Row> rows_;
   std::vector<jet::RowPointer> places_;
+  std::vector<std::string> folded_names_;
+  std::unordered_map<int, Value> maxima_;
   std::unordered_map<int, std::unordered_map<std::string, std::vector<std::uint32_t>>> maps_;
 };
 

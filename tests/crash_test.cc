@@ -1,0 +1,190 @@
+// Killed at any moment, a writer leaves the database either exactly as it was or exactly as it
+// would have been after the commit: the process is killed (SIGKILL) at random points of a large
+// commit and of a whole import run, and the file is checked every time.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <thread>
+
+#include "jet/database.h"
+#include "jet/integrity_check.h"
+#include "tests/test_support.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr char kPassword[] = "pwok572hafxi317nrb";
+constexpr char kPrices[] = "tbl_Verwaltung_Produkte_Preise";
+
+class Folder {
+ public:
+  Folder() {
+    dir_ = fs::temp_directory_path() /
+           ("pi-crash-" + std::to_string(::getpid()) + "-" + std::to_string(counter_++));
+    fs::create_directories(dir_);
+  }
+  ~Folder() { fs::remove_all(dir_); }
+  const fs::path& path() const { return dir_; }
+
+ private:
+  static inline int counter_ = 0;
+  fs::path dir_;
+};
+
+// Rows of a table and whether the whole file passes the integrity check.
+struct State {
+  std::size_t rows = 0;
+  bool sound = false;
+};
+
+State Inspect(const fs::path& file, const char* table) {
+  State s;
+  auto db = jet::Database::Open(file.string(), {.password = kPassword});
+  if (!db.ok()) return s;
+  auto t = (*db)->GetTable(table);
+  auto report = jet::CheckIntegrity(**db);
+  s.rows = t.ok() ? (*t)->row_count : 0;
+  s.sound = report.ok() && report->ok();
+  return s;
+}
+
+// The work of one writer: replace every price row by 60,000 new ones in one commit.
+[[noreturn]] void RewritePrices(const fs::path& file) {
+  auto db = jet::Database::Open(file.string(), {.password = kPassword, .writable = true});
+  if (!db.ok()) ::_exit(2);
+  auto t = (*db)->GetTable(kPrices);
+  std::vector<jet::RowPointer> rows;
+  jet::TableScan scan(**db, **t);
+  while (*scan.Next()) rows.push_back(scan.position());
+  for (jet::RowPointer r : rows) {
+    if (!(*db)->DeleteRow(kPrices, r).ok()) ::_exit(3);
+  }
+  for (int i = 0; i < 60000; ++i) {
+    std::vector<jet::Value> row((*t)->columns.size());
+    row[1] = jet::Value(static_cast<std::int32_t>(i / 10));
+    row[2] = jet::Value(static_cast<std::int32_t>(i % 10 + 1));
+    row[3] = jet::Value(i * 0.5);
+    row[4] = jet::Value(std::int32_t{2});
+    if (!(*db)->InsertRow(kPrices, row).ok()) ::_exit(4);
+  }
+  ::_exit((*db)->Commit().ok() ? 0 : 5);
+}
+
+double Seconds(std::chrono::steady_clock::time_point since) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
+}
+
+TEST(Crash, KilledDuringALargeCommitTheFileIsOldOrNew) {
+  Folder folder;
+  const fs::path original = std::string(PI_FIXTURE_DIR) + "/target.mdb";
+  const fs::path file = folder.path() / "DBZentavo.mdb";
+  const auto old_bytes = testing_support::ReadFileBytes(original);
+
+  // One undisturbed run: how long the work takes, and what the file holds afterwards.
+  fs::copy_file(original, file);
+  auto start = std::chrono::steady_clock::now();
+  pid_t child = ::fork();
+  if (child == 0) RewritePrices(file);
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  const double duration = Seconds(start);
+  const auto new_bytes = testing_support::ReadFileBytes(file);
+  ASSERT_NE(new_bytes, old_bytes);
+  const State done = Inspect(file, kPrices);
+  EXPECT_EQ(done.rows, 60000u);
+  EXPECT_TRUE(done.sound);
+
+  std::mt19937 rng(20261208);
+  std::uniform_real_distribution<double> when(0.0, duration * 1.1);
+  int old_seen = 0, new_seen = 0;
+  for (int round = 0; round < 50; ++round) {
+    fs::remove(file);
+    fs::copy_file(original, file);
+    child = ::fork();
+    if (child == 0) RewritePrices(file);
+    std::this_thread::sleep_for(std::chrono::duration<double>(when(rng)));
+    ::kill(child, SIGKILL);
+    ::waitpid(child, &status, 0);
+    const auto bytes = testing_support::ReadFileBytes(file);
+    if (bytes == old_bytes) {
+      ++old_seen;
+    } else {
+      ++new_seen;
+      EXPECT_EQ(bytes, new_bytes) << "round " << round << ": neither the old nor the new file";
+    }
+    // Whatever the moment, the next writer gets the lock, finds a sound file and clears away
+    // the killed writer's unfinished new file.
+    auto db = jet::Database::Open(file.string(), {.password = kPassword, .writable = true});
+    ASSERT_TRUE(db.ok()) << "round " << round << ": " << db.status().ToString();
+    std::size_t files = 0;
+    for ([[maybe_unused]] const auto& e : fs::directory_iterator(folder.path())) ++files;
+    EXPECT_EQ(files, 2u) << "round " << round;  // the database and its lock file
+  }
+  std::printf("50 kills: %d times the old file, %d times the new one\n", old_seen, new_seen);
+  EXPECT_GT(old_seen, 0);
+}
+
+TEST(Crash, KilledDuringAnImportRunTheTargetIsOldOrComplete) {
+  const fs::path driver = std::string(PI_BINARY_DIR) + "/bench/import-run";
+  if (!fs::exists(driver)) GTEST_SKIP() << "import-run is not built";
+  Folder folder;
+  const fs::path original = std::string(PI_FIXTURE_DIR) + "/target.mdb";
+  const fs::path target = folder.path() / "DBZentavo.mdb";
+  const std::string source = std::string(PI_FIXTURE_DIR) + "/source-large.mdb";
+  fs::create_directories(folder.path() / "config");
+  {
+    std::ofstream ini(folder.path() / "config" / "ZentavoSettings.ini");
+    ini << "[DB]\nRoot=" << folder.path().string() << "/\n";
+  }
+  const auto old_bytes = testing_support::ReadFileBytes(original);
+  auto run = [&]() {
+    pid_t child = ::fork();
+    if (child == 0) {
+      ::setenv("XDG_CONFIG_HOME", (folder.path() / "config").c_str(), 1);
+      const int devnull = ::open("/dev/null", O_WRONLY);
+      ::dup2(devnull, 1);
+      ::dup2(devnull, 2);
+      ::execl(driver.c_str(), driver.c_str(), source.c_str(), static_cast<char*>(nullptr));
+      ::_exit(127);
+    }
+    return child;
+  };
+
+  fs::copy_file(original, target);
+  auto start = std::chrono::steady_clock::now();
+  int status = 0;
+  ::waitpid(run(), &status, 0);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  const double duration = Seconds(start);
+  const State complete = Inspect(target, "tbl_Verwaltung_Produkte");
+  ASSERT_EQ(complete.rows, 20000u);
+
+  std::mt19937 rng(5);
+  std::uniform_real_distribution<double> when(0.0, duration * 1.05);
+  for (int round = 0; round < 20; ++round) {
+    fs::remove(target);
+    fs::copy_file(original, target);
+    const pid_t child = run();
+    std::this_thread::sleep_for(std::chrono::duration<double>(when(rng)));
+    ::kill(child, SIGKILL);
+    ::waitpid(child, &status, 0);
+    if (testing_support::ReadFileBytes(target) == old_bytes) continue;
+    const State after = Inspect(target, "tbl_Verwaltung_Produkte");
+    EXPECT_EQ(after.rows, 20000u) << "round " << round;
+    EXPECT_TRUE(after.sound) << "round " << round;
+  }
+  // A run after the last kill succeeds.
+  ::waitpid(run(), &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+}
+
+}  // namespace
