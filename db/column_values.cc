@@ -204,34 +204,45 @@ Value DefaultFor(const jet::TableDef& t, const jet::Column& c) {
   }
 }
 
-void CheckRow(const jet::TableDef& t, const std::vector<Value>& row) {
-  for (std::size_t i = 0; i < t.columns.size() && i < row.size(); ++i) {
+std::vector<ColumnRule> RulesOf(const jet::TableDef& t) {
+  std::vector<ColumnRule> rules(t.columns.size());
+  for (std::size_t i = 0; i < t.columns.size(); ++i) {
+    const jet::Column& c = t.columns[i];
+    rules[i].required = GetBoolProperty(c, "Required") && !c.autonumber();
+    const bool text = c.type() == jet::ColumnType::kText || c.type() == jet::ColumnType::kMemo;
+    auto azl = c.properties.find("AllowZeroLength");
+    rules[i].allow_zero_length = !text || azl == c.properties.end() ||
+                                 !azl->second.value.is<bool>() || azl->second.value.as<bool>();
+    if (c.type() == jet::ColumnType::kText) rules[i].max_units = c.length / 2;
+  }
+  return rules;
+}
+
+void CheckRow(const jet::TableDef& t, const std::vector<ColumnRule>& rules,
+              const std::vector<Value>& row) {
+  for (std::size_t i = 0; i < t.columns.size() && i < row.size() && i < rules.size(); ++i) {
     const jet::Column& c = t.columns[i];
     const Value& v = row[i];
     if (v.is_null()) {
-      if (GetBoolProperty(c, "Required") && !c.autonumber()) {
+      if (rules[i].required) {
         throw DbError(kErrRequired, "Das Feld '" + Where(t, c) +
                                         "' darf keinen Nullwert enthalten, da die Eigenschaft "
                                         "'Eingabe erforderlich' auf 'Ja' gesetzt ist.");
       }
       continue;
     }
-    if ((c.type() == jet::ColumnType::kText || c.type() == jet::ColumnType::kMemo) &&
-        v.is<std::string>()) {
-      const std::string& s = v.as<std::string>();
-      auto azl = c.properties.find("AllowZeroLength");
-      const bool allow_zero = azl == c.properties.end() || !azl->second.value.is<bool>() ||
-                              azl->second.value.as<bool>();
-      if (s.empty() && !allow_zero) {
-        throw DbError(kErrZeroLength,
-                      "Das Feld '" + Where(t, c) + "' darf keine leere Zeichenfolge sein.");
-      }
-      if (c.type() == jet::ColumnType::kText && Utf16Length(s) * 2 > c.length) {
-        throw DbError(kErrFieldTooSmall, "Das Feld '" + Where(t, c) +
-                                             "' ist zu klein für die Datenmenge, die Sie "
-                                             "hinzufügen wollten (höchstens " +
-                                             std::to_string(c.length / 2) + " Zeichen).");
-      }
+    if (!v.is<std::string>()) continue;
+    const std::string& s = v.as<std::string>();
+    if (s.empty() && !rules[i].allow_zero_length) {
+      throw DbError(kErrZeroLength,
+                    "Das Feld '" + Where(t, c) + "' darf keine leere Zeichenfolge sein.");
+    }
+    if (rules[i].max_units != 0 && s.size() > rules[i].max_units &&
+        Utf16Length(s) > rules[i].max_units) {
+      throw DbError(kErrFieldTooSmall, "Das Feld '" + Where(t, c) +
+                                           "' ist zu klein für die Datenmenge, die Sie "
+                                           "hinzufügen wollten (höchstens " +
+                                           std::to_string(rules[i].max_units) + " Zeichen).");
     }
   }
 }

@@ -32,8 +32,20 @@ Value ConvertForColumn(const jet::TableDef& table, const jet::Column& column, co
 // 3388 naming table and column for a default it cannot evaluate.
 Value DefaultFor(const jet::TableDef& table, const jet::Column& column);
 
+// What Jet checks of each column before it stores a row, read once from the column's properties.
+struct ColumnRule {
+  bool required = false;          // Required: no Null
+  bool allow_zero_length = true;  // AllowZeroLength (Text, Memo): "" allowed
+  std::size_t max_units = 0;      // Text: at most this many UTF-16 units; 0: no limit
+};
+std::vector<ColumnRule> RulesOf(const jet::TableDef& table);
+
 // Jet's checks of a row about to be stored: Required, AllowZeroLength and text lengths. Throws
 // DbError 3314, 3315 or 3163 naming table and column.
-void CheckRow(const jet::TableDef& table, const std::vector<Value>& row);
+void CheckRow(const jet::TableDef& table, const std::vector<ColumnRule>& rules,
+              const std::vector<Value>& row);
+inline void CheckRow(const jet::TableDef& table, const std::vector<Value>& row) {
+  CheckRow(table, RulesOf(table), row);
+}
 
 }  // namespace db

@@ -138,7 +138,7 @@ void Connection::RollbackTrans() {
 
 void Connection::InsertRow(sql::TableData& table, std::vector<Value>& values) {
   PrepareWrite();
-  CheckRow(table.def(), values);
+  CheckRow(table.def(), table.rules(), values);
   CheckUniqueIndexes(table, values);
   auto place = db_->InsertRow(table.def().name, values);
   if (!place.ok()) {

@@ -49,14 +49,16 @@ std::size_t DataPageFreeSpace(Bytes page, const Format& f) {
 Result<std::uint16_t> AddRowToPage(MutableBytes page, const Format& f, Bytes row) {
   ByteReader in(page);
   const std::size_t rows = in.U16(f.data_row_count_offset);
-  if (rows >= kMaxRowsPerPage || DataPageFreeSpace(page, f) < row.size() + 2) {
+  const std::size_t table_end = f.data_row_table_offset + 2 * rows;
+  const std::size_t lowest = LowestRowStart(page, f, rows);
+  if (rows >= kMaxRowsPerPage || lowest < table_end || lowest - table_end < row.size() + 2) {
     return Status(ErrorCode::kInvalidValue, "Die Zeile passt nicht mehr auf die Seite.");
   }
-  const std::size_t start = LowestRowStart(page, f, rows) - row.size();
+  const std::size_t start = lowest - row.size();
   std::memcpy(page.data() + start, row.data(), row.size());
   Put16(page, f.data_row_table_offset + 2 * rows, start);
   Put16(page, f.data_row_count_offset, rows + 1);
-  Put16(page, kDataPageFreeSpaceOffset, DataPageFreeSpace(page, f));
+  Put16(page, kDataPageFreeSpaceOffset, start - (table_end + 2));
   return static_cast<std::uint16_t>(rows);
 }
 

@@ -4,6 +4,7 @@
 #include "jet/index_writer.h"
 #include "jet/properties.h"
 #include "jet/row_reader.h"
+#include "jet/unicode.h"
 #include "jet/usage_map.h"
 
 namespace jet {
@@ -107,6 +108,7 @@ Status Database::ReadCatalog() {
     if (flags && flags->is<std::int32_t>())
       e.flags = static_cast<std::uint32_t>(flags->as<std::int32_t>());
     if (props && props->is<ByteString>()) e.properties = props->as<ByteString>();
+    if (e.is_table()) tables_by_name_.emplace(FoldCase(e.name), catalog_.size());
     catalog_.push_back(std::move(e));
   }
   tables_[kCatalogPage] = shared;
@@ -123,11 +125,8 @@ std::vector<std::string> Database::TableNames() const {
 
 Result<std::shared_ptr<const TableDef>> Database::GetTable(std::string_view name) const {
   const CatalogEntry* entry = nullptr;
-  for (const CatalogEntry& e : catalog_) {
-    if (e.is_table() && NamesEqual(e.name, name)) {
-      entry = &e;
-      break;
-    }
+  if (auto it = tables_by_name_.find(FoldCase(name)); it != tables_by_name_.end()) {
+    entry = &catalog_[it->second];
   }
   if (entry == nullptr) {
     return Status(ErrorCode::kTableNotFound,

@@ -12,6 +12,7 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "jet/file_commit.h"
@@ -101,6 +102,7 @@ class Database {
   std::unique_ptr<WriteLock> lock_;
   std::unique_ptr<PageStore> pages_;
   std::vector<CatalogEntry> catalog_;
+  std::unordered_map<std::string, std::size_t> tables_by_name_;  // folded name -> catalog_ index
   mutable std::map<std::uint32_t, std::shared_ptr<TableDef>> tables_;
   std::unique_ptr<PageAllocator> allocator_;
   std::map<std::uint32_t, std::unique_ptr<TableWriter>> writers_;

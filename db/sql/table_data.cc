@@ -25,6 +25,14 @@ TableData::TableData(const jet::Database& db, std::shared_ptr<const jet::TableDe
   }
 }
 
+const std::vector<ColumnRule>& TableData::rules() {
+  if (!have_rules_) {
+    rules_ = RulesOf(*def_);
+    have_rules_ = true;
+  }
+  return rules_;
+}
+
 const Value& TableData::MaxOf(int column) {
   auto [it, fresh] = maxima_.try_emplace(column);
   if (fresh) {

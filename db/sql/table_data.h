@@ -9,6 +9,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "db/column_values.h"
 #include "db/value.h"
 #include "jet/database.h"
 
@@ -41,12 +42,17 @@ class TableData {
   // are added, so that reading back the newest key costs no scan.
   const Value& MaxOf(int column);
 
+  // Jet's checks of the table's columns (read once).
+  const std::vector<ColumnRule>& rules();
+
  private:
   std::shared_ptr<const jet::TableDef> def_;
   std::vector<Row> rows_;
   std::vector<jet::RowPointer> places_;
   std::vector<std::string> folded_names_;
   std::unordered_map<int, Value> maxima_;
+  std::vector<ColumnRule> rules_;
+  bool have_rules_ = false;
   std::unordered_map<int, std::unordered_map<std::string, std::vector<std::uint32_t>>> maps_;
 };
 
