@@ -1,30 +1,123 @@
 #!/usr/bin/env bash
-# Builds the project and runs the inspector on the sample source database.
+# Builds the project and starts the program produkte-import.
 #   bash tools/run.sh
+#
+# Installs missing Debian packages first (as root, or through sudo; otherwise it names them).
+# Where no target database is recorded in the settings yet, the program runs on the bundled
+# sample databases: a scratch copy of tests/data/target.mdb as DBZentavo.mdb and a settings file
+# pointing at it, in a scratch folder (XDG_CONFIG_HOME); neither your real settings nor any real
+# database is touched. Choose tests/data/source.mdb in the file dialog; afterwards the script
+# prints the new rows.
+# Without a display: xvfb-run bash tools/run.sh
 set -euo pipefail
 
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
+repo="$PWD"
+
+packages=(
+  g++ cmake ninja-build pkg-config
+  googletest libgtest-dev libgmock-dev
+  qt6-base-dev qt6-translations-l10n fonts-liberation
+)
+
+if command -v dpkg-query >/dev/null 2>&1; then
+  missing=()
+  for p in "${packages[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+      missing+=("$p")
+    fi
+  done
+  if ((${#missing[@]} > 0)); then
+    if [[ "$(id -u)" -eq 0 ]]; then
+      echo "== installing: ${missing[*]}"
+      apt-get update
+      DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${missing[@]}"
+    elif command -v sudo >/dev/null 2>&1; then
+      echo "== installing (sudo): ${missing[*]}"
+      sudo apt-get update
+      sudo DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${missing[@]}"
+    else
+      echo "run.sh: these packages are missing; install them as root and run again:" >&2
+      echo "  apt-get install ${missing[*]}" >&2
+      exit 1
+    fi
+  fi
+else
+  echo "run.sh: not a Debian system; the build needs a C++20 compiler, CMake, Ninja," \
+    "GoogleTest and Qt 6 (Widgets)." >&2
+fi
 
 echo "== configure build/"
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
-echo "== build build/"
-cmake --build build -j2
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPI_BUILD_APP=ON
+echo "== build build/ (produkte-import, jet-inspect)"
+cmake --build build -j2 --target produkte-import jet-inspect
 
-inspect=build/tools/jet-inspect
-if [[ ! -x "$inspect" ]]; then
-  echo "run.sh: $inspect does not exist yet (the inspector in tools/ is not built)." >&2
+program="$repo/build/app/produkte-import"
+inspect="$repo/build/tools/jet-inspect"
+
+if [[ -z "${DISPLAY:-}" && -z "${WAYLAND_DISPLAY:-}" ]]; then
+  echo "run.sh: there is no display (DISPLAY and WAYLAND_DISPLAY are empty), so the window" >&2
+  echo "cannot be shown. To start it on a virtual X server (Debian package xvfb):" >&2
+  echo "  xvfb-run bash tools/run.sh" >&2
+  echo "(the window is then not visible; 'bash tools/test.sh' takes screenshots of it," >&2
+  echo "kept in build/app/tests/screenshots/)." >&2
   exit 1
 fi
 
-echo "== $inspect tables tests/data/source.mdb"
-"$inspect" tables tests/data/source.mdb
-echo "== $inspect export tests/data/source.mdb ArtikelStamm | head -20"
+# Is a target folder recorded? The same lookup as the program: [DB] Root= in
+# $XDG_CONFIG_HOME/ZentavoSettings.ini (or ~/.config/...), section and key in any letter case.
+settings="${XDG_CONFIG_HOME:-${HOME:-}/.config}/ZentavoSettings.ini"
+root=""
+if [[ -r "$settings" ]]; then
+  root="$(awk '
+    { sub(/\r$/, "") }
+    /^[ \t]*\[/ { s = $0; gsub(/[ \t\[\]]/, "", s); in_db = (tolower(s) == "db"); next }
+    in_db && index($0, "=") {
+      k = substr($0, 1, index($0, "=") - 1); gsub(/[ \t]/, "", k)
+      if (tolower(k) == "root") { print substr($0, index($0, "=") + 1); exit }
+    }' "$settings")"
+fi
+
+if [[ -n "$root" ]]; then
+  echo "== produkte-import (target folder from $settings: $root)"
+  set +e
+  "$program"
+  status=$?
+  set -e
+  echo "== produkte-import ended with status $status"
+  exit "$status"
+fi
+
+scratch="$(mktemp -d "${TMPDIR:-/tmp}/produkte-import-XXXXXX")"
+cp tests/data/target.mdb "$scratch/DBZentavo.mdb"
+chmod u+w "$scratch/DBZentavo.mdb"
+mkdir -p "$scratch/config"
+printf '[DB]\nRoot=%s/\n' "$scratch" >"$scratch/config/ZentavoSettings.ini"
+
+cat <<EOF
+== No target database is recorded in the settings ($settings).
+   The program runs on the sample databases instead:
+     target:   $scratch/DBZentavo.mdb (a copy of tests/data/target.mdb)
+     settings: $scratch/config/ZentavoSettings.ini
+   Click "...", choose $repo/tests/data/source.mdb
+   (the dialog opens in tests/data), then "Produkte Importieren".
+EOF
+
+set +e
+(cd tests/data && XDG_CONFIG_HOME="$scratch/config" "$program")
+status=$?
+set -e
+echo "== produkte-import ended with status $status"
+
+echo "== $inspect --password pwok572hafxi317nrb export $scratch/DBZentavo.mdb tbl_Verwaltung_Produkte | head"
 # head closes the pipe early; that is not a failure of the inspector.
 set +o pipefail
-"$inspect" export tests/data/source.mdb ArtikelStamm | head -20
-status=("${PIPESTATUS[@]}")
+"$inspect" --password pwok572hafxi317nrb export "$scratch/DBZentavo.mdb" \
+  tbl_Verwaltung_Produkte | head
+export_status=("${PIPESTATUS[@]}")
 set -o pipefail
-if [[ "${status[0]}" -ne 0 && "${status[0]}" -ne 141 ]]; then
-  echo "run.sh: jet-inspect export failed with status ${status[0]}" >&2
-  exit "${status[0]}"
+if [[ "${export_status[0]}" -ne 0 && "${export_status[0]}" -ne 141 ]]; then
+  echo "run.sh: jet-inspect export failed with status ${export_status[0]}" >&2
 fi
+echo "== the sample target stays in $scratch (remove it with: rm -r $scratch)"
+exit "$status"
