@@ -1,0 +1,1 @@
+SELECT min(InventarDatum), Count(Kurzzeichen) FROM ArtikelStamm

@@ -1,0 +1,1 @@
+SELECT Count(*) As TotalProdukte FROM ArtikelStamm

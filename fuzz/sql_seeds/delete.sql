@@ -1,0 +1,1 @@
+DELETE * FROM ArtikelZusatzStamm WHERE [Bezeichnung] IS NOT NULL;

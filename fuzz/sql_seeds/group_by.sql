@@ -1,0 +1,1 @@
+SELECT Gruppe FROM ArtikelStamm GROUP BY Gruppe

@@ -1,0 +1,1 @@
+SELECT max(ID) AS m, Gruppe FROM ArtikelStamm WHERE ID >= -3 AND (Kurzzeichen <> 'x' OR PreisMWSt < 4.5) GROUP BY Gruppe

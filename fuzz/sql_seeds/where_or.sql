@@ -1,0 +1,1 @@
+SELECT * FROM ArtikelStamm WHERE Gruppe = 'Chef''s Specials' OR Gruppe IS NULL
