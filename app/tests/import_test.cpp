@@ -38,7 +38,7 @@ class ImportTest : public QObject {
     files.Install(w);
     files.Confirm(Fixture("source.mdb"));
     QVERIFY(app::LoadAndShow(w));
-    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    QVERIFY(QTest::qWaitForWindowExposed(&w, kExposeWaitMs));
     auto* bar = Control<QProgressBar>(w, "ProgressBar");
     PaintCounter paints(bar);
     QSignalSpy ended(&w, &frmProdukteImport::programEnded);
@@ -60,10 +60,12 @@ class ImportTest : public QObject {
     QCOMPARE(w.exitStatus(), 0);
     QVERIFY(!w.isVisible());
 
-    // The bar was shown and painted item by item during the run; the last phase counts the 247
-    // products and leaves the bar at 246 of 247.
+    // The bar was shown and painted during the run; the last phase counts the 247 products and
+    // leaves the bar at 246 of 247.
     QVERIFY(bar->isVisibleTo(&w));
-    QVERIFY2(paints.count() >= 100, qPrintable(QString::number(paints.count())));
+    // The bar repaints whenever its picture changes by a chunk: every few of the 249 articles,
+    // 25 add-ons and 247 products; without the repaints nothing would be painted until the end.
+    QVERIFY2(paints.count() >= 30, qPrintable(QString::number(paints.count())));
     QCOMPARE(bar->maximum(), 247);
     QCOMPARE(bar->value(), 246);
 

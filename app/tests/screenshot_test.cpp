@@ -72,12 +72,12 @@ class ScreenshotTest : public QObject {
     w.SetMessageBoxRunner([&](QMessageBox& box) {
       at_end = Shot(w);
       box.show();
-      if (QTest::qWaitForWindowExposed(&box)) message = Shot(box);
+      if (QTest::qWaitForWindowExposed(&box, kExposeWaitMs)) message = Shot(box);
       message_title = box.windowTitle();
       box.button(QMessageBox::Ok)->click();
     });
     QVERIFY(app::LoadAndShow(w));
-    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    QVERIFY(QTest::qWaitForWindowExposed(&w, kExposeWaitMs));
     const qreal dpr = w.devicePixelRatioF();
 
     const QImage at_load = Shot(w);

@@ -32,7 +32,8 @@ std::unique_ptr<frmProdukteImport> LoadedWindow(bool show = true) {
   auto window = std::make_unique<frmProdukteImport>();
   if (!app::LoadAndShow(*window)) qFatal("the load step ended the program");
   if (!show) window->hide();
-  if (show && !QTest::qWaitForWindowExposed(window.get())) qFatal("window not exposed");
+  if (show && !QTest::qWaitForWindowExposed(window.get(), kExposeWaitMs))
+    qFatal("window not exposed");
   return window;
 }
 

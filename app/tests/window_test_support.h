@@ -17,6 +17,10 @@
 
 namespace window_test {
 
+// How long a test waits at most for a shown window to be exposed; it goes on as soon as it is.
+// Generous, so that a busy machine does not fail a test.
+inline constexpr int kExposeWaitMs = 60000;
+
 // Sets XDG_CONFIG_HOME to an empty scratch folder (removed at exit) and the offscreen platform
 // unless another is named. Runs before QApplication, so nothing ever reads the real settings.
 void PrepareEnvironment();
