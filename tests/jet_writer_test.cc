@@ -14,6 +14,7 @@
 #include "jet/database.h"
 #include "jet/file_commit.h"
 #include "jet/usage_map.h"
+#include "tests/encrypted_copy.h"
 #include "tests/test_support.h"
 #include "tools/csv_export.h"
 
@@ -317,6 +318,56 @@ TEST(AtomicReplace, NewContentOrOldContentNeverAMix) {
   std::size_t files = 0;
   for ([[maybe_unused]] const auto& e : fs::directory_iterator(copy.dir())) ++files;
   EXPECT_EQ(files, 2u);  // the database and daten.bin: no temporary file left
+}
+
+}  // namespace
+
+namespace {
+
+TEST(Writer, EncryptedFilesAreWrittenEncrypted) {
+  TargetCopy copy;
+  const auto plain = testing_support::ReadFileBytes(copy.path());
+  auto encrypted = testing_support::MakeEncryptedCopy(plain, 0x5A17C0DE);
+  ASSERT_TRUE(encrypted.ok()) << encrypted.status().ToString();
+  testing_support::WriteFileBytes(copy.path(), *encrypted);
+  const std::string table = "tbl_Verwaltung_ProdukteExtras";
+  {
+    auto db = OpenWritable(copy.path());
+    ASSERT_TRUE(db);
+    for (int i = 0; i < 500; ++i) {
+      std::vector<Value> row((*db->GetTable(table))->columns.size());
+      row[1] = Value("Extra " + std::to_string(i));
+      ASSERT_TRUE(db->InsertRow(table, row).ok());
+    }
+    ASSERT_TRUE(db->Commit().ok());
+  }
+  // Still encrypted: the pages after the header are not readable as plain pages.
+  const auto written = testing_support::ReadFileBytes(copy.path());
+  ASSERT_GT(written.size(), plain.size());
+  EXPECT_NE(written[4096 * 2], 0x02) << "the catalog's page reads as a plain definition page";
+  auto db = jet::Database::Open(copy.path().string(), {.password = kPassword});
+  ASSERT_TRUE(db.ok()) << db.status().ToString();
+  EXPECT_EQ((*(*db)->GetTable(table))->row_count, 505u);
+  // mdb-reader decrypts such files on its own.
+  auto counts = testing_support::RunCommand(
+      testing_support::MdbReaderCommand(DbFile{copy.path(), kPassword}));
+  EXPECT_NE(counts.out.find(table + "\t505\n"), std::string::npos) << counts.out;
+  auto oracle = testing_support::RunCommand(
+      "LC_ALL=C mdb-export " + testing_support::ShellQuote(copy.path().string()) + " " + table);
+  EXPECT_EQ(oracle.out, Export(copy.path(), table));
+}
+
+TEST(Writer, Jet3DatabasesAreOnlyRead) {
+  const auto dir = testing_support::AccessMadeDir();
+  if (!dir) GTEST_SKIP() << "the Access-made databases are not there";
+  TargetCopy copy;
+  const fs::path file = copy.dir() / "alt.mdb";
+  fs::copy_file(*dir / "testV1997.mdb", file);
+  auto db = jet::Database::Open(file.string(), {.password = "", .writable = true});
+  ASSERT_FALSE(db.ok());
+  EXPECT_EQ(db.status().code(), jet::ErrorCode::kNotSupported);
+  EXPECT_NE(db.status().message().find("Jet-3"), std::string::npos);
+  EXPECT_FALSE(fs::exists(copy.dir() / "alt.ldb"));
 }
 
 }  // namespace
