@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <map>
 #include <set>
+#include <sstream>
 #include <string>
 
 #include "db/connection.h"
@@ -16,7 +17,9 @@
 #include "db/sql/jet_rules.h"
 #include "import/import_run.h"
 #include "import/recording_user_side.h"
+#include "jet/integrity_check.h"
 #include "tests/test_support.h"
+#include "tools/csv_export.h"
 
 namespace fs = std::filesystem;
 
@@ -179,6 +182,19 @@ TEST(ImportRun, SourceIntoTargetGivesExactlyTheDescribedRows) {
   EXPECT_NE(counts.out.find("tbl_Verwaltung_Produkte_Extras\t5928\n"), std::string::npos)
       << counts.out;
   EXPECT_NE(counts.out.find("tbl_Verwaltung_Produkte\t247\n"), std::string::npos);
+  auto db = jet::Database::Open(t.string(), {.password = kPassword});
+  ASSERT_TRUE(db.ok());
+  for (const char* table :
+       {"tbl_Verwaltung_ProdukteKategorien", "tbl_Verwaltung_Produkte",
+        "tbl_Verwaltung_Produkte_Preise", "tbl_Verwaltung_ProdukteExtras",
+        "tbl_Verwaltung_ProdukteExtras_Preise", "tbl_Verwaltung_Produkte_Extras"}) {
+    std::ostringstream ours;
+    ASSERT_TRUE(inspect::ExportCsv(**db, table, ours).ok());
+    EXPECT_EQ(Export(t, table), ours.str()) << table;
+  }
+  auto report = jet::CheckIntegrity(**db);
+  ASSERT_TRUE(report.ok());
+  for (const auto& p : report->problems) ADD_FAILURE() << p;
 }
 
 TEST(ImportRun, ProgressFollowsTheProtocol) {
