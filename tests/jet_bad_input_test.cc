@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <ostream>
 #include <random>
 #include <string>
 #include <string_view>
@@ -201,6 +202,7 @@ struct SweepCase {
   const char* file;
   const char* password;
 };
+void PrintTo(const SweepCase& c, std::ostream* os) { *os << c.file; }
 
 // Where the structures of an intact database lie, found through the engine.
 struct Layout {
