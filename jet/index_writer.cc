@@ -116,6 +116,40 @@ struct KeyedRow {
   bool null_key = false;  // every key column Null: never a duplicate
 };
 
+// The first eight key bytes as a big-endian number: comparing these numbers orders keys as their
+// bytes do, up to ties, which the full comparison settles.
+std::uint64_t KeyPrefix(const ByteString& key) {
+  std::uint64_t prefix = 0;
+  for (std::size_t i = 0; i < 8; ++i) prefix = (prefix << 8) | (i < key.size() ? key[i] : 0);
+  return prefix;
+}
+
+// Sorts entries as an index orders them (key bytes, then row pointer). Rows read in storage
+// order often come sorted already (AutoNumber keys); otherwise an index array is sorted by the
+// keys' prefixes first, so that most comparisons touch no key bytes at all.
+void SortByEntry(std::vector<KeyedRow>& rows) {
+  const auto less = [](const KeyedRow& a, const KeyedRow& b) {
+    return CompareEntries(a.entry, b.entry) < 0;
+  };
+  if (std::is_sorted(rows.begin(), rows.end(), less)) return;
+  struct Item {
+    std::uint64_t prefix;
+    std::uint32_t position;
+  };
+  std::vector<Item> items(rows.size());
+  for (std::size_t r = 0; r < rows.size(); ++r) {
+    items[r] = {KeyPrefix(rows[r].entry.key), static_cast<std::uint32_t>(r)};
+  }
+  std::sort(items.begin(), items.end(), [&](const Item& a, const Item& b) {
+    if (a.prefix != b.prefix) return a.prefix < b.prefix;
+    return less(rows[a.position], rows[b.position]);
+  });
+  std::vector<KeyedRow> sorted;
+  sorted.reserve(rows.size());
+  for (const Item& item : items) sorted.push_back(std::move(rows[item.position]));
+  rows = std::move(sorted);
+}
+
 // The pages an index's usage map lists, each checked to be an index page of the table.
 Result<std::vector<std::uint32_t>> OldPages(const PageStore& store, const TableDef& table,
                                             const RealIndex& index) {
@@ -275,9 +309,7 @@ Result<IndexRebuild> PrepareIndexRebuild(const PageStore& store, const TableDef&
   for (std::size_t i = 0; i < table.real_indexes.size(); ++i) {
     const RealIndex& index = table.real_indexes[i];
     std::vector<KeyedRow>& rows = keyed[i];
-    std::sort(rows.begin(), rows.end(), [](const KeyedRow& a, const KeyedRow& b) {
-      return CompareEntries(a.entry, b.entry) < 0;
-    });
+    SortByEntry(rows);
     PlannedIndex planned;
     planned.real_index = i;
     const bool unique = MustBeUnique(table, index);
