@@ -134,14 +134,24 @@ void SortByEntry(std::vector<KeyedRow>& rows) {
   if (std::is_sorted(rows.begin(), rows.end(), less)) return;
   struct Item {
     std::uint64_t prefix;
+    std::uint32_t length;  // of the key
+    std::uint32_t row;     // the row pointer, raw
     std::uint32_t position;
   };
+  constexpr std::uint32_t kPrefixBytes = 8;
   std::vector<Item> items(rows.size());
   for (std::size_t r = 0; r < rows.size(); ++r) {
-    items[r] = {KeyPrefix(rows[r].entry.key), static_cast<std::uint32_t>(r)};
+    const IndexEntry& e = rows[r].entry;
+    items[r] = {KeyPrefix(e.key), static_cast<std::uint32_t>(e.key.size()), e.row.Raw(),
+                static_cast<std::uint32_t>(r)};
   }
   std::sort(items.begin(), items.end(), [&](const Item& a, const Item& b) {
     if (a.prefix != b.prefix) return a.prefix < b.prefix;
+    if (a.length <= kPrefixBytes && b.length <= kPrefixBytes) {
+      // Whole keys in the prefix: the shorter key first, then the row pointer.
+      if (a.length != b.length) return a.length < b.length;
+      return a.row < b.row;
+    }
     return less(rows[a.position], rows[b.position]);
   });
   std::vector<KeyedRow> sorted;
