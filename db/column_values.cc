@@ -24,17 +24,6 @@ bool GetBoolProperty(const jet::Column& c, const char* name) {
   return it != c.properties.end() && it->second.value.is<bool>() && it->second.value.as<bool>();
 }
 
-// Days since 1899-12-30 of a civil date.
-double DaysFromCivil(int y, unsigned m, unsigned d) {
-  y -= m <= 2;
-  const int era = (y >= 0 ? y : y - 399) / 400;
-  const unsigned yoe = static_cast<unsigned>(y - era * 400);
-  const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  const long long days_since_1970 = static_cast<long long>(era) * 146097 + doe - 719468;
-  return static_cast<double>(days_since_1970 + 25569);
-}
-
 // "YYYY-MM-DD", "YYYY-MM-DD HH:MM[:SS]", "HH:MM[:SS]" or "DD.MM.YYYY[ HH:MM[:SS]]".
 bool ParseDate(std::string_view s, double& days) {
   int y = 0, mo = 0, d = 0, h = 0, mi = 0, se = 0;
@@ -46,7 +35,8 @@ bool ParseDate(std::string_view s, double& days) {
           3) {
     if (tail != 0 || mo < 1 || mo > 12 || d < 1 || d > 31 || h > 23 || mi > 59 || se > 59)
       return false;
-    days = DaysFromCivil(y, static_cast<unsigned>(mo), static_cast<unsigned>(d)) +
+    days = static_cast<double>(
+               jet::JetDayFromCivil(y, static_cast<unsigned>(mo), static_cast<unsigned>(d))) +
            (h * 3600 + mi * 60 + se) / 86400.0;
     return true;
   }
@@ -62,8 +52,9 @@ double NowDays() {
   const std::time_t t = std::time(nullptr);
   std::tm local{};
   localtime_r(&t, &local);
-  return DaysFromCivil(local.tm_year + 1900, static_cast<unsigned>(local.tm_mon + 1),
-                       static_cast<unsigned>(local.tm_mday)) +
+  return static_cast<double>(jet::JetDayFromCivil(local.tm_year + 1900,
+                                                  static_cast<unsigned>(local.tm_mon + 1),
+                                                  static_cast<unsigned>(local.tm_mday))) +
          (local.tm_hour * 3600 + local.tm_min * 60 + local.tm_sec) / 86400.0;
 }
 

@@ -38,21 +38,7 @@ double ParseNumber(const std::string& text) {
   return d;
 }
 
-void CivilFromDays(long long z, long long& y, unsigned& m, unsigned& d) {
-  z += 719468;
-  const long long era = (z >= 0 ? z : z - 146096) / 146097;
-  const unsigned doe = static_cast<unsigned>(z - era * 146097);
-  const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  y = static_cast<long long>(yoe) + era * 400;
-  const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const unsigned mp = (5 * doy + 2) / 153;
-  d = doy - (153 * mp + 2) / 5 + 1;
-  m = mp < 10 ? mp + 3 : mp - 9;
-  if (m <= 2) ++y;
-}
-
 std::string DateText(double days) {
-  constexpr long long kDaysFrom1899To1970 = 25569;
   if (!std::isfinite(days) || std::fabs(days) > 3e6) ThrowOverflow();
   // Jet counts negative dates as "days before 1899-12-30, plus a positive time fraction".
   const double whole = std::trunc(days);
@@ -70,9 +56,9 @@ std::string DateText(double days) {
     std::snprintf(buf, sizeof buf, "%02d:%02d:%02d", hh, mm, ss);
     return buf;
   }
-  long long y;
-  unsigned m, d;
-  CivilFromDays(day - kDaysFrom1899To1970, y, m, d);
+  const jet::CivilDate date = jet::CivilFromJetDay(day);
+  const long long y = date.year;
+  const unsigned m = date.month, d = date.day;
   if (secs == 0) {
     std::snprintf(buf, sizeof buf, "%04lld-%02u-%02u", y, m, d);
   } else {

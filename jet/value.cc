@@ -43,6 +43,34 @@ const char* ColumnTypeName(ColumnType type) {
   return "Unknown";
 }
 
+namespace {
+// Days from 1970-01-01 to 1899-12-30 (Jet's day 0).
+constexpr long long kJetDayOfUnixEpoch = 25569;
+}  // namespace
+
+CivilDate CivilFromJetDay(long long jet_day) {
+  long long z = jet_day - kJetDayOfUnixEpoch + 719468;
+  const long long era = (z >= 0 ? z : z - 146096) / 146097;
+  const unsigned doe = static_cast<unsigned>(z - era * 146097);
+  const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const unsigned mp = (5 * doy + 2) / 153;
+  CivilDate date;
+  date.day = doy - (153 * mp + 2) / 5 + 1;
+  date.month = mp < 10 ? mp + 3 : mp - 9;
+  date.year = static_cast<long long>(yoe) + era * 400 + (date.month <= 2 ? 1 : 0);
+  return date;
+}
+
+long long JetDayFromCivil(long long year, unsigned month, unsigned day) {
+  year -= month <= 2 ? 1 : 0;
+  const long long era = (year >= 0 ? year : year - 399) / 400;
+  const unsigned yoe = static_cast<unsigned>(year - era * 400);
+  const unsigned doy = (153 * (month > 2 ? month - 3 : month + 9) + 2) / 5 + day - 1;
+  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + doe - 719468 + kJetDayOfUnixEpoch;
+}
+
 std::string FormatGuid(const Guid& g) {
   const auto& b = g.bytes;
   char buf[40];

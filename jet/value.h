@@ -88,6 +88,15 @@ class Value {
   Storage data_;
 };
 
+// Calendar dates of Jet's day numbers: whole days since 1899-12-30, proleptic Gregorian.
+struct CivilDate {
+  long long year = 1899;
+  unsigned month = 12;
+  unsigned day = 30;
+};
+CivilDate CivilFromJetDay(long long jet_day);
+long long JetDayFromCivil(long long year, unsigned month, unsigned day);
+
 // Text forms shared by the inspector and the record layer.
 std::string FormatGuid(const Guid& g);          // {XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}
 std::string FormatDecimal(const Decimal& d);    // plain digits with `scale` decimals

@@ -16,6 +16,7 @@
 #include "db/source_layout.h"
 #include "db/statement_text.h"
 #include "db/target_layout.h"
+#include "tests/db_test_util.h"
 
 namespace fs = std::filesystem;
 
@@ -24,15 +25,7 @@ namespace {
 using db::DbError;
 using db::Value;
 
-int ErrorOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const DbError& e) {
-    EXPECT_FALSE(e.description().empty());
-    return e.number();
-  }
-  return 0;
-}
+using testing_support::ErrorOf;
 
 const std::string kFixtures = PI_FIXTURE_DIR;
 

@@ -13,6 +13,7 @@
 #include "db/sql/jet_rules.h"
 #include "db/sql/parser.h"
 #include "jet/database.h"
+#include "tests/db_test_util.h"
 
 namespace {
 
@@ -20,15 +21,7 @@ using db::DbError;
 using db::Value;
 using namespace db::sql;
 
-int ErrorOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const DbError& e) {
-    EXPECT_FALSE(e.description().empty());
-    return e.number();
-  }
-  return 0;
-}
+using testing_support::ErrorOf;
 
 TEST(SqlParser, AcceptsTheSubsetInAnyLetterCase) {
   auto s = Parse("select Count(*) As TotalProdukte from ArtikelStamm");

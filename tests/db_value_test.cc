@@ -6,24 +6,17 @@
 #include <limits>
 
 #include "db/value.h"
+#include "tests/db_test_util.h"
 
 namespace {
 
 using db::DbError;
 using db::Value;
 
-int ErrorNumber(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const DbError& e) {
-    EXPECT_FALSE(e.description().empty());
-    return e.number();
-  }
-  return 0;
-}
+using testing_support::ErrorOf;
 
 TEST(ValueToText, NullFailsWithInvalidUseOfNull) {
-  EXPECT_EQ(ErrorNumber([] { (void)db::ToText(Value()); }), db::kErrInvalidUseOfNull);
+  EXPECT_EQ(ErrorOf([] { (void)db::ToText(Value()); }), db::kErrInvalidUseOfNull);
 }
 
 TEST(ValueToText, EveryKindHasATextForm) {
@@ -65,23 +58,19 @@ TEST(ValueToInt32, RoundsHalfToEven) {
 }
 
 TEST(ValueToInt32, FailuresCarryTheirNumbers) {
-  EXPECT_EQ(ErrorNumber([] { (void)db::ToInt32(Value()); }), db::kErrInvalidUseOfNull);
-  EXPECT_EQ(ErrorNumber([] { (void)db::ToInt32(Value(3e9)); }), db::kErrOverflow);
-  EXPECT_EQ(ErrorNumber([] { (void)db::ToInt32(Value(std::string("abc"))); }),
-            db::kErrTypeMismatch);
-  EXPECT_EQ(ErrorNumber([] { (void)db::ToInt32(Value(std::string())); }), db::kErrTypeMismatch);
-  EXPECT_EQ(ErrorNumber([] {
-              (void)db::ToInt32(Value(jet::ByteString{1, 2}));
-            }),
-            db::kErrTypeMismatch);
+  EXPECT_EQ(ErrorOf([] { (void)db::ToInt32(Value()); }), db::kErrInvalidUseOfNull);
+  EXPECT_EQ(ErrorOf([] { (void)db::ToInt32(Value(3e9)); }), db::kErrOverflow);
+  EXPECT_EQ(ErrorOf([] { (void)db::ToInt32(Value(std::string("abc"))); }), db::kErrTypeMismatch);
+  EXPECT_EQ(ErrorOf([] { (void)db::ToInt32(Value(std::string())); }), db::kErrTypeMismatch);
+  EXPECT_EQ(ErrorOf([] { (void)db::ToInt32(Value(jet::ByteString{1, 2})); }), db::kErrTypeMismatch);
 }
 
 TEST(ValueToSingle, CountsBecomeSinglePrecision) {
   EXPECT_EQ(db::ToSingle(Value(std::int32_t{249})), 249.0f);
   EXPECT_EQ(db::ToSingle(Value(std::int32_t{0})), 0.0f);
   EXPECT_EQ(db::ToSingle(Value(std::string("2.5"))), 2.5f);
-  EXPECT_EQ(ErrorNumber([] { (void)db::ToSingle(Value()); }), db::kErrInvalidUseOfNull);
-  EXPECT_EQ(ErrorNumber([] { (void)db::ToSingle(Value(1e300)); }), db::kErrOverflow);
+  EXPECT_EQ(ErrorOf([] { (void)db::ToSingle(Value()); }), db::kErrInvalidUseOfNull);
+  EXPECT_EQ(ErrorOf([] { (void)db::ToSingle(Value(1e300)); }), db::kErrOverflow);
 }
 
 }  // namespace

@@ -15,6 +15,7 @@
 #include "db/error.h"
 #include "db/recordset.h"
 #include "db/target_layout.h"
+#include "tests/db_test_util.h"
 
 namespace fs = std::filesystem;
 
@@ -23,15 +24,7 @@ namespace {
 using db::DbError;
 using db::Value;
 
-int ErrorOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const DbError& e) {
-    EXPECT_FALSE(e.description().empty());
-    return e.number();
-  }
-  return 0;
-}
+using testing_support::ErrorOf;
 
 class TargetWrites : public ::testing::Test {
  protected:

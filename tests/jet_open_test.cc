@@ -378,16 +378,16 @@ const std::vector<ColumnSpec> kArtikelZusatzStamm = {
     {"PreisGruppe", ColumnType::kInteger, 0},
 };
 
-void ExpectColumns(const jet::TableDef& t, const std::vector<ColumnSpec>& spec) {
-  ASSERT_EQ(t.columns.size(), spec.size());
-  for (std::size_t i = 0; i < spec.size(); ++i) {
+void ExpectColumns(const jet::TableDef& t, const std::vector<ColumnSpec>& want) {
+  ASSERT_EQ(t.columns.size(), want.size());
+  for (std::size_t i = 0; i < want.size(); ++i) {
     const jet::Column& c = t.columns[i];
-    SCOPED_TRACE(spec[i].name);
-    EXPECT_EQ(c.name, spec[i].name);
-    EXPECT_EQ(c.type(), spec[i].type) << jet::ColumnTypeName(c.type());
+    SCOPED_TRACE(want[i].name);
+    EXPECT_EQ(c.name, want[i].name);
+    EXPECT_EQ(c.type(), want[i].type) << jet::ColumnTypeName(c.type());
     EXPECT_EQ(c.number, i);
-    if (spec[i].type == ColumnType::kText) {
-      EXPECT_EQ(c.length, 2 * spec[i].text_chars) << "bytes of UCS-2";
+    if (want[i].type == ColumnType::kText) {
+      EXPECT_EQ(c.length, 2 * want[i].text_chars) << "bytes of UCS-2";
       EXPECT_FALSE(c.fixed());
       EXPECT_TRUE(c.compressed_unicode());
     } else {
@@ -459,10 +459,10 @@ TEST_P(Indexes, AsDocumented) {
   auto t = db->GetTable(c.table);
   ASSERT_TRUE(t.ok()) << t.status().ToString();
   ASSERT_EQ((*t)->indexes.size(), c.indexes.size());
-  for (const IndexSpec& spec : c.indexes) {
-    SCOPED_TRACE(spec.name);
+  for (const IndexSpec& want : c.indexes) {
+    SCOPED_TRACE(want.name);
     auto it = std::find_if((*t)->indexes.begin(), (*t)->indexes.end(),
-                           [&](const jet::Index& x) { return x.name == spec.name; });
+                           [&](const jet::Index& x) { return x.name == want.name; });
     ASSERT_NE(it, (*t)->indexes.end());
     const jet::RealIndex& real = (*t)->real_indexes.at(it->real_index);
     std::vector<std::string> columns;
@@ -472,12 +472,12 @@ TEST_P(Indexes, AsDocumented) {
         if (col.number == ic.column_number) columns.push_back(col.name);
       }
     }
-    EXPECT_EQ(columns, spec.columns);
-    EXPECT_EQ(it->primary(), spec.primary);
+    EXPECT_EQ(columns, want.columns);
+    EXPECT_EQ(it->primary(), want.primary);
     EXPECT_FALSE(it->foreign_reference());
-    EXPECT_EQ(real.unique(), spec.unique);
+    EXPECT_EQ(real.unique(), want.unique);
     // A primary key also refuses Null; no other index here does.
-    EXPECT_EQ(real.required(), spec.primary);
+    EXPECT_EQ(real.required(), want.primary);
     EXPECT_NE(real.first_page, 0u);
   }
 }

@@ -17,20 +17,6 @@ std::string Quote(std::string_view text) {
   return out;
 }
 
-// Proleptic Gregorian civil date from days since 1970-01-01.
-void CivilFromDays(long long z, long long& y, unsigned& m, unsigned& d) {
-  z += 719468;
-  const long long era = (z >= 0 ? z : z - 146096) / 146097;
-  const unsigned doe = static_cast<unsigned>(z - era * 146097);
-  const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  y = static_cast<long long>(yoe) + era * 400;
-  const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const unsigned mp = (5 * doy + 2) / 153;
-  d = doy - (153 * mp + 2) / 5 + 1;
-  m = mp < 10 ? mp + 3 : mp - 9;
-  if (m <= 2) ++y;
-}
-
 // mdb-export's date form in the C locale: "%m/%d/%y %H:%M:%S"; values outside [0, 1e6] print as
 // an all-zero struct tm, and the rounded seconds never carry into the day.
 std::string FormatDate(double value) {
@@ -38,12 +24,9 @@ std::string FormatDate(double value) {
   if (!(value >= 0.0 && value <= 1e6)) return "01/00/00 00:00:00";
   const long day = static_cast<long>(value);
   const long secs = static_cast<long>((value - static_cast<double>(day)) * 86400.0 + 0.5);
-  constexpr long long kDaysFrom1899To1970 = 25569;
-  long long y;
-  unsigned m, d;
-  CivilFromDays(day - kDaysFrom1899To1970, y, m, d);
-  std::snprintf(buf, sizeof buf, "%02u/%02u/%02lld %02ld:%02ld:%02ld", m, d, y % 100, secs / 3600,
-                secs / 60 % 60, secs % 60);
+  const jet::CivilDate date = jet::CivilFromJetDay(day);
+  std::snprintf(buf, sizeof buf, "%02u/%02u/%02lld %02ld:%02ld:%02ld", date.month, date.day,
+                date.year % 100, secs / 3600, secs / 60 % 60, secs % 60);
   return buf;
 }
 
