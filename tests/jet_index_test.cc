@@ -52,11 +52,6 @@ std::vector<DbFile> Databases() {
   return all;
 }
 
-// Rows whose Jet 3 text held bytes Windows-1252 leaves unmapped: the reader keeps them (as the C1
-// controls of the same number), so their keys come out right directly and none needs the '?'
-// fallback below.
-std::size_t ExpectedUnmappedByteRows(const DbFile&) { return 0; }
-
 struct Row {
   jet::RowPointer at;
   std::vector<jet::Value> values;
@@ -136,8 +131,7 @@ class IndexesOf : public testing::TestWithParam<DbFile> {
 };
 
 TEST_P(IndexesOf, EveryEntryStandsForALiveRowAndHoldsTheKeyOfItsValues) {
-  const bool jet3 = db_->version() == jet::JetVersion::kJet3;
-  std::size_t indexes = 0, verified = 0, unsupported = 0, unmapped = 0;
+  std::size_t indexes = 0, verified = 0, unsupported = 0;
   for (const auto& table : tables_) {
     const std::vector<Row> rows = Rows(*table);
     std::set<std::uint32_t> live;
@@ -200,40 +194,16 @@ TEST_P(IndexesOf, EveryEntryStandsForALiveRowAndHoldsTheKeyOfItsValues) {
           ++verified;
           continue;
         }
-        if (jet3 && std::any_of(texts.begin(), texts.end(), [](const auto& t) {
-              return t.first.find('?') != std::string::npos;
-            })) {
-          // Read each '?' as an unmapped byte (U+0081; all five share one sort code).
-          std::vector<jet::Value> values = r.values;
-          for (jet::Value& v : values) {
-            if (!v.is<std::string>()) continue;
-            std::string s;
-            for (char ch : v.as<std::string>()) {
-              if (ch == '?') {
-                jet::AppendUtf8(s, U'\u0081');
-              } else {
-                s += ch;
-              }
-            }
-            v = jet::Value(s);
-          }
-          auto again = jet::EncodeIndexKey(*table, index, values, db_->header());
-          ASSERT_TRUE(again.ok()) << again.status().ToString();
-          EXPECT_EQ(Hex(*again), Hex(*stored->second));
-          ++unmapped;
-          continue;
-        }
         ADD_FAILURE() << "row " << r.at.page << ":" << int{r.at.row} << "\n  stored  "
                       << Hex(*stored->second) << "\n  encoded " << Hex(*key);
       }
     }
   }
-  EXPECT_EQ(unmapped, ExpectedUnmappedByteRows(GetParam()));
   EXPECT_EQ(unsupported, 0u) << "every text in the test databases is covered by the tables";
   RecordProperty("indexes", static_cast<int>(indexes));
   RecordProperty("keys_equal", static_cast<int>(verified));
-  std::printf("%s: %zu indexes, %zu keys equal byte for byte, %zu via unmapped bytes\n",
-              GetParam().path.filename().c_str(), indexes, verified, unmapped);
+  std::printf("%s: %zu indexes, %zu keys equal byte for byte\n", GetParam().path.filename().c_str(),
+              indexes, verified);
 }
 
 TEST_P(IndexesOf, EqualityLookUpFindsExactlyTheRowsOfAKey) {
