@@ -102,6 +102,27 @@ TEST_F(TargetWrites, AddedRowsAreSeenAtOnceWithDefaultsAndConvertedValues) {
   EXPECT_EQ(db::ToInt32(Scalar(db::target::kLastProductKey, "lng_LastID")), 122);
 }
 
+TEST_F(TargetWrites, ManyRowsAddedUnreadAreSeenByTheNextQuery) {
+  // A table that only receives rows lets go of its decoded rows and reads them again.
+  cn_->BeginTrans();
+  a_->Open(db::target::kSelectAllAssignments, cn_, db::adOpenDynamic, db::adLockOptimistic);
+  for (int i = 0; i < 10000; ++i) {
+    a_->AddNew();
+    a_->Fields().Item("lng_ProduktID").Value(Value(std::int32_t{100000 + i}));
+    a_->Fields().Item("lng_ProduktExtraID").Value(Value(std::int32_t{i % 7}));
+    a_->Update();
+  }
+  a_->Close();
+  EXPECT_EQ(db::ToSingle(Scalar("SELECT Count(*) AS n FROM tbl_Verwaltung_Produkte_Extras", "n")),
+            10595.0f);
+  EXPECT_EQ(Count("SELECT * FROM tbl_Verwaltung_Produkte_Extras WHERE lng_ProduktID = 109999"), 1);
+  EXPECT_EQ(db::ToInt32(
+                Scalar("SELECT max(lng_ProduktID) AS m FROM tbl_Verwaltung_Produkte_Extras", "m")),
+            109999);
+  cn_->RollbackTrans();
+  EXPECT_EQ(Count(db::target::kSelectAllAssignments), 595);
+}
+
 TEST_F(TargetWrites, DeleteThroughExecuteAndRollback) {
   EXPECT_EQ(Count(db::target::kSelectAllProducts), 119);
   cn_->BeginTrans();

@@ -12,10 +12,17 @@ namespace {
 }  // namespace
 
 TableData::TableData(const jet::Database& db, std::shared_ptr<const jet::TableDef> def)
-    : def_(std::move(def)) {
+    : db_(&db), def_(std::move(def)) {
   for (const jet::Column& c : def_->columns) folded_names_.push_back(jet::FoldCase(c.name));
+  Load();
+}
+
+void TableData::Load() const {
+  if (loaded_) return;
+  rows_.clear();
+  places_.clear();
   rows_.reserve(def_->row_count);
-  jet::TableScan scan(db, *def_);
+  jet::TableScan scan(*db_, *def_);
   while (true) {
     auto more = scan.Next();
     if (!more.ok()) Throw(more.status());
@@ -23,6 +30,7 @@ TableData::TableData(const jet::Database& db, std::shared_ptr<const jet::TableDe
     rows_.push_back(scan.values());
     places_.push_back(scan.position());
   }
+  loaded_ = true;
 }
 
 const std::vector<ColumnRule>& TableData::rules() {
@@ -34,6 +42,8 @@ const std::vector<ColumnRule>& TableData::rules() {
 }
 
 const Value& TableData::MaxOf(int column) {
+  Load();
+  appends_since_read_ = 0;
   auto [it, fresh] = maxima_.try_emplace(column);
   if (fresh) {
     for (const Row& row : rows_) {
@@ -45,6 +55,15 @@ const Value& TableData::MaxOf(int column) {
 }
 
 void TableData::Append(Row row, jet::RowPointer place) {
+  if (!loaded_) return;  // read again, with this row, when next needed
+  if (++appends_since_read_ > kAppendsBeforeRelease) {
+    std::vector<Row>().swap(rows_);
+    std::vector<jet::RowPointer>().swap(places_);
+    maps_.clear();
+    maxima_.clear();
+    loaded_ = false;
+    return;
+  }
   const auto position = static_cast<std::uint32_t>(rows_.size());
   for (auto& [column, best] : maxima_) {
     const Value& v = row[static_cast<std::size_t>(column)];
@@ -61,6 +80,7 @@ void TableData::Append(Row row, jet::RowPointer place) {
 
 void TableData::Remove(const std::vector<std::uint32_t>& positions) {
   if (positions.empty()) return;
+  Load();
   std::vector<Row> rows;
   std::vector<jet::RowPointer> places;
   rows.reserve(rows_.size() - positions.size());
@@ -89,6 +109,8 @@ int TableData::ColumnIndex(std::string_view name) const {
 
 const std::vector<std::uint32_t>& TableData::RowsWithKey(int column, const std::string& key) {
   static const std::vector<std::uint32_t> kNone;
+  Load();
+  appends_since_read_ = 0;
   auto [it, fresh] = maps_.try_emplace(column);
   auto& map = it->second;
   if (fresh) {

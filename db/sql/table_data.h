@@ -23,11 +23,19 @@ class TableData {
   TableData(const jet::Database& db, std::shared_ptr<const jet::TableDef> def);
 
   const jet::TableDef& def() const { return *def_; }
-  const std::vector<Row>& rows() const { return rows_; }
+  const std::vector<Row>& rows() const {
+    Load();
+    return rows_;
+  }
   // Where each row is stored (as the engine's scan reports it).
-  const std::vector<jet::RowPointer>& places() const { return places_; }
+  const std::vector<jet::RowPointer>& places() const {
+    Load();
+    return places_;
+  }
 
-  // Keeps the decoded rows in step with the engine's writes.
+  // Keeps the decoded rows in step with the engine's writes. A table that only receives rows
+  // (many of them, none read back) lets go of its decoded rows; they are read again from the
+  // engine when a statement next needs them.
   void Append(Row row, jet::RowPointer place);
   // Removes the rows at these positions (ascending).
   void Remove(const std::vector<std::uint32_t>& positions);
@@ -46,9 +54,18 @@ class TableData {
   const std::vector<ColumnRule>& rules();
 
  private:
+  // Reads the rows from the engine when they were let go of.
+  void Load() const;
+
+  // Rows added without a read in between, after which the decoded rows are let go of.
+  static constexpr std::size_t kAppendsBeforeRelease = 4096;
+
+  const jet::Database* db_;
   std::shared_ptr<const jet::TableDef> def_;
-  std::vector<Row> rows_;
-  std::vector<jet::RowPointer> places_;
+  mutable bool loaded_ = false;
+  std::size_t appends_since_read_ = 0;
+  mutable std::vector<Row> rows_;
+  mutable std::vector<jet::RowPointer> places_;
   std::vector<std::string> folded_names_;
   std::unordered_map<int, Value> maxima_;
   std::vector<ColumnRule> rules_;
