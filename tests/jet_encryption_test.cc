@@ -55,10 +55,8 @@ std::string MdbExport(const fs::path& file, const std::string& table) {
 class EncryptedCopy : public testing::TestWithParam<DbFile> {
  protected:
   void SetUp() override {
-    if (GetParam().path.empty()) {
-      GTEST_SKIP() << "no Access-made databases: " << PI_SHARED_FIXTURE_DIR
-                   << "/access-made does not exist";
-    }
+    testing_support::SkipWithoutDatabase(GetParam());
+    if (IsSkipped()) return;
     plain_ = testing_support::ReadFileBytes(GetParam().path);
     auto copy = testing_support::MakeEncryptedCopy(plain_, kKey);
     ASSERT_TRUE(copy.ok()) << copy.status().ToString();

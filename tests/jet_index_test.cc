@@ -87,10 +87,8 @@ bool HasUncoveredCharacter(const std::string& text, jet::TextSortOrder order) {
 class IndexesOf : public testing::TestWithParam<DbFile> {
  protected:
   void SetUp() override {
-    if (GetParam().path.empty()) {
-      GTEST_SKIP() << "no Access-made databases: " << PI_SHARED_FIXTURE_DIR
-                   << "/access-made does not exist";
-    }
+    testing_support::SkipWithoutDatabase(GetParam());
+    if (IsSkipped()) return;
     auto db = jet::Database::Open(GetParam().path.string(), {.password = GetParam().password});
     ASSERT_TRUE(db.ok()) << db.status().ToString();
     db_ = std::move(*db);

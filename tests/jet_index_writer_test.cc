@@ -408,21 +408,7 @@ TEST(IndexPlan, IntermediatePagesEndInAChildTailAndASingleChildGetsAnEntry) {
 
 // ---- Commits on copies of the sample target ----
 
-class TargetCopy {
- public:
-  TargetCopy() {
-    dir_ = fs::temp_directory_path() /
-           ("pi-index-writer-" + std::to_string(::getpid()) + "-" + std::to_string(counter_++));
-    fs::create_directories(dir_);
-    fs::copy_file(std::string(PI_FIXTURE_DIR) + "/target.mdb", path());
-  }
-  ~TargetCopy() { fs::remove_all(dir_); }
-  fs::path path() const { return dir_ / "DBZentavo.mdb"; }
-
- private:
-  static inline int counter_ = 0;
-  fs::path dir_;
-};
+using testing_support::TargetCopy;
 
 std::unique_ptr<jet::Database> Open(const fs::path& path, bool writable) {
   auto db = jet::Database::Open(path.string(), {.password = kPassword, .writable = writable});

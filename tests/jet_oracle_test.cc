@@ -68,10 +68,8 @@ std::unique_ptr<jet::Database> OpenOrFail(const DbFile& f) {
 class EveryDatabase : public testing::TestWithParam<DbFile> {
  protected:
   void SetUp() override {
-    if (GetParam().path.empty()) {
-      GTEST_SKIP() << "no Access-made databases: " << PI_SHARED_FIXTURE_DIR
-                   << "/access-made does not exist";
-    }
+    testing_support::SkipWithoutDatabase(GetParam());
+    if (IsSkipped()) return;
   }
 };
 

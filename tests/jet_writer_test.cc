@@ -33,23 +33,7 @@ using testing_support::TempFile;
 
 constexpr char kPassword[] = "pwok572hafxi317nrb";
 
-// A writable copy of target.mdb in a folder of its own (the lock file goes beside it).
-class TargetCopy {
- public:
-  TargetCopy() {
-    dir_ = fs::temp_directory_path() /
-           ("pi-writer-" + std::to_string(::getpid()) + "-" + std::to_string(counter_++));
-    fs::create_directories(dir_);
-    fs::copy_file(std::string(PI_FIXTURE_DIR) + "/target.mdb", path());
-  }
-  ~TargetCopy() { fs::remove_all(dir_); }
-  fs::path path() const { return dir_ / "DBZentavo.mdb"; }
-  fs::path dir() const { return dir_; }
-
- private:
-  static inline int counter_ = 0;
-  fs::path dir_;
-};
+using testing_support::TargetCopy;
 
 std::unique_ptr<jet::Database> OpenWritable(const fs::path& path) {
   auto db = jet::Database::Open(path.string(), {.password = kPassword, .writable = true});

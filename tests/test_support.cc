@@ -307,6 +307,26 @@ TempFile::~TempFile() {
   fs::remove(path_, ec);
 }
 
+TargetCopy::TargetCopy() {
+  static std::atomic<int> counter{0};
+  dir_ = fs::temp_directory_path() /
+         ("pi-target-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
+  fs::create_directories(dir_);
+  fs::copy_file(std::string(PI_FIXTURE_DIR) + "/target.mdb", path());
+}
+
+TargetCopy::~TargetCopy() {
+  std::error_code ec;
+  fs::remove_all(dir_, ec);
+}
+
+void SkipWithoutDatabase(const DbFile& db) {
+  if (db.path.empty()) {
+    GTEST_SKIP() << "no Access-made databases: " << PI_SHARED_FIXTURE_DIR
+                 << "/access-made does not exist";
+  }
+}
+
 std::optional<JsonObject> ParseJsonObject(std::string_view line) {
   return JsonParser(line).Object();
 }

@@ -68,6 +68,25 @@ class TempFile {
   std::filesystem::path path_;
 };
 
+// A writable copy of target.mdb as DBZentavo.mdb in a folder of its own (the lock file goes
+// beside it); the folder is removed on destruction.
+class TargetCopy {
+ public:
+  TargetCopy();
+  ~TargetCopy();
+  TargetCopy(const TargetCopy&) = delete;
+  TargetCopy& operator=(const TargetCopy&) = delete;
+  std::filesystem::path path() const { return dir_ / "DBZentavo.mdb"; }
+  const std::filesystem::path& dir() const { return dir_; }
+
+ private:
+  std::filesystem::path dir_;
+};
+
+// The message with which a test over the Access-made databases is skipped when they are missing
+// (the database lists then hold one empty entry).
+void SkipWithoutDatabase(const DbFile& db);
+
 // One value of a JSON object as mdb_reader_dump.mjs writes them (flat objects only).
 struct JsonValue {
   enum class Kind { kNull, kBool, kNumber, kString };
