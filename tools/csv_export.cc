@@ -2,7 +2,9 @@
 
 #include <cmath>
 #include <cstdio>
+#include <string>
 #include <type_traits>
+#include <utility>
 
 namespace inspect {
 namespace {
@@ -75,14 +77,20 @@ namespace {
 // mdb-export prints the five bytes Windows-1252 leaves unmapped (read from Jet 3 text as the C1
 // controls U+0081, U+008D, U+008F, U+0090, U+009D) as '?'; so does the export of Jet 3 files.
 void MaskUnmappedBytes(std::string& field) {
-  for (std::size_t i = 0; i + 1 < field.size(); ++i) {
+  std::string masked;
+  masked.reserve(field.size());
+  for (std::size_t i = 0; i < field.size(); ++i) {
     const auto lead = static_cast<unsigned char>(field[i]);
-    const auto next = static_cast<unsigned char>(field[i + 1]);
+    const auto next = i + 1 < field.size() ? static_cast<unsigned char>(field[i + 1]) : 0;
     if (lead == 0xC2 &&
         (next == 0x81 || next == 0x8D || next == 0x8F || next == 0x90 || next == 0x9D)) {
-      field.replace(i, 2, "?");
+      masked.push_back('?');
+      ++i;
+    } else {
+      masked.push_back(field[i]);
     }
   }
+  field = std::move(masked);
 }
 
 }  // namespace
