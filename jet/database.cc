@@ -177,17 +177,22 @@ Status Database::DeleteRow(std::string_view table, RowPointer row) {
 }
 
 Status Database::RebuildIndexes() {
-  // Every table's keys are built and checked before any page changes: a refused commit (a
-  // duplicate key, a key that cannot be built) leaves the database as it was.
-  std::vector<IndexRebuild> rebuilds;
+  // A refused commit (a duplicate key, a key that cannot be built, a damaged index) leaves the
+  // pages, the page allocator and the table definitions as they were before it began.
+  std::map<std::uint32_t, TableDef> definitions;
+  for (std::uint32_t page : written_tables_) definitions.emplace(page, *tables_.at(page));
+  const PageAllocator allocator = *allocator_;
+  pages_->BeginSavepoint();
   for (std::uint32_t page : written_tables_) {
-    JET_ASSIGN_OR_RETURN(IndexRebuild rebuild, PrepareIndexRebuild(*pages_, *tables_.at(page)));
-    rebuilds.push_back(std::move(rebuild));
+    const Status s = jet::RebuildIndexes(*pages_, *allocator_, *tables_.at(page));
+    if (!s.ok()) {
+      pages_->RollbackToSavepoint();
+      *allocator_ = allocator;
+      for (auto& [number, definition] : definitions) *tables_.at(number) = std::move(definition);
+      return s;
+    }
   }
-  for (const IndexRebuild& rebuild : rebuilds) {
-    JET_RETURN_IF_ERROR(
-        ApplyIndexRebuild(*pages_, *allocator_, *tables_.at(rebuild.table_page), rebuild));
-  }
+  pages_->EndSavepoint();
   return Status::Ok();
 }
 

@@ -168,9 +168,8 @@ Status AppendKeyColumn(const Column& column, bool ascending, const Value& value,
   return Status::Ok();
 }
 
-Result<ByteString> EncodeIndexKey(const TableDef& table, const RealIndex& index,
-                                  const std::vector<Value>& row, const Header& header) {
-  ByteString key;
+Status AppendIndexKey(const TableDef& table, const RealIndex& index, const std::vector<Value>& row,
+                      const Header& header, ByteString& key) {
   for (const IndexColumn& ic : index.columns) {
     std::size_t slot = 0;
     const Column* column = ColumnByNumber(table, ic.column_number, slot);
@@ -181,6 +180,13 @@ Result<ByteString> EncodeIndexKey(const TableDef& table, const RealIndex& index,
     }
     JET_RETURN_IF_ERROR(AppendKeyColumn(*column, ic.ascending, row[slot], header, key));
   }
+  return Status::Ok();
+}
+
+Result<ByteString> EncodeIndexKey(const TableDef& table, const RealIndex& index,
+                                  const std::vector<Value>& row, const Header& header) {
+  ByteString key;
+  JET_RETURN_IF_ERROR(AppendIndexKey(table, index, row, header, key));
   return key;
 }
 

@@ -48,8 +48,12 @@ Result<TextSortOrder> TextSortOrderOf(const Column& column, const Header& header
 Status AppendKeyColumn(const Column& column, bool ascending, const Value& value,
                        const Header& header, ByteString& key);
 
-// The key of a row for an index; `row` holds the table's values in the order of table.columns,
-// as TableScan yields them.
+// Appends the key of a row for an index to `key`; `row` holds the table's values in the order of
+// table.columns, as TableScan yields them (only the index's columns are read).
+Status AppendIndexKey(const TableDef& table, const RealIndex& index, const std::vector<Value>& row,
+                      const Header& header, ByteString& key);
+
+// The key of a row for an index, as AppendIndexKey() builds it.
 Result<ByteString> EncodeIndexKey(const TableDef& table, const RealIndex& index,
                                   const std::vector<Value>& row, const Header& header);
 

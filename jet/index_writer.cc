@@ -1,6 +1,7 @@
 #include "jet/index_writer.h"
 
 #include <algorithm>
+#include <array>
 #include <string>
 
 #include "jet/data_page.h"
@@ -46,6 +47,14 @@ void AppendBigEndian32(ByteString& out, std::uint32_t v, std::size_t bytes) {
     out.push_back(static_cast<std::uint8_t>(v >> (8 * (i - 1))));
 }
 
+// The complete bytes of an entry: key, row pointer (page 3, row 1) and, on intermediate pages,
+// the child page (4), all big-endian.
+void AppendEntryTail(ByteString& out, RowPointer row, bool leaf, std::uint32_t child) {
+  AppendBigEndian32(out, row.page, 3);
+  out.push_back(row.row);
+  if (!leaf) AppendBigEndian32(out, child, 4);
+}
+
 // Bytes an entry area holds.
 std::size_t EntryCapacity(JetVersion version) {
   return FormatFor(version).page_size - IndexPageLayoutFor(version).entries;
@@ -76,14 +85,26 @@ bool MustBeUnique(const TableDef& table, const RealIndex& index) {
                      [&](const Index& x) { return x.real_index == index.number && x.primary(); });
 }
 
+// Two physical indexes with the same entries: the same key columns in the same directions, and
+// the same handling of rows whose key columns are all Null.
+bool SameEntries(const RealIndex& a, const RealIndex& b) {
+  if (a.ignore_nulls() != b.ignore_nulls() || a.columns.size() != b.columns.size()) return false;
+  for (std::size_t i = 0; i < a.columns.size(); ++i) {
+    if (a.columns[i].column_number != b.columns[i].column_number ||
+        a.columns[i].ascending != b.columns[i].ascending) {
+      return false;
+    }
+  }
+  return true;
+}
+
 std::string RowName(RowPointer p) { return std::to_string(p.page) + ":" + std::to_string(p.row); }
 
-// Every live row of the table with the pointer its index entries carry: the row's slot, which
-// for a moved row is the slot holding the forwarding pointer.
+// Every live row of the table with the pointer its index entries carry (the row's slot, which
+// for a moved row is the slot holding the forwarding pointer) and the row's bytes.
 template <typename Visit>
 Status ForEachLiveRow(const PageStore& store, const TableDef& table, Visit visit) {
   JET_ASSIGN_OR_RETURN(std::vector<std::uint32_t> pages, ReadUsageMap(store, table.usage_map));
-  std::vector<Value> values;
   for (std::uint32_t number : pages) {
     JET_ASSIGN_OR_RETURN(DataPage page, DataPage::Open(store, number));
     if (page.owner() != table.page) {
@@ -104,60 +125,186 @@ Status ForEachLiveRow(const PageStore& store, const TableDef& table, Visit visit
         JET_ASSIGN_OR_RETURN(DataPage target_page, DataPage::Open(store, target.page));
         JET_ASSIGN_OR_RETURN(slot, target_page.Row(target.row));
       }
-      JET_RETURN_IF_ERROR(DecodeRow(store, table, slot.data, values));
-      JET_RETURN_IF_ERROR(visit(RowPointer{number, static_cast<std::uint8_t>(row)}, values));
+      JET_RETURN_IF_ERROR(visit(RowPointer{number, static_cast<std::uint8_t>(row)}, slot.data));
     }
   }
   return Status::Ok();
 }
 
-struct KeyedRow {
-  IndexEntry entry;
-  bool null_key = false;  // every key column Null: never a duplicate
-};
+// The entries of one index, sixteen bytes each, so that an index of millions of rows fits in
+// little memory:
+//
+//   0   8  the key's first eight bytes as a big-endian number (zeros past a shorter key)
+//   8   4  the row pointer, raw (page << 8 | row)
+//   12  4  bit 31 clear: the key is at most eight bytes long, bits 0-29 give its length;
+//          bit 31 set: bits 0-29 give where the key's length (2 bytes) and bytes start in the
+//          list's key store; bit 30: every key column of the row is Null
+//
+// Comparing the first eight bytes as numbers orders keys as their bytes do, up to ties, which
+// the lengths (short keys) or the complete bytes (longer keys) settle.
+class EntryList {
+ public:
+  static constexpr std::size_t kInlineKey = 8;
 
-// The first eight key bytes as a big-endian number: comparing these numbers orders keys as their
-// bytes do, up to ties, which the full comparison settles.
-std::uint64_t KeyPrefix(const ByteString& key) {
-  std::uint64_t prefix = 0;
-  for (std::size_t i = 0; i < 8; ++i) prefix = (prefix << 8) | (i < key.size() ? key[i] : 0);
-  return prefix;
-}
+  Status Add(Bytes key, RowPointer row, bool null_key) {
+    std::uint64_t prefix = 0;
+    for (std::size_t i = 0; i < kInlineKey; ++i)
+      prefix = (prefix << 8) | (i < key.size() ? key[i] : 0);
+    std::uint32_t meta = null_key ? kNullKey : 0;
+    if (key.size() <= kInlineKey) {
+      meta |= static_cast<std::uint32_t>(key.size());
+    } else {
+      if (store_.size() + 2 + key.size() > kValueMask || key.size() > 0xFFFF) {
+        return Status(ErrorCode::kNotSupported, "Der Index ist zu groß, um ihn zu schreiben.");
+      }
+      meta |= kLongKey | static_cast<std::uint32_t>(store_.size());
+      store_.push_back(static_cast<std::uint8_t>(key.size()));
+      store_.push_back(static_cast<std::uint8_t>(key.size() >> 8));
+      store_.insert(store_.end(), key.begin(), key.end());
+    }
+    items_.push_back({prefix, row.Raw(), meta});
+    return Status::Ok();
+  }
 
-// Sorts entries as an index orders them (key bytes, then row pointer). Rows read in storage
-// order often come sorted already (AutoNumber keys); otherwise an index array is sorted by the
-// keys' prefixes first, so that most comparisons touch no key bytes at all.
-void SortByEntry(std::vector<KeyedRow>& rows) {
-  const auto less = [](const KeyedRow& a, const KeyedRow& b) {
-    return CompareEntries(a.entry, b.entry) < 0;
-  };
-  if (std::is_sorted(rows.begin(), rows.end(), less)) return;
+  // Index order: key bytes, then row pointer. Rows read in storage order often come sorted
+  // already (AutoNumber keys).
+  void Sort() {
+    const auto less = [this](const Item& a, const Item& b) { return Less(a, b); };
+    if (!std::is_sorted(items_.begin(), items_.end(), less)) {
+      std::sort(items_.begin(), items_.end(), less);
+    }
+  }
+
+  std::size_t size() const { return items_.size(); }
+  RowPointer Row(std::size_t i) const { return RowPointer::FromRaw(items_[i].row); }
+  bool NullKey(std::size_t i) const { return (items_[i].meta & kNullKey) != 0; }
+  std::size_t KeySize(std::size_t i) const {
+    const Item& item = items_[i];
+    if ((item.meta & kLongKey) == 0) return item.meta & kValueMask;
+    const std::size_t at = item.meta & kValueMask;
+    return store_[at] | std::size_t{store_[at + 1]} << 8;
+  }
+  bool SameKey(std::size_t i, std::size_t j) const {
+    Scratch a, b;
+    return CompareKeys(Key(items_[i], a), Key(items_[j], b)) == 0;
+  }
+  std::size_t Shared(std::size_t i, std::size_t j) const {
+    Scratch a, b;
+    return SharedPrefix(Key(items_[i], a), Key(items_[j], b));
+  }
+  void AppendKey(std::size_t i, ByteString& out) const {
+    Scratch scratch;
+    const Bytes key = Key(items_[i], scratch);
+    out.insert(out.end(), key.begin(), key.end());
+  }
+
+ private:
   struct Item {
     std::uint64_t prefix;
-    std::uint32_t length;  // of the key
-    std::uint32_t row;     // the row pointer, raw
-    std::uint32_t position;
+    std::uint32_t row;
+    std::uint32_t meta;
   };
-  constexpr std::uint32_t kPrefixBytes = 8;
-  std::vector<Item> items(rows.size());
-  for (std::size_t r = 0; r < rows.size(); ++r) {
-    const IndexEntry& e = rows[r].entry;
-    items[r] = {KeyPrefix(e.key), static_cast<std::uint32_t>(e.key.size()), e.row.Raw(),
-                static_cast<std::uint32_t>(r)};
+  static_assert(sizeof(Item) == 16);
+  static constexpr std::uint32_t kLongKey = 1u << 31;
+  static constexpr std::uint32_t kNullKey = 1u << 30;
+  static constexpr std::uint32_t kValueMask = kNullKey - 1;
+  using Scratch = std::array<std::uint8_t, kInlineKey>;
+
+  Bytes Key(const Item& item, Scratch& scratch) const {
+    if ((item.meta & kLongKey) != 0) {
+      const std::size_t at = item.meta & kValueMask;
+      const std::size_t length = store_[at] | std::size_t{store_[at + 1]} << 8;
+      return Bytes(store_).subspan(at + 2, length);
+    }
+    for (std::size_t i = 0; i < kInlineKey; ++i) {
+      scratch[i] = static_cast<std::uint8_t>(item.prefix >> (8 * (kInlineKey - 1 - i)));
+    }
+    return Bytes(scratch.data(), item.meta & kValueMask);
   }
-  std::sort(items.begin(), items.end(), [&](const Item& a, const Item& b) {
+
+  bool Less(const Item& a, const Item& b) const {
     if (a.prefix != b.prefix) return a.prefix < b.prefix;
-    if (a.length <= kPrefixBytes && b.length <= kPrefixBytes) {
+    if (((a.meta | b.meta) & kLongKey) == 0) {
       // Whole keys in the prefix: the shorter key first, then the row pointer.
-      if (a.length != b.length) return a.length < b.length;
+      const std::uint32_t la = a.meta & kValueMask;
+      const std::uint32_t lb = b.meta & kValueMask;
+      if (la != lb) return la < lb;
       return a.row < b.row;
     }
-    return less(rows[a.position], rows[b.position]);
-  });
-  std::vector<KeyedRow> sorted;
-  sorted.reserve(rows.size());
-  for (const Item& item : items) sorted.push_back(std::move(rows[item.position]));
-  rows = std::move(sorted);
+    Scratch sa, sb;
+    if (const int c = CompareKeys(Key(a, sa), Key(b, sb)); c != 0) return c < 0;
+    return a.row < b.row;
+  }
+
+  std::vector<Item> items_;
+  ByteString store_;  // keys longer than eight bytes: length (2, little-endian), then the bytes
+};
+
+// Splits `count` items of one level into pages, filling each as far as it goes. `size(i)` is the
+// complete size of item i's entry, `shared(i, j)` the key bytes items i and j share. With `tails`,
+// the last item of every page with two or more items is its child tail and has no entry.
+template <typename Size, typename Shared>
+std::vector<PlannedIndexPage> FillLevel(std::size_t count, bool tails, std::size_t capacity,
+                                        Size size, Shared shared) {
+  std::vector<PlannedIndexPage> pages;
+  std::size_t begin = 0;
+  while (begin < count) {
+    // Entries [begin, entries_end) with complete sizes adding up to `total`.
+    std::size_t entries_end = begin + 1;
+    std::size_t total = size(begin);
+    auto fits_with = [&](std::size_t next) {
+      const std::size_t with = total + size(next);
+      if (with <= capacity) return true;
+      const std::size_t prefix = shared(begin, next);
+      return with - (next - begin) * prefix <= capacity;
+    };
+    std::size_t end = entries_end;  // items of the page
+    if (!tails) {
+      while (entries_end < count && fits_with(entries_end)) total += size(entries_end++);
+      end = entries_end;
+    } else if (begin + 1 < count) {
+      // Item `end - 1` is the tail; taking one more item gives it an entry.
+      end = begin + 2;
+      while (end < count && fits_with(end - 1)) total += size(end++ - 1);
+      entries_end = end - 1;
+    }
+    PlannedIndexPage page;
+    page.begin = begin;
+    page.end = end;
+    page.prefix = total <= capacity ? 0 : shared(begin, entries_end - 1);
+    pages.push_back(page);
+    begin = end;
+  }
+  return pages;
+}
+
+// The levels of a tree over `count` sorted entries, leaves first; `key_size(i)` and
+// `shared(i, j)` describe the entries' keys.
+template <typename KeySize, typename Shared>
+std::vector<std::vector<PlannedIndexPage>> PlanLevels(JetVersion version, std::size_t count,
+                                                      KeySize key_size, Shared shared) {
+  const std::size_t capacity = EntryCapacity(version);
+  std::vector<std::vector<PlannedIndexPage>> levels;
+  // Leaves; an empty index is one empty leaf.
+  levels.push_back(FillLevel(
+      count, /*tails=*/false, capacity,
+      [&](std::size_t i) { return key_size(i) + kIndexEntryRowSize; }, shared));
+  if (levels.back().empty()) levels.back().push_back(PlannedIndexPage{});
+  for (PlannedIndexPage& p : levels.back()) p.last_entry = p.end == 0 ? 0 : p.end - 1;
+  // Intermediate levels until one page is left: the root.
+  while (levels.back().size() > 1) {
+    const std::vector<PlannedIndexPage>& below = levels.back();
+    auto last = [&](std::size_t i) { return below[i].last_entry; };
+    std::vector<PlannedIndexPage> level = FillLevel(
+        below.size(), /*tails=*/true, capacity,
+        [&](std::size_t i) {
+          return key_size(last(i)) + kIndexEntryRowSize + kIndexEntryChildSize;
+        },
+        [&](std::size_t i, std::size_t j) { return shared(last(i), last(j)); });
+    for (PlannedIndexPage& p : level) p.last_entry = below[p.end - 1].last_entry;
+    levels.push_back(std::move(level));
+  }
+  return levels;
 }
 
 // The pages an index's usage map lists, each checked to be an index page of the table.
@@ -175,63 +322,18 @@ Result<std::vector<std::uint32_t>> OldPages(const PageStore& store, const TableD
   return pages;
 }
 
-// Splits `count` items of one level into pages, filling each as far as it goes. `size(i)` is the
-// complete size of item i's entry, `key(i)` its key. With `tails`, the last item of every page
-// with two or more items is its child tail and has no entry.
-template <typename Size, typename Key>
-std::vector<PlannedIndexPage> FillLevel(std::size_t count, bool tails, std::size_t capacity,
-                                        Size size, Key key) {
-  std::vector<PlannedIndexPage> pages;
-  std::size_t begin = 0;
-  while (begin < count) {
-    // Entries [begin, entries_end) with complete sizes adding up to `total`.
-    std::size_t entries_end = begin + 1;
-    std::size_t total = size(begin);
-    auto fits_with = [&](std::size_t next) {
-      const std::size_t with = total + size(next);
-      if (with <= capacity) return true;
-      const std::size_t prefix = SharedPrefix(key(begin), key(next));
-      return with - (next - begin) * prefix <= capacity;
-    };
-    std::size_t end = entries_end;  // items of the page
-    if (!tails) {
-      while (entries_end < count && fits_with(entries_end)) total += size(entries_end++);
-      end = entries_end;
-    } else if (begin + 1 < count) {
-      // Item `end - 1` is the tail; taking one more item gives it an entry.
-      end = begin + 2;
-      while (end < count && fits_with(end - 1)) total += size(end++ - 1);
-      entries_end = end - 1;
-    }
-    PlannedIndexPage page;
-    page.begin = begin;
-    page.end = end;
-    page.prefix = total <= capacity ? 0 : SharedPrefix(key(begin), key(entries_end - 1));
-    pages.push_back(page);
-    begin = end;
-  }
-  return pages;
-}
-
-// The complete bytes of an entry: key, row pointer (page 3, row 1) and, on intermediate pages,
-// the child page (4), all big-endian.
-ByteString EntryBytes(const IndexEntry& e, bool leaf, std::uint32_t child) {
-  ByteString out = e.key;
-  AppendBigEndian32(out, e.row.page, 3);
-  out.push_back(e.row.row);
-  if (!leaf) AppendBigEndian32(out, child, 4);
-  return out;
-}
-
 struct PageLinks {
   std::uint32_t prev = 0;
   std::uint32_t next = 0;
   std::uint32_t tail = 0;
 };
 
+// Writes one index page holding `count` entries; `entry(k, out)` appends the complete bytes of
+// the page's entry k to `out`.
+template <typename Entry>
 void WriteIndexPage(std::span<std::uint8_t> page, JetVersion version, std::uint32_t owner,
-                    bool leaf, const PageLinks& links, std::size_t prefix,
-                    const std::vector<ByteString>& entries) {
+                    bool leaf, const PageLinks& links, std::size_t prefix, std::size_t count,
+                    Entry entry) {
   const IndexPageLayout& l = IndexPageLayoutFor(version);
   std::fill(page.begin(), page.end(), 0);
   page[0] = static_cast<std::uint8_t>(leaf ? PageType::kLeafIndex : PageType::kIntermediateIndex);
@@ -247,176 +349,179 @@ void WriteIndexPage(std::span<std::uint8_t> page, JetVersion version, std::uint3
   }
   if (!leaf) page[l.node_marker] = kIntermediateMarker;
   std::size_t end = 0;
-  for (std::size_t i = 0; i < entries.size(); ++i) {
+  ByteString bytes;
+  for (std::size_t i = 0; i < count; ++i) {
     const std::size_t skip = i == 0 ? 0 : prefix;
-    const ByteString& e = entries[i];
-    std::copy(e.begin() + static_cast<std::ptrdiff_t>(skip), e.end(),
+    bytes.clear();
+    entry(i, bytes);
+    std::copy(bytes.begin() + static_cast<std::ptrdiff_t>(skip), bytes.end(),
               page.begin() + static_cast<std::ptrdiff_t>(l.entries + end));
-    end += e.size() - skip;
+    end += bytes.size() - skip;
     page[l.bitmap + end / 8] |= static_cast<std::uint8_t>(1u << (end % 8));
   }
   Put16(page, kIndexPageFreeSpaceOffset, static_cast<std::uint16_t>(page.size() - l.entries - end));
+}
+
+// The entries of `index` (and of every index with the same entries) from the table's rows:
+// only the key columns are decoded.
+Status CollectEntries(const PageStore& store, const TableDef& table, const RealIndex& index,
+                      EntryList& entries) {
+  const std::size_t capacity = EntryCapacity(store.format().version);
+  std::vector<std::size_t> slots;
+  for (const IndexColumn& ic : index.columns) {
+    for (std::size_t i = 0; i < table.columns.size(); ++i) {
+      if (table.columns[i].number == ic.column_number) slots.push_back(i);
+    }
+  }
+  RowFields fields;
+  std::vector<Value> values(table.columns.size());
+  ByteString key;
+  return ForEachLiveRow(store, table, [&](RowPointer at, Bytes row) -> Status {
+    JET_RETURN_IF_ERROR(SplitRow(store.format(), table, row, fields));
+    for (std::size_t slot : slots) {
+      const Column& c = table.columns[slot];
+      const FieldSlot& field = fields.fields[slot];
+      if (c.type() == ColumnType::kBoolean) {
+        values[slot] = Value(field.bit);
+      } else if (!field.stored) {
+        values[slot] = Value();
+      } else {
+        JET_ASSIGN_OR_RETURN(values[slot], DecodeColumnData(store, c, field.data));
+      }
+    }
+    const bool null_key = AllKeyColumnsNull(table, index, values);
+    if (null_key && index.ignore_nulls()) return Status::Ok();
+    key.clear();
+    if (const Status s = AppendIndexKey(table, index, values, store.header(), key); !s.ok()) {
+      return Status(s.code(), "Tabelle '" + table.name + "', Index '" + IndexName(table, index) +
+                                  "', Zeile " + RowName(at) + ": " + s.message());
+    }
+    if (key.size() + kIndexEntryRowSize + kIndexEntryChildSize > capacity) {
+      return Status(ErrorCode::kNotSupported, "Der Schlüssel von Zeile " + RowName(at) +
+                                                  " ist für den Index '" + IndexName(table, index) +
+                                                  "' der Tabelle '" + table.name + "' zu lang (" +
+                                                  std::to_string(key.size()) + " Bytes).");
+    }
+    return entries.Add(key, at, null_key);
+  });
+}
+
+// Counts the different keys among the sorted entries and refuses a key that a unique index would
+// hold twice.
+Result<std::uint32_t> CheckEntries(const TableDef& table, const RealIndex& index,
+                                   const EntryList& entries) {
+  const bool unique = MustBeUnique(table, index);
+  std::uint32_t distinct = 0;
+  for (std::size_t r = 0; r < entries.size(); ++r) {
+    const bool same_key = r > 0 && entries.SameKey(r - 1, r);
+    if (!same_key) ++distinct;
+    if (same_key && unique && !entries.NullKey(r)) {
+      return Status(ErrorCode::kDuplicateKey,
+                    "Der eindeutige Index '" + IndexName(table, index) + "' der Tabelle '" +
+                        table.name + "' würde einen Wert doppelt enthalten (Zeilen " +
+                        RowName(entries.Row(r - 1)) + " und " + RowName(entries.Row(r)) +
+                        "); die Änderungen werden nicht gespeichert.");
+    }
+  }
+  return distinct;
+}
+
+// Replaces the tree of `index` by one over `entries` spread as `levels` plan.
+Status WriteIndex(PageStore& store, PageAllocator& allocator, TableDef& table, RealIndex& index,
+                  const EntryList& entries,
+                  const std::vector<std::vector<PlannedIndexPage>>& levels,
+                  std::uint32_t distinct_keys) {
+  const JetVersion version = store.format().version;
+  JET_ASSIGN_OR_RETURN(std::vector<std::uint32_t> old_pages, OldPages(store, table, index));
+  for (std::uint32_t page : old_pages) {
+    JET_RETURN_IF_ERROR(SetPageInUsageMap(store, allocator, index.usage_map, page, false));
+    JET_RETURN_IF_ERROR(allocator.Free(page));
+  }
+  // Page numbers from the root down, each level left to right.
+  std::vector<std::vector<std::uint32_t>> numbers(levels.size());
+  for (std::size_t level = levels.size(); level-- > 0;) {
+    for (std::size_t i = 0; i < levels[level].size(); ++i) {
+      JET_ASSIGN_OR_RETURN(std::uint32_t number, allocator.Allocate());
+      numbers[level].push_back(number);
+    }
+  }
+  for (std::size_t level = 0; level < levels.size(); ++level) {
+    const bool leaf = level == 0;
+    const std::vector<PlannedIndexPage>& pages = levels[level];
+    for (std::size_t i = 0; i < pages.size(); ++i) {
+      const PlannedIndexPage& p = pages[i];
+      PageLinks links;
+      links.prev = i == 0 ? 0 : numbers[level][i - 1];
+      links.next = i + 1 == pages.size() ? 0 : numbers[level][i + 1];
+      JET_ASSIGN_OR_RETURN(std::span<std::uint8_t> bytes, store.MutablePage(numbers[level][i]));
+      if (leaf) {
+        WriteIndexPage(bytes, version, table.page, true, links, p.prefix, p.end - p.begin,
+                       [&](std::size_t k, ByteString& out) {
+                         entries.AppendKey(p.begin + k, out);
+                         AppendEntryTail(out, entries.Row(p.begin + k), true, 0);
+                       });
+      } else {
+        const std::vector<PlannedIndexPage>& below = levels[level - 1];
+        const std::size_t with_entry = p.end - p.begin >= 2 ? p.end - 1 : p.end;
+        if (with_entry < p.end) links.tail = numbers[level - 1][p.end - 1];
+        WriteIndexPage(bytes, version, table.page, false, links, p.prefix, with_entry - p.begin,
+                       [&](std::size_t k, ByteString& out) {
+                         const std::size_t child = p.begin + k;
+                         const std::size_t e = below[child].last_entry;
+                         entries.AppendKey(e, out);
+                         AppendEntryTail(out, entries.Row(e), false, numbers[level - 1][child]);
+                       });
+      }
+    }
+  }
+  for (const std::vector<std::uint32_t>& level : numbers) {
+    for (std::uint32_t page : level) {
+      JET_RETURN_IF_ERROR(SetPageInUsageMap(store, allocator, index.usage_map, page, true));
+    }
+  }
+  const std::uint32_t root = numbers.back().front();
+  JET_RETURN_IF_ERROR(PutDefinitionU32(store, table.page, index.first_page_at, root));
+  JET_RETURN_IF_ERROR(PutDefinitionU32(store, table.page, index.counts_at,
+                                       static_cast<std::uint32_t>(entries.size())));
+  JET_RETURN_IF_ERROR(
+      PutDefinitionU32(store, table.page, index.counts_at + kCountDistinctKeys, distinct_keys));
+  index.first_page = root;
+  return Status::Ok();
 }
 
 }  // namespace
 
 std::vector<std::vector<PlannedIndexPage>> PlanIndexPages(JetVersion version,
                                                           const std::vector<IndexEntry>& entries) {
-  const std::size_t capacity = EntryCapacity(version);
-  std::vector<std::vector<PlannedIndexPage>> levels;
-  // Leaves; an empty index is one empty leaf.
-  levels.push_back(FillLevel(
-      entries.size(), /*tails=*/false, capacity,
-      [&](std::size_t i) { return entries[i].key.size() + kIndexEntryRowSize; },
-      [&](std::size_t i) { return Bytes(entries[i].key); }));
-  if (levels.back().empty()) levels.back().push_back(PlannedIndexPage{});
-  for (PlannedIndexPage& p : levels.back()) p.last_entry = p.end == 0 ? 0 : p.end - 1;
-  // Intermediate levels until one page is left: the root.
-  while (levels.back().size() > 1) {
-    const std::vector<PlannedIndexPage>& below = levels.back();
-    auto last = [&](std::size_t i) -> const IndexEntry& { return entries[below[i].last_entry]; };
-    std::vector<PlannedIndexPage> level = FillLevel(
-        below.size(), /*tails=*/true, capacity,
-        [&](std::size_t i) {
-          return last(i).key.size() + kIndexEntryRowSize + kIndexEntryChildSize;
-        },
-        [&](std::size_t i) { return Bytes(last(i).key); });
-    for (PlannedIndexPage& p : level) p.last_entry = below[p.end - 1].last_entry;
-    levels.push_back(std::move(level));
-  }
-  return levels;
+  return PlanLevels(
+      version, entries.size(), [&](std::size_t i) { return entries[i].key.size(); },
+      [&](std::size_t i, std::size_t j) { return SharedPrefix(entries[i].key, entries[j].key); });
 }
 
-Result<IndexRebuild> PrepareIndexRebuild(const PageStore& store, const TableDef& table) {
+Status RebuildIndexes(PageStore& store, PageAllocator& allocator, TableDef& table) {
   const JetVersion version = store.format().version;
   if (version != JetVersion::kJet4) {
     return Status(ErrorCode::kNotSupported,
                   "Indizes von Jet-3-Datenbanken (Access 97) werden nicht geschrieben.");
   }
-  IndexRebuild rebuild;
-  rebuild.table_page = table.page;
-  if (table.real_indexes.empty()) return rebuild;
-
-  std::vector<std::vector<KeyedRow>> keyed(table.real_indexes.size());
-  JET_RETURN_IF_ERROR(
-      ForEachLiveRow(store, table, [&](RowPointer at, const std::vector<Value>& row) -> Status {
-        for (std::size_t i = 0; i < table.real_indexes.size(); ++i) {
-          const RealIndex& index = table.real_indexes[i];
-          const bool null_key = AllKeyColumnsNull(table, index, row);
-          if (null_key && index.ignore_nulls()) continue;
-          Result<ByteString> key = EncodeIndexKey(table, index, row, store.header());
-          if (!key.ok()) {
-            return Status(key.status().code(), "Tabelle '" + table.name + "', Index '" +
-                                                   IndexName(table, index) + "', Zeile " +
-                                                   RowName(at) + ": " + key.status().message());
-          }
-          keyed[i].push_back({IndexEntry{std::move(*key), at, 0}, null_key});
-        }
-        return Status::Ok();
-      }));
-
-  const std::size_t capacity = EntryCapacity(version);
+  std::vector<bool> written(table.real_indexes.size(), false);
   for (std::size_t i = 0; i < table.real_indexes.size(); ++i) {
-    const RealIndex& index = table.real_indexes[i];
-    std::vector<KeyedRow>& rows = keyed[i];
-    SortByEntry(rows);
-    PlannedIndex planned;
-    planned.real_index = i;
-    const bool unique = MustBeUnique(table, index);
-    for (std::size_t r = 0; r < rows.size(); ++r) {
-      const IndexEntry& e = rows[r].entry;
-      if (e.key.size() + kIndexEntryRowSize + kIndexEntryChildSize > capacity) {
-        return Status(ErrorCode::kNotSupported,
-                      "Der Schlüssel von Zeile " + RowName(e.row) + " ist für den Index '" +
-                          IndexName(table, index) + "' der Tabelle '" + table.name + "' zu lang (" +
-                          std::to_string(e.key.size()) + " Bytes).");
-      }
-      const bool same_key = r > 0 && rows[r - 1].entry.key == e.key;
-      if (!same_key) ++planned.distinct_keys;
-      if (same_key && unique && !rows[r].null_key) {
-        return Status(ErrorCode::kDuplicateKey,
-                      "Der eindeutige Index '" + IndexName(table, index) + "' der Tabelle '" +
-                          table.name + "' würde einen Wert doppelt enthalten (Zeilen " +
-                          RowName(rows[r - 1].entry.row) + " und " + RowName(e.row) +
-                          "); die Änderungen werden nicht gespeichert.");
-      }
+    if (written[i]) continue;
+    EntryList entries;
+    JET_RETURN_IF_ERROR(CollectEntries(store, table, table.real_indexes[i], entries));
+    entries.Sort();
+    const auto levels = PlanLevels(
+        version, entries.size(), [&](std::size_t e) { return entries.KeySize(e); },
+        [&](std::size_t a, std::size_t b) { return entries.Shared(a, b); });
+    for (std::size_t j = i; j < table.real_indexes.size(); ++j) {
+      RealIndex& index = table.real_indexes[j];
+      if (written[j] || !SameEntries(table.real_indexes[i], index)) continue;
+      JET_ASSIGN_OR_RETURN(std::uint32_t distinct, CheckEntries(table, index, entries));
+      JET_RETURN_IF_ERROR(WriteIndex(store, allocator, table, index, entries, levels, distinct));
+      written[j] = true;
     }
-    planned.entries.reserve(rows.size());
-    for (KeyedRow& r : rows) planned.entries.push_back(std::move(r.entry));
-    rows = {};
-    planned.levels = PlanIndexPages(version, planned.entries);
-    JET_ASSIGN_OR_RETURN(planned.old_pages, OldPages(store, table, index));
-    rebuild.indexes.push_back(std::move(planned));
-  }
-  return rebuild;
-}
-
-Status ApplyIndexRebuild(PageStore& store, PageAllocator& allocator, TableDef& table,
-                         const IndexRebuild& rebuild) {
-  if (rebuild.table_page != table.page) {
-    return Status(ErrorCode::kInvalidValue,
-                  "Der Indexplan gehört nicht zur Tabelle '" + table.name + "'.");
-  }
-  const JetVersion version = store.format().version;
-  for (const PlannedIndex& planned : rebuild.indexes) {
-    RealIndex& index = table.real_indexes.at(planned.real_index);
-    for (std::uint32_t page : planned.old_pages) {
-      JET_RETURN_IF_ERROR(SetPageInUsageMap(store, allocator, index.usage_map, page, false));
-      JET_RETURN_IF_ERROR(allocator.Free(page));
-    }
-    // Page numbers from the root down, each level left to right.
-    std::vector<std::vector<std::uint32_t>> numbers(planned.levels.size());
-    for (std::size_t level = planned.levels.size(); level-- > 0;) {
-      for (std::size_t i = 0; i < planned.levels[level].size(); ++i) {
-        JET_ASSIGN_OR_RETURN(std::uint32_t number, allocator.Allocate());
-        numbers[level].push_back(number);
-      }
-    }
-    for (std::size_t level = 0; level < planned.levels.size(); ++level) {
-      const bool leaf = level == 0;
-      const std::vector<PlannedIndexPage>& pages = planned.levels[level];
-      for (std::size_t i = 0; i < pages.size(); ++i) {
-        const PlannedIndexPage& p = pages[i];
-        PageLinks links;
-        links.prev = i == 0 ? 0 : numbers[level][i - 1];
-        links.next = i + 1 == pages.size() ? 0 : numbers[level][i + 1];
-        std::vector<ByteString> entries;
-        if (leaf) {
-          for (std::size_t e = p.begin; e < p.end; ++e) {
-            entries.push_back(EntryBytes(planned.entries[e], true, 0));
-          }
-        } else {
-          const std::vector<PlannedIndexPage>& below = planned.levels[level - 1];
-          const std::size_t with_entry = p.end - p.begin >= 2 ? p.end - 1 : p.end;
-          for (std::size_t c = p.begin; c < with_entry; ++c) {
-            entries.push_back(
-                EntryBytes(planned.entries[below[c].last_entry], false, numbers[level - 1][c]));
-          }
-          if (with_entry < p.end) links.tail = numbers[level - 1][p.end - 1];
-        }
-        JET_ASSIGN_OR_RETURN(std::span<std::uint8_t> bytes, store.MutablePage(numbers[level][i]));
-        WriteIndexPage(bytes, version, table.page, leaf, links, p.prefix, entries);
-      }
-    }
-    for (const std::vector<std::uint32_t>& level : numbers) {
-      for (std::uint32_t page : level) {
-        JET_RETURN_IF_ERROR(SetPageInUsageMap(store, allocator, index.usage_map, page, true));
-      }
-    }
-    const std::uint32_t root = numbers.back().front();
-    JET_RETURN_IF_ERROR(PutDefinitionU32(store, table.page, index.first_page_at, root));
-    JET_RETURN_IF_ERROR(PutDefinitionU32(store, table.page, index.counts_at,
-                                         static_cast<std::uint32_t>(planned.entries.size())));
-    JET_RETURN_IF_ERROR(PutDefinitionU32(store, table.page, index.counts_at + kCountDistinctKeys,
-                                         planned.distinct_keys));
-    index.first_page = root;
   }
   return Status::Ok();
-}
-
-Status RebuildIndexes(PageStore& store, PageAllocator& allocator, TableDef& table) {
-  JET_ASSIGN_OR_RETURN(IndexRebuild rebuild, PrepareIndexRebuild(store, table));
-  return ApplyIndexRebuild(store, allocator, table, rebuild);
 }
 
 }  // namespace jet

@@ -1,12 +1,12 @@
 // Writing physical indexes: every B-tree of a table built anew from the table's live rows.
 //
-// The rebuild comes in two steps, so that a commit that must be refused leaves every page as it
-// was: PrepareIndexRebuild() reads the rows, builds and sorts every entry, refuses duplicate keys
-// in unique indexes and keys the encoder cannot build, and plans the pages of each tree;
-// ApplyIndexRebuild() then gives the old index pages back and writes the planned ones.
+// One index at a time: its entries are read from the rows (only the key columns decoded), kept
+// sixteen bytes apiece, sorted, checked (duplicates in unique indexes, keys too long for a page),
+// spread over pages as Access fills them, and written; then they are let go of before the next
+// index. Indexes over the same columns with the same handling of Nulls share one pass.
 //
-//   JET_ASSIGN_OR_RETURN(IndexRebuild plan, PrepareIndexRebuild(store, table));
-//   JET_RETURN_IF_ERROR(ApplyIndexRebuild(store, allocator, table, plan));
+// A refused rebuild may leave some indexes written and others not: the caller brackets it with a
+// savepoint of the page store (Database::Commit does) to return to the state before it.
 #pragma once
 
 #include <cstdint>
@@ -33,33 +33,14 @@ struct PlannedIndexPage {
   std::size_t last_entry = 0;  // the last leaf entry under the page (its entry one level up)
 };
 
-struct PlannedIndex {
-  std::size_t real_index = 0;                         // position in TableDef::real_indexes
-  std::vector<IndexEntry> entries;                    // every leaf entry, in index order
-  std::uint32_t distinct_keys = 0;                    // different keys among them
-  std::vector<std::vector<PlannedIndexPage>> levels;  // leaves first; the last level is the root
-  std::vector<std::uint32_t> old_pages;               // the pages the index's usage map lists now
-};
-
-struct IndexRebuild {
-  std::uint32_t table_page = 0;  // the table the plan was made for
-  std::vector<PlannedIndex> indexes;
-};
-
-// Reads the live rows of `table` (a moved row is named by the slot that holds its forwarding
-// pointer, as Access names it) and plans every physical index of the table. Refuses, before
-// anything changes: two entries with the same key in a unique index (or one backing a primary
-// key) with kDuplicateKey naming table and index (entries whose key columns are all Null do not
-// collide, as in Access); a key the encoder refuses, with its error; Jet 3 files.
-Result<IndexRebuild> PrepareIndexRebuild(const PageStore& store, const TableDef& table);
-
-// Gives the old pages of every planned index back to the allocator, writes the new trees to
-// pages from it, records the change in each index's usage map and stores the new root page and
-// the counts (entries, distinct keys) in the table definition; `table` shows the new roots.
-Status ApplyIndexRebuild(PageStore& store, PageAllocator& allocator, TableDef& table,
-                         const IndexRebuild& rebuild);
-
-// Both steps.
+// Writes every physical index of `table` anew from its live rows (a moved row is named by the
+// slot that holds its forwarding pointer, as Access names it): the old pages of each index go back
+// to the allocator, the new tree's pages come from it, each index's usage map records the change,
+// and the table definition (on its pages and in `table`) gets the new roots and counts (entries,
+// distinct keys). Refuses with kDuplicateKey, naming table and index, two entries with the same
+// key in a unique index (or one backing a primary key); entries whose key columns are all Null do
+// not collide, as in Access. Refuses a key the encoder refuses, with its error, a key too long
+// for an index page, and Jet 3 files (kNotSupported, before anything changes).
 Status RebuildIndexes(PageStore& store, PageAllocator& allocator, TableDef& table);
 
 // Plans the pages of a tree over `entries` (sorted); `version` gives the page layout.

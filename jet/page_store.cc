@@ -100,6 +100,9 @@ Result<std::span<std::uint8_t>> PageStore::MutablePage(std::uint32_t number) {
   if (number < clean_page_count_ && !undo_.contains(number)) {
     undo_.emplace(number, std::vector<std::uint8_t>(p, p + page_size()));
   }
+  if (in_savepoint_ && number < savepoint_page_count_ && !savepoint_undo_.contains(number)) {
+    savepoint_undo_.emplace(number, std::vector<std::uint8_t>(p, p + page_size()));
+  }
   return std::span<std::uint8_t>(p, page_size());
 }
 
@@ -119,17 +122,42 @@ Result<std::uint32_t> PageStore::AppendPage() {
 
 void PageStore::MarkClean() {
   undo_.clear();
+  EndSavepoint();
   clean_page_count_ = page_count_;
+}
+
+void PageStore::DropPagesFrom(std::uint32_t count) {
+  page_count_ = count;
+  while (chunks_.size() > (std::size_t{page_count_} + kPagesPerChunk - 1) / kPagesPerChunk) {
+    chunks_.pop_back();
+  }
 }
 
 void PageStore::Rollback() {
   for (const auto& [number, bytes] : undo_)
     std::memcpy(PagePtr(number), bytes.data(), bytes.size());
   undo_.clear();
-  page_count_ = clean_page_count_;
-  while (chunks_.size() > (std::size_t{page_count_} + kPagesPerChunk - 1) / kPagesPerChunk) {
-    chunks_.pop_back();
-  }
+  EndSavepoint();
+  DropPagesFrom(clean_page_count_);
+}
+
+void PageStore::BeginSavepoint() {
+  savepoint_undo_.clear();
+  savepoint_page_count_ = page_count_;
+  in_savepoint_ = true;
+}
+
+void PageStore::RollbackToSavepoint() {
+  if (!in_savepoint_) return;
+  for (const auto& [number, bytes] : savepoint_undo_)
+    std::memcpy(PagePtr(number), bytes.data(), bytes.size());
+  DropPagesFrom(savepoint_page_count_);
+  EndSavepoint();
+}
+
+void PageStore::EndSavepoint() {
+  savepoint_undo_.clear();
+  in_savepoint_ = false;
 }
 
 void PageStore::EncryptedCopy(std::uint32_t number, std::uint8_t* out) const {

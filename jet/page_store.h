@@ -56,6 +56,14 @@ class PageStore {
   // Restores every page changed since the last MarkClean() and drops appended pages.
   void Rollback();
 
+  // A point inside the changes to return to, for a step that must either finish or leave the
+  // pages as they were when it began (a commit's index rebuild). RollbackToSavepoint() restores
+  // every page changed since BeginSavepoint() and drops the pages appended since; both it and
+  // EndSavepoint() end the savepoint. The undo log of the changes goes on as before.
+  void BeginSavepoint();
+  void RollbackToSavepoint();
+  void EndSavepoint();
+
   // Hands the whole file to `sink` in consecutive pieces: page 0 as stored, every other page
   // encrypted again when the database encrypts its pages.
   Status ForEachImagePiece(const std::function<Status(Bytes)>& sink) const;
@@ -66,6 +74,8 @@ class PageStore {
   PageStore() = default;
   std::uint8_t* PagePtr(std::uint32_t number) const;
   void EncryptedCopy(std::uint32_t number, std::uint8_t* out) const;
+  // Forgets the pages from `count` on.
+  void DropPagesFrom(std::uint32_t count);
 
   static constexpr std::uint32_t kPagesPerChunk = 256;
 
@@ -74,6 +84,9 @@ class PageStore {
   std::uint32_t page_count_ = 0;
   std::uint32_t clean_page_count_ = 0;
   std::map<std::uint32_t, std::vector<std::uint8_t>> undo_;  // page -> bytes before the change
+  bool in_savepoint_ = false;
+  std::uint32_t savepoint_page_count_ = 0;
+  std::map<std::uint32_t, std::vector<std::uint8_t>> savepoint_undo_;  // page -> bytes at it
   std::string name_;
 };
 

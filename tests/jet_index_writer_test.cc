@@ -343,8 +343,10 @@ TEST(RebuiltIndexes, Jet3FilesAreRefused) {
   ASSERT_TRUE(loaded.ok());
   auto def = jet::ReadTableDef(**loaded, 2, "MSysObjects");
   ASSERT_TRUE(def.ok());
-  EXPECT_EQ(jet::PrepareIndexRebuild(**loaded, *def).status().code(),
-            jet::ErrorCode::kNotSupported);
+  const auto image = (*loaded)->Image();
+  jet::PageAllocator allocator(**loaded);
+  EXPECT_EQ(jet::RebuildIndexes(**loaded, allocator, *def).code(), jet::ErrorCode::kNotSupported);
+  EXPECT_EQ((*loaded)->Image(), image);
 }
 
 // ---- Page plans ----
@@ -537,22 +539,43 @@ TEST(CommittedIndexes, UniqueIndexRefusesADuplicateKeyAndTheFileStaysAsItWas) {
   const auto file = testing_support::ReadFileBytes(copy.path());
   auto db = Open(copy.path(), true);
   ASSERT_TRUE(db);
-  // A table written before the refused one (definition page 24 < 126) keeps its old index pages.
+  // A table written before the refused one (definition page 24 < 126) has its indexes rebuilt
+  // first, and so does the refused table's primary key: the refusal undoes both.
   std::vector<Value> customer((*db->GetTable("tbl_Kunden"))->columns.size());
   ASSERT_TRUE(db->InsertRow("tbl_Kunden", customer).ok());
   const std::string table = "tbl_Einstellungen";
   const auto def = *db->GetTable(table);
   std::vector<Value> row(def->columns.size());
   row[Column(*def, "txt_Schluessel")] = Value(std::string("EXPORT.PFAD"));  // "Export.Pfad" exists
-  ASSERT_TRUE(db->InsertRow(table, row).ok());
+  auto duplicate = db->InsertRow(table, row);
+  ASSERT_TRUE(duplicate.ok());
   const auto pages = db->pages().Image();
+  const auto roots = [&] {
+    std::vector<std::uint32_t> numbers;
+    for (const char* name : {"tbl_Kunden", "tbl_Einstellungen"}) {
+      for (const auto& index : (*db->GetTable(name))->real_indexes) {
+        numbers.push_back(index.first_page);
+      }
+    }
+    return numbers;
+  };
+  const auto roots_before = roots();
   const jet::Status s = db->Commit();
   EXPECT_EQ(s.code(), jet::ErrorCode::kDuplicateKey) << s.ToString();
   EXPECT_NE(s.message().find("'txt_Schluessel'"), std::string::npos) << s.message();
   EXPECT_NE(s.message().find("'tbl_Einstellungen'"), std::string::npos) << s.message();
   EXPECT_EQ(testing_support::ReadFileBytes(copy.path()), file);
-  EXPECT_EQ(db->pages().Image(), pages);  // refused before anything changed
-  db->Rollback();
+  EXPECT_EQ(db->pages().Image(), pages);
+  EXPECT_EQ(roots(), roots_before);
+
+  // Without the duplicate the same changes commit, and every index reads true.
+  ASSERT_TRUE(db->DeleteRow(table, *duplicate).ok());
+  const jet::Status fixed = db->Commit();
+  ASSERT_TRUE(fixed.ok()) << fixed.ToString();
+  db.reset();
+  db = Open(copy.path(), true);
+  ExpectIndexesTrue(*db, **db->GetTable("tbl_Kunden"), /*rebuilt=*/true);
+  ExpectIndexesTrue(*db, **db->GetTable(table), /*rebuilt=*/true);
 
   // Keys whose columns are all Null never collide.
   for (int i = 0; i < 2; ++i) {
