@@ -136,7 +136,8 @@ Value ConvertForColumn(const jet::TableDef& t, const jet::Column& c, const Value
   }
 }
 
-Value DefaultFor(const jet::TableDef& t, const jet::Column& c) {
+Value DefaultFor(const jet::TableDef& t, const jet::Column& c, bool* varies) {
+  if (varies != nullptr) *varies = false;
   auto it = c.properties.find("DefaultValue");
   if (it == c.properties.end() || !it->second.value.is<std::string>()) return Value();
   std::string text = it->second.value.as<std::string>();
@@ -170,6 +171,7 @@ Value DefaultFor(const jet::TableDef& t, const jet::Column& c) {
   } else if (folded == "null") {
     return Value();
   } else if (folded == "date()" || folded == "now()" || folded == "time()") {
+    if (varies != nullptr) *varies = true;
     const double now = NowDays();
     const double day = std::floor(now);
     v = Value(jet::DateTime{folded == "date()" ? day : folded == "time()" ? now - day : now});

@@ -30,7 +30,8 @@ Value ConvertForColumn(const jet::TableDef& table, const jet::Column& column, co
 // evaluates it (numbers, quoted texts, True/False/Yes/No/On/Off, Null, Date(), Now(), Time(),
 // optionally after "="), converted to the column's kind; Null without a default. Throws DbError
 // 3388 naming table and column for a default it cannot evaluate.
-Value DefaultFor(const jet::TableDef& table, const jet::Column& column);
+// With `varies`, tells whether the default changes from call to call (Date(), Now(), Time()).
+Value DefaultFor(const jet::TableDef& table, const jet::Column& column, bool* varies = nullptr);
 
 // What Jet checks of each column before it stores a row, read once from the column's properties.
 struct ColumnRule {

@@ -128,11 +128,7 @@ void Recordset::AddNew() {
   if (!star_of_table_) NotUpdatable("nur 'SELECT *' einer Tabelle nimmt neue Zeilen auf");
   if (connection_->settings().read_only()) NotUpdatable("die Datenbank ist schreibgeschützt");
   if (adding_) Update();
-  const jet::TableDef& t = result_.table->def();
-  sql::Row row;
-  row.reserve(t.columns.size());
-  for (const jet::Column& c : t.columns) row.push_back(DefaultFor(t, c));
-  new_row_ = std::move(row);
+  new_row_ = result_.table->NewRow();
   adding_ = true;
 }
 

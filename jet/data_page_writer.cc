@@ -17,12 +17,15 @@ void Put16(MutableBytes page, std::size_t at, std::size_t v) {
   page[at + 1] = static_cast<std::uint8_t>(v >> 8);
 }
 
+// Where the lowest row starts: rows fill the page from its end downwards. A row table that runs
+// past the page leaves no room (0).
 std::size_t LowestRowStart(Bytes page, const Format& f, std::size_t rows) {
-  ByteReader in(page);
+  const std::size_t table = f.data_row_table_offset;
+  if (table + 2 * rows > page.size()) return 0;
   std::size_t lowest = page.size();
-  for (std::size_t r = 0; r < rows; ++r) {
-    lowest =
-        std::min<std::size_t>(lowest, in.U16(f.data_row_table_offset + 2 * r) & kRowOffsetMask);
+  for (std::size_t at = table; at < table + 2 * rows; at += 2) {
+    const std::size_t start = (page[at] | std::size_t{page[at + 1]} << 8) & kRowOffsetMask;
+    lowest = std::min(lowest, start);
   }
   return lowest;
 }

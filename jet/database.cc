@@ -157,12 +157,16 @@ Result<TableWriter*> Database::WriterFor(std::string_view table) {
   if (!writable()) {
     return Status(ErrorCode::kNotSupported, "Die Datenbank ist nur zum Lesen geöffnet.");
   }
+  // Rows mostly come in runs for one table: its writer is found without a look-up by name.
+  if (last_writer_ != nullptr && table == last_writer_name_) return last_writer_;
   JET_ASSIGN_OR_RETURN(std::shared_ptr<const TableDef> def, GetTable(table));
   auto& writer = writers_[def->page];
   if (!writer) {
     writer = std::make_unique<TableWriter>(*pages_, *allocator_, *tables_.at(def->page));
   }
   written_tables_.insert(def->page);
+  last_writer_name_.assign(table);
+  last_writer_ = writer.get();
   return writer.get();
 }
 
@@ -204,6 +208,7 @@ Status Database::Commit() {
   pages_->MarkClean();
   JET_ASSIGN_OR_RETURN(identity_, IdentifyFile(path_));
   written_tables_.clear();
+  last_writer_ = nullptr;
   return Status::Ok();
 }
 
@@ -211,6 +216,7 @@ void Database::Rollback() {
   pages_->Rollback();
   writers_.clear();
   written_tables_.clear();
+  last_writer_ = nullptr;
   tables_.clear();  // definitions are read again from the restored pages
   if (allocator_) allocator_ = std::make_unique<PageAllocator>(*pages_);
 }

@@ -107,6 +107,8 @@ class Database {
   std::unique_ptr<PageAllocator> allocator_;
   std::map<std::uint32_t, std::unique_ptr<TableWriter>> writers_;
   std::set<std::uint32_t> written_tables_;
+  std::string last_writer_name_;  // the name WriterFor() was last asked for, as given
+  TableWriter* last_writer_ = nullptr;
 };
 
 // Walks the live rows of a table in storage order: its data pages in page order, the rows of a

@@ -35,43 +35,47 @@ std::uint64_t Bits(T v) {
   }
 }
 
-std::vector<char16_t> Utf16(std::string_view utf8) {
-  std::vector<char16_t> units;
-  std::size_t pos = 0;
-  while (pos < utf8.size()) {
+}  // namespace
+
+void AppendJet4Text(std::string_view utf8, bool compress, ByteString& out) {
+  // Compression must save space: the two marker bytes pay off from three characters on. It
+  // needs every character in 1..U+00FF; a code point past U+FFFF is never compressible.
+  std::size_t units = 0;
+  bool compressible = compress;
+  for (std::size_t pos = 0; pos < utf8.size();) {
+    const char32_t cp = NextCodePoint(utf8, pos);
+    units += cp >= 0x10000 ? 2 : 1;
+    if (cp < 1 || cp > 0xFF) compressible = false;
+  }
+  compressible = compressible && units > sizeof kCompressedMarker;
+  if (compressible) {
+    out.insert(out.end(), std::begin(kCompressedMarker), std::end(kCompressedMarker));
+    for (std::size_t pos = 0; pos < utf8.size();) {
+      out.push_back(static_cast<std::uint8_t>(NextCodePoint(utf8, pos)));
+    }
+    return;
+  }
+  out.reserve(out.size() + units * 2);
+  for (std::size_t pos = 0; pos < utf8.size();) {
     char32_t cp = NextCodePoint(utf8, pos);
     if (cp >= 0x10000) {
       cp -= 0x10000;
-      units.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
-      units.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
+      Put(out, 0xD800 + (cp >> 10), 2);
+      Put(out, 0xDC00 + (cp & 0x3FF), 2);
     } else {
-      units.push_back(static_cast<char16_t>(cp));
+      Put(out, cp, 2);
     }
   }
-  return units;
 }
 
-}  // namespace
-
 std::vector<std::uint8_t> EncodeJet4Text(std::string_view utf8, bool compress) {
-  const std::vector<char16_t> units = Utf16(utf8);
-  std::vector<std::uint8_t> out;
-  // Compression must save space: the two marker bytes pay off from three characters on.
-  const bool compressible =
-      compress && units.size() > sizeof kCompressedMarker &&
-      std::all_of(units.begin(), units.end(), [](char16_t u) { return u >= 1 && u <= 0xFF; });
-  if (compressible) {
-    out.assign(std::begin(kCompressedMarker), std::end(kCompressedMarker));
-    for (char16_t u : units) out.push_back(static_cast<std::uint8_t>(u));
-    return out;
-  }
-  out.reserve(units.size() * 2);
-  for (char16_t u : units) Put(out, u, 2);
+  ByteString out;
+  AppendJet4Text(utf8, compress, out);
   return out;
 }
 
-Result<std::vector<std::uint8_t>> EncodeColumnData(const Column& c, const Value& v) {
-  std::vector<std::uint8_t> out;
+Status AppendColumnData(const Column& c, const Value& v, ByteString& out) {
+  const std::size_t start = out.size();
   switch (c.type()) {
     case ColumnType::kByte:
       if (!v.is<std::uint8_t>()) return Mismatch(c, "Byte erwartet");
@@ -103,7 +107,7 @@ Result<std::vector<std::uint8_t>> EncodeColumnData(const Column& c, const Value&
       break;
     case ColumnType::kGuid:
       if (!v.is<Guid>()) return Mismatch(c, "GUID erwartet");
-      out.assign(v.as<Guid>().bytes.begin(), v.as<Guid>().bytes.end());
+      out.insert(out.end(), v.as<Guid>().bytes.begin(), v.as<Guid>().bytes.end());
       break;
     case ColumnType::kDecimal: {
       if (!v.is<Decimal>()) return Mismatch(c, "Dezimalzahl erwartet");
@@ -117,23 +121,30 @@ Result<std::vector<std::uint8_t>> EncodeColumnData(const Column& c, const Value&
     }
     case ColumnType::kText:
       if (!v.is<std::string>()) return Mismatch(c, "Text erwartet");
-      out = EncodeJet4Text(v.as<std::string>(), c.compressed_unicode());
+      AppendJet4Text(v.as<std::string>(), c.compressed_unicode(), out);
       break;
     case ColumnType::kBinary:
     case ColumnType::kBinaryData:
       if (!v.is<ByteString>()) return Mismatch(c, "Binärdaten erwartet");
-      out = v.as<ByteString>();
+      out.insert(out.end(), v.as<ByteString>().begin(), v.as<ByteString>().end());
       break;
     default:
       return Mismatch(c, "Spaltentyp ohne eigene Daten in der Zeile");
   }
+  const std::size_t written = out.size() - start;
   if (c.fixed()) {
     const std::size_t size = FixedSize(c);
-    if (out.size() > size) return Mismatch(c, "zu lang");
-    out.resize(size, 0);
-  } else if (out.size() > c.length) {
+    if (written > size) return Mismatch(c, "zu lang");
+    out.resize(start + size, 0);
+  } else if (written > c.length) {
     return Mismatch(c, "zu lang");
   }
+  return Status::Ok();
+}
+
+Result<std::vector<std::uint8_t>> EncodeColumnData(const Column& c, const Value& v) {
+  ByteString out;
+  JET_RETURN_IF_ERROR(AppendColumnData(c, v, out));
   return out;
 }
 
@@ -165,9 +176,10 @@ Result<std::vector<std::uint8_t>> EncodeRow(const Format& f, const TableDef& t,
   row[0] = static_cast<std::uint8_t>(row_columns);
   row[1] = static_cast<std::uint8_t>(row_columns >> 8);
   std::vector<std::uint8_t> mask((row_columns + 7) / 8, 0);
-  std::vector<const std::vector<std::uint8_t>*> var_data(var_count, nullptr);
-  std::vector<std::vector<std::uint8_t>> encoded(t.columns.size());
-
+  // Variable columns' bytes in column order, placed in the row in the order of their slots.
+  ByteString var_bytes;
+  std::vector<std::pair<std::size_t, std::size_t>> var_ranges(var_count, {0, 0});
+  ByteString fixed;
   for (std::size_t i = 0; i < t.columns.size(); ++i) {
     const Column& c = t.columns[i];
     const Value& v = values[i];
@@ -179,25 +191,30 @@ Result<std::vector<std::uint8_t>> EncodeRow(const Format& f, const TableDef& t,
     }
     if (v.is_null()) continue;
     mask[c.number / 8] |= static_cast<std::uint8_t>(1u << (c.number % 8));
+    ByteString& out = c.fixed() ? fixed : var_bytes;
+    const std::size_t start = out.size();
     if (c.long_value()) {
-      encoded[i] = long_fields[i];
+      out.insert(out.end(), long_fields[i].begin(), long_fields[i].end());
     } else {
-      JET_ASSIGN_OR_RETURN(encoded[i], EncodeColumnData(c, v));
+      JET_RETURN_IF_ERROR(AppendColumnData(c, v, out));
     }
     if (c.fixed()) {
-      std::copy(encoded[i].begin(), encoded[i].end(),
+      std::copy(fixed.begin(), fixed.end(),
                 row.begin() + static_cast<std::ptrdiff_t>(f.row_count_size + c.fixed_offset));
+      fixed.clear();
     } else {
-      var_data[c.var_index] = &encoded[i];
+      var_ranges[c.var_index] = {start, out.size()};
     }
   }
-
   if (t.var_cols > 0) {
     std::vector<std::size_t> offsets;
     offsets.reserve(var_count + 1);
+    row.reserve(row.size() + var_bytes.size() + 2 * var_count + 4 + mask.size());
     for (std::size_t k = 0; k < var_count; ++k) {
       offsets.push_back(row.size());
-      if (var_data[k] != nullptr) row.insert(row.end(), var_data[k]->begin(), var_data[k]->end());
+      const auto [begin, end] = var_ranges[k];
+      row.insert(row.end(), var_bytes.begin() + static_cast<std::ptrdiff_t>(begin),
+                 var_bytes.begin() + static_cast<std::ptrdiff_t>(end));
     }
     offsets.push_back(row.size());
     for (std::size_t k = offsets.size(); k-- > 0;) Put(row, offsets[k], 2);

@@ -16,10 +16,14 @@ namespace jet {
 // `compress` is set, the text has three characters or more (shorter ones would not shrink) and
 // every character lies in U+0001..U+00FF; plain UCS-2 otherwise.
 std::vector<std::uint8_t> EncodeJet4Text(std::string_view utf8, bool compress);
+// The same, appended to `out`.
+void AppendJet4Text(std::string_view utf8, bool compress, ByteString& out);
 
 // The stored bytes of one non-Null value of a fixed or variable column (not Yes/No, not a long
 // value). Fails when the value is not of the column's kind or does not fit the column.
 Result<std::vector<std::uint8_t>> EncodeColumnData(const Column& column, const Value& value);
+// The same, appended to `out`.
+Status AppendColumnData(const Column& column, const Value& value, ByteString& out);
 
 // Encodes a row in the layout row_reader.h describes. `values` follow table.columns and are Null
 // or of each column's kind; a long-value column takes its stored field (the 12-byte head and any

@@ -109,13 +109,18 @@ Result<RowPointer> TableWriter::Insert(std::vector<Value>& values) {
         long_data[i].size() <= kMaxInlineLongValue ? long_data[i].size() : 0;
     long_fields[i].assign(kLongValueHeadSize + inline_size, 0);
   }
-  JET_RETURN_IF_ERROR(EncodeRow(f, *table_, values, long_fields).status());
+  JET_ASSIGN_OR_RETURN(std::vector<std::uint8_t> row, EncodeRow(f, *table_, values, long_fields));
+  bool stores_long_values = false;
   for (std::size_t i = 0; i < values.size(); ++i) {
     const Column& c = table_->columns[i];
     if (!c.long_value() || values[i].is_null()) continue;
     JET_ASSIGN_OR_RETURN(long_fields[i], long_values_.Store(c, long_data[i]));
+    stores_long_values = true;
   }
-  JET_ASSIGN_OR_RETURN(std::vector<std::uint8_t> row, EncodeRow(f, *table_, values, long_fields));
+  // The long values' fields now say where their bytes went; their sizes stay as encoded.
+  if (stores_long_values) {
+    JET_ASSIGN_OR_RETURN(row, EncodeRow(f, *table_, values, long_fields));
+  }
   JET_ASSIGN_OR_RETURN(std::uint32_t page_number, PageWithRoom(row.size()));
   JET_ASSIGN_OR_RETURN(std::span<std::uint8_t> page, store_->MutablePage(page_number));
   JET_ASSIGN_OR_RETURN(std::uint16_t r, AddRowToPage(page, f, row));

@@ -41,6 +41,28 @@ const std::vector<ColumnRule>& TableData::rules() {
   return rules_;
 }
 
+Row TableData::NewRow() {
+  if (!have_defaults_) {
+    const auto& columns = def_->columns;
+    std::vector<Value> defaults;
+    std::vector<std::uint8_t> varying(columns.size(), 0);
+    defaults.reserve(columns.size());
+    for (std::size_t i = 0; i < columns.size(); ++i) {
+      bool varies = false;
+      defaults.push_back(DefaultFor(*def_, columns[i], &varies));
+      varying[i] = varies ? 1 : 0;
+    }
+    defaults_ = std::move(defaults);
+    varying_defaults_ = std::move(varying);
+    have_defaults_ = true;
+  }
+  Row row = defaults_;
+  for (std::size_t i = 0; i < row.size(); ++i) {
+    if (varying_defaults_[i] != 0) row[i] = DefaultFor(*def_, def_->columns[i]);
+  }
+  return row;
+}
+
 const Value& TableData::MaxOf(int column) {
   Load();
   appends_since_read_ = 0;

@@ -52,6 +52,9 @@ class TableData {
 
   // Jet's checks of the table's columns (read once).
   const std::vector<ColumnRule>& rules();
+  // A new row: every column at its default (constant defaults evaluated once, Date(), Now() and
+  // Time() at each call). Throws DbError 3388 for a default that cannot be evaluated.
+  Row NewRow();
 
  private:
   // Reads the rows from the engine when they were let go of.
@@ -70,6 +73,9 @@ class TableData {
   std::unordered_map<int, Value> maxima_;
   std::vector<ColumnRule> rules_;
   bool have_rules_ = false;
+  std::vector<Value> defaults_;
+  std::vector<std::uint8_t> varying_defaults_;
+  bool have_defaults_ = false;
   std::unordered_map<int, std::unordered_map<std::string, std::vector<std::uint32_t>>> maps_;
 };
 
