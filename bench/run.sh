@@ -1,0 +1,100 @@
+#!/usr/bin/env bash
+# The import's figures in one run: the large migration (source-large.mdb into a copy of the
+# sample target) with its phases, the floor it is measured against, peak memory, the scaling
+# series and the read rate.
+#
+#   bash bench/run.sh [BUILD_DIR]
+#
+# BUILD_DIR defaults to build/ (built here with the benchmark programs if needed). Needs
+# mdb-export (Debian mdbtools) and /usr/bin/time (Debian time). Prints figures; asserts nothing.
+set -euo pipefail
+
+repo="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+build="${1:-$repo/build}"
+data="$repo/tests/data"
+
+for tool in mdb-export /usr/bin/time; do
+  if ! command -v "$tool" >/dev/null 2>&1; then
+    echo "bench/run.sh: $tool fehlt (sudo apt-get install -y mdbtools time)" >&2
+    exit 1
+  fi
+done
+
+if [[ ! -d "$build" ]]; then
+  cmake -S "$repo" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+fi
+cmake --build "$build" -j2 --target import-run read_bench make-source >/dev/null
+
+work="$(mktemp -d)"
+trap 'rm -rf "$work"' EXIT
+mkdir -p "$work/config" "$work/target"
+printf '[DB]\nRoot=%s/\n' "$work/target" >"$work/config/ZentavoSettings.ini"
+
+now() { date +%s.%N; }
+calc() { awk "BEGIN { printf \"%.${2:-2}f\", $1 }"; }
+
+# One import of SOURCE into a fresh copy of the sample target. Sets run_seconds, run_peak_kb,
+# run_target_bytes and run_log (import-run's per-phase lines).
+import_once() {
+  local source="$1"
+  cp "$data/target.mdb" "$work/target/DBZentavo.mdb"
+  XDG_CONFIG_HOME="$work/config" /usr/bin/time -v -o "$work/time.txt" \
+    "$build/bench/import-run" "$source" >"$work/out.txt" 2>"$work/log.txt"
+  run_log="$(cat "$work/log.txt")"
+  run_seconds="$(sed -n 's/^Gesamt: \([0-9.]*\) s.*/\1/p' "$work/log.txt")"
+  run_peak_kb="$(sed -n 's/.*Maximum resident set size (kbytes): //p' "$work/time.txt")"
+  run_target_bytes="$(stat -c %s "$work/target/DBZentavo.mdb")"
+}
+
+echo "== Large migration: source-large.mdb into a copy of target.mdb"
+import_once "$data/source-large.mdb"
+large_seconds="$run_seconds"
+large_peak_kb="$run_peak_kb"
+large_bytes="$run_target_bytes"
+echo "$run_log" | sed 's/^/   /'
+echo "   finished target: $(calc "$large_bytes / 1048576" 1) MB"
+
+echo "== Floor"
+blocks=$(((large_bytes + 4095) / 4096))
+start="$(now)"
+dd if=/dev/zero of="$work/floor.bin" bs=4k count="$blocks" conv=fsync status=none
+dd_seconds="$(calc "$(now) - $start" 3)"
+rm -f "$work/floor.bin"
+start="$(now)"
+mdb-export "$data/source-large.mdb" ArtikelStamm >/dev/null
+export_seconds="$(calc "$(now) - $start" 3)"
+floor="$(calc "$dd_seconds + $export_seconds" 3)"
+echo "   write and fsync $blocks blocks of 4 KiB: $dd_seconds s"
+echo "   mdb-export ArtikelStamm of the source:  $export_seconds s"
+echo "   floor:                                  $floor s"
+
+echo "== Ratios (goals: time at most 5x the floor, memory at most 2x the target file)"
+echo "   time:   $large_seconds s = $(calc "$large_seconds / $floor" 2) x the floor"
+echo "   memory: peak $(calc "$large_peak_kb / 1024" 1) MB =" \
+  "$(calc "$large_peak_kb * 1024 / $large_bytes" 2) x the target file"
+
+echo "== Scaling (100 add-ons, 10 prices each; groups of 100 articles)"
+printf '   %8s %10s %9s %10s %12s %9s\n' articles "rows" seconds "peak MB" "us per row" "vs mean"
+declare -a counts=(5000 10000 20000 40000) per_row=() lines=()
+for n in "${counts[@]}"; do
+  "$build/bench/make-source" "$n" 100 "$work/source-$n.mdb" >/dev/null
+  import_once "$work/source-$n.mdb"
+  groups=$((n / 100 > 0 ? n / 100 : 1))
+  # Rows the run writes: categories, products, ten prices each, add-ons, ten prices each, and
+  # every product/add-on assignment.
+  rows=$((groups + n + 10 * n + 100 + 1000 + n * 100))
+  us="$(calc "$run_seconds * 1000000 / $rows" 3)"
+  per_row+=("$us")
+  lines+=("$n $rows $run_seconds $(calc "$run_peak_kb / 1024" 1) $us")
+  rm -f "$work/source-$n.mdb"
+done
+mean="$(printf '%s\n' "${per_row[@]}" | awk '{ s += $1 } END { printf "%.6f", s / NR }')"
+for line in "${lines[@]}"; do
+  read -r n rows seconds peak us <<<"$line"
+  printf '   %8s %10s %9s %10s %12s %8s%%\n' "$n" "$rows" "$seconds" "$peak" "$us" \
+    "$(calc "($us / $mean - 1) * 100" 1)"
+done
+echo "   (linear: every series point within 25 % of the mean time per row)"
+
+echo "== Reading (goal: at least 5x the rows per second of mdb-export)"
+"$build/bench/read_bench" "$data/source-large.mdb" | sed 's/^/   /'
