@@ -98,6 +98,7 @@ void Connection::Store() {
                   "Ein Schreibvorgang ist gescheitert; die Änderungen werden "
                   "verworfen und die Datenbank bleibt unverändert.");
   }
+  tables_->ReleaseRows();
   const jet::Status s = db_->Commit();
   if (!s.ok()) {
     db_->Rollback();

@@ -28,6 +28,8 @@ namespace {
 //   0x1E0      entries: the first complete, each further one without the prefix; zeros after
 constexpr std::uint8_t kPageMarker = 0x01;
 constexpr std::uint8_t kIntermediateMarker = 0x01;
+// A data page holds at most this many rows (row numbers are one byte).
+constexpr std::size_t kMaxRowsPerDataPage = 256;
 // A moved row is followed to its bytes at most this often (more hops mean a cycle).
 constexpr int kMaxRowHops = 16;
 // Count entry of a physical index in the definition: entries (4), then distinct keys (4).
@@ -103,8 +105,8 @@ std::string RowName(RowPointer p) { return std::to_string(p.page) + ":" + std::t
 // Every live row of the table with the pointer its index entries carry (the row's slot, which
 // for a moved row is the slot holding the forwarding pointer) and the row's bytes.
 template <typename Visit>
-Status ForEachLiveRow(const PageStore& store, const TableDef& table, Visit visit) {
-  JET_ASSIGN_OR_RETURN(std::vector<std::uint32_t> pages, ReadUsageMap(store, table.usage_map));
+Status ForEachLiveRow(const PageStore& store, const TableDef& table,
+                      const std::vector<std::uint32_t>& pages, Visit visit) {
   for (std::uint32_t number : pages) {
     JET_ASSIGN_OR_RETURN(DataPage page, DataPage::Open(store, number));
     if (page.owner() != table.page) {
@@ -145,6 +147,8 @@ Status ForEachLiveRow(const PageStore& store, const TableDef& table, Visit visit
 class EntryList {
  public:
   static constexpr std::size_t kInlineKey = 8;
+
+  void Reserve(std::size_t n) { items_.reserve(n); }
 
   Status Add(Bytes key, RowPointer row, bool null_key) {
     std::uint64_t prefix = 0;
@@ -376,7 +380,10 @@ Status CollectEntries(const PageStore& store, const TableDef& table, const RealI
   RowFields fields;
   std::vector<Value> values(table.columns.size());
   ByteString key;
-  return ForEachLiveRow(store, table, [&](RowPointer at, Bytes row) -> Status {
+  JET_ASSIGN_OR_RETURN(std::vector<std::uint32_t> pages, ReadUsageMap(store, table.usage_map));
+  // Room for an entry per row, as far as the table's pages can hold the rows it counts.
+  entries.Reserve(std::min<std::size_t>(table.row_count, pages.size() * kMaxRowsPerDataPage));
+  return ForEachLiveRow(store, table, pages, [&](RowPointer at, Bytes row) -> Status {
     JET_RETURN_IF_ERROR(SplitRow(store.format(), table, row, fields));
     for (std::size_t slot : slots) {
       const Column& c = table.columns[slot];

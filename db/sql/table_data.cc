@@ -1,5 +1,9 @@
 #include "db/sql/table_data.h"
 
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
+
 #include "db/error.h"
 #include "db/sql/jet_rules.h"
 #include "jet/unicode.h"
@@ -76,14 +80,19 @@ const Value& TableData::MaxOf(int column) {
   return it->second;
 }
 
+void TableData::Release() {
+  std::vector<Row>().swap(rows_);
+  std::vector<jet::RowPointer>().swap(places_);
+  maps_.clear();
+  maxima_.clear();
+  loaded_ = false;
+  appends_since_read_ = 0;
+}
+
 void TableData::Append(Row row, jet::RowPointer place) {
   if (!loaded_) return;  // read again, with this row, when next needed
   if (++appends_since_read_ > kAppendsBeforeRelease) {
-    std::vector<Row>().swap(rows_);
-    std::vector<jet::RowPointer>().swap(places_);
-    maps_.clear();
-    maxima_.clear();
-    loaded_ = false;
+    Release();
     return;
   }
   const auto position = static_cast<std::uint32_t>(rows_.size());
@@ -144,6 +153,15 @@ const std::vector<std::uint32_t>& TableData::RowsWithKey(int column, const std::
   }
   auto found = map.find(key);
   return found == map.end() ? kNone : found->second;
+}
+
+void DatabaseTables::ReleaseRows() {
+  for (auto& [page, table] : tables_) table->Release();
+#ifdef __GLIBC__
+  // The rows were many small blocks: hand the pages they freed back to the system, so that they
+  // do not stay resident next to what comes next.
+  malloc_trim(0);
+#endif
 }
 
 TableData& DatabaseTables::Table(std::string_view name) {

@@ -37,6 +37,8 @@ class TableData {
   // (many of them, none read back) lets go of its decoded rows; they are read again from the
   // engine when a statement next needs them.
   void Append(Row row, jet::RowPointer place);
+  // Lets go of the decoded rows and look-up maps; they are read again when next needed.
+  void Release();
   // Removes the rows at these positions (ascending).
   void Remove(const std::vector<std::uint32_t>& positions);
 
@@ -94,6 +96,9 @@ class DatabaseTables : public TableProvider {
   TableData& Table(std::string_view name) override;
   // Forgets every decoded table (after a rollback); they are read again on demand.
   void Clear() { tables_.clear(); }
+  // Lets go of every table's decoded rows (before a commit, whose index rebuild needs the
+  // memory); the tables stay, and read their rows again on demand.
+  void ReleaseRows();
 
  private:
   const jet::Database* db_;
