@@ -41,27 +41,46 @@ void InitDataPage(MutableBytes page, const Format& f, std::uint32_t owner) {
     page[kDataPageOwnerOffset + i] = static_cast<std::uint8_t>(owner >> (8 * i));
 }
 
-std::size_t DataPageFreeSpace(Bytes page, const Format& f) {
-  ByteReader in(page);
-  const std::size_t rows = in.U16(f.data_row_count_offset);
+std::size_t DataPageRoom::Free(const Format& f) const {
   const std::size_t table_end = f.data_row_table_offset + 2 * rows;
-  const std::size_t lowest = LowestRowStart(page, f, rows);
   return lowest > table_end ? lowest - table_end : 0;
 }
 
+DataPageRoom MeasureDataPage(Bytes page, const Format& f) {
+  ByteReader in(page);
+  DataPageRoom room;
+  room.rows = in.U16(f.data_row_count_offset);
+  room.lowest = LowestRowStart(page, f, room.rows);
+  return room;
+}
+
+std::size_t DataPageFreeSpace(Bytes page, const Format& f) {
+  return MeasureDataPage(page, f).Free(f);
+}
+
 Result<std::uint16_t> AddRowToPage(MutableBytes page, const Format& f, Bytes row) {
+  DataPageRoom room = MeasureDataPage(page, f);
+  return AddRowToPage(page, f, row, room);
+}
+
+Result<std::uint16_t> AddRowToPage(MutableBytes page, const Format& f, Bytes row,
+                                   DataPageRoom& room) {
   ByteReader in(page);
   const std::size_t rows = in.U16(f.data_row_count_offset);
+  if (rows != room.rows || room.lowest > page.size()) {
+    return Status::Corrupt("Die Datenseite wurde unerwartet verändert.");
+  }
   const std::size_t table_end = f.data_row_table_offset + 2 * rows;
-  const std::size_t lowest = LowestRowStart(page, f, rows);
-  if (rows >= kMaxRowsPerPage || lowest < table_end || lowest - table_end < row.size() + 2) {
+  if (rows >= kMaxRowsPerPage || room.Free(f) < row.size() + 2) {
     return Status(ErrorCode::kInvalidValue, "Die Zeile passt nicht mehr auf die Seite.");
   }
-  const std::size_t start = lowest - row.size();
+  const std::size_t start = room.lowest - row.size();
   std::memcpy(page.data() + start, row.data(), row.size());
   Put16(page, f.data_row_table_offset + 2 * rows, start);
   Put16(page, f.data_row_count_offset, rows + 1);
   Put16(page, kDataPageFreeSpaceOffset, start - (table_end + 2));
+  room.rows = rows + 1;
+  room.lowest = start;
   return static_cast<std::uint16_t>(rows);
 }
 

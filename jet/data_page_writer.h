@@ -18,12 +18,29 @@ inline constexpr std::uint8_t kDataPageMarker = 0x01;
 // Makes `page` an empty data page owned by the table definition at `owner`.
 void InitDataPage(MutableBytes page, const Format& format, std::uint32_t owner);
 
-// Free bytes between the row offset table and the lowest row (what the header's free-space field
-// holds): what a new row and its 2-byte offset entry must fit into.
+// The room on a data page, whose rows fill it from its end downwards.
+struct DataPageRoom {
+  std::size_t rows = 0;    // entries of the row offset table
+  std::size_t lowest = 0;  // where the lowest row starts (0: the row table runs past the page)
+  // Free bytes between the row offset table and the lowest row (what the header's free-space
+  // field holds): what a new row and its 2-byte offset entry must fit into.
+  std::size_t Free(const Format& format) const;
+};
+
+// Reads the room off the page (every row offset looked at).
+DataPageRoom MeasureDataPage(Bytes page, const Format& format);
+
+// The page's free bytes, as DataPageRoom::Free() counts them.
 std::size_t DataPageFreeSpace(Bytes page, const Format& format);
 
 // Adds a row below the lowest one and returns its row number, or an error when it does not fit.
 Result<std::uint16_t> AddRowToPage(MutableBytes page, const Format& format, Bytes row);
+
+// The same for a writer that keeps the page's room between rows: `room` must be what
+// MeasureDataPage() or the previous call left in it (a row count that differs from the page's is
+// refused), and is updated.
+Result<std::uint16_t> AddRowToPage(MutableBytes page, const Format& format, Bytes row,
+                                   DataPageRoom& room);
 
 // Marks a row deleted, as Access does (both flag bits); its bytes stay until the page is reused.
 Status MarkRowDeleted(MutableBytes page, const Format& format, std::uint16_t row);

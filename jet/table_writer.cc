@@ -45,8 +45,11 @@ Result<std::uint32_t> TableWriter::PageWithRoom(std::size_t row_size) {
     if (!pages.empty()) last_page_ = pages.back();
   }
   if (last_page_ != 0) {
-    JET_ASSIGN_OR_RETURN(Bytes page, store_->TypedPage(last_page_, PageType::kData));
-    if (DataPageFreeSpace(page, f) >= row_size + 2) return last_page_;
+    if (!room_) {
+      JET_ASSIGN_OR_RETURN(Bytes page, store_->TypedPage(last_page_, PageType::kData));
+      room_ = MeasureDataPage(page, f);
+    }
+    if (room_->Free(f) >= row_size + 2) return last_page_;
   }
   JET_ASSIGN_OR_RETURN(std::uint32_t fresh, allocator_->Allocate());
   JET_ASSIGN_OR_RETURN(std::span<std::uint8_t> bytes, store_->MutablePage(fresh));
@@ -59,6 +62,7 @@ Result<std::uint32_t> TableWriter::PageWithRoom(std::size_t row_size) {
         SetPageInUsageMap(*store_, *allocator_, table_->free_map, last_page_, false));
   }
   last_page_ = fresh;
+  room_ = MeasureDataPage(bytes, f);
   return fresh;
 }
 
@@ -123,7 +127,7 @@ Result<RowPointer> TableWriter::Insert(std::vector<Value>& values) {
   }
   JET_ASSIGN_OR_RETURN(std::uint32_t page_number, PageWithRoom(row.size()));
   JET_ASSIGN_OR_RETURN(std::span<std::uint8_t> page, store_->MutablePage(page_number));
-  JET_ASSIGN_OR_RETURN(std::uint16_t r, AddRowToPage(page, f, row));
+  JET_ASSIGN_OR_RETURN(std::uint16_t r, AddRowToPage(page, f, row, *room_));
   ++table_->row_count;
   JET_RETURN_IF_ERROR(WriteCounters());
   return RowPointer{page_number, static_cast<std::uint8_t>(r)};
@@ -170,7 +174,10 @@ Status TableWriter::Delete(RowPointer where) {
     }
     JET_RETURN_IF_ERROR(SetPageInUsageMap(*store_, *allocator_, table_->usage_map, at.page, false));
     JET_RETURN_IF_ERROR(SetPageInUsageMap(*store_, *allocator_, table_->free_map, at.page, false));
-    if (at.page == last_page_) last_page_ = 0;
+    if (at.page == last_page_) {
+      last_page_ = 0;
+      room_.reset();
+    }
     JET_RETURN_IF_ERROR(allocator_->Free(at.page));
   }
   return Status::Ok();

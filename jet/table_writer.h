@@ -4,8 +4,10 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <vector>
 
+#include "jet/data_page_writer.h"
 #include "jet/long_value_writer.h"
 #include "jet/page_allocator.h"
 #include "jet/page_store.h"
@@ -39,7 +41,8 @@ class TableWriter {
   PageAllocator* allocator_;
   TableDef* table_;
   LongValueWriter long_values_;
-  std::uint32_t last_page_ = 0;  // the data page rows went to last
+  std::uint32_t last_page_ = 0;       // the data page rows went to last
+  std::optional<DataPageRoom> room_;  // the room on last_page_, once measured
 };
 
 }  // namespace jet
