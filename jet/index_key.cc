@@ -92,7 +92,10 @@ Status AppendKeyColumn(const Column& column, bool ascending, const Value& value,
     key.push_back(ascending ? kKeyNullAscending : kKeyNullDescending);
     return Status::Ok();
   }
-  ByteString part;
+  key.push_back(ascending ? kKeyPresentAscending : kKeyPresentDescending);
+  // The value bytes follow the flag byte, at `start`.
+  const std::size_t start = key.size();
+  ByteString& part = key;
   bool invert = !ascending;  // the value bytes, after the switch
   switch (type) {
     case ColumnType::kBoolean: {
@@ -141,8 +144,8 @@ Status AppendKeyColumn(const Column& column, bool ascending, const Value& value,
       AppendGuid(part, v);
       if (invert) {
         // Inverted, but for the "more follows" marker between the groups.
-        for (std::size_t i = 0; i < part.size(); ++i) {
-          if (i != kGuidGroup) part[i] = static_cast<std::uint8_t>(~part[i]);
+        for (std::size_t i = start; i < part.size(); ++i) {
+          if (i - start != kGuidGroup) part[i] = static_cast<std::uint8_t>(~part[i]);
         }
         invert = false;
       }
@@ -150,9 +153,9 @@ Status AppendKeyColumn(const Column& column, bool ascending, const Value& value,
     }
     case ColumnType::kText:
     case ColumnType::kMemo: {
-      JET_ASSIGN_OR_RETURN(std::string text, Get<std::string>(column, value));
+      if (!value.is<std::string>()) return Get<std::string>(column, value).status();
       JET_ASSIGN_OR_RETURN(TextSortOrder order, TextSortOrderOf(column, header));
-      JET_RETURN_IF_ERROR(AppendTextKey(text, order, ascending, part));
+      JET_RETURN_IF_ERROR(AppendTextKey(value.as<std::string>(), order, ascending, part));
       invert = false;  // AppendTextKey inverts what a descending column needs inverted
       break;
     }
@@ -161,10 +164,8 @@ Status AppendKeyColumn(const Column& column, bool ascending, const Value& value,
           column, std::string("vom Typ ") + ColumnTypeName(type) + " wird nicht unterstützt");
   }
   if (invert) {
-    for (std::uint8_t& b : part) b = static_cast<std::uint8_t>(~b);
+    for (std::size_t i = start; i < key.size(); ++i) key[i] = static_cast<std::uint8_t>(~key[i]);
   }
-  key.push_back(ascending ? kKeyPresentAscending : kKeyPresentDescending);
-  key.insert(key.end(), part.begin(), part.end());
   return Status::Ok();
 }
 
