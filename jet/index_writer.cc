@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <string>
 
 #include "jet/data_page.h"
@@ -189,12 +190,26 @@ class EntryList {
     return store_[at] | std::size_t{store_[at + 1]} << 8;
   }
   bool SameKey(std::size_t i, std::size_t j) const {
-    Scratch a, b;
-    return CompareKeys(Key(items_[i], a), Key(items_[j], b)) == 0;
+    const Item& a = items_[i];
+    const Item& b = items_[j];
+    if (a.prefix != b.prefix) return false;
+    if (((a.meta | b.meta) & kLongKey) == 0) return (a.meta & kValueMask) == (b.meta & kValueMask);
+    Scratch sa, sb;
+    return CompareKeys(Key(a, sa), Key(b, sb)) == 0;
   }
   std::size_t Shared(std::size_t i, std::size_t j) const {
-    Scratch a, b;
-    return SharedPrefix(Key(items_[i], a), Key(items_[j], b));
+    const Item& a = items_[i];
+    const Item& b = items_[j];
+    if (((a.meta | b.meta) & kLongKey) == 0) {
+      // Leading equal bytes of the prefixes, up to the shorter key's length.
+      const std::size_t equal =
+          a.prefix == b.prefix
+              ? kInlineKey
+              : static_cast<std::size_t>(std::countl_zero(a.prefix ^ b.prefix)) / 8;
+      return std::min({equal, std::size_t{a.meta & kValueMask}, std::size_t{b.meta & kValueMask}});
+    }
+    Scratch sa, sb;
+    return SharedPrefix(Key(a, sa), Key(b, sb));
   }
   void AppendKey(std::size_t i, ByteString& out) const {
     Scratch scratch;

@@ -151,6 +151,15 @@ Result<std::vector<std::uint8_t>> EncodeColumnData(const Column& c, const Value&
 Result<std::vector<std::uint8_t>> EncodeRow(const Format& f, const TableDef& t,
                                             const std::vector<Value>& values,
                                             const std::vector<ByteString>& long_fields) {
+  RowEncoder encoder;
+  std::vector<std::uint8_t> row;
+  JET_RETURN_IF_ERROR(encoder.Encode(f, t, values, long_fields, row));
+  return row;
+}
+
+Status RowEncoder::Encode(const Format& f, const TableDef& t, const std::vector<Value>& values,
+                          const std::vector<ByteString>& long_fields,
+                          std::vector<std::uint8_t>& row) {
   if (f.version != JetVersion::kJet4) {
     return Status(ErrorCode::kNotSupported, "Jet-3-Datenbanken können nicht geschrieben werden.");
   }
@@ -172,26 +181,25 @@ Result<std::vector<std::uint8_t>> EncodeRow(const Format& f, const TableDef& t,
   }
   row_columns = std::max<std::size_t>(row_columns, t.max_cols);
 
-  std::vector<std::uint8_t> row(f.row_count_size + fixed_size, 0);
+  row.assign(f.row_count_size + fixed_size, 0);
   row[0] = static_cast<std::uint8_t>(row_columns);
   row[1] = static_cast<std::uint8_t>(row_columns >> 8);
-  std::vector<std::uint8_t> mask((row_columns + 7) / 8, 0);
+  mask_.assign((row_columns + 7) / 8, 0);
   // Variable columns' bytes in column order, placed in the row in the order of their slots.
-  ByteString var_bytes;
-  std::vector<std::pair<std::size_t, std::size_t>> var_ranges(var_count, {0, 0});
-  ByteString fixed;
+  var_bytes_.clear();
+  var_ranges_.assign(var_count, {0, 0});
   for (std::size_t i = 0; i < t.columns.size(); ++i) {
     const Column& c = t.columns[i];
     const Value& v = values[i];
     if (c.type() == ColumnType::kBoolean) {
       if (!v.is_null() && !v.is<bool>()) return Mismatch(c, "Ja/Nein erwartet");
       if (!v.is_null() && v.as<bool>())
-        mask[c.number / 8] |= static_cast<std::uint8_t>(1u << (c.number % 8));
+        mask_[c.number / 8] |= static_cast<std::uint8_t>(1u << (c.number % 8));
       continue;
     }
     if (v.is_null()) continue;
-    mask[c.number / 8] |= static_cast<std::uint8_t>(1u << (c.number % 8));
-    ByteString& out = c.fixed() ? fixed : var_bytes;
+    mask_[c.number / 8] |= static_cast<std::uint8_t>(1u << (c.number % 8));
+    ByteString& out = c.fixed() ? fixed_ : var_bytes_;
     const std::size_t start = out.size();
     if (c.long_value()) {
       out.insert(out.end(), long_fields[i].begin(), long_fields[i].end());
@@ -199,33 +207,32 @@ Result<std::vector<std::uint8_t>> EncodeRow(const Format& f, const TableDef& t,
       JET_RETURN_IF_ERROR(AppendColumnData(c, v, out));
     }
     if (c.fixed()) {
-      std::copy(fixed.begin(), fixed.end(),
+      std::copy(fixed_.begin(), fixed_.end(),
                 row.begin() + static_cast<std::ptrdiff_t>(f.row_count_size + c.fixed_offset));
-      fixed.clear();
+      fixed_.clear();
     } else {
-      var_ranges[c.var_index] = {start, out.size()};
+      var_ranges_[c.var_index] = {start, out.size()};
     }
   }
   if (t.var_cols > 0) {
-    std::vector<std::size_t> offsets;
-    offsets.reserve(var_count + 1);
-    row.reserve(row.size() + var_bytes.size() + 2 * var_count + 4 + mask.size());
+    offsets_.clear();
+    row.reserve(row.size() + var_bytes_.size() + 2 * var_count + 4 + mask_.size());
     for (std::size_t k = 0; k < var_count; ++k) {
-      offsets.push_back(row.size());
-      const auto [begin, end] = var_ranges[k];
-      row.insert(row.end(), var_bytes.begin() + static_cast<std::ptrdiff_t>(begin),
-                 var_bytes.begin() + static_cast<std::ptrdiff_t>(end));
+      offsets_.push_back(row.size());
+      const auto [begin, end] = var_ranges_[k];
+      row.insert(row.end(), var_bytes_.begin() + static_cast<std::ptrdiff_t>(begin),
+                 var_bytes_.begin() + static_cast<std::ptrdiff_t>(end));
     }
-    offsets.push_back(row.size());
-    for (std::size_t k = offsets.size(); k-- > 0;) Put(row, offsets[k], 2);
+    offsets_.push_back(row.size());
+    for (std::size_t k = offsets_.size(); k-- > 0;) Put(row, offsets_[k], 2);
     Put(row, var_count, 2);
   }
-  row.insert(row.end(), mask.begin(), mask.end());
+  row.insert(row.end(), mask_.begin(), mask_.end());
   if (row.size() > f.page_size - f.data_row_table_offset - 2) {
     return Status(ErrorCode::kInvalidValue,
                   "Die Zeile ist zu groß für eine Seite der Tabelle '" + t.name + "'.");
   }
-  return row;
+  return Status::Ok();
 }
 
 }  // namespace jet

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "jet/format.h"
@@ -32,5 +33,20 @@ Status AppendColumnData(const Column& column, const Value& value, ByteString& ou
 Result<std::vector<std::uint8_t>> EncodeRow(const Format& format, const TableDef& table,
                                             const std::vector<Value>& values,
                                             const std::vector<ByteString>& long_fields);
+
+// EncodeRow() for a writer that encodes many rows: its buffers are kept from row to row.
+class RowEncoder {
+ public:
+  // Encodes into `row` (replacing what it held) as EncodeRow() does.
+  Status Encode(const Format& format, const TableDef& table, const std::vector<Value>& values,
+                const std::vector<ByteString>& long_fields, std::vector<std::uint8_t>& row);
+
+ private:
+  ByteString mask_;
+  ByteString var_bytes_;
+  ByteString fixed_;
+  std::vector<std::pair<std::size_t, std::size_t>> var_ranges_;
+  std::vector<std::size_t> offsets_;
+};
 
 }  // namespace jet

@@ -72,7 +72,8 @@ Result<RowPointer> TableWriter::Insert(std::vector<Value>& values) {
     return Status(ErrorCode::kInvalidValue,
                   "Die Zeile hat nicht so viele Werte wie '" + table_->name + "' Spalten.");
   }
-  std::vector<ByteString> long_fields(values.size());
+  std::vector<ByteString>& long_fields = long_fields_;
+  long_fields.assign(values.size(), ByteString());
   for (std::size_t i = 0; i < values.size(); ++i) {
     const Column& c = table_->columns[i];
     if (c.autonumber() && c.type() == ColumnType::kLong) {
@@ -94,7 +95,8 @@ Result<RowPointer> TableWriter::Insert(std::vector<Value>& values) {
   }
   // The long values' bytes; the row is encoded with their fields' final sizes before anything is
   // stored, so that a row that does not fit leaves no trace.
-  std::vector<ByteString> long_data(values.size());
+  std::vector<ByteString>& long_data = long_data_;
+  long_data.assign(values.size(), ByteString());
   for (std::size_t i = 0; i < values.size(); ++i) {
     const Column& c = table_->columns[i];
     if (!c.long_value() || values[i].is_null()) continue;
@@ -113,7 +115,8 @@ Result<RowPointer> TableWriter::Insert(std::vector<Value>& values) {
         long_data[i].size() <= kMaxInlineLongValue ? long_data[i].size() : 0;
     long_fields[i].assign(kLongValueHeadSize + inline_size, 0);
   }
-  JET_ASSIGN_OR_RETURN(std::vector<std::uint8_t> row, EncodeRow(f, *table_, values, long_fields));
+  std::vector<std::uint8_t>& row = row_;
+  JET_RETURN_IF_ERROR(encoder_.Encode(f, *table_, values, long_fields, row));
   bool stores_long_values = false;
   for (std::size_t i = 0; i < values.size(); ++i) {
     const Column& c = table_->columns[i];
@@ -123,7 +126,7 @@ Result<RowPointer> TableWriter::Insert(std::vector<Value>& values) {
   }
   // The long values' fields now say where their bytes went; their sizes stay as encoded.
   if (stores_long_values) {
-    JET_ASSIGN_OR_RETURN(row, EncodeRow(f, *table_, values, long_fields));
+    JET_RETURN_IF_ERROR(encoder_.Encode(f, *table_, values, long_fields, row));
   }
   JET_ASSIGN_OR_RETURN(std::uint32_t page_number, PageWithRoom(row.size()));
   JET_ASSIGN_OR_RETURN(std::span<std::uint8_t> page, store_->MutablePage(page_number));

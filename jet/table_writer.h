@@ -11,6 +11,7 @@
 #include "jet/long_value_writer.h"
 #include "jet/page_allocator.h"
 #include "jet/page_store.h"
+#include "jet/row_writer.h"
 #include "jet/status.h"
 #include "jet/table_def.h"
 #include "jet/value.h"
@@ -43,6 +44,11 @@ class TableWriter {
   LongValueWriter long_values_;
   std::uint32_t last_page_ = 0;       // the data page rows went to last
   std::optional<DataPageRoom> room_;  // the room on last_page_, once measured
+  // Buffers kept from row to row.
+  RowEncoder encoder_;
+  std::vector<std::uint8_t> row_;
+  std::vector<ByteString> long_fields_;
+  std::vector<ByteString> long_data_;
 };
 
 }  // namespace jet
