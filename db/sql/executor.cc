@@ -65,15 +65,15 @@ bool Matches(const TableData& t, const Row& row, const Condition& c) {
   return false;
 }
 
-// An equality on a column that every selected row must satisfy (a top-level AND term), usable
+// The equalities on a column that every selected row must satisfy (top-level AND terms), usable
 // for a look-up instead of a scan.
-const Condition* FindEquality(const Condition& c) {
-  if (c.kind == Condition::Kind::kCompare && c.op == CompareOp::kEq) return &c;
-  if (c.kind == Condition::Kind::kAnd) {
-    if (const Condition* l = FindEquality(*c.left)) return l;
-    return FindEquality(*c.right);
+void FindEqualities(const Condition& c, std::vector<const Condition*>& out) {
+  if (c.kind == Condition::Kind::kCompare && c.op == CompareOp::kEq) {
+    out.push_back(&c);
+  } else if (c.kind == Condition::Kind::kAnd) {
+    FindEqualities(*c.left, out);
+    FindEqualities(*c.right, out);
   }
-  return nullptr;
 }
 
 struct Aggregate {
@@ -113,9 +113,20 @@ std::vector<std::uint32_t> MatchingRows(TableData& t, const Condition* where) {
     return out;
   }
   CheckCondition(t, *where);
-  if (const Condition* eq = FindEquality(*where)) {
-    const int column = eq->bound_column;
-    for (std::uint32_t r : t.RowsWithKey(column, EqualityKey(eq->literal))) {
+  std::vector<const Condition*> equalities;
+  FindEqualities(*where, equalities);
+  if (!equalities.empty()) {
+    // The look-up with the fewest candidates; the whole condition decides on each of them.
+    const Condition* best = nullptr;
+    std::size_t fewest = 0;
+    for (const Condition* eq : equalities) {
+      const std::size_t n = t.RowsWithKey(eq->bound_column, EqualityKey(eq->literal)).size();
+      if (best == nullptr || n < fewest) {
+        best = eq;
+        fewest = n;
+      }
+    }
+    for (std::uint32_t r : t.RowsWithKey(best->bound_column, EqualityKey(best->literal))) {
       if (Matches(t, t.rows()[r], *where)) out.push_back(r);
     }
     return out;

@@ -165,10 +165,14 @@ void DatabaseTables::ReleaseRows() {
 }
 
 TableData& DatabaseTables::Table(std::string_view name) {
+  // Statements name their tables the same way again and again: found by the name as written
+  // before the letter case is folded for the catalog.
+  if (auto known = by_name_.find(name); known != by_name_.end()) return *known->second;
   auto def = db_->GetTable(name);
   if (!def.ok()) Throw(def.status());
   auto& slot = tables_[(*def)->page];
   if (!slot) slot = std::make_unique<TableData>(*db_, *def);
+  by_name_.emplace(std::string(name), slot.get());
   return *slot;
 }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -95,7 +96,10 @@ class DatabaseTables : public TableProvider {
   explicit DatabaseTables(const jet::Database& db) : db_(&db) {}
   TableData& Table(std::string_view name) override;
   // Forgets every decoded table (after a rollback); they are read again on demand.
-  void Clear() { tables_.clear(); }
+  void Clear() {
+    by_name_.clear();
+    tables_.clear();
+  }
   // Lets go of every table's decoded rows (before a commit, whose index rebuild needs the
   // memory); the tables stay, and read their rows again on demand.
   void ReleaseRows();
@@ -103,6 +107,8 @@ class DatabaseTables : public TableProvider {
  private:
   const jet::Database* db_;
   std::unordered_map<std::uint32_t, std::unique_ptr<TableData>> tables_;  // by definition page
+  // Names as statements spelled them.
+  std::map<std::string, TableData*, std::less<>> by_name_;
 };
 
 }  // namespace db::sql
