@@ -399,7 +399,7 @@ Status CollectEntries(const PageStore& store, const TableDef& table, const RealI
   // Room for an entry per row, as far as the table's pages can hold the rows it counts.
   entries.Reserve(std::min<std::size_t>(table.row_count, pages.size() * kMaxRowsPerDataPage));
   return ForEachLiveRow(store, table, pages, [&](RowPointer at, Bytes row) -> Status {
-    JET_RETURN_IF_ERROR(SplitRow(store.format(), table, row, fields));
+    JET_RETURN_IF_ERROR(SplitRow(store.format(), table, row, fields, slots));
     for (std::size_t slot : slots) {
       const Column& c = table.columns[slot];
       const FieldSlot& field = fields.fields[slot];

@@ -122,7 +122,8 @@ Result<Value> DecodeColumnData(const PageStore& store, const Column& c, Bytes da
                                               " von '" + c.name + "' wird nicht unterstützt.");
 }
 
-Status SplitRow(const Format& f, const TableDef& t, Bytes row, RowFields& out) {
+Status SplitRow(const Format& f, const TableDef& t, Bytes row, RowFields& out,
+                std::span<const std::size_t> only) {
   ByteReader in(row);
   const std::size_t len = row.size();
   const std::size_t row_cols = f.row_count_size == 2 ? in.U16(0) : in.U8(0);
@@ -163,10 +164,18 @@ Status SplitRow(const Format& f, const TableDef& t, Bytes row, RowFields& out) {
   if (!in.ok()) return Corrupt(t, "die Tabelle der variablen Spalten ist unvollständig");
 
   out.row_columns = row_cols;
-  out.fields.assign(t.columns.size(), FieldSlot{});
-  for (std::size_t i = 0; i < t.columns.size(); ++i) {
+  const std::size_t count = only.empty() ? t.columns.size() : only.size();
+  if (only.empty()) {
+    out.fields.assign(t.columns.size(), FieldSlot{});
+  } else {
+    out.fields.resize(t.columns.size());
+  }
+  for (std::size_t k = 0; k < count; ++k) {
+    const std::size_t i = only.empty() ? k : only[k];
+    if (i >= t.columns.size()) return Corrupt(t, "unbekannte Spalte");
     const Column& c = t.columns[i];
     FieldSlot& slot = out.fields[i];
+    slot = FieldSlot{};
     slot.bit = c.number < row_cols && (row[mask_at + c.number / 8] & (1u << (c.number % 8))) != 0;
     if (c.type() == ColumnType::kBoolean || !slot.bit) continue;
     if (c.fixed()) {

@@ -1,6 +1,7 @@
 // Decoding of a table row into values.
 #pragma once
 
+#include <span>
 #include <vector>
 
 #include "jet/byte_reader.h"
@@ -38,8 +39,10 @@ struct RowFields {
   std::vector<FieldSlot> fields;         // in the order of table.columns
 };
 
-// Locates every column of `table` in the row's bytes, checking every bound.
-Status SplitRow(const Format& format, const TableDef& table, Bytes row, RowFields& out);
+// Locates every column of `table` in the row's bytes, checking every bound. With `only` (positions
+// in table.columns), just those columns are located; the other fields are left as they were.
+Status SplitRow(const Format& format, const TableDef& table, Bytes row, RowFields& out,
+                std::span<const std::size_t> only = {});
 
 // Bytes a fixed column of this type occupies (text and binary use the column's length).
 std::size_t FixedSize(const Column& column);
