@@ -49,7 +49,7 @@ void Field::Value(const db::Value& v) {
   rs.new_row_[index_] = ConvertForColumn(t, c, v);
 }
 
-Field& FieldCollection::Item(const std::string& name) {
+Field& FieldCollection::Item(std::string_view name) {
   for (Field& f : fields_) {
     if (f.Name() == name) return f;  // the usual case: spelled as stored
   }
@@ -58,7 +58,7 @@ Field& FieldCollection::Item(const std::string& name) {
     if (folded_[i] == wanted) return fields_[i];
   }
   throw DbError(kErrItemNotFound,
-                "Das Element '" + name + "' wurde in der Auflistung nicht gefunden.");
+                "Das Element '" + std::string(name) + "' wurde in der Auflistung nicht gefunden.");
 }
 
 Field& FieldCollection::Item(std::size_t index) {

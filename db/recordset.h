@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "db/ado.h"
@@ -38,7 +39,7 @@ class Field {
 class FieldCollection {
  public:
   // The field of that name (letter case ignored). Throws 3265 when the result has none.
-  Field& Item(const std::string& name);
+  Field& Item(std::string_view name);
   // The field at that position of the result. Throws 3265 past the end.
   Field& Item(std::size_t index);
   std::size_t Count() const { return fields_.size(); }

@@ -175,7 +175,10 @@ class EntryList {
   // already (AutoNumber keys).
   void Sort() {
     const auto less = [this](const Item& a, const Item& b) { return Less(a, b); };
-    if (!std::is_sorted(items_.begin(), items_.end(), less)) {
+    if (std::is_sorted(items_.begin(), items_.end(), less)) return;
+    if (store_.empty()) {
+      RadixSort(items_.data(), items_.data() + items_.size(), 0);
+    } else {
       std::sort(items_.begin(), items_.end(), less);
     }
   }
@@ -253,6 +256,55 @@ class EntryList {
     Scratch sa, sb;
     if (const int c = CompareKeys(Key(a, sa), Key(b, sb)); c != 0) return c < 0;
     return a.row < b.row;
+  }
+
+  // Short keys only: the order of (key prefix, key length, row pointer) taken a byte at a time,
+  // most significant first, as digits 0-7 (prefix), 8 (length) and 9-12 (row pointer).
+  static constexpr int kDigits = 13;
+  static constexpr std::size_t kSmallRange = 64;  // sorted by comparisons instead
+  static unsigned Digit(const Item& item, int digit) {
+    if (digit < 8) return static_cast<unsigned>(item.prefix >> (56 - 8 * digit)) & 0xFF;
+    if (digit == 8) return item.meta & 0xFF;  // a short key's length (at most 8)
+    return (item.row >> (24 - 8 * (digit - 9))) & 0xFF;
+  }
+
+  // In-place most-significant-digit radix sort (each level distributes its range into 256
+  // buckets by swapping items along cycles, then sorts every bucket by the next digit).
+  void RadixSort(Item* first, Item* last, int digit) const {
+    while (true) {
+      const auto n = static_cast<std::size_t>(last - first);
+      if (n <= kSmallRange) {
+        std::sort(first, last, [this](const Item& a, const Item& b) { return Less(a, b); });
+        return;
+      }
+      if (digit >= kDigits) return;
+      std::array<std::size_t, 256> count{};
+      for (const Item* p = first; p != last; ++p) ++count[Digit(*p, digit)];
+      if (count[Digit(*first, digit)] == n) {
+        ++digit;  // one bucket: the next digit decides
+        continue;
+      }
+      std::array<std::size_t, 256> begin{};
+      std::array<std::size_t, 256> next{};
+      for (std::size_t b = 0, at = 0; b < 256; ++b) {
+        begin[b] = next[b] = at;
+        at += count[b];
+      }
+      for (std::size_t b = 0; b < 256; ++b) {
+        const std::size_t end = begin[b] + count[b];
+        while (next[b] < end) {
+          Item item = first[next[b]];
+          for (unsigned d = Digit(item, digit); d != b; d = Digit(item, digit)) {
+            std::swap(item, first[next[d]++]);
+          }
+          first[next[b]++] = item;
+        }
+      }
+      for (std::size_t b = 0; b < 256; ++b) {
+        if (count[b] > 1) RadixSort(first + begin[b], first + begin[b] + count[b], digit + 1);
+      }
+      return;
+    }
   }
 
   std::vector<Item> items_;
