@@ -1,6 +1,7 @@
 #include "db/connection.h"
 
 #include <algorithm>
+#include <utility>
 #include <variant>
 
 #include "db/column_values.h"
@@ -137,7 +138,7 @@ void Connection::RollbackTrans() {
   tables_->Clear();
 }
 
-void Connection::InsertRow(sql::TableData& table, std::vector<Value>& values) {
+void Connection::InsertRow(sql::TableData& table, std::vector<Value> values) {
   PrepareWrite();
   CheckRow(table.def(), table.rules(), values);
   CheckUniqueIndexes(table, values);
@@ -148,7 +149,7 @@ void Connection::InsertRow(sql::TableData& table, std::vector<Value>& values) {
     if (place.status().code() != jet::ErrorCode::kInvalidValue) failed_write_ = true;
     Throw(place.status());
   }
-  table.Append(values, *place);
+  table.Append(std::move(values), *place);
 }
 
 void Connection::Open(const std::string& connection_string, const std::string& /*user_id*/,

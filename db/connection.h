@@ -59,7 +59,7 @@ class Connection {
 
   // For recordsets: stores a new row (values converted and checked) and keeps the decoded table
   // in step. Throws DbError as Update does.
-  void InsertRow(sql::TableData& table, std::vector<Value>& values);
+  void InsertRow(sql::TableData& table, std::vector<Value> values);
 
  private:
   friend class Recordset;

@@ -135,8 +135,8 @@ void Recordset::AddNew() {
 void Recordset::Update() {
   if (!open_) Closed();
   if (!adding_) return;  // nothing pending
-  std::vector<db::Value> row = new_row_;
-  connection_->InsertRow(*result_.table, row);
+  // A copy: a row the connection refuses stays pending as it was.
+  connection_->InsertRow(*result_.table, new_row_);
   adding_ = false;
 }
 

@@ -438,10 +438,14 @@ void WriteIndexPage(std::span<std::uint8_t> page, JetVersion version, std::uint3
 Status CollectEntries(const PageStore& store, const TableDef& table, const RealIndex& index,
                       EntryList& entries) {
   const std::size_t capacity = EntryCapacity(store.format().version);
+  // Where each key column sits in table.columns, in the index's order.
   std::vector<std::size_t> slots;
   for (const IndexColumn& ic : index.columns) {
     for (std::size_t i = 0; i < table.columns.size(); ++i) {
-      if (table.columns[i].number == ic.column_number) slots.push_back(i);
+      if (table.columns[i].number == ic.column_number) {
+        slots.push_back(i);
+        break;
+      }
     }
   }
   RowFields fields;
@@ -463,10 +467,24 @@ Status CollectEntries(const PageStore& store, const TableDef& table, const RealI
         JET_ASSIGN_OR_RETURN(values[slot], DecodeColumnData(store, c, field.data));
       }
     }
-    const bool null_key = AllKeyColumnsNull(table, index, values);
+    bool null_key = true;
+    for (std::size_t slot : slots) {
+      if (table.columns[slot].type() == ColumnType::kBoolean || !values[slot].is_null()) {
+        null_key = false;
+      }
+    }
     if (null_key && index.ignore_nulls()) return Status::Ok();
     key.clear();
-    if (const Status s = AppendIndexKey(table, index, values, store.header(), key); !s.ok()) {
+    Status s = Status::Ok();
+    if (slots.size() == index.columns.size()) {
+      for (std::size_t k = 0; k < slots.size() && s.ok(); ++k) {
+        s = AppendKeyColumn(table.columns[slots[k]], index.columns[k].ascending, values[slots[k]],
+                            store.header(), key);
+      }
+    } else {
+      s = AppendIndexKey(table, index, values, store.header(), key);  // names the lost column
+    }
+    if (!s.ok()) {
       return Status(s.code(), "Tabelle '" + table.name + "', Index '" + IndexName(table, index) +
                                   "', Zeile " + RowName(at) + ": " + s.message());
     }
