@@ -32,8 +32,8 @@ db::Value Field::Value() const {
   const Recordset& rs = *owner_;
   if (!rs.open_) Closed();
   if (rs.adding_) return rs.new_row_[index_];
-  if (rs.position_ >= rs.result_.rows.size()) NoCurrentRecord();
-  return rs.result_.rows[rs.position_][index_];
+  if (rs.position_ >= rs.result_.size()) NoCurrentRecord();
+  return rs.result_.row(rs.position_)[index_];
 }
 
 void Field::Value(const db::Value& v) {
@@ -107,13 +107,13 @@ void Recordset::Open(const std::string& source, std::shared_ptr<Connection> acti
 
 bool Recordset::Eof() const {
   if (!open_) Closed();
-  return !adding_ && position_ >= result_.rows.size();
+  return !adding_ && position_ >= result_.size();
 }
 
 void Recordset::MoveNext() {
   if (!open_) Closed();
   if (adding_) Update();
-  if (position_ >= result_.rows.size()) NoCurrentRecord();
+  if (position_ >= result_.size()) NoCurrentRecord();
   ++position_;
 }
 

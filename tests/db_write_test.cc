@@ -123,6 +123,53 @@ TEST_F(TargetWrites, ManyRowsAddedUnreadAreSeenByTheNextQuery) {
   EXPECT_EQ(Count(db::target::kSelectAllAssignments), 595);
 }
 
+TEST_F(TargetWrites, OpenResultsKeepTheirRowsWhileTheTableChanges) {
+  std::vector<Value> names;  // copied out by a statement with a column list
+  db::Recordset list;
+  list.Open("SELECT txt_Produkt FROM tbl_Verwaltung_Produkte", cn_, db::adOpenForwardOnly,
+            db::adLockReadOnly);
+  for (; !list.Eof(); list.MoveNext()) names.push_back(list.Fields().Item("txt_Produkt").Value());
+  list.Close();
+  // "SELECT *" over the 119 products: a result that may share the table's decoded rows.
+  db::Recordset all;
+  all.Open(db::target::kSelectAllProducts, cn_, db::adOpenForwardOnly, db::adLockReadOnly);
+  db::Recordset extras;  // 5 rows, shared or copied alike
+  extras.Open(db::target::kSelectAllExtras, cn_, db::adOpenKeyset, db::adLockOptimistic);
+  const Value first_extra = extras.Fields().Item("txt_Extra").Value();
+  cn_->BeginTrans();
+  a_->Open("SELECT * FROM tbl_Verwaltung_ProdukteExtras", cn_, db::adOpenDynamic,
+           db::adLockOptimistic);
+  for (int i = 0; i < 30; ++i) {
+    a_->AddNew();
+    a_->Fields().Item("txt_Extra").Value(Value("Neu " + std::to_string(i)));
+    a_->Update();
+  }
+  a_->Close();
+  a_->Open(db::target::kSelectAllProducts, cn_, db::adOpenDynamic, db::adLockOptimistic);
+  for (int i = 0; i < 3; ++i) {
+    a_->AddNew();
+    a_->Fields().Item("txt_Produkt").Value(Value("Neu " + std::to_string(i)));
+    a_->Update();
+  }
+  a_->Close();
+  cn_->Execute("DELETE FROM tbl_Verwaltung_Produkte WHERE lng_ProduktGruppe = 1");
+  std::vector<Value> seen;
+  for (; !all.Eof(); all.MoveNext()) seen.push_back(all.Fields().Item("txt_Produkt").Value());
+  EXPECT_EQ(seen, names);
+  EXPECT_EQ(seen.size(), 119u);
+  int old_extras = 0;
+  EXPECT_EQ(extras.Fields().Item("txt_Extra").Value(), first_extra);
+  for (; !extras.Eof(); extras.MoveNext()) ++old_extras;
+  EXPECT_EQ(old_extras, 5);
+  // New statements see the changes.
+  EXPECT_EQ(Count(db::target::kSelectAllExtras), 35);
+  EXPECT_EQ(Count("SELECT * FROM tbl_Verwaltung_Produkte WHERE lng_ProduktGruppe = 1"), 0);
+  EXPECT_EQ(Count("SELECT * FROM tbl_Verwaltung_Produkte WHERE txt_Produkt = 'Neu 2'"), 1);
+  cn_->RollbackTrans();
+  extras.Close();
+  all.Close();
+}
+
 TEST_F(TargetWrites, DeleteThroughExecuteAndRollback) {
   EXPECT_EQ(Count(db::target::kSelectAllProducts), 119);
   cn_->BeginTrans();

@@ -9,6 +9,10 @@
 namespace db::sql {
 namespace {
 
+// Results with fewer rows are copied: a copy costs less than sharing a table that changes next.
+constexpr std::size_t kSharedResultMinimum = 16;
+constexpr std::size_t kSharedTableMaximum = 4096;
+
 int RequireColumn(const TableData& t, const std::string& name) {
   const int index = t.ColumnIndex(name);
   if (index < 0) {
@@ -195,6 +199,21 @@ ResultSet ExecuteSelect(TableProvider& tables, const SelectStatement& s) {
   const std::vector<std::uint32_t> selected = MatchingRows(t, s.where.get());
 
   if (!any_aggregate && group_columns.empty()) {
+    // Every column in the table's order: the table's rows can serve as they are. Shared when the
+    // result holds at least a quarter of a small table (one read again and again, as the add-ons
+    // are for every product); a table changed later copies its rows once. Results from large
+    // tables are copied: kept next to each other, they do not hold on to the memory of the rows
+    // the table lets go of.
+    bool whole_rows = item_columns.size() == columns.size();
+    for (std::size_t i = 0; whole_rows && i < item_columns.size(); ++i) {
+      whole_rows = item_columns[i] == static_cast<int>(i);
+    }
+    if (whole_rows && selected.size() >= kSharedResultMinimum &&
+        selected.size() * 4 >= t.rows().size() && t.rows().size() <= kSharedTableMaximum) {
+      result.table_rows = t.SharedRows();
+      result.selected = selected;
+      return result;
+    }
     result.rows.reserve(selected.size());
     for (std::uint32_t r : selected) {
       const Row& row = t.rows()[r];

@@ -1,6 +1,8 @@
 // Runs parsed statements against the tables of a connection.
 #pragma once
 
+#include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -11,8 +13,15 @@ namespace db::sql {
 
 struct ResultSet {
   std::vector<std::string> names;  // column names of the result, in order
-  std::vector<Row> rows;
+  std::vector<Row> rows;           // the result's rows, unless it shares the table's (below)
+  // A `SELECT *` that selects a good part of its table shares the table's rows as they were when
+  // it ran, instead of copying them: `selected` names the result's rows among them.
+  std::shared_ptr<const std::vector<Row>> table_rows;
+  std::vector<std::uint32_t> selected;
   TableData* table = nullptr;  // the one table the statement reads
+
+  std::size_t size() const { return table_rows ? selected.size() : rows.size(); }
+  const Row& row(std::size_t i) const { return table_rows ? (*table_rows)[selected[i]] : rows[i]; }
 };
 
 // SELECT: filters, projects, groups and aggregates. Throws DbError for unknown tables (3078) and

@@ -23,18 +23,24 @@ TableData::TableData(const jet::Database& db, std::shared_ptr<const jet::TableDe
 
 void TableData::Load() const {
   if (loaded_) return;
-  rows_.clear();
+  auto rows = std::make_shared<std::vector<Row>>();
   places_.clear();
-  rows_.reserve(def_->row_count);
+  rows->reserve(def_->row_count);
   jet::TableScan scan(*db_, *def_);
   while (true) {
     auto more = scan.Next();
     if (!more.ok()) Throw(more.status());
     if (!*more) break;
-    rows_.push_back(scan.values());
+    rows->push_back(scan.values());
     places_.push_back(scan.position());
   }
+  rows_ = std::move(rows);
   loaded_ = true;
+}
+
+std::vector<Row>& TableData::MutableRows() {
+  if (rows_.use_count() > 1) rows_ = std::make_shared<std::vector<Row>>(*rows_);
+  return *rows_;
 }
 
 const std::vector<ColumnRule>& TableData::rules() {
@@ -72,7 +78,7 @@ const Value& TableData::MaxOf(int column) {
   appends_since_read_ = 0;
   auto [it, fresh] = maxima_.try_emplace(column);
   if (fresh) {
-    for (const Row& row : rows_) {
+    for (const Row& row : *rows_) {
       const Value& v = row[static_cast<std::size_t>(column)];
       if (!v.is_null() && (it->second.is_null() || OrderValues(v, it->second) > 0)) it->second = v;
     }
@@ -81,7 +87,7 @@ const Value& TableData::MaxOf(int column) {
 }
 
 void TableData::Release() {
-  std::vector<Row>().swap(rows_);
+  rows_ = std::make_shared<std::vector<Row>>();
   std::vector<jet::RowPointer>().swap(places_);
   maps_.clear();
   maxima_.clear();
@@ -95,7 +101,8 @@ void TableData::Append(Row row, jet::RowPointer place) {
     Release();
     return;
   }
-  const auto position = static_cast<std::uint32_t>(rows_.size());
+  std::vector<Row>& rows = MutableRows();
+  const auto position = static_cast<std::uint32_t>(rows.size());
   for (auto& [column, best] : maxima_) {
     const Value& v = row[static_cast<std::size_t>(column)];
     if (!v.is_null() && (best.is_null() || OrderValues(v, best) > 0)) best = v;
@@ -105,23 +112,24 @@ void TableData::Append(Row row, jet::RowPointer place) {
     if (v.is_null() || (!IsText(v) && !IsNumeric(v))) continue;
     map[EqualityKey(v)].push_back(position);
   }
-  rows_.push_back(std::move(row));
+  rows.push_back(std::move(row));
   places_.push_back(place);
 }
 
 void TableData::Remove(const std::vector<std::uint32_t>& positions) {
   if (positions.empty()) return;
   Load();
-  std::vector<Row> rows;
+  std::vector<Row>& old_rows = MutableRows();
+  auto rows = std::make_shared<std::vector<Row>>();
   std::vector<jet::RowPointer> places;
-  rows.reserve(rows_.size() - positions.size());
+  rows->reserve(old_rows.size() - positions.size());
   std::size_t next = 0;
-  for (std::size_t i = 0; i < rows_.size(); ++i) {
+  for (std::size_t i = 0; i < old_rows.size(); ++i) {
     if (next < positions.size() && positions[next] == i) {
       ++next;
       continue;
     }
-    rows.push_back(std::move(rows_[i]));
+    rows->push_back(std::move(old_rows[i]));
     places.push_back(places_[i]);
   }
   rows_ = std::move(rows);
@@ -145,8 +153,8 @@ const std::vector<std::uint32_t>& TableData::RowsWithKey(int column, const std::
   auto [it, fresh] = maps_.try_emplace(column);
   auto& map = it->second;
   if (fresh) {
-    for (std::size_t r = 0; r < rows_.size(); ++r) {
-      const Value& v = rows_[r][static_cast<std::size_t>(column)];
+    for (std::size_t r = 0; r < rows_->size(); ++r) {
+      const Value& v = (*rows_)[r][static_cast<std::size_t>(column)];
       if (v.is_null() || (!IsText(v) && !IsNumeric(v))) continue;
       map[EqualityKey(v)].push_back(static_cast<std::uint32_t>(r));
     }

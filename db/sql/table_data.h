@@ -26,6 +26,12 @@ class TableData {
   const jet::TableDef& def() const { return *def_; }
   const std::vector<Row>& rows() const {
     Load();
+    return *rows_;
+  }
+  // The same rows, shared with whoever keeps them: later changes of the table leave the rows
+  // handed out as they were (the table copies them before it changes them).
+  std::shared_ptr<const std::vector<Row>> SharedRows() const {
+    Load();
     return rows_;
   }
   // Where each row is stored (as the engine's scan reports it).
@@ -70,7 +76,10 @@ class TableData {
   std::shared_ptr<const jet::TableDef> def_;
   mutable bool loaded_ = false;
   std::size_t appends_since_read_ = 0;
-  mutable std::vector<Row> rows_;
+  // The rows for changing them: copied first when someone else shares them.
+  std::vector<Row>& MutableRows();
+
+  mutable std::shared_ptr<std::vector<Row>> rows_ = std::make_shared<std::vector<Row>>();
   mutable std::vector<jet::RowPointer> places_;
   std::vector<std::string> folded_names_;
   std::unordered_map<int, Value> maxima_;
