@@ -169,6 +169,55 @@ Status AppendKeyColumn(const Column& column, bool ascending, const Value& value,
   return Status::Ok();
 }
 
+bool AppendStoredNumberKey(const Column& column, bool ascending, Bytes stored, ByteString& key) {
+  std::size_t size = 0;
+  bool floating = false;
+  switch (column.type()) {
+    case ColumnType::kByte:
+      size = 1;
+      break;
+    case ColumnType::kInteger:
+      size = 2;
+      break;
+    case ColumnType::kLong:
+      size = 4;
+      break;
+    case ColumnType::kCurrency:
+      size = 8;
+      break;
+    case ColumnType::kSingle:
+      size = 4;
+      floating = true;
+      break;
+    case ColumnType::kDouble:
+    case ColumnType::kDateTime:
+      size = 8;
+      floating = true;
+      break;
+    default:
+      return false;
+  }
+  if (stored.size() != size) return false;
+  std::uint64_t bits = 0;
+  for (std::size_t i = size; i > 0; --i) bits = (bits << 8) | stored[i - 1];
+  key.push_back(ascending ? kKeyPresentAscending : kKeyPresentDescending);
+  const std::size_t start = key.size();
+  if (column.type() == ColumnType::kByte) {
+    key.push_back(static_cast<std::uint8_t>(bits));  // unsigned: as it is
+  } else if (floating) {
+    AppendFloatBits(key, bits, size);
+  } else {
+    // Sign-extended, as AppendKeyColumn() takes the decoded number.
+    const std::uint64_t sign = std::uint64_t{1} << (8 * size - 1);
+    const auto value = static_cast<std::int64_t>((bits ^ sign) - sign);
+    AppendSigned(key, value, size);
+  }
+  if (!ascending) {
+    for (std::size_t i = start; i < key.size(); ++i) key[i] = static_cast<std::uint8_t>(~key[i]);
+  }
+  return true;
+}
+
 Status AppendIndexKey(const TableDef& table, const RealIndex& index, const std::vector<Value>& row,
                       const Header& header, ByteString& key) {
   for (const IndexColumn& ic : index.columns) {

@@ -48,6 +48,11 @@ Result<TextSortOrder> TextSortOrderOf(const Column& column, const Header& header
 Status AppendKeyColumn(const Column& column, bool ascending, const Value& value,
                        const Header& header, ByteString& key);
 
+// Appends the key part of a present value of a fixed-size number column (Byte, Integer, Long,
+// Currency, Single, Double, Date/Time) straight from its stored bytes, as AppendKeyColumn()
+// appends it for the decoded value; returns false, appending nothing, for other columns.
+bool AppendStoredNumberKey(const Column& column, bool ascending, Bytes stored, ByteString& key);
+
 // Appends the key of a row for an index to `key`; `row` holds the table's values in the order of
 // table.columns, as TableScan yields them (only the index's columns are read).
 Status AppendIndexKey(const TableDef& table, const RealIndex& index, const std::vector<Value>& row,

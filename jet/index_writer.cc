@@ -456,20 +456,9 @@ Status CollectEntries(const PageStore& store, const TableDef& table, const RealI
   entries.Reserve(std::min<std::size_t>(table.row_count, pages.size() * kMaxRowsPerDataPage));
   return ForEachLiveRow(store, table, pages, [&](RowPointer at, Bytes row) -> Status {
     JET_RETURN_IF_ERROR(SplitRow(store.format(), table, row, fields, slots));
+    bool null_key = true;  // a Yes/No column is never Null
     for (std::size_t slot : slots) {
-      const Column& c = table.columns[slot];
-      const FieldSlot& field = fields.fields[slot];
-      if (c.type() == ColumnType::kBoolean) {
-        values[slot] = Value(field.bit);
-      } else if (!field.stored) {
-        values[slot] = Value();
-      } else {
-        JET_ASSIGN_OR_RETURN(values[slot], DecodeColumnData(store, c, field.data));
-      }
-    }
-    bool null_key = true;
-    for (std::size_t slot : slots) {
-      if (table.columns[slot].type() == ColumnType::kBoolean || !values[slot].is_null()) {
+      if (table.columns[slot].type() == ColumnType::kBoolean || fields.fields[slot].stored) {
         null_key = false;
       }
     }
@@ -478,8 +467,20 @@ Status CollectEntries(const PageStore& store, const TableDef& table, const RealI
     Status s = Status::Ok();
     if (slots.size() == index.columns.size()) {
       for (std::size_t k = 0; k < slots.size() && s.ok(); ++k) {
-        s = AppendKeyColumn(table.columns[slots[k]], index.columns[k].ascending, values[slots[k]],
-                            store.header(), key);
+        const Column& c = table.columns[slots[k]];
+        const FieldSlot& field = fields.fields[slots[k]];
+        const bool ascending = index.columns[k].ascending;
+        // Numbers go from their stored bytes to the key; other values are decoded first.
+        if (field.stored && AppendStoredNumberKey(c, ascending, field.data, key)) continue;
+        Value& v = values[slots[k]];
+        if (c.type() == ColumnType::kBoolean) {
+          v = Value(field.bit);
+        } else if (!field.stored) {
+          v = Value();
+        } else {
+          JET_ASSIGN_OR_RETURN(v, DecodeColumnData(store, c, field.data));
+        }
+        s = AppendKeyColumn(c, ascending, v, store.header(), key);
       }
     } else {
       s = AppendIndexKey(table, index, values, store.header(), key);  // names the lost column
