@@ -45,17 +45,18 @@ void Put32(std::span<std::uint8_t> b, std::size_t at, std::uint32_t v) {
   for (std::size_t i = 0; i < 4; ++i) b[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
 }
 
-void AppendBigEndian32(ByteString& out, std::uint32_t v, std::size_t bytes) {
-  for (std::size_t i = bytes; i > 0; --i)
-    out.push_back(static_cast<std::uint8_t>(v >> (8 * (i - 1))));
-}
-
 // The complete bytes of an entry: key, row pointer (page 3, row 1) and, on intermediate pages,
 // the child page (4), all big-endian.
 void AppendEntryTail(ByteString& out, RowPointer row, bool leaf, std::uint32_t child) {
-  AppendBigEndian32(out, row.page, 3);
-  out.push_back(row.row);
-  if (!leaf) AppendBigEndian32(out, child, 4);
+  const std::size_t at = out.size();
+  out.resize(at + (leaf ? kIndexEntryRowSize : kIndexEntryRowSize + kIndexEntryChildSize));
+  const std::uint32_t raw = row.Raw();  // page (3 bytes) then row (1 byte), big-endian
+  for (std::size_t i = 0; i < 4; ++i) out[at + i] = static_cast<std::uint8_t>(raw >> (24 - 8 * i));
+  if (!leaf) {
+    for (std::size_t i = 0; i < 4; ++i) {
+      out[at + 4 + i] = static_cast<std::uint8_t>(child >> (24 - 8 * i));
+    }
+  }
 }
 
 // Bytes an entry area holds.
@@ -215,8 +216,18 @@ class EntryList {
     return SharedPrefix(Key(a, sa), Key(b, sb));
   }
   void AppendKey(std::size_t i, ByteString& out) const {
+    const Item& item = items_[i];
+    if ((item.meta & kLongKey) == 0) {
+      const std::size_t at = out.size();
+      const std::size_t length = item.meta & kValueMask;
+      out.resize(at + length);
+      for (std::size_t k = 0; k < length; ++k) {
+        out[at + k] = static_cast<std::uint8_t>(item.prefix >> (8 * (kInlineKey - 1 - k)));
+      }
+      return;
+    }
     Scratch scratch;
-    const Bytes key = Key(items_[i], scratch);
+    const Bytes key = Key(item, scratch);
     out.insert(out.end(), key.begin(), key.end());
   }
 
