@@ -13,6 +13,8 @@
 #include "jet/data_page.h"
 #include "jet/database.h"
 #include "jet/file_commit.h"
+#include "jet/file_source.h"
+#include "jet/page_store.h"
 #include "jet/usage_map.h"
 #include "tests/encrypted_copy.h"
 #include "tests/test_support.h"
@@ -233,6 +235,36 @@ TEST(Writer, RollbackRestoresEveryByteAndCommitWritesTheRow) {
   auto again = jet::Database::Open(copy.path().string(), {.password = kPassword});
   ASSERT_TRUE(again.ok()) << again.status().ToString();
   EXPECT_EQ((*(*again)->GetTable(table))->row_count, 596u);
+}
+
+TEST(PageStoreSavepoint, ReturnsToItsPointOrKeepsTheChanges) {
+  jet::MemoryFile file(testing_support::ReadFileBytes(TargetCopy().path()));
+  auto loaded = jet::PageStore::Load(file);
+  ASSERT_TRUE(loaded.ok()) << loaded.status().ToString();
+  jet::PageStore& store = **loaded;
+  const auto clean = store.Image();
+  auto page = [&](std::uint32_t n) { return *store.MutablePage(n); };
+  page(5)[100] ^= 0xFF;  // changed before the savepoint: stays changed
+  ASSERT_TRUE(store.AppendPage().ok());
+  const auto at_savepoint = store.Image();
+
+  store.BeginSavepoint();
+  page(5)[101] ^= 0xFF;
+  page(7)[200] ^= 0xFF;
+  const std::uint32_t appended = *store.AppendPage();
+  page(appended)[10] = 1;
+  page(appended - 1)[20] = 2;  // appended before the savepoint
+  store.RollbackToSavepoint();
+  EXPECT_EQ(store.Image(), at_savepoint);
+
+  store.BeginSavepoint();
+  page(9)[300] ^= 0xFF;
+  store.EndSavepoint();
+  store.RollbackToSavepoint();  // none open: changes nothing
+  EXPECT_NE(store.Image(), at_savepoint);
+  // The undo log still holds the state before every change.
+  store.Rollback();
+  EXPECT_EQ(store.Image(), clean);
 }
 
 TEST(Writer, ValuesThatDoNotFitAreRefusedBeforeAnythingChanges) {
