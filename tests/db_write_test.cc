@@ -170,6 +170,24 @@ TEST_F(TargetWrites, OpenResultsKeepTheirRowsWhileTheTableChanges) {
   all.Close();
 }
 
+TEST_F(TargetWrites, RecordsetOpenAcrossARollbackGoesOnWriting) {
+  a_->Open(db::target::kSelectAllExtras, cn_, db::adOpenDynamic, db::adLockOptimistic);
+  cn_->BeginTrans();
+  a_->AddNew();
+  a_->Fields().Item("txt_Extra").Value(Value(std::string("Verworfen")));
+  a_->Update();
+  cn_->RollbackTrans();
+  cn_->BeginTrans();
+  a_->AddNew();
+  a_->Fields().Item("txt_Extra").Value(Value(std::string("Behalten")));
+  a_->Update();
+  cn_->CommitTrans();
+  a_->Close();
+  EXPECT_EQ(Count("SELECT * FROM tbl_Verwaltung_ProdukteExtras WHERE txt_Extra = 'Verworfen'"), 0);
+  EXPECT_EQ(Count("SELECT * FROM tbl_Verwaltung_ProdukteExtras WHERE txt_Extra = 'Behalten'"), 1);
+  EXPECT_EQ(Count(db::target::kSelectAllExtras), 6);
+}
+
 TEST_F(TargetWrites, DeleteThroughExecuteAndRollback) {
   EXPECT_EQ(Count(db::target::kSelectAllProducts), 119);
   cn_->BeginTrans();

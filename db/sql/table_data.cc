@@ -163,6 +163,27 @@ const std::vector<std::uint32_t>& TableData::RowsWithKey(int column, const std::
   return found == map.end() ? kNone : found->second;
 }
 
+void TableData::Reset(std::shared_ptr<const jet::TableDef> def) {
+  def_ = std::move(def);
+  Release();
+  rules_.clear();
+  have_rules_ = false;
+  defaults_.clear();
+  varying_defaults_.clear();
+  have_defaults_ = false;
+}
+
+void DatabaseTables::Clear() {
+  for (auto& [page, table] : tables_) {
+    auto def = db_->GetTable(table->def().name);
+    if (def.ok()) {
+      table->Reset(*def);
+    } else {
+      table->Release();  // read again from the definition it has
+    }
+  }
+}
+
 void DatabaseTables::ReleaseRows() {
   for (auto& [page, table] : tables_) table->Release();
 #ifdef __GLIBC__

@@ -46,6 +46,9 @@ class TableData {
   void Append(Row row, jet::RowPointer place);
   // Lets go of the decoded rows and look-up maps; they are read again when next needed.
   void Release();
+  // Takes a new definition of the same table (after a rollback) and forgets everything decoded
+  // or derived from the old one.
+  void Reset(std::shared_ptr<const jet::TableDef> def);
   // Removes the rows at these positions (ascending).
   void Remove(const std::vector<std::uint32_t>& positions);
 
@@ -104,11 +107,10 @@ class DatabaseTables : public TableProvider {
  public:
   explicit DatabaseTables(const jet::Database& db) : db_(&db) {}
   TableData& Table(std::string_view name) override;
-  // Forgets every decoded table (after a rollback); they are read again on demand.
-  void Clear() {
-    by_name_.clear();
-    tables_.clear();
-  }
+  // After a rollback: every table takes its definition as the database now has it and lets go
+  // of its decoded rows, which are read again on demand. The tables themselves stay, since open
+  // recordsets point at them.
+  void Clear();
   // Lets go of every table's decoded rows (before a commit, whose index rebuild needs the
   // memory); the tables stay, and read their rows again on demand.
   void ReleaseRows();
