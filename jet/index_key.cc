@@ -95,57 +95,56 @@ Status AppendKeyColumn(const Column& column, bool ascending, const Value& value,
   key.push_back(ascending ? kKeyPresentAscending : kKeyPresentDescending);
   // The value bytes follow the flag byte, at `start`.
   const std::size_t start = key.size();
-  ByteString& part = key;
   bool invert = !ascending;  // the value bytes, after the switch
   switch (type) {
     case ColumnType::kBoolean: {
       // A Yes/No column is never Null; a missing value (a column added after the row) is No.
       const bool yes = value.is<bool>() && value.as<bool>();
-      part.push_back(yes ? kKeyYes : kKeyNo);
+      key.push_back(yes ? kKeyYes : kKeyNo);
       break;
     }
     case ColumnType::kByte: {
       JET_ASSIGN_OR_RETURN(std::uint8_t v, Get<std::uint8_t>(column, value));
-      part.push_back(v);
+      key.push_back(v);
       break;
     }
     case ColumnType::kInteger: {
       JET_ASSIGN_OR_RETURN(std::int16_t v, Get<std::int16_t>(column, value));
-      AppendSigned(part, v, 2);
+      AppendSigned(key, v, 2);
       break;
     }
     case ColumnType::kLong: {
       JET_ASSIGN_OR_RETURN(std::int32_t v, Get<std::int32_t>(column, value));
-      AppendSigned(part, v, 4);
+      AppendSigned(key, v, 4);
       break;
     }
     case ColumnType::kCurrency: {
       JET_ASSIGN_OR_RETURN(Currency v, Get<Currency>(column, value));
-      AppendSigned(part, v.scaled, 8);
+      AppendSigned(key, v.scaled, 8);
       break;
     }
     case ColumnType::kSingle: {
       JET_ASSIGN_OR_RETURN(float v, Get<float>(column, value));
-      AppendFloatBits(part, std::bit_cast<std::uint32_t>(v), 4);
+      AppendFloatBits(key, std::bit_cast<std::uint32_t>(v), 4);
       break;
     }
     case ColumnType::kDouble: {
       JET_ASSIGN_OR_RETURN(double v, Get<double>(column, value));
-      AppendFloatBits(part, std::bit_cast<std::uint64_t>(v), 8);
+      AppendFloatBits(key, std::bit_cast<std::uint64_t>(v), 8);
       break;
     }
     case ColumnType::kDateTime: {
       JET_ASSIGN_OR_RETURN(DateTime v, Get<DateTime>(column, value));
-      AppendFloatBits(part, std::bit_cast<std::uint64_t>(v.days), 8);
+      AppendFloatBits(key, std::bit_cast<std::uint64_t>(v.days), 8);
       break;
     }
     case ColumnType::kGuid: {
       JET_ASSIGN_OR_RETURN(Guid v, Get<Guid>(column, value));
-      AppendGuid(part, v);
+      AppendGuid(key, v);
       if (invert) {
         // Inverted, but for the "more follows" marker between the groups.
-        for (std::size_t i = start; i < part.size(); ++i) {
-          if (i - start != kGuidGroup) part[i] = static_cast<std::uint8_t>(~part[i]);
+        for (std::size_t i = start; i < key.size(); ++i) {
+          if (i - start != kGuidGroup) key[i] = static_cast<std::uint8_t>(~key[i]);
         }
         invert = false;
       }
@@ -155,7 +154,7 @@ Status AppendKeyColumn(const Column& column, bool ascending, const Value& value,
     case ColumnType::kMemo: {
       if (!value.is<std::string>()) return Get<std::string>(column, value).status();
       JET_ASSIGN_OR_RETURN(TextSortOrder order, TextSortOrderOf(column, header));
-      JET_RETURN_IF_ERROR(AppendTextKey(value.as<std::string>(), order, ascending, part));
+      JET_RETURN_IF_ERROR(AppendTextKey(value.as<std::string>(), order, ascending, key));
       invert = false;  // AppendTextKey inverts what a descending column needs inverted
       break;
     }
@@ -207,10 +206,7 @@ bool AppendStoredNumberKey(const Column& column, bool ascending, Bytes stored, B
   } else if (floating) {
     AppendFloatBits(key, bits, size);
   } else {
-    // Sign-extended, as AppendKeyColumn() takes the decoded number.
-    const std::uint64_t sign = std::uint64_t{1} << (8 * size - 1);
-    const auto value = static_cast<std::int64_t>((bits ^ sign) - sign);
-    AppendSigned(key, value, size);
+    AppendSigned(key, static_cast<std::int64_t>(bits), size);  // only the low `size` bytes count
   }
   if (!ascending) {
     for (std::size_t i = start; i < key.size(); ++i) key[i] = static_cast<std::uint8_t>(~key[i]);

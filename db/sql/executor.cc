@@ -121,16 +121,12 @@ std::vector<std::uint32_t> MatchingRows(TableData& t, const Condition* where) {
   FindEqualities(*where, equalities);
   if (!equalities.empty()) {
     // The look-up with the fewest candidates; the whole condition decides on each of them.
-    const Condition* best = nullptr;
-    std::size_t fewest = 0;
+    const std::vector<std::uint32_t>* fewest = nullptr;
     for (const Condition* eq : equalities) {
-      const std::size_t n = t.RowsWithKey(eq->bound_column, EqualityKey(eq->literal)).size();
-      if (best == nullptr || n < fewest) {
-        best = eq;
-        fewest = n;
-      }
+      const auto& candidates = t.RowsWithKey(eq->bound_column, EqualityKey(eq->literal));
+      if (fewest == nullptr || candidates.size() < fewest->size()) fewest = &candidates;
     }
-    for (std::uint32_t r : t.RowsWithKey(best->bound_column, EqualityKey(best->literal))) {
+    for (std::uint32_t r : *fewest) {
       if (Matches(t, t.rows()[r], *where)) out.push_back(r);
     }
     return out;

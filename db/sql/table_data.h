@@ -55,7 +55,8 @@ class TableData {
   // Position of the column (letter case ignored), or -1.
   int ColumnIndex(std::string_view name) const;
 
-  // Rows whose column holds a value Jet holds equal to `key` (an EqualityKey), ascending.
+  // Rows whose column holds a value Jet holds equal to `key` (an EqualityKey), ascending. The
+  // list stays valid across look-ups on other columns, until the table changes.
   const std::vector<std::uint32_t>& RowsWithKey(int column, const std::string& key);
 
   // The largest value of a column over all rows (Null when it has none), kept up to date as rows
