@@ -114,15 +114,7 @@ class IndexesOf : public testing::TestWithParam<DbFile> {
   }
 
   std::vector<jet::IndexEntry> Walk(const jet::TableDef& table, const jet::RealIndex& index) const {
-    std::vector<jet::IndexEntry> entries;
-    jet::IndexCursor cursor(db_->pages(), table, index);
-    while (true) {
-      auto more = cursor.Next();
-      EXPECT_TRUE(more.ok()) << more.status().ToString();
-      if (!more.ok() || !*more) break;
-      entries.push_back(cursor.entry());
-    }
-    return entries;
+    return testing_support::EntriesOf(db_->pages(), table, index);
   }
 
   std::unique_ptr<jet::Database> db_;

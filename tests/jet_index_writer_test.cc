@@ -35,6 +35,8 @@ namespace {
 using jet::ByteString;
 using jet::Value;
 using testing_support::DbFile;
+using testing_support::EntriesOf;
+using testing_support::RowsOf;
 
 constexpr char kPassword[] = "pwok572hafxi317nrb";
 constexpr std::size_t kJetVersionOffset = 0x14;  // header byte: 0 for Jet 3
@@ -70,19 +72,6 @@ std::string Problems(const jet::Database& db) {
   std::string all;
   for (const std::string& p : report->problems) all += p + "\n";
   return all;
-}
-
-std::vector<jet::IndexEntry> EntriesOf(const jet::PageStore& store, const jet::TableDef& table,
-                                       const jet::RealIndex& index) {
-  std::vector<jet::IndexEntry> entries;
-  jet::IndexCursor cursor(store, table, index);
-  while (true) {
-    auto more = cursor.Next();
-    EXPECT_TRUE(more.ok()) << more.status().ToString();
-    if (!more.ok() || !*more) break;
-    entries.push_back(cursor.entry());
-  }
-  return entries;
 }
 
 void ExpectSameEntries(const std::vector<jet::IndexEntry>& got,
@@ -416,18 +405,6 @@ std::unique_ptr<jet::Database> Open(const fs::path& path, bool writable) {
   auto db = jet::Database::Open(path.string(), {.password = kPassword, .writable = writable});
   EXPECT_TRUE(db.ok()) << db.status().ToString();
   return db.ok() ? std::move(*db) : nullptr;
-}
-
-std::vector<jet::RowPointer> RowsOf(const jet::Database& db, const std::string& table) {
-  std::vector<jet::RowPointer> rows;
-  jet::TableScan scan(db, **db.GetTable(table));
-  while (true) {
-    auto more = scan.Next();
-    EXPECT_TRUE(more.ok()) << more.status().ToString();
-    if (!more.ok() || !*more) break;
-    rows.push_back(scan.position());
-  }
-  return rows;
 }
 
 // A row of plausible values for every column kind of the target's tables; references point into

@@ -35,26 +35,13 @@ using testing_support::TempFile;
 
 constexpr char kPassword[] = "pwok572hafxi317nrb";
 
+using testing_support::RowsOf;
 using testing_support::TargetCopy;
 
 std::unique_ptr<jet::Database> OpenWritable(const fs::path& path) {
   auto db = jet::Database::Open(path.string(), {.password = kPassword, .writable = true});
   EXPECT_TRUE(db.ok()) << db.status().ToString();
   return db.ok() ? std::move(*db) : nullptr;
-}
-
-std::vector<jet::RowPointer> RowsOf(const jet::Database& db, const std::string& table) {
-  auto t = db.GetTable(table);
-  EXPECT_TRUE(t.ok());
-  std::vector<jet::RowPointer> rows;
-  jet::TableScan scan(db, **t);
-  while (true) {
-    auto more = scan.Next();
-    EXPECT_TRUE(more.ok()) << more.status().ToString();
-    if (!more.ok() || !*more) break;
-    rows.push_back(scan.position());
-  }
-  return rows;
 }
 
 std::vector<std::vector<Value>> ValuesOf(const jet::Database& db, const std::string& table) {

@@ -15,6 +15,7 @@
 #include <sstream>
 
 #include "jet/data_page.h"
+#include "jet/index_reader.h"
 #include "jet/text_codec.h"
 #include "jet/usage_map.h"
 
@@ -364,6 +365,34 @@ std::vector<std::vector<jet::Value>> ReadAllRows(const jet::Database& db, const 
     rows.push_back(scan.values());
   }
   return rows;
+}
+
+std::vector<jet::RowPointer> RowsOf(const jet::Database& db, const std::string& table) {
+  auto t = db.GetTable(table);
+  EXPECT_TRUE(t.ok()) << t.status().ToString();
+  std::vector<jet::RowPointer> rows;
+  if (!t.ok()) return rows;
+  jet::TableScan scan(db, **t);
+  while (true) {
+    auto more = scan.Next();
+    EXPECT_TRUE(more.ok()) << more.status().ToString();
+    if (!more.ok() || !*more) break;
+    rows.push_back(scan.position());
+  }
+  return rows;
+}
+
+std::vector<jet::IndexEntry> EntriesOf(const jet::PageStore& store, const jet::TableDef& table,
+                                       const jet::RealIndex& index) {
+  std::vector<jet::IndexEntry> entries;
+  jet::IndexCursor cursor(store, table, index);
+  while (true) {
+    auto more = cursor.Next();
+    EXPECT_TRUE(more.ok()) << more.status().ToString();
+    if (!more.ok() || !*more) break;
+    entries.push_back(cursor.entry());
+  }
+  return entries;
 }
 
 }  // namespace testing_support

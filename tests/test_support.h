@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "jet/database.h"
+#include "jet/index_page.h"
 
 namespace testing_support {
 
@@ -106,5 +107,14 @@ bool HasMovedRows(const jet::Database& db, const jet::TableDef& table);
 
 // All rows of a table through the engine (fails the calling test on an error).
 std::vector<std::vector<jet::Value>> ReadAllRows(const jet::Database& db, const jet::TableDef& t);
+
+// Where the live rows of a table are, as a scan reports them (fails the calling test on an
+// error).
+std::vector<jet::RowPointer> RowsOf(const jet::Database& db, const std::string& table);
+
+// Every entry of an index tree in key order, walked leaf by leaf (fails the calling test on an
+// error).
+std::vector<jet::IndexEntry> EntriesOf(const jet::PageStore& store, const jet::TableDef& table,
+                                       const jet::RealIndex& index);
 
 }  // namespace testing_support
