@@ -24,21 +24,6 @@ namespace {
 constexpr char kPassword[] = "pwok572hafxi317nrb";
 constexpr char kPrices[] = "tbl_Verwaltung_Produkte_Preise";
 
-class Folder {
- public:
-  Folder() {
-    dir_ = fs::temp_directory_path() /
-           ("pi-crash-" + std::to_string(::getpid()) + "-" + std::to_string(counter_++));
-    fs::create_directories(dir_);
-  }
-  ~Folder() { fs::remove_all(dir_); }
-  const fs::path& path() const { return dir_; }
-
- private:
-  static inline int counter_ = 0;
-  fs::path dir_;
-};
-
 // Rows of a table and whether the whole file passes the integrity check.
 struct State {
   std::size_t rows = 0;
@@ -83,7 +68,7 @@ double Seconds(std::chrono::steady_clock::time_point since) {
 }
 
 TEST(Crash, KilledDuringALargeCommitTheFileIsOldOrNew) {
-  Folder folder;
+  testing_support::ScratchDir folder("crash");
   const fs::path original = std::string(PI_FIXTURE_DIR) + "/target.mdb";
   const fs::path file = folder.path() / "DBZentavo.mdb";
   const auto old_bytes = testing_support::ReadFileBytes(original);
@@ -136,7 +121,7 @@ TEST(Crash, KilledDuringALargeCommitTheFileIsOldOrNew) {
 TEST(Crash, KilledDuringAnImportRunTheTargetIsOldOrComplete) {
   const fs::path driver = std::string(PI_BINARY_DIR) + "/bench/import-run";
   if (!fs::exists(driver)) GTEST_SKIP() << "import-run is not built";
-  Folder folder;
+  testing_support::ScratchDir folder("crash");
   const fs::path original = std::string(PI_FIXTURE_DIR) + "/target.mdb";
   const fs::path target = folder.path() / "DBZentavo.mdb";
   const std::string source = std::string(PI_FIXTURE_DIR) + "/source-large.mdb";

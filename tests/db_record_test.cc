@@ -17,6 +17,7 @@
 #include "db/statement_text.h"
 #include "db/target_layout.h"
 #include "tests/db_test_util.h"
+#include "tests/test_support.h"
 
 namespace fs = std::filesystem;
 
@@ -37,19 +38,15 @@ std::string SourceString(const std::string& file) {
 class Scratch {
  public:
   Scratch() {
-    root_ = fs::temp_directory_path() /
-            ("pi-db-" + std::to_string(::getpid()) + "-" + std::to_string(counter_++));
-    fs::create_directories(root_ / "Zentavo Daten");
-    fs::create_directories(root_ / "config");
-    fs::copy_file(kFixtures + "/target.mdb", root_ / "Zentavo Daten" / "DBZentavo.mdb");
+    fs::create_directories(root_.path() / "Zentavo Daten");
+    fs::create_directories(root_.path() / "config");
+    fs::copy_file(kFixtures + "/target.mdb", root_.path() / "Zentavo Daten" / "DBZentavo.mdb");
   }
-  ~Scratch() { fs::remove_all(root_); }
-  std::string folder() const { return (root_ / "Zentavo Daten").string() + "/"; }
-  fs::path config() const { return root_ / "config"; }
+  std::string folder() const { return (root_.path() / "Zentavo Daten").string() + "/"; }
+  fs::path config() const { return root_.path() / "config"; }
 
  private:
-  static inline int counter_ = 0;
-  fs::path root_;
+  testing_support::ScratchDir root_{"db"};
 };
 
 TEST(ConnectionString, TheTwoStringsOfTheImport) {

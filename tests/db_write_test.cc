@@ -1,7 +1,6 @@
 // Writing through the record objects: AddNew/Update with conversions, defaults and Jet's checks,
 // DELETE through Execute, read-your-writes, transactions — on copies of the sample target.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cmath>
 #include <filesystem>
@@ -16,6 +15,7 @@
 #include "db/recordset.h"
 #include "db/target_layout.h"
 #include "tests/db_test_util.h"
+#include "tests/test_support.h"
 
 namespace fs = std::filesystem;
 
@@ -29,17 +29,12 @@ using testing_support::ErrorOf;
 class TargetWrites : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("pi-dbwrite-" + std::to_string(::getpid()) + "-" + std::to_string(counter_++));
-    fs::create_directories(dir_);
-    fs::copy_file(std::string(PI_FIXTURE_DIR) + "/target.mdb", dir_ / "DBZentavo.mdb");
     cn_ = std::make_shared<db::Connection>();
-    cn_->Open(db::TargetConnectionString(dir_.string() + "/"));
+    cn_->Open(db::TargetConnectionString(target_.dir().string() + "/"));
   }
   void TearDown() override {
     a_.reset();
     if (cn_->IsOpen()) (void)ErrorOf([&] { cn_->Close(); });
-    fs::remove_all(dir_);
   }
   int Count(const std::string& sql) {
     db::Recordset rs;
@@ -57,8 +52,7 @@ class TargetWrites : public ::testing::Test {
     return v;
   }
 
-  static inline int counter_ = 0;
-  fs::path dir_;
+  testing_support::TargetCopy target_;
   std::shared_ptr<db::Connection> cn_;
   std::unique_ptr<db::Recordset> a_ = std::make_unique<db::Recordset>();
 };
@@ -240,7 +234,7 @@ TEST_F(TargetWrites, JetChecksRefuseTheRow) {
 
 TEST_F(TargetWrites, CommittedTransactionReachesTheFile) {
   auto file_bytes = [&] {
-    std::ifstream in(dir_ / "DBZentavo.mdb", std::ios::binary);
+    std::ifstream in(target_.path(), std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
   };
   const std::string before = file_bytes();

@@ -1,7 +1,6 @@
 // The migration end to end on real files: validation, the four phases, the progress protocol,
 // the messages, the atomic run, and the result read back by our reader and the independent ones.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -34,18 +33,13 @@ constexpr char kPassword[] = "pwok572hafxi317nrb";
 class Scratch {
  public:
   explicit Scratch(const std::string& target = "target.mdb") {
-    dir_ = fs::temp_directory_path() /
-           ("pi-import-" + std::to_string(::getpid()) + "-" + std::to_string(counter_++));
-    fs::create_directories(dir_);
-    fs::copy_file(kFixtures + "/" + target, dir_ / "DBZentavo.mdb");
+    fs::copy_file(kFixtures + "/" + target, dir_.path() / "DBZentavo.mdb");
   }
-  ~Scratch() { fs::remove_all(dir_); }
-  std::string folder() const { return dir_.string() + "/"; }
-  fs::path target() const { return dir_ / "DBZentavo.mdb"; }
+  std::string folder() const { return dir_.path().string() + "/"; }
+  fs::path target() const { return dir_.path() / "DBZentavo.mdb"; }
 
  private:
-  static inline int counter_ = 0;
-  fs::path dir_;
+  testing_support::ScratchDir dir_{"import"};
 };
 
 struct RunResult {

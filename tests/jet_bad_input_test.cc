@@ -7,7 +7,6 @@
 // that hold the engine's bounds: row counts and row offsets, definition chains, long-value chains,
 // usage maps, moved-row pointers), and every table is read through the fuzzer's body.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -26,6 +25,7 @@
 #include "jet/database.h"
 #include "jet/file_source.h"
 #include "jet/usage_map.h"
+#include "tests/test_support.h"
 
 namespace {
 
@@ -43,30 +43,20 @@ Bytes ReadFile(const fs::path& path) {
 
 fs::path Fixture(const char* name) { return fs::path{PI_FIXTURE_DIR} / name; }
 
-// A folder of its own under the temporary directory, removed at the end of the test.
+// A scratch folder of its own, removed at the end of the test, that takes files of bytes.
 class ScratchDir {
  public:
-  ScratchDir()
-      : path_(fs::temp_directory_path() /
-              ("jet_bad_input_" + std::to_string(::getpid()) + "_" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name())) {
-    fs::remove_all(path_);
-    fs::create_directories(path_);
-  }
-  ~ScratchDir() {
-    std::error_code ignored;
-    fs::remove_all(path_, ignored);
-  }
   fs::path Write(const std::string& name, const Bytes& bytes) const {
-    std::ofstream out(path_ / name, std::ios::binary);
+    const fs::path file = dir_.path() / name;
+    std::ofstream out(file, std::ios::binary);
     out.write(reinterpret_cast<const char*>(bytes.data()),
               static_cast<std::streamsize>(bytes.size()));
-    return path_ / name;
+    return file;
   }
-  const fs::path& path() const { return path_; }
+  const fs::path& path() const { return dir_.path(); }
 
  private:
-  fs::path path_;
+  testing_support::ScratchDir dir_{"bad-input"};
 };
 
 void ExpectProperError(const jet::Status& s) {

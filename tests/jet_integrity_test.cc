@@ -114,7 +114,8 @@ TEST_F(Damaged, DataPageMissingFromTheUsageMap) {
 
 TEST_F(Damaged, IndexEntryWithoutItsRow) {
   // A row deleted in memory without rebuilding the indexes leaves an entry too many.
-  const std::string path = testing_support::TempFile("integrity").path().string();
+  const testing_support::TempFile file("integrity");
+  const std::string path = file.path().string();
   testing_support::WriteFileBytes(path, bytes_);
   auto db = jet::Database::Open(path, {.password = kPassword, .writable = true});
   ASSERT_TRUE(db.ok());

@@ -2,7 +2,6 @@
 // row of every user table deleted and committed, then stored again and committed; after each
 // commit the file passes the integrity check and mdb-export reads what our reader reads.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <map>
@@ -35,13 +34,10 @@ class RoundTrip : public ::testing::TestWithParam<DbFile> {
  protected:
   void SetUp() override {
     if (GetParam().path.empty()) GTEST_SKIP() << "no database";
-    dir_ = fs::temp_directory_path() /
-           ("pi-roundtrip-" + std::to_string(::getpid()) + "-" + GetParam().TestName());
-    fs::create_directories(dir_);
-    file_ = dir_ / GetParam().path.filename();
-    fs::copy_file(GetParam().path, file_, fs::copy_options::overwrite_existing);
+    dir_ = std::make_unique<testing_support::ScratchDir>("roundtrip");
+    file_ = dir_->path() / GetParam().path.filename();
+    fs::copy_file(GetParam().path, file_);
   }
-  void TearDown() override { fs::remove_all(dir_); }
 
   std::unique_ptr<jet::Database> Open(bool writable) {
     auto db = jet::Database::Open(file_.string(),
@@ -69,7 +65,7 @@ class RoundTrip : public ::testing::TestWithParam<DbFile> {
     }
   }
 
-  fs::path dir_;
+  std::unique_ptr<testing_support::ScratchDir> dir_;
   fs::path file_;
 };
 

@@ -5,8 +5,8 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -296,29 +296,26 @@ std::vector<std::string> SplitLines(std::string_view text) {
   return lines;
 }
 
-TempFile::TempFile(std::string_view stem) {
-  static std::atomic<int> counter{0};
-  path_ =
-      fs::temp_directory_path() / ("pi-" + std::string(stem) + "-" + std::to_string(::getpid()) +
-                                   "-" + std::to_string(counter++) + ".tmp");
+ScratchDir::ScratchDir(std::string_view stem) {
+  std::string pattern =
+      (fs::temp_directory_path() / ("pi-" + std::string(stem) + "-XXXXXX")).string();
+  if (::mkdtemp(pattern.data()) == nullptr) {
+    throw fs::filesystem_error("mkdtemp", fs::path(pattern),
+                               std::error_code(errno, std::generic_category()));
+  }
+  dir_ = pattern;
 }
 
-TempFile::~TempFile() {
-  std::error_code ec;
-  fs::remove(path_, ec);
-}
-
-TargetCopy::TargetCopy() {
-  static std::atomic<int> counter{0};
-  dir_ = fs::temp_directory_path() /
-         ("pi-target-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
-  fs::create_directories(dir_);
-  fs::copy_file(std::string(PI_FIXTURE_DIR) + "/target.mdb", path());
-}
-
-TargetCopy::~TargetCopy() {
+ScratchDir::~ScratchDir() {
   std::error_code ec;
   fs::remove_all(dir_, ec);
+}
+
+TempFile::TempFile(std::string_view stem)
+    : dir_(stem), path_(dir_.path() / (std::string(stem) + ".tmp")) {}
+
+TargetCopy::TargetCopy() : dir_("target") {
+  fs::copy_file(std::string(PI_FIXTURE_DIR) + "/target.mdb", path());
 }
 
 void SkipWithoutDatabase(const DbFile& db) {

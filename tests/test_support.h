@@ -56,32 +56,42 @@ std::string ReadFileText(const std::filesystem::path& path);
 // The lines of a text (without their '\n'); a final line without '\n' counts too.
 std::vector<std::string> SplitLines(std::string_view text);
 
-// A file in the temporary folder with a name no other test process uses; removed on destruction.
-class TempFile {
+// A new, empty folder in the temporary folder, made with mkdtemp: its name is one that no
+// other process and no earlier run (whose leftovers may share a process id) holds. It is removed
+// with everything in it on destruction.
+class ScratchDir {
  public:
-  explicit TempFile(std::string_view stem);
-  ~TempFile();
-  TempFile(const TempFile&) = delete;
-  TempFile& operator=(const TempFile&) = delete;
-  const std::filesystem::path& path() const { return path_; }
-
- private:
-  std::filesystem::path path_;
-};
-
-// A writable copy of target.mdb as DBZentavo.mdb in a folder of its own (the lock file goes
-// beside it); the folder is removed on destruction.
-class TargetCopy {
- public:
-  TargetCopy();
-  ~TargetCopy();
-  TargetCopy(const TargetCopy&) = delete;
-  TargetCopy& operator=(const TargetCopy&) = delete;
-  std::filesystem::path path() const { return dir_ / "DBZentavo.mdb"; }
-  const std::filesystem::path& dir() const { return dir_; }
+  explicit ScratchDir(std::string_view stem);
+  ~ScratchDir();
+  ScratchDir(const ScratchDir&) = delete;
+  ScratchDir& operator=(const ScratchDir&) = delete;
+  const std::filesystem::path& path() const { return dir_; }
 
  private:
   std::filesystem::path dir_;
+};
+
+// A file name (not yet a file) in a scratch folder of its own; both go on destruction.
+class TempFile {
+ public:
+  explicit TempFile(std::string_view stem);
+  const std::filesystem::path& path() const { return path_; }
+
+ private:
+  ScratchDir dir_;
+  std::filesystem::path path_;
+};
+
+// A writable copy of target.mdb as DBZentavo.mdb in a scratch folder (the lock file goes beside
+// it); the folder goes on destruction.
+class TargetCopy {
+ public:
+  TargetCopy();
+  std::filesystem::path path() const { return dir_.path() / "DBZentavo.mdb"; }
+  const std::filesystem::path& dir() const { return dir_.path(); }
+
+ private:
+  ScratchDir dir_;
 };
 
 // The message with which a test over the Access-made databases is skipped when they are missing
