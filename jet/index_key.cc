@@ -4,6 +4,8 @@
 #include <cstring>
 #include <string>
 
+#include "jet/row_reader.h"
+
 namespace jet {
 namespace {
 
@@ -169,33 +171,22 @@ Status AppendKeyColumn(const Column& column, bool ascending, const Value& value,
 }
 
 bool AppendStoredNumberKey(const Column& column, bool ascending, Bytes stored, ByteString& key) {
-  std::size_t size = 0;
   bool floating = false;
   switch (column.type()) {
     case ColumnType::kByte:
-      size = 1;
-      break;
     case ColumnType::kInteger:
-      size = 2;
-      break;
     case ColumnType::kLong:
-      size = 4;
-      break;
     case ColumnType::kCurrency:
-      size = 8;
       break;
     case ColumnType::kSingle:
-      size = 4;
-      floating = true;
-      break;
     case ColumnType::kDouble:
     case ColumnType::kDateTime:
-      size = 8;
       floating = true;
       break;
     default:
       return false;
   }
+  const std::size_t size = FixedSize(column);
   if (stored.size() != size) return false;
   std::uint64_t bits = 0;
   for (std::size_t i = size; i > 0; --i) bits = (bits << 8) | stored[i - 1];
