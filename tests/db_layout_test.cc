@@ -87,6 +87,7 @@ class LayoutQueries : public ::testing::Test {
 };
 
 TEST_F(LayoutQueries, SourceGroupsCountsAndPerGroupArticles) {
+  PI_REQUIRE_MDB_READER();
   auto cn = Open("source.mdb", "");
   const auto oracle = OracleRows("source.mdb", "ArtikelStamm");
   ASSERT_EQ(oracle.size(), 249u);
@@ -129,6 +130,7 @@ TEST_F(LayoutQueries, SourceGroupsCountsAndPerGroupArticles) {
 }
 
 TEST_F(LayoutQueries, TargetLookupsKeysAndCounts) {
+  PI_REQUIRE_MDB_READER();
   auto cn = Open("target.mdb", db::target::kDatabasePassword);
   const std::string pw = db::target::kDatabasePassword;
   const auto categories = OracleRows("target.mdb", std::string(db::target::kKategorien), pw);

@@ -102,6 +102,8 @@ std::string Export(const fs::path& file, const std::string& table) {
 }
 
 TEST(ImportRun, SourceIntoTargetGivesExactlyTheDescribedRows) {
+  PI_REQUIRE_MDB_EXPORT();
+  PI_REQUIRE_MDB_READER();
   Scratch scratch;
   const std::string customers_before = Export(scratch.target(), "tbl_Kunden");
   const std::string settings_before = Export(scratch.target(), "tbl_Einstellungen");

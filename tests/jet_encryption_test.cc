@@ -104,6 +104,8 @@ TEST_P(EncryptedCopy, OurReaderExportsEveryTableAsFromThePlainFile) {
 }
 
 TEST_P(EncryptedCopy, MdbReaderAndMdbExportReadTheEncryptedFileToo) {
+  PI_REQUIRE_MDB_EXPORT();
+  PI_REQUIRE_MDB_READER();
   testing_support::TempFile file("encrypted-" + GetParam().TestName());
   testing_support::WriteFileBytes(file.path(), encrypted_);
   const DbFile encrypted{file.path(), GetParam().password};

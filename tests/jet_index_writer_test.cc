@@ -458,6 +458,8 @@ const std::vector<std::string> kProductTables = {
 };
 
 TEST(CommittedIndexes, RefilledProductTablesAreReadByEveryReader) {
+  PI_REQUIRE_MDB_EXPORT();
+  PI_REQUIRE_MDB_READER();
   TargetCopy copy;
   const std::string untouched = ExportCsv(copy.path(), "tbl_Kunden");
   {

@@ -93,6 +93,7 @@ void PrintTo(const GoodCase& c, std::ostream* os) { *os << c.name; }
 class Commands : public testing::TestWithParam<GoodCase> {};
 
 TEST_P(Commands, PrintWhatTheLibraryPrints) {
+  PI_REQUIRE_MDB_EXPORT();
   const GoodCase& c = GetParam();
   const InspectRun run = Inspect(c.args);
   EXPECT_EQ(run.exit_code, 0) << ArgsText(c.args) << "\n" << run.err;

@@ -74,6 +74,7 @@ class EveryDatabase : public testing::TestWithParam<DbFile> {
 };
 
 TEST_P(EveryDatabase, EveryTableExportsLikeMdbExport) {
+  PI_REQUIRE_MDB_EXPORT();
   const DbFile& f = GetParam();
   auto db = OpenOrFail(f);
   ASSERT_NE(db, nullptr);
@@ -94,6 +95,7 @@ TEST_P(EveryDatabase, EveryTableExportsLikeMdbExport) {
 }
 
 TEST_P(EveryDatabase, TablesAndRowCountsEqualMdbReader) {
+  PI_REQUIRE_MDB_READER();
   const DbFile& f = GetParam();
   auto db = OpenOrFail(f);
   ASSERT_NE(db, nullptr);
@@ -345,6 +347,7 @@ void PrintTo(const ValueCase& c, std::ostream* os) { *os << c.file << " " << c.t
 class MdbReaderValues : public testing::TestWithParam<ValueCase> {};
 
 TEST_P(MdbReaderValues, EveryValueEqualsMdbReaders) {
+  PI_REQUIRE_MDB_READER();
   const ValueCase& c = GetParam();
   const DbFile f{fs::path(PI_FIXTURE_DIR) / c.file, c.password};
   auto db = OpenOrFail(f);

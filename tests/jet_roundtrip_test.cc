@@ -34,6 +34,7 @@ class RoundTrip : public ::testing::TestWithParam<DbFile> {
  protected:
   void SetUp() override {
     if (GetParam().path.empty()) GTEST_SKIP() << "no database";
+    PI_REQUIRE_MDB_EXPORT();
     dir_ = std::make_unique<testing_support::ScratchDir>("roundtrip");
     file_ = dir_->path() / GetParam().path.filename();
     fs::copy_file(GetParam().path, file_);

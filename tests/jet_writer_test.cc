@@ -78,6 +78,8 @@ std::string Memo(std::size_t chars, bool unicode) {
 }
 
 TEST(Writer, EmptiesAndRefillsTheProductTablesReadableByEveryReader) {
+  PI_REQUIRE_MDB_EXPORT();
+  PI_REQUIRE_MDB_READER();
   TargetCopy copy;
   const std::vector<std::string> untouched = {"tbl_Kunden", "tbl_Einstellungen"};
   std::map<std::string, std::string> before;
@@ -151,6 +153,7 @@ TEST(Writer, EmptiesAndRefillsTheProductTablesReadableByEveryReader) {
 }
 
 TEST(Writer, LongValuesOfEverySizeAndTheirPagesFreedOnDelete) {
+  PI_REQUIRE_MDB_EXPORT();
   TargetCopy copy;
   auto db = OpenWritable(copy.path());
   ASSERT_TRUE(db);
@@ -328,6 +331,8 @@ TEST(AtomicReplace, NewContentOrOldContentNeverAMix) {
 namespace {
 
 TEST(Writer, EncryptedFilesAreWrittenEncrypted) {
+  PI_REQUIRE_MDB_EXPORT();
+  PI_REQUIRE_MDB_READER();
   TargetCopy copy;
   const auto plain = testing_support::ReadFileBytes(copy.path());
   auto encrypted = testing_support::MakeEncryptedCopy(plain, 0x5A17C0DE);

@@ -258,6 +258,43 @@ CommandResult RunCommand(const std::string& command) {
   return result;
 }
 
+namespace {
+
+bool OnPath(std::string_view program) {
+  const char* path = std::getenv("PATH");
+  std::string_view rest = path != nullptr ? path : "/usr/bin:/bin";
+  while (true) {
+    const std::size_t colon = rest.find(':');
+    const std::string_view dir = rest.substr(0, colon);
+    const fs::path candidate = fs::path(dir.empty() ? "." : std::string(dir)) / program;
+    if (::access(candidate.c_str(), X_OK) == 0) return true;
+    if (colon == std::string_view::npos) return false;
+    rest.remove_prefix(colon + 1);
+  }
+}
+
+}  // namespace
+
+std::optional<std::string> MissingOracle(Oracle oracle) {
+  switch (oracle) {
+    case Oracle::kMdbExport:
+      if (!OnPath("mdb-export")) return "mdb-export is missing (Debian package mdbtools)";
+      return std::nullopt;
+    case Oracle::kMdbReader:
+      if (!OnPath("node")) return "node is missing (Debian package nodejs)";
+      if (!fs::exists(PI_SOURCE_DIR "/node_modules/mdb-reader/package.json")) {
+        return "mdb-reader is missing (run npm ci in " PI_SOURCE_DIR ")";
+      }
+      return std::nullopt;
+  }
+  return "unknown oracle";
+}
+
+bool InCi() {
+  const char* ci = std::getenv("CI");
+  return ci != nullptr && std::string_view(ci) == "true";
+}
+
 std::string MdbReaderCommand(const DbFile& db) {
   std::string cmd = "node " + ShellQuote(PI_SOURCE_DIR "/tests/oracle/mdb_reader_dump.mjs") + " " +
                     ShellQuote(db.path.string());

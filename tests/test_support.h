@@ -46,6 +46,26 @@ struct CommandResult {
 // Runs `command` with /bin/sh and collects its stdout; stderr goes where the command says.
 CommandResult RunCommand(const std::string& command);
 
+// Why an outside program a test compares with cannot run here, naming the Debian package (or npm
+// step) that brings it; nullopt when it can. kMdbExport is mdbtools' mdb-export, kMdbReader is
+// Node.js with the npm package mdb-reader installed by `npm ci`.
+enum class Oracle { kMdbExport, kMdbReader };
+std::optional<std::string> MissingOracle(Oracle oracle);
+// True in CI (CI=true), where tools/test.sh has installed every oracle.
+bool InCi();
+
+// Ends the calling test when an oracle is missing: a failure in CI, a skip that names the
+// missing package elsewhere. Use in a test body or a fixture's SetUp.
+#define PI_REQUIRE_ORACLE(oracle)                                                   \
+  do {                                                                              \
+    if (auto pi_missing_ = ::testing_support::MissingOracle(oracle)) {              \
+      if (::testing_support::InCi()) FAIL() << *pi_missing_ << " (required in CI)"; \
+      GTEST_SKIP() << *pi_missing_;                                                 \
+    }                                                                               \
+  } while (false)
+#define PI_REQUIRE_MDB_EXPORT() PI_REQUIRE_ORACLE(::testing_support::Oracle::kMdbExport)
+#define PI_REQUIRE_MDB_READER() PI_REQUIRE_ORACLE(::testing_support::Oracle::kMdbReader)
+
 // The command line that runs the mdb-reader oracle on `db` (arguments appended by the caller).
 std::string MdbReaderCommand(const DbFile& db);
 

@@ -14,38 +14,8 @@ set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 repo="$PWD"
 
-packages=(
-  g++ cmake ninja-build pkg-config
-  googletest libgtest-dev libgmock-dev
-  qt6-base-dev qt6-translations-l10n fonts-liberation
-)
-
-if command -v dpkg-query >/dev/null 2>&1; then
-  missing=()
-  for p in "${packages[@]}"; do
-    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
-      missing+=("$p")
-    fi
-  done
-  if ((${#missing[@]} > 0)); then
-    if [[ "$(id -u)" -eq 0 ]]; then
-      echo "== installing: ${missing[*]}"
-      apt-get update
-      DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${missing[@]}"
-    elif command -v sudo >/dev/null 2>&1; then
-      echo "== installing (sudo): ${missing[*]}"
-      sudo apt-get update
-      sudo DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${missing[@]}"
-    else
-      echo "run.sh: these packages are missing; install them as root and run again:" >&2
-      echo "  apt-get install ${missing[*]}" >&2
-      exit 1
-    fi
-  fi
-else
-  echo "run.sh: not a Debian system; the build needs a C++20 compiler, CMake, Ninja," \
-    "GoogleTest and Qt 6 (Widgets)." >&2
-fi
+source tools/deps.sh
+pi_install_packages "${PI_BUILD_PACKAGES[@]}"
 
 echo "== configure build/"
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPI_BUILD_APP=ON

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# Builds the project and runs every test.
+# Installs what the build and the tests need, builds the project and runs every test.
 #   bash tools/test.sh
+# Missing Debian packages are installed as root or through sudo (otherwise the script names them
+# and stops); the npm test oracle mdb-reader is installed with npm ci.
 # With PI_CI_SANITIZE=1 or CI=true it also builds the engine and the tests with
 # AddressSanitizer/UndefinedBehaviorSanitizer (build-asan/) and runs the tests there.
 # With CI=true warnings are errors.
@@ -10,6 +12,9 @@ cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
 CI="${CI:-}"
 PI_CI_SANITIZE="${PI_CI_SANITIZE:-}"
+
+source tools/deps.sh
+pi_install_packages "${PI_BUILD_PACKAGES[@]}" "${PI_TEST_PACKAGES[@]}" $(pi_node_packages)
 
 if [[ ! -d node_modules/mdb-reader ]]; then
   echo "== npm ci (test oracle mdb-reader)"
