@@ -11,9 +11,6 @@ namespace db {
 namespace {
 
 constexpr std::string_view kFirstLine = "WINE REGISTRY Version 2";
-// A key holds at most this many bytes of hex data per value we keep (strings only); longer
-// string values are not paths and are dropped as if of another type.
-constexpr std::size_t kMaxStringBytes = 1 << 16;
 
 int HexDigit(char c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -42,6 +39,15 @@ std::string Utf16ToUtf8(const std::u16string& units) {
   return out;
 }
 
+void AppendUtf16(std::u16string& out, char32_t cp) {
+  if (cp >= 0x10000) {
+    out.push_back(static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10)));
+    out.push_back(static_cast<char16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF)));
+  } else {
+    out.push_back(static_cast<char16_t>(cp));
+  }
+}
+
 // Reads an escaped text from `pos` up to the unescaped `end_char`, which it consumes. nullopt
 // when the line ends first.
 std::optional<std::u16string> ParseEscaped(std::string_view line, std::size_t& pos, char end_char) {
@@ -49,13 +55,7 @@ std::optional<std::u16string> ParseEscaped(std::string_view line, std::size_t& p
   while (pos < line.size() && line[pos] != end_char) {
     const char c = line[pos];
     if (c != '\\') {
-      const char32_t cp = jet::NextCodePoint(line, pos);
-      if (cp >= 0x10000) {
-        out.push_back(static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10)));
-        out.push_back(static_cast<char16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF)));
-      } else {
-        out.push_back(static_cast<char16_t>(cp));
-      }
+      AppendUtf16(out, jet::NextCodePoint(line, pos));
       continue;
     }
     ++pos;
@@ -107,9 +107,7 @@ std::optional<std::u16string> ParseEscaped(std::string_view line, std::size_t& p
           out.push_back(static_cast<char16_t>(unit));
         } else {
           --pos;
-          const char32_t cp = jet::NextCodePoint(line, pos);  // \\, \", \] and the rest
-          if (cp >= 0x10000) return std::nullopt;
-          out.push_back(static_cast<char16_t>(cp));
+          AppendUtf16(out, jet::NextCodePoint(line, pos));  // \\, \", \] and the rest
         }
         break;
     }
@@ -264,15 +262,11 @@ std::optional<WineRegistry> WineRegistry::Parse(std::string_view text) {
       }
       // A string Wine could not write as text (no final NUL, odd length): UTF-16LE bytes.
       if (IsStringType(value.type)) {
-        if (bytes.size() > kMaxStringBytes) {
-          value.type = kRegBinary;
-        } else {
-          std::u16string units;
-          for (std::size_t b = 0; b + 1 < bytes.size(); b += 2) {
-            units.push_back(static_cast<char16_t>(bytes[b] | (bytes[b + 1] << 8)));
-          }
-          value.text = Utf16ToUtf8(units);
+        std::u16string units;
+        for (std::size_t b = 0; b + 1 < bytes.size(); b += 2) {
+          units.push_back(static_cast<char16_t>(bytes[b] | (bytes[b + 1] << 8)));
         }
+        value.text = Utf16ToUtf8(units);
       }
     } else {
       return std::nullopt;

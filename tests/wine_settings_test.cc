@@ -1,7 +1,10 @@
 // Zentavo under Wine: reading the registry files Wine writes (kept in tests/data/wine, written by
 // real Wine), mapping Windows paths into a prefix, the order in which the settings are looked up,
 // and imports into a target that a prefix's registry names.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <string>
@@ -422,6 +425,48 @@ TEST(WineTarget, AnUnreachableFolderIsAClearErrorAndChangesNothing) {
     EXPECT_NE(prompt.find("nicht verändert"), std::string::npos) << prompt;
     EXPECT_EQ(testing_support::ReadFileBytes(target), bytes);
   }
+}
+
+// Jet under Wine asks for DBZentavo.ldb, and Wine takes an existing name in any letter case: a
+// lock on DBZentavo.ldb (held by another process) keeps the import away from dbzentavo.mdb.
+TEST(WineTarget, TheLockFileIsFoundInAnotherLetterCase) {
+  ScratchUser user;
+  MakePrefix(user.default_prefix(), "case.reg");
+  const fs::path folder = user.default_prefix() / "drive_c" / "programme" / "zentavo";
+  PlaceTarget(folder / "dbzentavo.mdb");
+  const auto bytes = testing_support::ReadFileBytes(folder / "dbzentavo.mdb");
+  const std::string ldb = (folder / "DBZentavo.ldb").string();
+  int ready[2], done[2];
+  ASSERT_EQ(::pipe(ready), 0);
+  ASSERT_EQ(::pipe(done), 0);
+  std::fflush(nullptr);
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    const int fd = ::open(ldb.c_str(), O_RDWR | O_CREAT, 0644);
+    struct flock lock {};
+    lock.l_type = F_WRLCK;
+    lock.l_whence = SEEK_SET;
+    lock.l_start = 0x10000001;
+    lock.l_len = 1;
+    const char ok = (fd >= 0 && ::fcntl(fd, F_SETLK, &lock) == 0) ? '1' : '0';
+    (void)!::write(ready[1], &ok, 1);
+    char c;
+    (void)!::read(done[0], &c, 1);
+    ::_exit(0);
+  }
+  char ok = '0';
+  ASSERT_EQ(::read(ready[0], &ok, 1), 1);
+  ASSERT_EQ(ok, '1');
+  const RunResult r = RunImport(kFixtures + "/source.mdb");
+  (void)!::write(done[1], "x", 1);
+  ::waitpid(child, nullptr, 0);
+  for (int fd : {ready[0], ready[1], done[0], done[1]}) ::close(fd);
+  EXPECT_EQ(r.status, import::kExitUnexpectedError);
+  ASSERT_EQ(r.messages.size(), 1u);
+  EXPECT_NE(r.messages[0].prompt.find("Fehler 3045"), std::string::npos) << r.messages[0].prompt;
+  EXPECT_EQ(testing_support::ReadFileBytes(folder / "dbzentavo.mdb"), bytes);
+  EXPECT_FALSE(fs::exists(folder / "dbzentavo.ldb"));
 }
 
 }  // namespace

@@ -16,6 +16,14 @@ if [[ ! -d node_modules/mdb-reader ]]; then
   npm ci --no-audit --no-fund
 fi
 
+# The tests under Wine skip without these; say so before they run.
+wine_packages=(wine64 gcc-mingw-w64-x86-64)
+for p in "${wine_packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    echo "== note: $p is not installed; the tests under Wine will skip (apt-get install $p)"
+  fi
+done
+
 cmake_args=(-G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo)
 if [[ "$CI" == "true" ]]; then
   cmake_args+=(-DPI_WERROR=ON)
