@@ -11,9 +11,11 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSplitter>
+#include <QUrl>
 #include <QVBoxLayout>
 #include <exception>
 
+#include "db/wine_prefix.h"
 #include "import/import_run.h"
 #include "import/run_context.h"
 
@@ -75,6 +77,17 @@ const char kLabel2Text[] =
     "Suchen Sie im Programm Verzeichnis von Orbelin nach der Datenbank \"Kastrel.mdb\" im "
     "Verzeichnis Data. Nachdem Sie den Zielpfad angegeben haben, drücken Sie auf die Taste "
     "\"Produkte Importieren\". Die Daten werden nun in  die Datenbank von Zentavo importiert.";
+
+// Windows programs run under Wine live in drive_c of a prefix, which is a hidden folder (~/.wine):
+// each prefix found is offered in the dialog's sidebar, after the usual places.
+void AddWineDrivesToSidebar(QFileDialog& dialog) {
+  QList<QUrl> places = dialog.sidebarUrls();
+  for (const std::string& folder : db::WineDriveFolders()) {
+    const QUrl url = QUrl::fromLocalFile(QString::fromStdString(folder));
+    if (!places.contains(url)) places.append(url);
+  }
+  dialog.setSidebarUrls(places);
+}
 
 }  // namespace
 
@@ -178,7 +191,9 @@ void frmProdukteImport::SetMessageBoxRunner(MessageBoxRunner runner) {
 }
 
 bool frmProdukteImport::Form_Load() {
-  state_.strDBRoot = db::LookupTargetFolder();
+  db::SettingsEntry entry = db::LookupTargetSetting();
+  state_.strDBRoot = std::move(entry.value);
+  state_.strDBRootPrefix = std::move(entry.wine_prefix);
   if (!state_.strDBRoot.empty()) return true;
   try {
     MsgBox(import::kMessageNotInstalled, import::vbInformation, import::kTitleImport);
@@ -213,6 +228,7 @@ void frmProdukteImport::cmdSaveFile_Click() {
     dialog.setNameFilter(QStringLiteral("Datenbank (*.mdb)"));
     dialog.setFileMode(QFileDialog::ExistingFile);  // only an existing file can be confirmed
     dialog.selectFile(QStringLiteral("Kastrel.mdb"));
+    AddWineDrivesToSidebar(dialog);
     if (file_dialog_runner_(dialog) != QDialog::Accepted) return;
     const QStringList files = dialog.selectedFiles();
     if (files.size() != 1 || files.front().isEmpty()) return;

@@ -62,7 +62,9 @@ int main(int argc, char** argv) {
   int status = import::kExitUnexpectedError;
   try {
     // The load step: the target folder from the settings.
-    state.strDBRoot = db::LookupTargetFolder();
+    db::SettingsEntry entry = db::LookupTargetSetting();
+    state.strDBRoot = std::move(entry.value);
+    state.strDBRootPrefix = std::move(entry.wine_prefix);
     if (state.strDBRoot.empty()) {
       user.MsgBox(import::kMessageNotInstalled, import::vbInformation, import::kTitleImport);
       user.EndProgram(import::kExitNotInstalled);

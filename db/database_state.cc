@@ -1,18 +1,66 @@
 #include "db/database_state.h"
 
-#include "db/settings.h"
+#include "db/error.h"
 #include "db/target_layout.h"
+#include "db/wine_prefix.h"
 
 namespace db {
+namespace {
 
-std::string LookupTargetFolder() {
+constexpr char kTargetFileName[] = "DBZentavo.mdb";
+
+}  // namespace
+
+std::string LookupTargetFolder() { return LookupTargetSetting().value; }
+
+SettingsEntry LookupTargetSetting() {
   const std::string application = std::string("Zentavo") + "Settings";
-  return GetSetting(application, kSettingsSection, kSettingsKey, "");
+  std::optional<SettingsEntry> entry = FindSetting(application, kSettingsSection, kSettingsKey);
+  return entry ? std::move(*entry) : SettingsEntry{};
+}
+
+std::string TargetDatabaseFile(const DatabaseState& s) {
+  const std::string recorded = s.strDBRoot + kTargetFileName;
+  if (s.strDBRootPrefix.empty()) return recorded;
+  const WinePath mapped = MapWindowsPath(s.strDBRootPrefix, recorded);
+  const std::string by_wine = "Der von Zentavo unter Wine (Präfix '" + s.strDBRootPrefix +
+                              "') eingetragene Zielordner '" + s.strDBRoot + "'";
+  switch (mapped.problem) {
+    case WinePathProblem::kNone:
+      return mapped.path;
+    case WinePathProblem::kNotAbsolute:
+      throw TargetLocationError(kErrPathNotValid,
+                                by_wine + " ist kein vollständiger Windows-Pfad mit Laufwerk.");
+    case WinePathProblem::kNoDrive:
+      throw TargetLocationError(kErrPathNotValid, by_wine + " liegt auf dem Laufwerk " +
+                                                      mapped.where +
+                                                      ", das in diesem Präfix nicht eingerichtet "
+                                                      "ist (keine Verknüpfung in dosdevices).");
+    case WinePathProblem::kNoShare:
+      throw TargetLocationError(kErrPathNotValid,
+                                by_wine + " liegt auf der Netzwerkfreigabe " + mapped.where +
+                                    ", die unter Linux nicht erreichbar ist. Binden Sie die "
+                                    "Freigabe ein und tragen Sie den Ordner in ZentavoSettings.ini "
+                                    "ein.");
+    case WinePathProblem::kFolderMissing:
+      throw TargetLocationError(kErrPathNotValid, by_wine + " ist nicht erreichbar: der Ordner '" +
+                                                      mapped.where + "' fehlt.");
+    case WinePathProblem::kFileMissing:
+      throw TargetLocationError(kErrFileNotFound, "Die Datei '" + recorded +
+                                                      "' wurde nicht gefunden (Zentavo unter "
+                                                      "Wine, Präfix '" +
+                                                      s.strDBRootPrefix + "', gesucht als '" +
+                                                      mapped.path + "').");
+  }
+  return recorded;
 }
 
 std::string TargetConnectionString(const std::string& strDBRoot) {
-  return std::string("Provider=Microsoft.Jet.OLEDB.4.0;") + "Data Source=" + strDBRoot +
-         "DBZentavo.mdb ;" +
+  return TargetConnectionStringForFile(strDBRoot + kTargetFileName);
+}
+
+std::string TargetConnectionStringForFile(const std::string& file) {
+  return std::string("Provider=Microsoft.Jet.OLEDB.4.0;") + "Data Source=" + file + " ;" +
          "Persist Security Info=False;Jet OLEDB:Database Password=" + target::kDatabasePassword +
          ";";
 }
@@ -24,7 +72,8 @@ std::string SourceConnectionString(const std::string& source_path) {
 
 void OpenDatabaseConnections(DatabaseState& s, const std::string& txt_DBPfad) {
   s.cnTarget = std::make_shared<Connection>();
-  s.cnTarget->Open(TargetConnectionString(s.strDBRoot), "", "", adConnectUnspecified);
+  s.cnTarget->Open(TargetConnectionStringForFile(TargetDatabaseFile(s)), "", "",
+                   adConnectUnspecified);
   s.rsTargetA = std::make_shared<Recordset>();
   s.rsTargetB = std::make_shared<Recordset>();
   s.rsTargetC = std::make_shared<Recordset>();

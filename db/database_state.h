@@ -7,6 +7,7 @@
 
 #include "db/connection.h"
 #include "db/recordset.h"
+#include "db/settings.h"
 
 namespace db {
 
@@ -17,6 +18,9 @@ inline constexpr char kSettingsKey[] = "Root";
 
 struct DatabaseState {
   std::string strDBRoot;
+  // The Wine prefix whose registry recorded strDBRoot (a Windows path, mapped into the prefix
+  // when the target is opened); empty when strDBRoot is a path of this system.
+  std::string strDBRootPrefix;
   std::shared_ptr<Connection> cnTarget;
   std::shared_ptr<Recordset> rsTargetA;
   std::shared_ptr<Recordset> rsTargetB;
@@ -28,19 +32,28 @@ struct DatabaseState {
 // The load step's lookup: the recorded target folder, or "" when none is recorded. Only the
 // empty text counts as absent; a value of blanks is returned as it is.
 std::string LookupTargetFolder();
+// The same with the Wine prefix that recorded it (empty for the INI file or no entry).
+SettingsEntry LookupTargetSetting();
+
+// The file the target connection opens: strDBRoot followed by DBZentavo.mdb, mapped into the Wine
+// prefix when strDBRootPrefix is set. Throws TargetLocationError (3044 for a path the prefix
+// cannot reach, 3024 for a missing file) naming the recorded Windows path.
+std::string TargetDatabaseFile(const DatabaseState& state);
 
 // "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" + folder + "DBZentavo.mdb ;Persist Security
 // Info=False;Jet OLEDB:Database Password=" + password + ";"
 std::string TargetConnectionString(const std::string& strDBRoot);
+// The same for the target file's whole path.
+std::string TargetConnectionStringForFile(const std::string& file);
 // "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" + path + " ;Mode=Read|Write;Persist Security
 // Info=False"
 std::string SourceConnectionString(const std::string& source_path);
 
-// Creates and opens cnTarget, creates the three target recordsets, creates and opens cnSource
-// from the source path, creates rsSource — in this order. A failure stops it where it happens
-// (the error passes on): a failed target open leaves cnTarget holding a connection that is not
-// open and the other fields as they were; a failed source open leaves cnSource not open and
-// rsSource as it was.
+// Creates and opens cnTarget (on TargetDatabaseFile), creates the three target recordsets, creates
+// and opens cnSource from the source path, creates rsSource — in this order. A failure stops it
+// where it happens (the error passes on): a failed target open leaves cnTarget holding a connection
+// that is not open and the other fields as they were; a failed source open leaves cnSource not open
+// and rsSource as it was.
 void OpenDatabaseConnections(DatabaseState& state, const std::string& txt_DBPfad);
 
 // Closes cnTarget, then cnSource; skips a connection that is absent or not open.

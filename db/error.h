@@ -23,6 +23,10 @@ inline constexpr int kErrInvalidStatement = 3129;      // not SELECT or DELETE
 inline constexpr int kErrItemNotFound = 3265;          // no field of that name
 inline constexpr int kErrCriteriaTypeMismatch = 3464;  // text compared with a number
 
+// Numbers of opening a database file (Jet's own).
+inline constexpr int kErrFileNotFound = 3024;  // the file does not exist
+inline constexpr int kErrPathNotValid = 3044;  // the path names no reachable folder
+
 class DbError : public std::runtime_error {
  public:
   DbError(int number, std::string description)
@@ -36,6 +40,14 @@ class DbError : public std::runtime_error {
  private:
   int number_;
   std::string description_;
+};
+
+// The target folder recorded by Zentavo under Wine names no file of this system (a network path
+// or a drive the prefix does not know, a folder or the database missing in the prefix). Its
+// description names the recorded Windows path; nothing has been opened or changed.
+class TargetLocationError : public DbError {
+ public:
+  using DbError::DbError;
 };
 
 }  // namespace db

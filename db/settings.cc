@@ -3,6 +3,8 @@
 #include <cstdlib>
 #include <fstream>
 
+#include "db/wine_prefix.h"
+#include "db/wine_registry.h"
 #include "jet/unicode.h"
 
 namespace db {
@@ -15,19 +17,10 @@ std::string Trim(const std::string& s) {
   return s.substr(b, e - b);
 }
 
-}  // namespace
-
-std::string SettingsFolder() {
-  const char* xdg = std::getenv("XDG_CONFIG_HOME");
-  if (xdg != nullptr && *xdg != '\0') return xdg;
-  const char* home = std::getenv("HOME");
-  return std::string(home != nullptr ? home : "") + "/.config";
-}
-
-std::string GetSetting(const std::string& application, const std::string& section,
-                       const std::string& key, const std::string& default_value) {
-  std::ifstream in(SettingsFolder() + "/" + application + ".ini", std::ios::binary);
-  if (!in) return default_value;
+std::optional<std::string> ReadIniSetting(const std::string& file, const std::string& section,
+                                          const std::string& key) {
+  std::ifstream in(file, std::ios::binary);
+  if (!in) return std::nullopt;
   const std::string wanted_section = jet::FoldCase(section);
   const std::string wanted_key = jet::FoldCase(key);
   bool in_section = false;
@@ -50,7 +43,41 @@ std::string GetSetting(const std::string& application, const std::string& sectio
     if (eq == std::string::npos) continue;
     if (jet::FoldCase(Trim(line.substr(0, eq))) == wanted_key) return line.substr(eq + 1);
   }
-  return default_value;
+  return std::nullopt;
+}
+
+}  // namespace
+
+std::string SettingsFolder() {
+  const char* xdg = std::getenv("XDG_CONFIG_HOME");
+  if (xdg != nullptr && *xdg != '\0') return xdg;
+  const char* home = std::getenv("HOME");
+  return std::string(home != nullptr ? home : "") + "/.config";
+}
+
+std::string RegistrySettingsKey(const std::string& application, const std::string& section) {
+  return "Software\\VB and VBA Program Settings\\" + application + "\\" + section;
+}
+
+std::optional<SettingsEntry> FindSetting(const std::string& application, const std::string& section,
+                                         const std::string& key) {
+  if (auto value = ReadIniSetting(SettingsFolder() + "/" + application + ".ini", section, key)) {
+    return SettingsEntry{std::move(*value), ""};
+  }
+  for (const std::string& prefix : WinePrefixCandidates()) {
+    const std::optional<WineRegistry> registry = WineRegistry::Load(prefix + "/user.reg");
+    if (!registry) continue;
+    if (auto value = registry->FindString(RegistrySettingsKey(application, section), key)) {
+      return SettingsEntry{std::move(*value), prefix};
+    }
+  }
+  return std::nullopt;
+}
+
+std::string GetSetting(const std::string& application, const std::string& section,
+                       const std::string& key, const std::string& default_value) {
+  std::optional<SettingsEntry> entry = FindSetting(application, section, key);
+  return entry ? std::move(entry->value) : default_value;
 }
 
 }  // namespace db

@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "jet/unicode.h"
+
 namespace jet {
 namespace {
 
@@ -20,6 +22,29 @@ std::string FolderOf(const std::string& path) {
   if (slash == std::string::npos) return ".";
   if (slash == 0) return "/";
   return path.substr(0, slash);
+}
+
+// The lock file a program under Wine uses for `path`: Wine finds names without regard to letter
+// case, so Jet there may have made DBZentavo.ldb beside our dbzentavo.mdb. The exact name when it
+// exists, else an existing one in another letter case (the first in byte order), else the exact
+// name.
+std::string ExistingLockFile(const std::string& path) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) == 0) return path;
+  const std::string folder = FolderOf(path);
+  const std::string name = path.substr(path.rfind('/') + 1);
+  const std::string wanted = FoldCase(name);
+  std::string found;
+  if (DIR* dir = ::opendir(folder.c_str())) {
+    while (const dirent* entry = ::readdir(dir)) {
+      const std::string candidate = entry->d_name;
+      if (FoldCase(candidate) == wanted && (found.empty() || candidate < found)) {
+        found = candidate;
+      }
+    }
+    ::closedir(dir);
+  }
+  return found.empty() ? path : (folder == "/" ? "/" : folder + "/") + found;
 }
 
 Status WriteAll(int fd, Bytes data, const std::string& path) {
@@ -113,7 +138,7 @@ std::string WriteLock::LockFilePath(const std::string& database_path) {
 }
 
 Result<std::unique_ptr<WriteLock>> WriteLock::Acquire(const std::string& database_path) {
-  const std::string path = LockFilePath(database_path);
+  const std::string path = ExistingLockFile(LockFilePath(database_path));
   // A holder that releases removes the file; a lock taken on a file that was removed meanwhile
   // protects nothing, so the lock only counts when the path still names the locked file.
   constexpr int kAttempts = 8;

@@ -36,7 +36,8 @@ Result<FileIdentity> IdentifyFile(const std::string& path);
 void RemoveUnfinishedReplacements(const std::string& path);
 
 // The write lock of one database, held while a connection may write to it:
-//   - `<name>.ldb` beside the database (the lock file Access and the Jet engine keep): when another
+//   - `<name>.ldb` beside the database (the lock file Access and the Jet engine keep; one in
+//     another letter case when only that exists, as Jet under Wine may have made it): when another
 //     process holds a lock on it (Access, another program of ours), the database is refused as
 //     in use; a stale file with no lock held does not block;
 //   - we take a write lock on it (fcntl, so programs under Wine see it too) and remove the file

@@ -92,6 +92,10 @@ TEST(ConnectionString, QuotesCaseAndFailures) {
 TEST(Settings, LooksUpTheIniFileOfTheApplication) {
   Scratch scratch;
   ::setenv("XDG_CONFIG_HOME", scratch.config().c_str(), 1);
+  // No Wine prefix of the user's either (~/.wine is the scratch folder's).
+  const std::string home = std::getenv("HOME") != nullptr ? std::getenv("HOME") : "";
+  ::setenv("HOME", scratch.config().c_str(), 1);
+  ::unsetenv("WINEPREFIX");
   EXPECT_EQ(db::LookupTargetFolder(), "");  // no file
   {
     std::ofstream ini(scratch.config() / "ZentavoSettings.ini");
@@ -112,6 +116,7 @@ TEST(Settings, LooksUpTheIniFileOfTheApplication) {
   }
   EXPECT_EQ(db::LookupTargetFolder(), "");
   ::unsetenv("XDG_CONFIG_HOME");
+  ::setenv("HOME", home.c_str(), 1);
 }
 
 TEST(Connection, OpensTheSourceAndRefusesWhatCannotBeOpened) {

@@ -286,6 +286,11 @@ std::optional<std::string> MissingOracle(Oracle oracle) {
         return "mdb-reader is missing (run npm ci in " PI_SOURCE_DIR ")";
       }
       return std::nullopt;
+    case Oracle::kWine:
+      if (!OnPath("wine64") && ::access("/usr/lib/wine/wine64", X_OK) != 0) {
+        return "wine64 is missing (Debian package wine64)";
+      }
+      return std::nullopt;
   }
   return "unknown oracle";
 }

@@ -48,8 +48,9 @@ CommandResult RunCommand(const std::string& command);
 
 // Why an outside program a test compares with cannot run here, naming the Debian package (or npm
 // step) that brings it; nullopt when it can. kMdbExport is mdbtools' mdb-export, kMdbReader is
-// Node.js with the npm package mdb-reader installed by `npm ci`.
-enum class Oracle { kMdbExport, kMdbReader };
+// Node.js with the npm package mdb-reader installed by `npm ci`, kWine is wine64 (on PATH or in
+// /usr/lib/wine, where Debian puts it).
+enum class Oracle { kMdbExport, kMdbReader, kWine };
 std::optional<std::string> MissingOracle(Oracle oracle);
 // True in CI (CI=true), where tools/test.sh has installed every oracle.
 bool InCi();

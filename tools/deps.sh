@@ -13,11 +13,13 @@ PI_BUILD_PACKAGES=(
 
 # Running every test: the two independent readers the tests compare with (mdb-export from
 # mdbtools; mdb-reader from npm, which needs Node.js and certificates to reach the registry),
-# the screenshot test's virtual X server, and the checks of the desktop entry and metadata.
+# the screenshot test's virtual X server, the checks of the desktop entry and metadata, and the
+# tests under Wine (prefixes written by real Wine, a Windows program that holds Jet's lock).
 PI_TEST_PACKAGES=(
   mdbtools
   ca-certificates
   xvfb xauth desktop-file-utils appstream
+  wine64 gcc-mingw-w64-x86-64
 )
 
 # Node.js and npm for mdb-reader, named only when their commands are missing: Node.js may come

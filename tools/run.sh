@@ -48,6 +48,30 @@ if [[ -r "$settings" ]]; then
     }' "$settings")"
 fi
 
+# Or does Zentavo run under Wine, with its entry in a prefix's registry (the program reads it
+# there when the INI file has none)?
+wine_registry=""
+if [[ -z "$root" ]]; then
+  for prefix in "${WINEPREFIX:-}" "${HOME:-}/.wine"; do
+    if [[ -n "$prefix" && -r "$prefix/user.reg" ]] &&
+      grep -qi '^\[Software\\\\VB and VBA Program Settings\\\\ZentavoSettings\\\\DB\]' \
+        "$prefix/user.reg"; then
+      wine_registry="$prefix/user.reg"
+      break
+    fi
+  done
+fi
+
+if [[ -n "$wine_registry" ]]; then
+  echo "== produkte-import (target folder recorded by Zentavo under Wine in $wine_registry)"
+  set +e
+  "$program"
+  status=$?
+  set -e
+  echo "== produkte-import ended with status $status"
+  exit "$status"
+fi
+
 if [[ -n "$root" ]]; then
   echo "== produkte-import (target folder from $settings: $root)"
   set +e

@@ -33,6 +33,11 @@ void CheckExportDB(import::RunContext& run) {
     CheckFirstRow(*s.rsSource, db::source::kArtikelZusatzStammColumns);
     s.rsSource->Close();
     db::CloseDatabaseConnections(s);
+  } catch (const db::TargetLocationError&) {
+    // The target recorded under Wine names no file here: not a fault of the source. The error,
+    // which names the recorded folder, passes on to the run's report; nothing was changed.
+    db::CloseDatabaseConnections(s);
+    throw;
   } catch (const db::DbError&) {
     // A failure in the handler itself is not taken here: it passes on to the caller.
     db::CloseDatabaseConnections(s);

@@ -1,5 +1,6 @@
 // The window at load: controls, containers, positions, texts, fonts, states and tab order; the
 // file choice; the close button and the close command; the message boxes and the progress bar.
+#include <QDir>
 #include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
@@ -292,6 +293,44 @@ class WindowTest : public QObject {
     QVERIFY(!d.native);
     QCOMPARE(Control<QLineEdit>(*w, "txt_DBPfad")->text(), source);
     QVERIFY(Control<QPushButton>(*w, "cmdImport")->isEnabled());
+  }
+
+  // The drive_c of every Wine prefix ($WINEPREFIX first, then ~/.wine) follows the usual places
+  // in the sidebar; the dialog's settings stay as they are; a folder that is no prefix is not
+  // offered.
+  void fileChoiceOffersTheWinePrefixes() {
+    const QString home = QString::fromLocal8Bit(qgetenv("HOME"));
+    const QString named = NewScratchFolder("prefix-kasse");
+    QVERIFY(QDir().mkpath(home + "/.wine/drive_c/Program Files"));
+    QVERIFY(QDir().mkpath(named + "/drive_c"));
+    qputenv("WINEPREFIX", named.toLocal8Bit());
+    auto w = LoadedWindow();
+    FileAnswers answers;
+    answers.Install(*w);
+    answers.Cancel();
+    answers.Cancel();
+    QTest::mouseClick(Control<QPushButton>(*w, "cmdSaveFile"), Qt::LeftButton);
+    qputenv("WINEPREFIX", (ScratchRoot() + "/no-prefix").toLocal8Bit());
+    QTest::mouseClick(Control<QPushButton>(*w, "cmdSaveFile"), Qt::LeftButton);
+    qunsetenv("WINEPREFIX");
+    QDir(home + "/.wine").removeRecursively();
+    QCOMPARE(answers.shown().size(), 2u);
+
+    const DialogSettings& d = answers.shown()[0];
+    const QUrl named_drive = QUrl::fromLocalFile(named + "/drive_c");
+    const QUrl default_drive = QUrl::fromLocalFile(home + "/.wine/drive_c");
+    QVERIFY2(d.sidebar.size() >= 3, qPrintable(QUrl::toStringList(d.sidebar).join('|')));
+    QCOMPARE(d.sidebar.mid(d.sidebar.size() - 2), (QList<QUrl>{named_drive, default_drive}));
+    QVERIFY(d.sidebar.contains(QUrl::fromLocalFile(home)));  // the usual places stay
+    QCOMPARE(d.name_filters, QStringList{"Datenbank (*.mdb)"});
+    QCOMPARE(d.suggested_name, QStringLiteral("Kastrel.mdb"));
+    QCOMPARE(d.file_mode, QFileDialog::ExistingFile);
+    QVERIFY(!d.native);
+    // Each place once, also when the dialog remembered the places of its last showing.
+    const QList<QUrl>& again = answers.shown()[1].sidebar;
+    QCOMPARE(again.count(named_drive), again.contains(named_drive) ? 1 : 0);
+    QCOMPARE(again.count(default_drive), again.contains(default_drive) ? 1 : 0);
+    QVERIFY(!Control<QPushButton>(*w, "cmdImport")->isEnabled());
   }
 
   void fileChoiceCancelFirst() {

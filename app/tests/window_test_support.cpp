@@ -49,10 +49,14 @@ void PrepareEnvironment() {
   std::atexit(RemoveScratch);
   std::filesystem::create_directories(pattern + "/config");
   std::filesystem::create_directories(pattern + "/runtime");
+  std::filesystem::create_directories(pattern + "/home");
   ::chmod((pattern + "/runtime").c_str(), 0700);
   // The program reads its one setting from here, and Qt keeps its own files here too.
   ::setenv("XDG_CONFIG_HOME", (pattern + "/config").c_str(), 1);
   ::setenv("XDG_RUNTIME_DIR", (pattern + "/runtime").c_str(), 1);
+  // Nor a Wine prefix of the user's: ~/.wine is the scratch home's, $WINEPREFIX unset.
+  ::setenv("HOME", (pattern + "/home").c_str(), 1);
+  ::unsetenv("WINEPREFIX");
   ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
 }
 
@@ -116,6 +120,7 @@ DialogSettings Describe(QFileDialog& dialog) {
   s.accept_mode = dialog.acceptMode();
   s.native = !dialog.testOption(QFileDialog::DontUseNativeDialog);
   s.modal = dialog.isModal();
+  s.sidebar = dialog.sidebarUrls();
   if (auto* box = dialog.findChild<QDialogButtonBox*>(QStringLiteral("buttonBox"))) {
     s.buttons = ButtonTexts(box->buttons());
   }

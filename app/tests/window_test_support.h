@@ -7,6 +7,7 @@
 #include <QMessageBox>
 #include <QString>
 #include <QStringList>
+#include <QUrl>
 #include <QtTest>
 #include <functional>
 #include <string>
@@ -21,8 +22,9 @@ namespace window_test {
 // Generous, so that a busy machine does not fail a test.
 inline constexpr int kExposeWaitMs = 60000;
 
-// Sets XDG_CONFIG_HOME to an empty scratch folder (removed at exit) and the offscreen platform
-// unless another is named. Runs before QApplication, so nothing ever reads the real settings.
+// Sets XDG_CONFIG_HOME to an empty scratch folder (removed at exit), HOME to another (so ~/.wine
+// is a scratch prefix), unsets WINEPREFIX, and sets the offscreen platform unless another is
+// named. Runs before QApplication, so nothing ever reads the real settings.
 void PrepareEnvironment();
 
 // The scratch folder of this test program (created by PrepareEnvironment).
@@ -70,6 +72,7 @@ struct DialogSettings {
   bool native = true;
   bool modal = false;
   QStringList buttons;  // the texts of its buttons, without '&'
+  QList<QUrl> sidebar;  // the places in its sidebar, in order
 };
 
 DialogSettings Describe(QFileDialog& dialog);

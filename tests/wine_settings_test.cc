@@ -1,0 +1,472 @@
+// Zentavo under Wine: reading the registry files Wine writes (kept in tests/data/wine, written by
+// real Wine), mapping Windows paths into a prefix, the order in which the settings are looked up,
+// and imports into a target that a prefix's registry names.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <string>
+
+#include "db/database_state.h"
+#include "db/error.h"
+#include "db/settings.h"
+#include "db/wine_prefix.h"
+#include "db/wine_registry.h"
+#include "import/import_run.h"
+#include "import/recording_user_side.h"
+#include "tests/test_support.h"
+#include "tests/wine_test_util.h"
+
+namespace {
+
+using db::WinePathProblem;
+using db::WineRegistry;
+using testing_support::ReadFileText;
+using namespace wine_test;
+
+constexpr char kKey[] = "Software\\VB and VBA Program Settings\\ZentavoSettings\\DB";
+constexpr char kTypesKey[] = "Software\\VB and VBA Program Settings\\ZentavoSettings\\Typen";
+const std::string kRecordedRoot = "C:\\Programme\\Kassenbüro \"Süd\"\\Daten\\";
+
+WineRegistry LoadFixture(const std::string& name) {
+  auto reg = WineRegistry::Load(kRegistries + "/" + name);
+  EXPECT_TRUE(reg.has_value()) << name;
+  return reg.value_or(*WineRegistry::Parse("WINE REGISTRY Version 2\n"));
+}
+
+// --- The registry file ---------------------------------------------------------------------
+
+TEST(WineRegistry, ReadsStringsAsWineWroteThem) {
+  const WineRegistry reg = LoadFixture("umlauts.reg");
+  // \xfc before a letter, \x00fc before a hex digit, \" and \\.
+  EXPECT_EQ(reg.FindString(kKey, "Root"), kRecordedRoot);
+  EXPECT_EQ(reg.FindString(kKey, "Tab"), "a\tb\\c");
+  // \x with three digits, a surrogate pair, then a letter.
+  EXPECT_EQ(reg.FindString(kKey, "Weit"), "Ж€\U0001F600x");
+  EXPECT_EQ(reg.FindString(kKey, "Leer"), "");
+  // REG_EXPAND_SZ is a string, read as stored.
+  EXPECT_EQ(reg.FindString(kTypesKey, "Pfad"), "%USERPROFILE%\\Zentavo\\");
+  // Another program's value in a key of the default prefix.
+  EXPECT_EQ(reg.FindString("Software\\Wine\\Debug", "RelayFromExclude"),
+            "winex11.drv;winemac.drv;user32;gdi32;advapi32;kernel32");
+}
+
+TEST(WineRegistry, OtherTypesAndMissingNamesAreNoEntry) {
+  const WineRegistry reg = LoadFixture("umlauts.reg");
+  EXPECT_EQ(reg.FindString(kTypesKey, "Zahl"), std::nullopt);   // dword
+  EXPECT_EQ(reg.FindString(kTypesKey, "Liste"), std::nullopt);  // str(7), REG_MULTI_SZ
+  EXPECT_EQ(reg.FindString(kTypesKey, "Bytes"), std::nullopt);  // hex, REG_BINARY
+  EXPECT_EQ(reg.FindString(kKey, "Fehlt"), std::nullopt);
+  EXPECT_EQ(reg.FindString(kKey + std::string("\\Unter"), "Root"), std::nullopt);
+  EXPECT_EQ(LoadFixture("empty.reg").FindString(kKey, "Root"), std::nullopt);
+}
+
+TEST(WineRegistry, NamesWithoutRegardToLetterCase) {
+  // Written as HKCU\SOFTWARE\vb and vba program settings\ZENTAVOSETTINGS\db, value ROOT, str(2).
+  const WineRegistry reg = LoadFixture("case.reg");
+  EXPECT_EQ(reg.FindString(kKey, "Root"), "c:\\programme\\zentavo\\");
+  EXPECT_EQ(reg.FindString("software\\VB AND VBA PROGRAM SETTINGS\\zentavosettings\\Db", "rOOT"),
+            "c:\\programme\\zentavo\\");
+  // Umlauts fold too, as Windows compares names.
+  const auto umlaut = WineRegistry::Parse(
+      "WINE REGISTRY Version 2\n[Software\\\\K\\x00fcche] 1\n\"Gr\\xd6\\x00dfe\"=\"x\"\n");
+  ASSERT_TRUE(umlaut);
+  EXPECT_EQ(umlaut->FindString("software\\KÜCHE", "größe"), "x");
+}
+
+TEST(WineRegistry, EscapesAndNotations) {
+  const auto reg = WineRegistry::Parse(
+      "WINE REGISTRY Version 2\n"
+      ";; comment\n"
+      "#arch=win64\n"
+      "\n"
+      "[A\\\\B\\]C] 1796734349\n"
+      "#time=1d9e4b2c1e0f3a0\n"
+      "#class=\"x\"\n"
+      "@=\"default\"\n"
+      "\"octal\"=\"\\1\\101\\0610x\"\n"
+      "\"controls\"=\"\\a\\b\\e\\f\\n\\r\\t\\v\"\n"
+      "\"hexend\"=\"\\x\\q\\x41\\x00041\"\n"
+      "\"nul\"=\"vor\\0nach\"\n"
+      "\"sz\"=str:\"s\"\n"
+      "\"sz1\"=str(1):\"eins\"\n"
+      "\"hex1\"=hex(1):43,00,3a,00,5c,00,c4,00\n"
+      "\"hex2\"=hex(2):25,00,41,00,25,00,00,00,\\\n"
+      "  41,00\n"
+      "\"odd\"=hex(1):41,00,42\n"
+      "\"raw\"=\"K\xc3\xbc\"\n"
+      "\"lone\"=\"\\xd800z\"\n");
+  ASSERT_TRUE(reg);
+  const std::string key = "A\\B]C";
+  EXPECT_EQ(reg->FindString(key, ""), "default");
+  EXPECT_EQ(reg->FindString(key, "octal"), std::string("\x01"
+                                                       "A"
+                                                       "\x31"
+                                                       "0x"));
+  EXPECT_EQ(reg->FindString(key, "controls"), "\a\b\x1b\f\n\r\t\v");
+  // Four digits at most: \x0004, then "1".
+  EXPECT_EQ(reg->FindString(key, "hexend"), std::string("xqA\x04"
+                                                        "1"));
+  EXPECT_EQ(reg->FindString(key, "nul"), "vor");  // the program reads up to the first NUL
+  EXPECT_EQ(reg->FindString(key, "sz"), "s");
+  EXPECT_EQ(reg->FindString(key, "sz1"), "eins");
+  EXPECT_EQ(reg->FindString(key, "hex1"), "C:\\Ä");
+  EXPECT_EQ(reg->FindString(key, "hex2"), "%A%");
+  EXPECT_EQ(reg->FindString(key, "odd"), "A");
+  EXPECT_EQ(reg->FindString(key, "raw"), "Kü");
+  EXPECT_EQ(reg->FindString(key, "lone"), "\xEF\xBF\xBDz");
+}
+
+TEST(WineRegistry, WhatIsNotAWholeRegistryFileIsRefused) {
+  const std::string head = "WINE REGISTRY Version 2\n[K] 1\n";
+  for (const std::string& text : {
+           std::string(""), std::string("WINE REGISTRY Version 1\n[K] 1\n\"a\"=\"b\"\n"),
+           std::string("REGEDIT4\n[K]\n\"a\"=\"b\"\n"),
+           std::string("WINE REGISTRY Version 2\n\"a\"=\"b\"\n"),  // a value before any key
+           head + "\"a\"=\"b\n",                                   // unterminated string
+           head + "\"a\"=\"b\\\n",                                 // a backslash at the end
+           head + "\"a=\"b\"\n",                                   // unterminated name
+           head + "\"a\"\"b\"\n",                                  // no '='
+           head + "\"a\"=\"b\" x\n",                               // text after the string
+           head + "\"a\"=dword:2a\n",                              // short dword
+           head + "\"a\"=hex:4g\n",
+           head + "\"a\"=hex:41,\\\n",               // continuation at the end
+           head + "\"a\"=hex:41,\\\n\"b\"=\"c\"\n",  // continuation not indented
+           head + "\"a\"=str(x):\"b\"\n", head + "\"a\"=blob:\"b\"\n",
+           head + "[K2\n",  // unterminated key
+           head + "[K2] gestern\n",
+           head + "Root=C:\\\n",  // an INI line
+       }) {
+    EXPECT_FALSE(WineRegistry::Parse(text).has_value()) << text;
+  }
+  EXPECT_FALSE(WineRegistry::Load(kRegistries + "/fehlt.reg").has_value());
+  EXPECT_FALSE(WineRegistry::Load(kRegistries).has_value());  // a folder
+}
+
+// A file cut anywhere, or with any byte of the entry changed, is never read in half: the entry is
+// either the whole value Wine wrote or absent, and nothing crashes.
+TEST(WineRegistry, DamagedFilesGiveTheWholeEntryOrNone) {
+  const std::string text = ReadFileText(kRegistries + "/umlauts.reg");
+  const std::size_t entry = text.find("[Software\\\\VB");
+  ASSERT_NE(entry, std::string::npos);
+  const std::size_t end = text.find("\n\n", entry);
+  int refused = 0;
+  // Every cut in and near the entry, every 61st elsewhere.
+  for (std::size_t cut = 0; cut <= text.size();
+       cut += (cut + 200 >= entry && cut < end + 200) ? 1 : 61) {
+    const auto reg = WineRegistry::Parse(std::string_view(text).substr(0, cut));
+    if (!reg) {
+      ++refused;
+      continue;
+    }
+    const auto root = reg->FindString(kKey, "Root");
+    if (root) {
+      EXPECT_EQ(*root, kRecordedRoot) << "cut at " << cut;
+    }
+  }
+  EXPECT_GT(refused, 0);
+  // Every byte of the entry's lines changed in turn.
+  for (std::size_t i = entry; i < end; ++i) {
+    for (const char c : {'\0', '"', '\\', '[', 'x', '\n', '\xfc'}) {
+      std::string damaged = text;
+      damaged[i] = c;
+      const auto reg = WineRegistry::Parse(damaged);
+      if (reg) (void)reg->FindString(kKey, "Root");
+    }
+  }
+}
+
+// --- Windows paths in a prefix --------------------------------------------------------------
+
+class PrefixPaths : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    MakePrefix(prefix_);
+    fs::create_directories(prefix_ / "drive_c" / "Programme" / "Zentavo" / "Daten");
+    WriteText(prefix_ / "drive_c" / "Programme" / "Zentavo" / "Daten" / "dbzentavo.MDB", "x");
+    fs::create_directories(prefix_ / "drive_c" / "Kassenbüro \"Süd\"");
+  }
+  std::string prefix() const { return prefix_.string(); }
+  std::string drive_c() const { return (prefix_ / "drive_c").string(); }
+
+  testing_support::ScratchDir dir_{"wine-paths"};
+  fs::path prefix_ = dir_.path() / "präfix";
+};
+
+TEST_F(PrefixPaths, NamesAreFoundWithoutRegardToLetterCase) {
+  const std::string file = drive_c() + "/Programme/Zentavo/Daten/dbzentavo.MDB";
+  for (const char* windows :
+       {"C:\\Programme\\Zentavo\\Daten\\DBZentavo.mdb",
+        "c:\\PROGRAMME\\zentavo\\daten\\dbzentavo.mdb", "C:/Programme/Zentavo/Daten/DBZentavo.mdb",
+        "C:\\\\Programme\\.\\Zentavo\\Daten\\..\\Daten\\DBZentavo.mdb",
+        "C:\\..\\Programme\\Zentavo\\Daten\\DBZentavo.mdb",
+        "\\\\?\\C:\\Programme\\Zentavo\\Daten\\DBZentavo.mdb"}) {
+    const db::WinePath p = db::MapWindowsPath(prefix(), windows);
+    EXPECT_EQ(p.problem, WinePathProblem::kNone) << windows;
+    EXPECT_EQ(p.path, file) << windows;
+  }
+  // Umlauts fold too; the exact spelling wins where several names match.
+  EXPECT_EQ(db::MapWindowsPath(prefix(), "C:\\KASSENBÜRO \"SÜD\"").path,
+            drive_c() + "/Kassenbüro \"Süd\"");
+  fs::create_directories(prefix_ / "drive_c" / "programme");
+  EXPECT_EQ(db::MapWindowsPath(prefix(), "C:\\programme").path, drive_c() + "/programme");
+  EXPECT_EQ(db::MapWindowsPath(prefix(), "C:\\PROGRAMME").path, drive_c() + "/Programme");
+  // Drive Z: is the root of this system.
+  const db::WinePath z = db::MapWindowsPath(prefix(), "Z:" + drive_c() + "/PROGRAMME");
+  EXPECT_EQ(z.problem, WinePathProblem::kNone);
+  EXPECT_EQ(z.path, drive_c() + "/Programme");
+}
+
+TEST_F(PrefixPaths, WhatCannotBeMappedSaysWhy) {
+  struct Case {
+    const char* windows;
+    WinePathProblem problem;
+    std::string where;
+  };
+  for (const Case& c : {
+           Case{"\\\\server\\freigabe\\Zentavo\\DBZentavo.mdb", WinePathProblem::kNoShare,
+                "\\\\server\\freigabe"},
+           Case{"\\\\server", WinePathProblem::kNoShare, "\\\\server\\"},
+           Case{"D:\\Zentavo\\DBZentavo.mdb", WinePathProblem::kNoDrive, "D:"},
+           Case{"d:\\Zentavo\\DBZentavo.mdb", WinePathProblem::kNoDrive, "D:"},
+           Case{"C:Zentavo\\DBZentavo.mdb", WinePathProblem::kNotAbsolute, ""},
+           Case{"Zentavo\\DBZentavo.mdb", WinePathProblem::kNotAbsolute, ""},
+           Case{"/home/wirt/DBZentavo.mdb", WinePathProblem::kNotAbsolute, ""},
+           Case{"", WinePathProblem::kNotAbsolute, ""},
+           Case{"C:\\Programme\\Zentavo\\Fehlt\\DBZentavo.mdb", WinePathProblem::kFolderMissing,
+                "C:\\Programme\\Zentavo\\Fehlt"},
+           // A file where a folder must be.
+           Case{"C:\\Programme\\Zentavo\\Daten\\DBZentavo.mdb\\x.mdb",
+                WinePathProblem::kFolderMissing, "C:\\Programme\\Zentavo\\Daten\\DBZentavo.mdb"},
+       }) {
+    const db::WinePath p = db::MapWindowsPath(prefix(), c.windows);
+    EXPECT_EQ(p.problem, c.problem) << c.windows;
+    EXPECT_EQ(p.where, c.where) << c.windows;
+  }
+  const db::WinePath missing = db::MapWindowsPath(prefix(), "C:\\Programme\\Zentavo\\Neu.mdb");
+  EXPECT_EQ(missing.problem, WinePathProblem::kFileMissing);
+  EXPECT_EQ(missing.path, drive_c() + "/Programme/Zentavo/Neu.mdb");
+  // A prefix without dosdevices knows no drive at all.
+  EXPECT_EQ(db::MapWindowsPath(dir_.path().string() + "/kein-präfix", "C:\\x").problem,
+            WinePathProblem::kNoDrive);
+}
+
+TEST_F(PrefixPaths, SharesThroughTheirLinkInDosdevices) {
+  const fs::path share = dir_.path() / "mnt" / "zentavo";
+  fs::create_directories(share / "Daten");
+  fs::create_directories(prefix_ / "dosdevices" / "unc" / "Server");
+  fs::create_directory_symlink(share, prefix_ / "dosdevices" / "unc" / "Server" / "freigabe");
+  for (const char* windows :
+       {"\\\\server\\Freigabe\\DATEN", "\\\\?\\UNC\\SERVER\\freigabe\\daten"}) {
+    const db::WinePath p = db::MapWindowsPath(prefix(), windows);
+    EXPECT_EQ(p.problem, WinePathProblem::kNone) << windows;
+    EXPECT_EQ(p.path, (share / "Daten").string()) << windows;
+  }
+  EXPECT_EQ(db::MapWindowsPath(prefix(), "\\\\server\\andere\\x").problem,
+            WinePathProblem::kNoShare);
+}
+
+// --- The lookup order ----------------------------------------------------------------------
+
+TEST(WineSettings, TheFirstPlaceThatHoldsTheEntryWins) {
+  ScratchUser user;
+  const fs::path named = user.path() / "prefixes" / "zentavo";
+  EXPECT_EQ(db::FindSetting("ZentavoSettings", "DB", "Root"), std::nullopt);
+  EXPECT_EQ(db::LookupTargetFolder(), "");
+
+  // ~/.wine alone.
+  MakePrefix(user.default_prefix(), "case.reg");
+  auto entry = db::FindSetting("ZentavoSettings", "DB", "Root");
+  ASSERT_TRUE(entry);
+  EXPECT_EQ(entry->value, "c:\\programme\\zentavo\\");
+  EXPECT_EQ(entry->wine_prefix, user.default_prefix().string());
+
+  // $WINEPREFIX before ~/.wine.
+  MakePrefix(named, "umlauts.reg");
+  {
+    ScopedEnv env("WINEPREFIX", named.string() + "/");
+    entry = db::FindSetting("ZentavoSettings", "DB", "Root");
+    ASSERT_TRUE(entry);
+    EXPECT_EQ(entry->value, kRecordedRoot);
+    EXPECT_EQ(entry->wine_prefix, named.string());
+    EXPECT_EQ(db::LookupTargetSetting().wine_prefix, named.string());
+
+    // The INI file before both, also with an empty value.
+    WriteText(user.home() / ".config" / "ZentavoSettings.ini", "[DB]\nRoot=/srv/zentavo/\n");
+    entry = db::FindSetting("ZentavoSettings", "DB", "Root");
+    ASSERT_TRUE(entry);
+    EXPECT_EQ(entry->value, "/srv/zentavo/");
+    EXPECT_EQ(entry->wine_prefix, "");
+    WriteText(user.home() / ".config" / "ZentavoSettings.ini", "[DB]\nRoot=\n");
+    EXPECT_EQ(db::LookupTargetFolder(), "");
+    WriteText(user.home() / ".config" / "ZentavoSettings.ini", "[Anders]\nRoot=/x/\n");
+    EXPECT_EQ(db::LookupTargetFolder(), kRecordedRoot);
+  }
+  {
+    // A prefix without the entry, a damaged one and a relative $WINEPREFIX are passed over.
+    fs::copy_file(kRegistries + "/empty.reg", named / "user.reg",
+                  fs::copy_options::overwrite_existing);
+    ScopedEnv env("WINEPREFIX", named.string());
+    EXPECT_EQ(db::LookupTargetFolder(), "c:\\programme\\zentavo\\");
+    std::string text = ReadFileText(kRegistries + "/umlauts.reg");
+    text.resize(text.find("\\\\Daten"));  // cut inside the Root value
+    WriteText(named / "user.reg", text);
+    EXPECT_EQ(db::LookupTargetFolder(), "c:\\programme\\zentavo\\");
+  }
+  {
+    ScopedEnv env("WINEPREFIX", "prefixes/zentavo");
+    EXPECT_EQ(db::LookupTargetSetting().wine_prefix, user.default_prefix().string());
+  }
+  // A value of another type is no entry: the program is taken as not installed.
+  std::string text = ReadFileText(kRegistries + "/case.reg");
+  const std::size_t value = text.find("\"ROOT\"=str(2):");
+  text.replace(value, text.find('\n', value) - value, "\"ROOT\"=dword:00000001");
+  WriteText(user.default_prefix() / "user.reg", text);
+  ASSERT_TRUE(WineRegistry::Parse(text));
+  EXPECT_EQ(db::FindSetting("ZentavoSettings", "DB", "Root"), std::nullopt);
+}
+
+TEST(WineSettings, TheDialogIsOfferedTheDrivesOfThePrefixesThatExist) {
+  ScratchUser user;
+  EXPECT_TRUE(db::WineDriveFolders().empty());
+  MakePrefix(user.default_prefix());
+  const fs::path named = user.path() / "andere";
+  ScopedEnv env("WINEPREFIX", named.string());
+  EXPECT_EQ(db::WineDriveFolders(),
+            std::vector<std::string>{(user.default_prefix() / "drive_c").string()});
+  MakePrefix(named);
+  EXPECT_EQ(db::WineDriveFolders(),
+            (std::vector<std::string>{(named / "drive_c").string(),
+                                      (user.default_prefix() / "drive_c").string()}));
+}
+
+// --- The target the registry names ---------------------------------------------------------
+
+struct RunResult {
+  int status = -1;
+  std::vector<import::Message> messages;
+};
+
+// The window's load step and the import run, as import-run does them.
+RunResult RunImport(const std::string& source) {
+  import::RecordingUserSide user;
+  db::DatabaseState state;
+  db::SettingsEntry entry = db::LookupTargetSetting();
+  state.strDBRoot = entry.value;
+  state.strDBRootPrefix = entry.wine_prefix;
+  import::RunContext run{state, source, user};
+  RunResult result;
+  try {
+    import::cmdImport_Click(run);
+  } catch (const import::ProgramEnd& end) {
+    result.status = end.status();
+  }
+  result.messages = user.messages();
+  return result;
+}
+
+TEST(WineTarget, TheRecordedFolderIsFoundInThePrefixWhateverItsLetterCase) {
+  ScratchUser user;
+  MakePrefix(user.default_prefix(), "case.reg");  // c:\programme\zentavo\ as str(2)
+  const fs::path target =
+      user.default_prefix() / "drive_c" / "Programme" / "Zentavo" / "DBZentavo.MDB";
+  PlaceTarget(target);
+  const auto before = fs::last_write_time(target);
+  db::DatabaseState state;
+  state.strDBRoot = "c:\\programme\\zentavo\\";
+  state.strDBRootPrefix = user.default_prefix().string();
+  EXPECT_EQ(db::TargetDatabaseFile(state), target.string());
+
+  const RunResult r = RunImport(kFixtures + "/source.mdb");
+  EXPECT_EQ(r.status, import::kExitCompleted);
+  ASSERT_EQ(r.messages.size(), 1u);
+  EXPECT_EQ(r.messages[0].prompt, import::kMessageCompleted);
+  EXPECT_NE(fs::last_write_time(target), before);
+  EXPECT_FALSE(fs::exists(target.parent_path() / "DBZentavo.ldb"));  // released
+}
+
+TEST(WineTarget, AnUnreachableFolderIsAClearErrorAndChangesNothing) {
+  ScratchUser user;
+  MakePrefix(user.default_prefix());
+  const fs::path target = user.default_prefix() / "drive_c" / "Zentavo" / "DBZentavo.mdb";
+  PlaceTarget(target);
+  const std::vector<std::uint8_t> bytes = testing_support::ReadFileBytes(target);
+  struct Case {
+    std::string root;
+    int number;
+    std::string named;  // a part of the message besides the recorded path
+  };
+  for (const Case& c : {
+           Case{"\\\\kasse\\zentavo\\", db::kErrPathNotValid,
+                "Netzwerkfreigabe \\\\kasse\\zentavo"},
+           Case{"D:\\Zentavo\\", db::kErrPathNotValid, "Laufwerk D:"},
+           Case{"C:\\Programme\\Zentavo\\", db::kErrPathNotValid, "'C:\\Programme' fehlt"},
+           Case{"Zentavo\\", db::kErrPathNotValid, "kein vollständiger Windows-Pfad"},
+           Case{"C:\\Zentavo", db::kErrFileNotFound, "C:\\ZentavoDBZentavo.mdb"},
+       }) {
+    std::string text = ReadFileText(kRegistries + "/case.reg");
+    std::string escaped;
+    for (char ch : c.root) escaped += ch == '\\' ? std::string("\\\\") : std::string(1, ch);
+    const std::size_t at = text.find("c:\\\\programme\\\\zentavo\\\\");
+    text.replace(at, std::string("c:\\\\programme\\\\zentavo\\\\").size(), escaped);
+    WriteText(user.default_prefix() / "user.reg", text);
+    ASSERT_EQ(db::LookupTargetFolder(), c.root);
+
+    const RunResult r = RunImport(kFixtures + "/source.mdb");
+    EXPECT_EQ(r.status, import::kExitUnexpectedError) << c.root;
+    ASSERT_EQ(r.messages.size(), 1u) << c.root;
+    const std::string& prompt = r.messages[0].prompt;
+    EXPECT_NE(prompt.find("Fehler " + std::to_string(c.number)), std::string::npos) << prompt;
+    EXPECT_NE(prompt.find(c.root), std::string::npos) << prompt;
+    EXPECT_NE(prompt.find(c.named), std::string::npos) << prompt;
+    EXPECT_NE(prompt.find(user.default_prefix().string()), std::string::npos) << prompt;
+    EXPECT_NE(prompt.find("nicht verändert"), std::string::npos) << prompt;
+    EXPECT_EQ(testing_support::ReadFileBytes(target), bytes);
+  }
+}
+
+// Jet under Wine asks for DBZentavo.ldb, and Wine takes an existing name in any letter case: a
+// lock on DBZentavo.ldb (held by another process) keeps the import away from dbzentavo.mdb.
+TEST(WineTarget, TheLockFileIsFoundInAnotherLetterCase) {
+  ScratchUser user;
+  MakePrefix(user.default_prefix(), "case.reg");
+  const fs::path folder = user.default_prefix() / "drive_c" / "programme" / "zentavo";
+  PlaceTarget(folder / "dbzentavo.mdb");
+  const auto bytes = testing_support::ReadFileBytes(folder / "dbzentavo.mdb");
+  const std::string ldb = (folder / "DBZentavo.ldb").string();
+  int ready[2], done[2];
+  ASSERT_EQ(::pipe(ready), 0);
+  ASSERT_EQ(::pipe(done), 0);
+  std::fflush(nullptr);
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    const int fd = ::open(ldb.c_str(), O_RDWR | O_CREAT, 0644);
+    struct flock lock {};
+    lock.l_type = F_WRLCK;
+    lock.l_whence = SEEK_SET;
+    lock.l_start = 0x10000001;
+    lock.l_len = 1;
+    const char ok = (fd >= 0 && ::fcntl(fd, F_SETLK, &lock) == 0) ? '1' : '0';
+    (void)!::write(ready[1], &ok, 1);
+    char c;
+    (void)!::read(done[0], &c, 1);
+    ::_exit(0);
+  }
+  char ok = '0';
+  ASSERT_EQ(::read(ready[0], &ok, 1), 1);
+  ASSERT_EQ(ok, '1');
+  const RunResult r = RunImport(kFixtures + "/source.mdb");
+  (void)!::write(done[1], "x", 1);
+  ::waitpid(child, nullptr, 0);
+  for (int fd : {ready[0], ready[1], done[0], done[1]}) ::close(fd);
+  EXPECT_EQ(r.status, import::kExitUnexpectedError);
+  ASSERT_EQ(r.messages.size(), 1u);
+  EXPECT_NE(r.messages[0].prompt.find("Fehler 3045"), std::string::npos) << r.messages[0].prompt;
+  EXPECT_EQ(testing_support::ReadFileBytes(folder / "dbzentavo.mdb"), bytes);
+  EXPECT_FALSE(fs::exists(folder / "dbzentavo.ldb"));
+}
+
+}  // namespace
