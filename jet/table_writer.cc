@@ -77,6 +77,7 @@ Result<RowPointer> TableWriter::Insert(std::vector<Value>& values) {
   for (std::size_t i = 0; i < values.size(); ++i) {
     const Column& c = table_->columns[i];
     if (c.autonumber() && c.type() == ColumnType::kLong) {
+      if (!values[i].is_null() && keep_numbers_) continue;
       if (!values[i].is_null()) {
         return Status(ErrorCode::kInvalidValue,
                       "Das AutoWert-Feld '" + c.name + "' kann nicht beschrieben werden.");
@@ -184,6 +185,18 @@ Status TableWriter::Delete(RowPointer where) {
     JET_RETURN_IF_ERROR(allocator_->Free(at.page));
   }
   return Status::Ok();
+}
+
+Result<RowPointer> TableWriter::Replace(RowPointer row, std::vector<Value>& values) {
+  if (values.size() != table_->columns.size()) {
+    return Status(ErrorCode::kInvalidValue,
+                  "Die Zeile hat nicht so viele Werte wie '" + table_->name + "' Spalten.");
+  }
+  JET_RETURN_IF_ERROR(Delete(row));
+  keep_numbers_ = true;
+  Result<RowPointer> place = Insert(values);
+  keep_numbers_ = false;
+  return place;
 }
 
 }  // namespace jet
