@@ -234,6 +234,10 @@ void Connection::DeleteRows(sql::TableData& table, const std::vector<std::uint32
   }
   for (std::size_t i = 0; i < changes.size(); ++i) {
     sql::TableData& t = *changes[i].table;
+    if (replaced[i].empty()) {
+      t.Remove(changes[i].deleted);
+      continue;
+    }
     std::vector<std::uint32_t> gone = changes[i].deleted;
     for (const Replacement& rep : replaced[i]) gone.push_back(rep.position);
     std::sort(gone.begin(), gone.end());

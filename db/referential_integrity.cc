@@ -55,7 +55,10 @@ ReferentialIntegrity::ReferentialIntegrity(std::vector<jet::Relationship> relati
       is_bound_(relationships_.size(), false) {}
 
 void ReferentialIntegrity::Forget() {
-  for (Bound& b : bound_) b.last_found.clear();
+  for (Bound& b : bound_) {
+    b.last_found.clear();
+    b.found_numbers.fill(kNoNumber);
+  }
 }
 
 ReferentialIntegrity::Bound& ReferentialIntegrity::Bind(sql::TableProvider& tables,
@@ -68,6 +71,7 @@ ReferentialIntegrity::Bound& ReferentialIntegrity::Bind(sql::TableProvider& tabl
   b.related = &tables.Table(rel.related_table);
   b.primary_columns = ColumnPositions(*b.primary, rel.primary_columns);
   b.related_columns = ColumnPositions(*b.related, rel.related_columns);
+  b.found_numbers.fill(kNoNumber);
   is_bound_[index] = true;
   return b;
 }
@@ -105,6 +109,15 @@ void ReferentialIntegrity::CheckInsert(sql::TableProvider& tables, sql::TableDat
   std::vector<std::string> keys;
   for (std::size_t i : relationships) {
     Bound& b = Bind(tables, i);
+    std::int64_t* slot = nullptr;
+    if (b.related_columns.size() == 1) {
+      const Value& v = row[static_cast<std::size_t>(b.related_columns[0])];
+      if (v.is<std::int32_t>() || v.is<std::int16_t>()) {
+        const std::int64_t n = v.is<std::int32_t>() ? v.as<std::int32_t>() : v.as<std::int16_t>();
+        slot = &b.found_numbers[static_cast<std::uint64_t>(n) % kFoundSlots];
+        if (*slot == n) continue;
+      }
+    }
     if (!KeysOf(row, b.related_columns, keys)) continue;
     if (keys == b.last_found) continue;
     if (RowsWithKeys(*b.primary, b.primary_columns, keys).empty()) {
@@ -114,6 +127,10 @@ void ReferentialIntegrity::CheckInsert(sql::TableProvider& tables, sql::TableDat
                         b.primary->def().name + "' benötigt wird.");
     }
     b.last_found = keys;
+    if (slot != nullptr) {
+      const Value& v = row[static_cast<std::size_t>(b.related_columns[0])];
+      *slot = v.is<std::int32_t>() ? v.as<std::int32_t>() : v.as<std::int16_t>();
+    }
   }
 }
 
@@ -125,15 +142,22 @@ std::vector<std::uint32_t> ReferentialIntegrity::Referring(Bound& b, const sql::
 
 std::vector<ReferentialIntegrity::TableChange> ReferentialIntegrity::PlanDelete(
     sql::TableProvider& tables, sql::TableData& table, const std::vector<std::uint32_t>& rows) {
+  if (AsPrimary(table).empty()) {
+    // Nothing refers to the table's rows: they alone go.
+    TableChange alone;
+    alone.table = &table;
+    alone.deleted = rows;
+    std::vector<TableChange> changes;
+    changes.push_back(std::move(alone));
+    return changes;
+  }
   // The rows to delete, per table in the order the tables were met; first those that cascading
   // deletes reach, then what the other relationships say about every row in that set.
   std::vector<sql::TableData*> order = {&table};
   std::unordered_map<sql::TableData*, std::unordered_set<std::uint32_t>> doomed;
   std::deque<std::pair<sql::TableData*, std::uint32_t>> pending;
   doomed[&table].insert(rows.begin(), rows.end());
-  if (!AsPrimary(table).empty()) {
-    for (std::uint32_t r : rows) pending.emplace_back(&table, r);
-  }
+  for (std::uint32_t r : rows) pending.emplace_back(&table, r);
   while (!pending.empty()) {
     auto [t, r] = pending.front();
     pending.pop_front();

@@ -14,6 +14,8 @@
 // reading a table once per row.
 #pragma once
 
+#include <array>
+#include <climits>
 #include <cstdint>
 #include <map>
 #include <string>
@@ -55,6 +57,9 @@ class ReferentialIntegrity {
   void Forget();
 
  private:
+  static constexpr std::size_t kFoundSlots = 64;
+  static constexpr std::int64_t kNoNumber = INT64_MIN;
+
   // One relationship with its tables and column positions, found on first use.
   struct Bound {
     const jet::Relationship* rel = nullptr;
@@ -64,6 +69,10 @@ class ReferentialIntegrity {
     std::vector<int> related_columns;
     // The key last found in the primary table; rows of one parent come one after another.
     std::vector<std::string> last_found;
+    // Whole-number keys of one column found in the primary table, each in the slot its low bits
+    // name: rows that refer to a few parents in turn (an add-on for every product) are checked
+    // without a look-up.
+    std::array<std::int64_t, kFoundSlots> found_numbers;
   };
   Bound& Bind(sql::TableProvider& tables, std::size_t index);
   // Indexes of the enforced relationships whose related (primary) table is `table`.
