@@ -57,7 +57,7 @@ class ReferentialIntegrity {
   void Forget();
 
  private:
-  static constexpr std::size_t kFoundSlots = 64;
+  static constexpr std::size_t kFoundSlots = 4096;
   static constexpr std::int64_t kNoNumber = INT64_MIN;
 
   // One relationship with its tables and column positions, found on first use.
