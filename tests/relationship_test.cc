@@ -174,6 +174,31 @@ TEST(Relationships, ReadWithTheirFlagsAndForeignKeyIndexes) {
   EXPECT_TRUE(none->empty());
 }
 
+TEST(Relationships, CheckNamesRowsThatBreakAnEnforcedRelationship) {
+  Copy copy("target-related-strict.mdb");
+  {
+    // Written below the record layer, which would refuse it.
+    auto db = OpenDb(copy.file(), true);
+    auto t = db->GetTable(kPrices);
+    std::vector<Value> row((*t)->columns.size());
+    row[static_cast<std::size_t>((*t)->FindColumn("lng_ProduktID") - (*t)->columns.data())] =
+        Value(std::int32_t{999999});
+    ASSERT_TRUE(db->InsertRow(kPrices, row).ok());
+    ASSERT_TRUE(db->Commit().ok());
+  }
+  auto db = OpenDb(copy.file());
+  auto report = jet::CheckIntegrity(*db);
+  ASSERT_TRUE(report.ok());
+  ASSERT_EQ(report->problems.size(), 1u);
+  const std::string& p = report->problems[0];
+  EXPECT_NE(p.find("'tbl_Verwaltung_Produktetbl_Verwaltung_Produkte_Preise'"), std::string::npos)
+      << p;
+  EXPECT_NE(p.find("lng_ProduktID = 999999"), std::string::npos) << p;
+  EXPECT_NE(p.find("keine Zeile von 'tbl_Verwaltung_Produkte'"), std::string::npos) << p;
+  // The plain target has orphans too (products of deleted categories), but no relationship.
+  ExpectSound(kData + "/target.mdb");
+}
+
 int RunImport(const std::string& root) {
   import::RecordingUserSide user;
   db::DatabaseState state;
