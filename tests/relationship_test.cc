@@ -174,6 +174,36 @@ TEST(Relationships, ReadWithTheirFlagsAndForeignKeyIndexes) {
   EXPECT_TRUE(none->empty());
 }
 
+TEST(Relationships, ReadFromFilesAccessMade) {
+  const auto dir = testing_support::AccessMadeDir();
+  if (!dir) GTEST_SKIP() << "no Access-made databases: " PI_SHARED_FIXTURE_DIR "/access-made";
+  for (const char* name : {"indexTestV2000.mdb", "indexTestV1997.mdb"}) {
+    SCOPED_TRACE(name);
+    auto db = jet::Database::Open((*dir / name).string());
+    ASSERT_TRUE(db.ok()) << db.status().ToString();
+    auto rels = jet::ReadRelationships(**db);
+    ASSERT_TRUE(rels.ok()) << rels.status().ToString();
+    std::map<std::string, const jet::Relationship*> by_name;
+    for (const jet::Relationship& r : *rels) by_name[r.name] = &r;
+    ASSERT_TRUE(by_name.count("Table2Table1"));
+    ASSERT_TRUE(by_name.count("Table3Table1"));
+    const jet::Relationship& deletes = *by_name["Table2Table1"];
+    EXPECT_EQ(deletes.primary_table, "Table2");
+    EXPECT_EQ(deletes.related_table, "Table1");
+    EXPECT_EQ(deletes.related_columns, std::vector<std::string>{"otherfk1"});
+    EXPECT_TRUE(deletes.cascade_deletes());
+    EXPECT_FALSE(deletes.cascade_updates());
+    EXPECT_EQ(deletes.related_index, "Table2Table1");
+    EXPECT_FALSE(deletes.primary_index.empty());
+    const jet::Relationship& updates = *by_name["Table3Table1"];
+    EXPECT_TRUE(updates.cascade_updates());
+    EXPECT_FALSE(updates.cascade_deletes());
+    auto report = jet::CheckIntegrity(**db);
+    ASSERT_TRUE(report.ok());
+    for (const std::string& p : report->problems) ADD_FAILURE() << p;
+  }
+}
+
 TEST(Relationships, CheckNamesRowsThatBreakAnEnforcedRelationship) {
   Copy copy("target-related-strict.mdb");
   {
