@@ -34,13 +34,18 @@ class TableWriter {
   // Deletes the row a scan reports at `row` (a moved row is deleted at both places).
   Status Delete(RowPointer row);
 
-  // Stores `values` in place of the row at `row`: the old row is deleted and the new one stored
-  // where there is room. An AutoNumber column keeps the number given in `values`.
+  // Stores `values` in place of the row at `row`. Where they differ from the stored row only in
+  // fixed-size columns that become Null, the row is changed where it lies; otherwise the old row
+  // is deleted and the new one stored where there is room. An AutoNumber column keeps the number
+  // given in `values`.
   Result<RowPointer> Replace(RowPointer row, std::vector<Value>& values);
 
  private:
   Result<std::uint32_t> PageWithRoom(std::size_t row_size);
   Status WriteCounters();
+  // Sets fixed-size columns of the stored row to Null where it lies, when that is all that
+  // differs between it and `values`; false (nothing changed) otherwise.
+  Result<bool> NullInPlace(RowPointer row, const std::vector<Value>& values);
 
   PageStore* store_;
   PageAllocator* allocator_;

@@ -418,6 +418,15 @@ TEST(Relationships, DeleteSetsReferencesToNullWhereTheRelationshipSaysSo) {
       row["grbit"] = Value(static_cast<std::int32_t>(jet::kRelationCascadeNull));
     }
   });
+  auto places = [&] {
+    auto db = OpenDb(copy.file());
+    auto t = db->GetTable(kProducts);
+    std::map<std::int32_t, std::uint32_t> by_key;
+    jet::TableScan scan(*db, **t);
+    while (*scan.Next()) by_key[scan.values()[0].as<std::int32_t>()] = scan.position().Raw();
+    return by_key;
+  };
+  const auto places_before = places();
   auto cn = Connect(copy);
   const int in_1 = Count(cn, "SELECT * FROM tbl_Verwaltung_Produkte WHERE lng_ProduktGruppe = 1");
   const int without = Count(cn,
@@ -433,6 +442,8 @@ TEST(Relationships, DeleteSetsReferencesToNullWhereTheRelationshipSaysSo) {
   EXPECT_EQ(Count(cn, "SELECT * FROM tbl_Verwaltung_Produkte WHERE lng_ID = 1"), 1);
   cn->Close();
   ExpectSound(copy.file());
+  // Changed where they lie: the products keep their places and their order.
+  EXPECT_EQ(places(), places_before);
   // The independent reader sees the Nulls too.
   const std::string exported = MdbExport(copy.file(), kProducts);
   EXPECT_EQ(RowCounts(copy.file())[kProducts], products);
@@ -442,6 +453,35 @@ TEST(Relationships, DeleteSetsReferencesToNullWhereTheRelationshipSaysSo) {
     EXPECT_TRUE(inspect::ExportCsv(*db, kProducts, ours).ok());
     return ours.str();
   }());
+}
+
+TEST(Relationships, ReplacedRowKeepsItsNumberWhereverItLies) {
+  Copy copy("target.mdb");
+  std::vector<Value> first;
+  jet::RowPointer at;
+  {
+    auto db = OpenDb(copy.file(), true);
+    auto t = db->GetTable("tbl_Kunden");
+    jet::TableScan scan(*db, **t);
+    ASSERT_TRUE(*scan.Next());
+    first = scan.values();
+    at = scan.position();
+    const int name = static_cast<int>((*t)->FindColumn("txt_Nachname") - (*t)->columns.data());
+    // A text column to Null changes the variable part: the row is stored anew, number kept.
+    std::vector<Value> changed = first;
+    changed[static_cast<std::size_t>(name)] = Value();
+    auto placed = db->ReplaceRow("tbl_Kunden", at, changed);
+    ASSERT_TRUE(placed.ok()) << placed.status().ToString();
+    EXPECT_NE(placed->Raw(), at.Raw());
+    first[static_cast<std::size_t>(name)] = Value();
+    ASSERT_TRUE(db->Commit().ok());
+  }
+  auto db = OpenDb(copy.file());
+  auto t = db->GetTable("tbl_Kunden");
+  bool found = false;
+  for (const auto& row : testing_support::ReadAllRows(*db, **t)) found = found || row == first;
+  EXPECT_TRUE(found);
+  ExpectSound(copy.file());
 }
 
 TEST(Relationships, SeveralColumnsMustMatchTogether) {
