@@ -95,6 +95,7 @@ void Connection::Store() {
     failed_write_ = false;
     db_->Rollback();
     tables_->Clear();
+    if (integrity_) integrity_->Forget();
     throw DbError(kErrNotUpdatable,
                   "Ein Schreibvorgang ist gescheitert; die Änderungen werden "
                   "verworfen und die Datenbank bleibt unverändert.");
@@ -104,6 +105,7 @@ void Connection::Store() {
   if (!s.ok()) {
     db_->Rollback();
     tables_->Clear();
+    if (integrity_) integrity_->Forget();
     Throw(s);
   }
 }
@@ -136,12 +138,14 @@ void Connection::RollbackTrans() {
   failed_write_ = false;
   db_->Rollback();
   tables_->Clear();
+  if (integrity_) integrity_->Forget();
 }
 
 void Connection::InsertRow(sql::TableData& table, std::vector<Value> values) {
   PrepareWrite();
   CheckRow(table.def(), table.rules(), values);
   CheckUniqueIndexes(table, values);
+  integrity().CheckInsert(*tables_, table, values);
   auto place = db_->InsertRow(table.def().name, values);
   if (!place.ok()) {
     // The engine checks a row fully before it writes anything; a failure after that leaves
@@ -161,6 +165,7 @@ void Connection::Open(const std::string& connection_string, const std::string& /
   settings_ = std::move(settings);
   db_ = std::move(*db);
   tables_ = std::make_unique<sql::DatabaseTables>(*db_);
+  integrity_.reset();
 }
 
 void Connection::Execute(const std::string& command_text, int /*options*/) {
@@ -174,15 +179,71 @@ void Connection::Execute(const std::string& command_text, int /*options*/) {
   sql::TableData& table = t.Table(del.table);
   const std::vector<std::uint32_t> rows = sql::MatchingRows(table, del.where.get());
   PrepareWrite();
-  for (std::uint32_t r : rows) {
-    const jet::Status s = db_->DeleteRow(table.def().name, table.places()[r]);
-    if (!s.ok()) {
-      // Half a statement must never reach the file: nothing is stored from here on.
-      failed_write_ = true;
-      Throw(s);
+  DeleteRows(table, rows);
+}
+
+ReferentialIntegrity& Connection::integrity() {
+  if (!integrity_) {
+    auto relationships = jet::ReadRelationships(*db_);
+    if (!relationships.ok()) Throw(relationships.status());
+    integrity_ = std::make_unique<ReferentialIntegrity>(std::move(*relationships));
+  }
+  return *integrity_;
+}
+
+void Connection::DeleteRows(sql::TableData& table, const std::vector<std::uint32_t>& rows) {
+  if (rows.empty()) return;
+  const std::vector<ReferentialIntegrity::TableChange> changes =
+      integrity().PlanDelete(*tables_, table, rows);
+  integrity_->Forget();
+  // Rows and places are taken before anything changes; the decoded tables follow the engine.
+  struct Replacement {
+    std::uint32_t position;
+    sql::Row row;
+    jet::RowPointer place;
+  };
+  std::vector<std::vector<Replacement>> replaced(changes.size());
+  for (std::size_t i = 0; i < changes.size(); ++i) {
+    const auto& change = changes[i];
+    for (const auto& [position, columns] : change.nulled) {
+      sql::Row row = change.table->rows()[position];
+      for (int c : columns) row[static_cast<std::size_t>(c)] = Value();
+      replaced[i].push_back({position, std::move(row), change.table->places()[position]});
     }
   }
-  table.Remove(rows);
+  for (std::size_t i = 0; i < changes.size(); ++i) {
+    sql::TableData& t = *changes[i].table;
+    const std::string& name = t.def().name;
+    for (std::uint32_t r : changes[i].deleted) {
+      const jet::Status s = db_->DeleteRow(name, t.places()[r]);
+      if (!s.ok()) {
+        // Half a statement must never reach the file: nothing is stored from here on.
+        failed_write_ = true;
+        Throw(s);
+      }
+    }
+    for (Replacement& rep : replaced[i]) {
+      std::vector<Value> values = rep.row;
+      auto place = db_->ReplaceRow(name, rep.place, values);
+      if (!place.ok()) {
+        failed_write_ = true;
+        Throw(place.status());
+      }
+      rep.place = *place;
+    }
+  }
+  for (std::size_t i = 0; i < changes.size(); ++i) {
+    sql::TableData& t = *changes[i].table;
+    if (replaced[i].empty()) {
+      t.Remove(changes[i].deleted);
+      continue;
+    }
+    std::vector<std::uint32_t> gone = changes[i].deleted;
+    for (const Replacement& rep : replaced[i]) gone.push_back(rep.position);
+    std::sort(gone.begin(), gone.end());
+    t.Remove(gone);
+    for (Replacement& rep : replaced[i]) t.Append(std::move(rep.row), rep.place);
+  }
 }
 
 void Connection::Close() {
@@ -192,6 +253,7 @@ void Connection::Close() {
   for (Recordset* rs : open) rs->CloseQuietly();
   std::unique_ptr<jet::Database> db = std::move(db_);
   tables_.reset();
+  integrity_.reset();
   if (in_transaction_) {
     in_transaction_ = false;
     db->Rollback();  // an unfinished transaction is forgotten

@@ -7,6 +7,7 @@
 
 #include "db/ado.h"
 #include "db/connection_string.h"
+#include "db/referential_integrity.h"
 #include "db/sql/table_data.h"
 #include "jet/database.h"
 
@@ -57,8 +58,9 @@ class Connection {
   sql::TableProvider& tables();
   const jet::Database& database() const { return *db_; }
 
-  // For recordsets: stores a new row (values converted and checked) and keeps the decoded table
-  // in step. Throws DbError as Update does.
+  // For recordsets: stores a new row (values converted and checked, its references checked
+  // against the database's relationships: 3201) and keeps the decoded table in step. Throws
+  // DbError as Update does.
   void InsertRow(sql::TableData& table, std::vector<Value> values);
 
  private:
@@ -67,10 +69,16 @@ class Connection {
   void Unregister(Recordset* rs);
   void PrepareWrite();
   void Store();  // commits the engine's changes; throws on failure
+  // The database's relationships, read at the first write.
+  ReferentialIntegrity& integrity();
+  // Deletes rows of a table with what its relationships take along; throws before any change
+  // when a relationship refuses (3200).
+  void DeleteRows(sql::TableData& table, const std::vector<std::uint32_t>& rows);
 
   ConnectionSettings settings_;
   std::unique_ptr<jet::Database> db_;
   std::unique_ptr<sql::DatabaseTables> tables_;
+  std::unique_ptr<ReferentialIntegrity> integrity_;
   std::vector<Recordset*> open_;
   bool read_only_ = false;
   bool in_transaction_ = false;

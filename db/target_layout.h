@@ -39,13 +39,15 @@ inline constexpr std::string_view kLngGruppeID = "lng_GruppeID";
 inline constexpr std::string_view kLngLastID = "lng_LastID";
 inline constexpr std::string_view kTotalProdukte = "TotalProdukte";
 
-// The target reset, in this order.
+// The target reset, in this order: rows that refer to others go before the rows they refer to,
+// so that a target whose relationships enforce integrity without cascading takes every delete.
+// The run is one transaction, so no one sees the tables between two of them.
 inline constexpr std::array<const char*, 6> kResetStatements = {
-    "DELETE * FROM tbl_Verwaltung_Produkte",
     "DELETE * FROM tbl_Verwaltung_Produkte_Extras",
     "DELETE * FROM tbl_Verwaltung_Produkte_Preise",
-    "DELETE * FROM tbl_Verwaltung_ProdukteExtras",
     "DELETE * FROM tbl_Verwaltung_ProdukteExtras_Preise",
+    "DELETE * FROM tbl_Verwaltung_Produkte",
+    "DELETE * FROM tbl_Verwaltung_ProdukteExtras",
     "DELETE * FROM tbl_Verwaltung_ProdukteKategorien",
 };
 

@@ -180,6 +180,12 @@ Status Database::DeleteRow(std::string_view table, RowPointer row) {
   return writer->Delete(row);
 }
 
+Result<RowPointer> Database::ReplaceRow(std::string_view table, RowPointer row,
+                                        std::vector<Value>& values) {
+  JET_ASSIGN_OR_RETURN(TableWriter * writer, WriterFor(table));
+  return writer->Replace(row, values);
+}
+
 Status Database::RebuildIndexes() {
   // A refused commit (a duplicate key, a key that cannot be built, a damaged index) leaves the
   // pages, the page allocator and the table definitions as they were before it began.

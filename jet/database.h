@@ -82,6 +82,11 @@ class Database {
   Result<RowPointer> InsertRow(std::string_view table, std::vector<Value>& values);
   // Deletes the row a TableScan reported at `row`.
   Status DeleteRow(std::string_view table, RowPointer row);
+  // Stores `values` in place of the row a TableScan reported at `row`: where it lies when only
+  // fixed-size columns become Null, elsewhere otherwise; AutoNumber values are kept as given.
+  // Relationships are kept by the record layer (db/referential_integrity.h), which calls these
+  // three.
+  Result<RowPointer> ReplaceRow(std::string_view table, RowPointer row, std::vector<Value>& values);
   // True when there are changes that Commit() would write.
   bool dirty() const { return pages_->dirty(); }
   Status Commit();

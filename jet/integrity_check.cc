@@ -9,6 +9,7 @@
 #include "jet/index_key.h"
 #include "jet/index_reader.h"
 #include "jet/page_allocator.h"
+#include "jet/relationships.h"
 #include "jet/usage_map.h"
 
 namespace jet {
@@ -33,11 +34,23 @@ class Checker {
     }
     CheckOwnedPagesAreMapped();
     CheckFreePages();
+    CheckReferences();
     return std::move(report_);
   }
 
  private:
   void Problem(std::string text) { report_.problems.push_back(std::move(text)); }
+
+  // Every row refers to an existing row where a relationship enforces integrity.
+  void CheckReferences() {
+    auto relationships = ReadRelationships(db_);
+    if (!relationships.ok()) {
+      Problem(relationships.status().message());
+      return;
+    }
+    const Status s = CheckRelationships(db_, *relationships, report_.problems);
+    if (!s.ok()) Problem("Beziehungen nicht prüfbar: " + s.message());
+  }
 
   void Claim(std::uint32_t page, const std::string& by) {
     auto [it, fresh] = claimed_.emplace(page, by);

@@ -26,6 +26,8 @@ struct IntegrityReport {
 // count in its definition is the number of live rows, the AutoNumber counter is not below any
 // key, and every index holds exactly one entry per row (its key as the rows give it, in order, in
 // a sound B-tree whose pages belong to the index). Pages the free map lists are used by nobody.
+// Every relationship that enforces integrity has its foreign-key index entries, and every
+// reference without a Null names an existing row of the primary table.
 Result<IntegrityReport> CheckIntegrity(const Database& db);
 
 }  // namespace jet

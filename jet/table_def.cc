@@ -32,7 +32,7 @@ namespace {
 //     where 1 = ascending), usage map 4, first page 4, [4 unknown,] flags 1[, 5 unknown]
 //   logical index definitions, 28 (20) bytes each: [4 unknown,] number 4, physical index 4,
 //     related table type 1, related index 4, related table page 4, cascade updates 1,
-//     cascade deletes 1, index type 1
+//     cascade deletes 1 (bit 0x01 cascade, 0x02 set Null), index type 1
 //   logical index names, as column names
 //   Jet 4: per long-value column (column number 2, usage map 4, free-space map 4), ended by 0xFFFF
 constexpr std::size_t kNextPageOffset = 0x04;
@@ -53,6 +53,9 @@ constexpr std::size_t kLogicalRelTablePage = 13;
 constexpr std::size_t kLogicalCascadeUpdates = 17;
 constexpr std::size_t kLogicalCascadeDeletes = 18;
 constexpr std::size_t kLogicalIndexType = 19;
+// Bits of the cascade-deletes byte.
+constexpr std::uint8_t kCascadeDeletesBit = 0x01;
+constexpr std::uint8_t kCascadeNullBit = 0x02;
 
 Status Corrupt(const std::string& table, std::uint32_t page, const std::string& why) {
   return Status::Corrupt("Beschädigte Tabellendefinition von '" + table + "' (Seite " +
@@ -190,7 +193,8 @@ Result<TableDef> ReadTableDef(const PageStore& store, std::uint32_t first_page, 
     x.rel_index = in.U32(at + kLogicalRelIndex);
     x.rel_table_page = in.U32(at + kLogicalRelTablePage);
     x.cascade_updates = in.U8(at + kLogicalCascadeUpdates) != 0;
-    x.cascade_deletes = in.U8(at + kLogicalCascadeDeletes) != 0;
+    x.cascade_deletes = (in.U8(at + kLogicalCascadeDeletes) & kCascadeDeletesBit) != 0;
+    x.cascade_null = (in.U8(at + kLogicalCascadeDeletes) & kCascadeNullBit) != 0;
     x.type = in.U8(at + kLogicalIndexType);
     pos += f.tdef_logical_idx_entry;
   }

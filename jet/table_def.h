@@ -89,6 +89,7 @@ struct Index {
   std::uint32_t rel_table_page = 0;
   bool cascade_updates = false;
   bool cascade_deletes = false;
+  bool cascade_null = false;  // deletes set the references to Null
   bool primary() const { return type == kIndexTypePrimary; }
   bool foreign_reference() const { return type == kIndexTypeForeign; }
 };

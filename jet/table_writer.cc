@@ -1,5 +1,6 @@
 #include "jet/table_writer.h"
 
+#include <algorithm>
 #include <random>
 #include <string>
 
@@ -77,6 +78,7 @@ Result<RowPointer> TableWriter::Insert(std::vector<Value>& values) {
   for (std::size_t i = 0; i < values.size(); ++i) {
     const Column& c = table_->columns[i];
     if (c.autonumber() && c.type() == ColumnType::kLong) {
+      if (!values[i].is_null() && keep_numbers_) continue;
       if (!values[i].is_null()) {
         return Status(ErrorCode::kInvalidValue,
                       "Das AutoWert-Feld '" + c.name + "' kann nicht beschrieben werden.");
@@ -184,6 +186,65 @@ Status TableWriter::Delete(RowPointer where) {
     JET_RETURN_IF_ERROR(allocator_->Free(at.page));
   }
   return Status::Ok();
+}
+
+Result<bool> TableWriter::NullInPlace(RowPointer where, const std::vector<Value>& values) {
+  const Format& f = store_->format();
+  JET_ASSIGN_OR_RETURN(DataPage page, DataPage::Open(*store_, where.page));
+  if (page.owner() != table_->page) {
+    return Status::Corrupt("Seite " + std::to_string(where.page) + " gehört nicht zu '" +
+                           table_->name + "'.");
+  }
+  JET_ASSIGN_OR_RETURN(RowSlot slot, page.Row(where.row));
+  if (slot.deleted) return Status(ErrorCode::kInvalidValue, "Die Zeile ist bereits gelöscht.");
+  if (slot.overflow) return false;
+  std::vector<Value> stored;
+  JET_RETURN_IF_ERROR(DecodeRow(*store_, *table_, slot.data, stored));
+  RowFields fields;
+  JET_RETURN_IF_ERROR(SplitRow(f, *table_, slot.data, fields));
+  std::vector<std::size_t> nulled;
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    if (values[i] == stored[i]) continue;
+    const Column& c = table_->columns[i];
+    if (!values[i].is_null() || !c.fixed() || c.type() == ColumnType::kBoolean ||
+        !fields.fields[i].stored) {
+      return false;
+    }
+    nulled.push_back(i);
+  }
+  // A column is Null when its bit in the null mask (the row's last ceil(columns / 8) bytes, bit
+  // n % 8 of byte n / 8 for column number n) is clear; its fixed bytes are zeroed as well.
+  JET_ASSIGN_OR_RETURN(Bytes whole, store_->Page(where.page));
+  const auto row_at = static_cast<std::size_t>(slot.data.data() - whole.data());
+  const std::size_t mask_at = row_at + slot.data.size() - (fields.row_columns + 7) / 8;
+  std::vector<std::pair<std::size_t, std::size_t>> zeroed;  // page offset and size
+  for (std::size_t i : nulled) {
+    zeroed.emplace_back(
+        row_at + static_cast<std::size_t>(fields.fields[i].data.data() - slot.data.data()),
+        fields.fields[i].data.size());
+  }
+  JET_ASSIGN_OR_RETURN(std::span<std::uint8_t> bytes, store_->MutablePage(where.page));
+  for (std::size_t k = 0; k < nulled.size(); ++k) {
+    const std::uint16_t number = table_->columns[nulled[k]].number;
+    bytes[mask_at + number / 8] &= static_cast<std::uint8_t>(~(1u << (number % 8)));
+    std::fill_n(bytes.begin() + static_cast<std::ptrdiff_t>(zeroed[k].first), zeroed[k].second,
+                std::uint8_t{0});
+  }
+  return true;
+}
+
+Result<RowPointer> TableWriter::Replace(RowPointer row, std::vector<Value>& values) {
+  if (values.size() != table_->columns.size()) {
+    return Status(ErrorCode::kInvalidValue,
+                  "Die Zeile hat nicht so viele Werte wie '" + table_->name + "' Spalten.");
+  }
+  JET_ASSIGN_OR_RETURN(bool changed_in_place, NullInPlace(row, values));
+  if (changed_in_place) return row;
+  JET_RETURN_IF_ERROR(Delete(row));
+  keep_numbers_ = true;
+  Result<RowPointer> place = Insert(values);
+  keep_numbers_ = false;
+  return place;
 }
 
 }  // namespace jet

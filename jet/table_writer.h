@@ -34,9 +34,18 @@ class TableWriter {
   // Deletes the row a scan reports at `row` (a moved row is deleted at both places).
   Status Delete(RowPointer row);
 
+  // Stores `values` in place of the row at `row`. Where they differ from the stored row only in
+  // fixed-size columns that become Null, the row is changed where it lies; otherwise the old row
+  // is deleted and the new one stored where there is room. An AutoNumber column keeps the number
+  // given in `values`.
+  Result<RowPointer> Replace(RowPointer row, std::vector<Value>& values);
+
  private:
   Result<std::uint32_t> PageWithRoom(std::size_t row_size);
   Status WriteCounters();
+  // Sets fixed-size columns of the stored row to Null where it lies, when that is all that
+  // differs between it and `values`; false (nothing changed) otherwise.
+  Result<bool> NullInPlace(RowPointer row, const std::vector<Value>& values);
 
   PageStore* store_;
   PageAllocator* allocator_;
@@ -44,6 +53,7 @@ class TableWriter {
   LongValueWriter long_values_;
   std::uint32_t last_page_ = 0;       // the data page rows went to last
   std::optional<DataPageRoom> room_;  // the room on last_page_, once measured
+  bool keep_numbers_ = false;         // Insert() keeps given AutoNumber values (Replace)
   // Buffers kept from row to row.
   RowEncoder encoder_;
   std::vector<std::uint8_t> row_;

@@ -239,7 +239,7 @@ TEST_F(TargetWrites, CommittedTransactionReachesTheFile) {
   };
   const std::string before = file_bytes();
   cn_->BeginTrans();
-  cn_->Execute(db::target::kResetStatements[0]);
+  cn_->Execute("DELETE * FROM tbl_Verwaltung_Produkte");
   EXPECT_EQ(ErrorOf([&] { cn_->CommitTrans(); }), 0);  // indexes rebuilt by the engine
   EXPECT_NE(file_bytes(), before);
   EXPECT_EQ(Count(db::target::kSelectAllProducts), 0);

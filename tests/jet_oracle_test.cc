@@ -154,6 +154,7 @@ TEST(EveryDatabase, ProjectListHasTheDatabasesOfTheReadme) {
                                              "source-missing-column.mdb", "source-no-zusatz.mdb",
                                              "source-null-first.mdb",     "source-null-second.mdb",
                                              "source-quotes.mdb",         "source.mdb",
+                                             "target-related-strict.mdb", "target-related.mdb",
                                              "target-wrong-password.mdb", "target.mdb"};
   EXPECT_EQ(names, expected);
 }

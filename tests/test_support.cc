@@ -28,6 +28,8 @@ namespace {
 const std::map<std::string, std::string>& KnownPasswords() {
   static const std::map<std::string, std::string> passwords = {
       {"target.mdb", "pwok572hafxi317nrb"},
+      {"target-related.mdb", "pwok572hafxi317nrb"},
+      {"target-related-strict.mdb", "pwok572hafxi317nrb"},
       {"target-wrong-password.mdb", "zentavo2024geheim"},
   };
   return passwords;

@@ -1,7 +1,7 @@
 // jet-inspect: looks into a Jet database.
 //
 //   jet-inspect tables FILE              user tables, one per line
-//   jet-inspect schema FILE TABLE        columns, properties and indexes of a table
+//   jet-inspect schema FILE TABLE        columns, properties, indexes and relationships of a table
 //   jet-inspect export FILE TABLE        the table as CSV (mdb-export's default layout)
 //   jet-inspect query FILE "SELECT ..."  a query of the SQL subset, as CSV with a header line
 //   jet-inspect exec FILE "DELETE ..."   a statement without a result

@@ -2,6 +2,7 @@
 
 #include <type_traits>
 
+#include "jet/relationships.h"
 #include "tools/csv_export.h"
 
 namespace inspect {
@@ -9,6 +10,42 @@ namespace {
 
 std::string Pointer(jet::RowPointer p) {
   return "Seite " + std::to_string(p.page) + ", Zeile " + std::to_string(p.row);
+}
+
+std::string ColumnList(const std::vector<std::string>& columns) {
+  std::string text;
+  for (const std::string& c : columns) text += (text.empty() ? "" : ", ") + c;
+  return text;
+}
+
+// The relationships the table takes part in, on either side.
+jet::Status PrintRelationships(const jet::Database& db, const jet::TableDef& t, std::ostream& out) {
+  JET_ASSIGN_OR_RETURN(std::vector<jet::Relationship> relationships, jet::ReadRelationships(db));
+  bool first = true;
+  for (const jet::Relationship& rel : relationships) {
+    if (!jet::NamesEqual(rel.primary_table, t.name) &&
+        !jet::NamesEqual(rel.related_table, t.name)) {
+      continue;
+    }
+    if (first) out << "Beziehungen\n";
+    first = false;
+    out << "  " << rel.name << ": " << rel.primary_table << " (" << ColumnList(rel.primary_columns)
+        << ") -> " << rel.related_table << " (" << ColumnList(rel.related_columns) << ")";
+    out << (rel.enforced() ? ", referentielle Integrität" : ", ohne referentielle Integrität");
+    if (rel.cascade_updates()) out << ", Aktualisierungsweitergabe";
+    if (rel.cascade_deletes()) out << ", Löschweitergabe";
+    if (rel.cascade_null()) out << ", Löschen setzt Null";
+    if ((rel.flags & jet::kRelationOneToOne) != 0) out << ", 1:1";
+    out << "\n";
+    if (rel.enforced()) {
+      out << "      Fremdschlüsselindizes: "
+          << (rel.primary_index.empty() ? "(fehlt)" : rel.primary_index) << " in "
+          << rel.primary_table << ", "
+          << (rel.related_index.empty() ? "(fehlt)" : rel.related_index) << " in "
+          << rel.related_table << "\n";
+    }
+  }
+  return jet::Status::Ok();
 }
 
 }  // namespace
@@ -74,7 +111,7 @@ jet::Status PrintSchema(const jet::Database& db, const std::string& name, std::o
     if (r.required()) out << " erforderlich";
     out << ", Indexbaum " << x.real_index << " ab Seite " << r.first_page << "\n";
   }
-  return jet::Status::Ok();
+  return PrintRelationships(db, *t, out);
 }
 
 }  // namespace inspect
