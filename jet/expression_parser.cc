@@ -212,7 +212,26 @@ class Parser {
     return n;
   }
 
-  Result<NodePtr> Expr() { return Binary(0); }
+  // Expressions come from the file: nesting is limited, so that neither parsing nor evaluating
+  // a damaged or hostile one can exhaust the stack.
+  static constexpr int kMaxNesting = 100;
+  class Nesting {
+   public:
+    explicit Nesting(int& depth) : depth_(depth) { ++depth_; }
+    ~Nesting() { --depth_; }
+    Nesting(const Nesting&) = delete;
+    Nesting& operator=(const Nesting&) = delete;
+
+   private:
+    int& depth_;
+  };
+  Status TooDeep() const { return Error("zu tief verschachtelt"); }
+
+  Result<NodePtr> Expr() {
+    Nesting nest(depth_);
+    if (depth_ > kMaxNesting) return TooDeep();
+    return Binary(0);
+  }
 
   // The logical operators, loosest first; level 5 is Not.
   Result<NodePtr> Binary(int level) {
@@ -230,6 +249,8 @@ class Parser {
 
   Result<NodePtr> NotExpr() {
     if (Accept("not")) {
+      Nesting nest(depth_);
+      if (depth_ > kMaxNesting) return TooDeep();
       JET_ASSIGN_OR_RETURN(NodePtr inner, NotExpr());
       return Make(ExprOp::kNot, {inner});
     }
@@ -345,10 +366,16 @@ class Parser {
 
   Result<NodePtr> Unary() {
     if (Accept("-")) {
+      Nesting nest(depth_);
+      if (depth_ > kMaxNesting) return TooDeep();
       JET_ASSIGN_OR_RETURN(NodePtr inner, Unary());
       return Make(ExprOp::kNegate, {inner});
     }
-    if (Accept("+")) return Unary();
+    if (Accept("+")) {
+      Nesting nest(depth_);
+      if (depth_ > kMaxNesting) return TooDeep();
+      return Unary();
+    }
     return Power();
   }
 
@@ -466,6 +493,7 @@ class Parser {
   std::size_t pos_ = 0;
   bool field_rule_ = false;
   bool varies_ = false;
+  int depth_ = 0;
 };
 
 }  // namespace
@@ -517,6 +545,12 @@ std::optional<double> ParseDateLiteralText(std::string_view text) {
 }
 
 Result<Expression> Expression::Parse(std::string_view text, bool field_rule) {
+  // Access keeps at most 2048 characters in a rule (255 in a default); longer texts are damaged.
+  constexpr std::size_t kMaxLength = 2048;
+  if (text.size() > kMaxLength) {
+    return Status(ErrorCode::kExpressionSyntax,
+                  "Der Ausdruck ist länger als " + std::to_string(kMaxLength) + " Zeichen.");
+  }
   std::string_view body = text;
   while (!body.empty() && (body.front() == ' ' || body.front() == '\t')) body.remove_prefix(1);
   if (!body.empty() && body.front() == '=' && !field_rule) body.remove_prefix(1);

@@ -267,6 +267,21 @@ TEST(Expression, FieldRulesLeaveOutTheFieldAndNullPasses) {
   }
 }
 
+TEST(Expression, NestingBeyondTheLimitIsASyntaxErrorNotACrash) {
+  EXPECT_EQ(Eval(std::string(50, '(') + "1" + std::string(50, ')')), "Integer:1");
+  EXPECT_EQ(Eval(std::string(100000, '(') + "1"), "Fehler 3075");
+  EXPECT_EQ(Eval(std::string(100000, '-') + "1"), "Fehler 3075");
+  std::string nots;
+  for (int i = 0; i < 50000; ++i) nots += "Not ";
+  EXPECT_EQ(Eval(nots + "True"), "Fehler 3075");
+  std::string sum = "1";
+  for (int i = 0; i < 1000; ++i) sum += "+1";
+  EXPECT_EQ(Eval(sum), "Integer:1001");
+  nots.clear();
+  for (int i = 0; i < 99; ++i) nots += "Not ";
+  EXPECT_EQ(Eval(nots + "True"), "Boolean:Falsch");
+}
+
 TEST(Expression, VaryingExpressionsAreKnownAsSuch) {
   EXPECT_TRUE(jet::Expression::Parse("=DateAdd(\"m\",1,Date())")->varies());
   EXPECT_TRUE(jet::Expression::Parse("GenGUID()")->varies());
