@@ -241,6 +241,10 @@ RowRules RulesOf(const jet::TableDef& t) {
     row_rules.validation = std::make_shared<const jet::Expression>(std::move(*e));
     row_rules.validation_text = StringProperty(t.properties, "ValidationText");
   }
+  row_rules.any_validation = row_rules.validation != nullptr;
+  for (const ColumnRule& r : rules) {
+    row_rules.any_validation = row_rules.any_validation || r.validation != nullptr;
+  }
   return row_rules;
 }
 
@@ -292,6 +296,7 @@ void CheckRow(const jet::TableDef& t, const RowRules& row_rules, const std::vect
                                            std::to_string(rules[i].max_units) + " Zeichen).");
     }
   }
+  if (!row_rules.any_validation) return;
   jet::ExpressionContext context;
   context.column = [&](std::string_view name) -> std::optional<Value> {
     const jet::Column* c = t.FindColumn(name);

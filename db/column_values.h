@@ -62,6 +62,7 @@ struct RowRules {
   std::vector<ColumnRule> columns;
   std::shared_ptr<const jet::Expression> validation;
   std::string validation_text;
+  bool any_validation = false;  // some column or the table has a ValidationRule
 };
 // Throws DbError 3388 naming the rule for a validation rule that does not parse.
 RowRules RulesOf(const jet::TableDef& table);
