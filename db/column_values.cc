@@ -7,6 +7,7 @@
 #include <limits>
 
 #include "db/error.h"
+#include "jet/decimal_convert.h"
 #include "jet/unicode.h"
 
 namespace db {
@@ -46,16 +47,6 @@ bool ParseDate(std::string_view s, double& days) {
     return true;
   }
   return false;
-}
-
-double NowDays() {
-  const std::time_t t = std::time(nullptr);
-  std::tm local{};
-  localtime_r(&t, &local);
-  return static_cast<double>(jet::JetDayFromCivil(local.tm_year + 1900,
-                                                  static_cast<unsigned>(local.tm_mon + 1),
-                                                  static_cast<unsigned>(local.tm_mday))) +
-         (local.tm_hour * 3600 + local.tm_min * 60 + local.tm_sec) / 86400.0;
 }
 
 std::size_t Utf16Length(std::string_view s) {
@@ -124,81 +115,102 @@ Value ConvertForColumn(const jet::TableDef& t, const jet::Column& c, const Value
       case jet::ColumnType::kGuid:
         if (v.is<jet::Guid>()) return v;
         ConversionError(t, c);
-      case jet::ColumnType::kDecimal:
-        if (v.is<jet::Decimal>()) return v;
+      case jet::ColumnType::kDecimal: {
+        auto d = jet::DecimalFromValue(v, c.precision, c.scale);
+        if (d.ok()) return Value(*d);
+        if (d.status().code() == jet::ErrorCode::kNumericOverflow) {
+          throw DbError(kErrNumericOverflow,
+                        "Numerischer Feldüberlauf: Der Wert passt nicht in "
+                        "das Feld '" +
+                            Where(t, c) + "' (Dezimal(" + std::to_string(c.precision) + "," +
+                            std::to_string(c.scale) + ")).");
+        }
         ConversionError(t, c);
+      }
       default:
         ConversionError(t, c);
     }
   } catch (const DbError& e) {
-    if (e.number() == kErrConversion) throw;
+    if (e.number() == kErrConversion || e.number() == kErrNumericOverflow) throw;
     ConversionError(t, c);
+  }
+}
+
+namespace {
+
+std::string DefaultText(const jet::Column& c) {
+  auto it = c.properties.find("DefaultValue");
+  if (it == c.properties.end() || !it->second.value.is<std::string>()) return std::string();
+  return it->second.value.as<std::string>();
+}
+
+std::string StringProperty(const jet::PropertyMap& properties, const char* name) {
+  auto it = properties.find(name);
+  if (it == properties.end() || !it->second.value.is<std::string>()) return std::string();
+  return it->second.value.as<std::string>();
+}
+
+[[noreturn]] void BadDefault(const jet::TableDef& t, const jet::Column& c, int number,
+                             const std::string& why) {
+  throw DbError(number, "Der Standardwert '" + DefaultText(c) + "' des Feldes '" + Where(t, c) +
+                            "' kann nicht verwendet werden: " + why);
+}
+
+// A number that does not fit the column: Jet's numeric overflow.
+bool IsOverflow(const jet::Column& c, const Value& v) {
+  if (v.is<std::string>() || v.is<bool>() || v.is_null()) return false;
+  switch (c.type()) {
+    case jet::ColumnType::kByte:
+    case jet::ColumnType::kInteger:
+    case jet::ColumnType::kLong:
+    case jet::ColumnType::kCurrency:
+    case jet::ColumnType::kSingle:
+    case jet::ColumnType::kDecimal:
+      return true;
+    default:
+      return false;
+  }
+}
+
+}  // namespace
+
+std::shared_ptr<const jet::Expression> ParseDefault(const jet::TableDef& t, const jet::Column& c) {
+  const std::string text = DefaultText(c);
+  if (text.find_first_not_of(" \t") == std::string::npos) return nullptr;
+  auto e = jet::Expression::Parse(text);
+  if (!e.ok()) BadDefault(t, c, kErrBadDefault, e.status().message());
+  return std::make_shared<const jet::Expression>(std::move(*e));
+}
+
+Value EvaluateDefault(const jet::TableDef& t, const jet::Column& c, const jet::Expression& e) {
+  auto v = e.Evaluate({});
+  if (!v.ok()) BadDefault(t, c, kErrBadDefault, v.status().ToString());
+  if (v->is_null()) return Value();
+  if (c.type() == jet::ColumnType::kText || c.type() == jet::ColumnType::kMemo) {
+    return Value(*jet::ExprText(*v));  // the text form the expression service gives
+  }
+  try {
+    return ConvertForColumn(t, c, *v);
+  } catch (const DbError& err) {
+    if (err.number() == kErrNumericOverflow || IsOverflow(c, *v)) {
+      BadDefault(t, c, kErrNumericOverflow, "Numerischer Feldüberlauf.");
+    }
+    BadDefault(t, c, kErrConversion, "Datentypkonvertierungsfehler.");
   }
 }
 
 Value DefaultFor(const jet::TableDef& t, const jet::Column& c, bool* varies) {
   if (varies != nullptr) *varies = false;
-  auto it = c.properties.find("DefaultValue");
-  if (it == c.properties.end() || !it->second.value.is<std::string>()) return Value();
-  std::string text = it->second.value.as<std::string>();
-  auto trim = [](std::string s) {
-    while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.erase(s.begin());
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.pop_back();
-    return s;
-  };
-  text = trim(text);
-  if (!text.empty() && text.front() == '=') text = trim(text.substr(1));
-  auto fail = [&]() -> Value {
-    throw DbError(kErrBadDefault, "Der Standardwert '" + it->second.value.as<std::string>() +
-                                      "' des Feldes '" + Where(t, c) +
-                                      "' kann nicht ausgewertet werden.");
-  };
-  if (text.empty()) return Value();
-  Value v;
-  const std::string folded = jet::FoldCase(text);
-  if (text.size() >= 2 && (text.front() == '"' || text.front() == '\'') &&
-      text.back() == text.front()) {
-    std::string inner;
-    for (std::size_t i = 1; i + 1 < text.size(); ++i) {
-      inner.push_back(text[i]);
-      if (text[i] == text.front() && i + 2 < text.size() && text[i + 1] == text.front()) ++i;
-    }
-    v = Value(inner);
-  } else if (folded == "true" || folded == "yes" || folded == "on") {
-    v = Value(true);
-  } else if (folded == "false" || folded == "no" || folded == "off") {
-    v = Value(false);
-  } else if (folded == "null") {
-    return Value();
-  } else if (folded == "date()" || folded == "now()" || folded == "time()") {
-    if (varies != nullptr) *varies = true;
-    const double now = NowDays();
-    const double day = std::floor(now);
-    v = Value(jet::DateTime{folded == "date()" ? day : folded == "time()" ? now - day : now});
-  } else if (text.size() >= 2 && text.front() == '#' && text.back() == '#') {
-    double days = 0;
-    if (!ParseDate(text.substr(1, text.size() - 2), days)) return fail();
-    v = Value(jet::DateTime{days});
-  } else {
-    double d = 0;
-    std::string number = text;
-    if (!number.empty() && number.front() == '+') number.erase(number.begin());
-    auto [p, ec] = std::from_chars(number.data(), number.data() + number.size(), d);
-    if (ec != std::errc() || p != number.data() + number.size() || number.empty()) return fail();
-    const bool integral = number.find_first_of(".eE") == std::string::npos &&
-                          d >= std::numeric_limits<std::int32_t>::min() &&
-                          d <= std::numeric_limits<std::int32_t>::max();
-    v = integral ? Value(static_cast<std::int32_t>(d)) : Value(d);
-  }
-  try {
-    return ConvertForColumn(t, c, v);
-  } catch (const DbError&) {
-    return fail();
-  }
+  auto e = ParseDefault(t, c);
+  if (!e) return Value();
+  if (varies != nullptr) *varies = e->varies();
+  return EvaluateDefault(t, c, *e);
 }
 
-std::vector<ColumnRule> RulesOf(const jet::TableDef& t) {
-  std::vector<ColumnRule> rules(t.columns.size());
+RowRules RulesOf(const jet::TableDef& t) {
+  RowRules row_rules;
+  std::vector<ColumnRule>& rules = row_rules.columns;
+  rules.resize(t.columns.size());
   for (std::size_t i = 0; i < t.columns.size(); ++i) {
     const jet::Column& c = t.columns[i];
     rules[i].required = GetBoolProperty(c, "Required") && !c.autonumber();
@@ -207,12 +219,58 @@ std::vector<ColumnRule> RulesOf(const jet::TableDef& t) {
     rules[i].allow_zero_length = !text || azl == c.properties.end() ||
                                  !azl->second.value.is<bool>() || azl->second.value.as<bool>();
     if (c.type() == jet::ColumnType::kText) rules[i].max_units = c.length / 2;
+    const std::string rule = StringProperty(c.properties, "ValidationRule");
+    if (rule.find_first_not_of(" \t") != std::string::npos) {
+      auto e = jet::Expression::Parse(rule, /*field_rule=*/true);
+      if (!e.ok()) {
+        throw DbError(kErrBadDefault,
+                      "Die Gültigkeitsregel '" + rule + "' des Feldes '" + Where(t, c) +
+                          "' kann nicht ausgewertet werden: " + e.status().message());
+      }
+      rules[i].validation = std::make_shared<const jet::Expression>(std::move(*e));
+      rules[i].validation_text = StringProperty(c.properties, "ValidationText");
+    }
   }
-  return rules;
+  const std::string rule = StringProperty(t.properties, "ValidationRule");
+  if (rule.find_first_not_of(" \t") != std::string::npos) {
+    auto e = jet::Expression::Parse(rule);
+    if (!e.ok()) {
+      throw DbError(kErrBadDefault, "Die Gültigkeitsregel '" + rule + "' der Tabelle '" + t.name +
+                                        "' kann nicht ausgewertet werden: " + e.status().message());
+    }
+    row_rules.validation = std::make_shared<const jet::Expression>(std::move(*e));
+    row_rules.validation_text = StringProperty(t.properties, "ValidationText");
+  }
+  row_rules.any_validation = row_rules.validation != nullptr;
+  for (const ColumnRule& r : rules) {
+    row_rules.any_validation = row_rules.any_validation || r.validation != nullptr;
+  }
+  return row_rules;
 }
 
-void CheckRow(const jet::TableDef& t, const std::vector<ColumnRule>& rules,
-              const std::vector<Value>& row) {
+namespace {
+
+// Evaluates a validation rule; throws 3316/3317 when the row breaks it.
+void CheckRule(const jet::Expression& rule, const std::string& text, const std::string& where,
+               const jet::ExpressionContext& context) {
+  auto result = rule.Evaluate(context);
+  if (!result.ok()) {
+    throw DbError(result.status().number(),
+                  "Die Gültigkeitsregel '" + rule.text() + "' für '" + where +
+                      "' kann nicht ausgewertet werden: " + result.status().message());
+  }
+  if (jet::RulePasses(*result)) return;
+  if (!text.empty()) throw DbError(kErrRuleText, text);
+  throw DbError(kErrRuleBroken, "Ein oder mehrere Werte werden durch die Gültigkeitsregel '" +
+                                    rule.text() + "' für '" + where +
+                                    "' nicht zugelassen. Geben Sie einen Wert ein, den der "
+                                    "Ausdruck für dieses Feld akzeptiert.");
+}
+
+}  // namespace
+
+void CheckRow(const jet::TableDef& t, const RowRules& row_rules, const std::vector<Value>& row) {
+  const std::vector<ColumnRule>& rules = row_rules.columns;
   for (std::size_t i = 0; i < t.columns.size() && i < row.size() && i < rules.size(); ++i) {
     const jet::Column& c = t.columns[i];
     const Value& v = row[i];
@@ -237,6 +295,24 @@ void CheckRow(const jet::TableDef& t, const std::vector<ColumnRule>& rules,
                                            "hinzufügen wollten (höchstens " +
                                            std::to_string(rules[i].max_units) + " Zeichen).");
     }
+  }
+  if (!row_rules.any_validation) return;
+  jet::ExpressionContext context;
+  context.column = [&](std::string_view name) -> std::optional<Value> {
+    const jet::Column* c = t.FindColumn(name);
+    if (c == nullptr) return std::nullopt;
+    const auto at = static_cast<std::size_t>(c - t.columns.data());
+    if (at >= row.size()) return std::nullopt;
+    return row[at];
+  };
+  for (std::size_t i = 0; i < rules.size() && i < row.size(); ++i) {
+    if (!rules[i].validation) continue;
+    context.field = row[i];
+    CheckRule(*rules[i].validation, rules[i].validation_text, Where(t, t.columns[i]), context);
+  }
+  context.field.reset();
+  if (row_rules.validation) {
+    CheckRule(*row_rules.validation, row_rules.validation_text, t.name, context);
   }
 }
 

@@ -150,7 +150,10 @@ void Connection::InsertRow(sql::TableData& table, std::vector<Value> values) {
   if (!place.ok()) {
     // The engine checks a row fully before it writes anything; a failure after that leaves
     // the pages half changed, and nothing is stored from here on.
-    if (place.status().code() != jet::ErrorCode::kInvalidValue) failed_write_ = true;
+    const jet::ErrorCode code = place.status().code();
+    if (code != jet::ErrorCode::kInvalidValue && code != jet::ErrorCode::kRecordTooLarge) {
+      failed_write_ = true;
+    }
     Throw(place.status());
   }
   table.Append(std::move(values), *place);

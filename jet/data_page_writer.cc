@@ -9,9 +9,6 @@
 namespace jet {
 namespace {
 
-// A data page holds at most this many rows: row numbers are one byte in row pointers.
-constexpr std::size_t kMaxRowsPerPage = 255;
-
 void Put16(MutableBytes page, std::size_t at, std::size_t v) {
   page[at] = static_cast<std::uint8_t>(v);
   page[at + 1] = static_cast<std::uint8_t>(v >> 8);
@@ -46,6 +43,12 @@ std::size_t DataPageRoom::Free(const Format& f) const {
   return lowest > table_end ? lowest - table_end : 0;
 }
 
+bool DataPageRoom::Takes(const Format& f, std::size_t row_size) const {
+  return rows < kMaxRowsPerWrittenPage && Free(f) >= row_size + 2;
+}
+
+std::size_t MaxRowSize(const Format& f) { return f.page_size - f.data_row_table_offset - 2; }
+
 DataPageRoom MeasureDataPage(Bytes page, const Format& f) {
   ByteReader in(page);
   DataPageRoom room;
@@ -71,8 +74,11 @@ Result<std::uint16_t> AddRowToPage(MutableBytes page, const Format& f, Bytes row
     return Status::Corrupt("Die Datenseite wurde unerwartet verändert.");
   }
   const std::size_t table_end = f.data_row_table_offset + 2 * rows;
-  if (rows >= kMaxRowsPerPage || room.Free(f) < row.size() + 2) {
-    return Status(ErrorCode::kInvalidValue, "Die Zeile passt nicht mehr auf die Seite.");
+  if (row.size() > MaxRowSize(f)) {
+    return Status(ErrorCode::kRecordTooLarge, "Der Datensatz ist zu groß.");
+  }
+  if (!room.Takes(f, row.size())) {
+    return Status(ErrorCode::kRecordTooLarge, "Der Datensatz passt nicht mehr auf die Seite.");
   }
   const std::size_t start = room.lowest - row.size();
   std::memcpy(page.data() + start, row.data(), row.size());

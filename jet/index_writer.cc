@@ -520,11 +520,11 @@ Result<std::uint32_t> CheckEntries(const TableDef& table, const RealIndex& index
     const bool same_key = r > 0 && entries.SameKey(r - 1, r);
     if (!same_key) ++distinct;
     if (same_key && unique && !entries.NullKey(r)) {
+      // Worded as the record layer words it; where the rows lie is no concern of the user's.
       return Status(ErrorCode::kDuplicateKey,
-                    "Der eindeutige Index '" + IndexName(table, index) + "' der Tabelle '" +
-                        table.name + "' würde einen Wert doppelt enthalten (Zeilen " +
-                        RowName(entries.Row(r - 1)) + " und " + RowName(entries.Row(r)) +
-                        "); die Änderungen werden nicht gespeichert.");
+                    "Die Änderungen wurden nicht durchgeführt, da sie doppelte Werte im Index '" +
+                        IndexName(table, index) + "' der Tabelle '" + table.name +
+                        "' erzeugen würden.");
     }
   }
   return distinct;

@@ -37,7 +37,7 @@ Result<RowPointer> LongValueWriter::AddLvalRow(const Column& column, Bytes row) 
   const Format& f = store_->format();
   if (current_page_ != 0) {
     JET_ASSIGN_OR_RETURN(std::span<std::uint8_t> page, store_->MutablePage(current_page_));
-    if (DataPageFreeSpace(page, f) >= row.size() + 2) {
+    if (MeasureDataPage(page, f).Takes(f, row.size())) {
       JET_ASSIGN_OR_RETURN(std::uint16_t r, AddRowToPage(page, f, row));
       return RowPointer{current_page_, static_cast<std::uint8_t>(r)};
     }

@@ -28,6 +28,16 @@ enum class ErrorCode : int {
   kDuplicateKey = 3022,        // unique index violated
   kLocked = 3045,              // file in use by another process
   kInvalidValue = 3421,        // value cannot be converted to the column's type
+  kRecordTooLarge = 3047,      // the row does not fit on a page
+  kNumericOverflow = 3349,     // a number too large for the column
+  kExpressionSyntax = 3075,    // an expression that does not parse
+  kUndefinedFunction = 3085,   // an expression calls a function the service does not have
+  // Runtime errors of the expression service, with the numbers Access shows for them.
+  kInvalidArgument = 5,
+  kOverflow = 6,
+  kDivisionByZero = 11,
+  kTypeMismatch = 13,
+  kInvalidUseOfNull = 94,
 };
 
 class [[nodiscard]] Status {

@@ -50,7 +50,7 @@ Result<std::uint32_t> TableWriter::PageWithRoom(std::size_t row_size) {
       JET_ASSIGN_OR_RETURN(Bytes page, store_->TypedPage(last_page_, PageType::kData));
       room_ = MeasureDataPage(page, f);
     }
-    if (room_->Free(f) >= row_size + 2) return last_page_;
+    if (room_->Takes(f, row_size)) return last_page_;
   }
   JET_ASSIGN_OR_RETURN(std::uint32_t fresh, allocator_->Allocate());
   JET_ASSIGN_OR_RETURN(std::span<std::uint8_t> bytes, store_->MutablePage(fresh));
@@ -119,6 +119,10 @@ Result<RowPointer> TableWriter::Insert(std::vector<Value>& values) {
   }
   std::vector<std::uint8_t>& row = row_;
   JET_RETURN_IF_ERROR(encoder_.Encode(f, *table_, values, long_fields, row));
+  if (row.size() > MaxRowSize(f)) {
+    return Status(ErrorCode::kRecordTooLarge,
+                  "Der Datensatz ist zu groß für die Tabelle '" + table_->name + "'.");
+  }
   bool stores_long_values = false;
   for (std::size_t i = 0; i < values.size(); ++i) {
     const Column& c = table_->columns[i];

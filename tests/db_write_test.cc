@@ -14,6 +14,7 @@
 #include "db/error.h"
 #include "db/recordset.h"
 #include "db/target_layout.h"
+#include "jet/decimal_convert.h"
 #include "tests/db_test_util.h"
 #include "tests/test_support.h"
 
@@ -321,6 +322,159 @@ TEST(ColumnConversion, TheConversionsTheImportRelieson) {
   EXPECT_EQ(ErrorOf([&] { db::ConvertForColumn(t, t.columns[0], Value(std::string("x"))); }),
             db::kErrConversion);
   EXPECT_EQ(ErrorOf([&] { db::ConvertForColumn(t, t.columns[0], Value(1e12)); }),
+            db::kErrConversion);
+}
+
+// One column of each type with a default Access would store for it.
+jet::TableDef EveryTypeTable() {
+  jet::TableDef t;
+  t.name = "alle";
+  auto add = [&](const char* name, jet::ColumnType type, const char* default_value) {
+    jet::Column c;
+    c.name = name;
+    c.type_code = static_cast<std::uint8_t>(type);
+    c.length = type == jet::ColumnType::kText ? 20 : 0;
+    if (type == jet::ColumnType::kDecimal) {
+      c.precision = 18;
+      c.scale = 2;
+    }
+    c.properties["DefaultValue"] = jet::Property{10, false, Value(std::string(default_value))};
+    t.columns.push_back(c);
+  };
+  add("byte", jet::ColumnType::kByte, "=200+55");
+  add("int", jet::ColumnType::kInteger, "-3*4");
+  add("long", jet::ColumnType::kLong, "=3+4*2");
+  add("single", jet::ColumnType::kSingle, "1/4");
+  add("double", jet::ColumnType::kDouble, "Val(\"2.5\")");
+  add("currency", jet::ColumnType::kCurrency, "CCur(19.999)");
+  add("date", jet::ColumnType::kDateTime, "#12/24/2019 18:30:00#");
+  add("text", jet::ColumnType::kText, "\"A\" & \"B\"");
+  add("memo", jet::ColumnType::kMemo, "\"Zeile \"\"1\"\"\"");
+  add("yesno", jet::ColumnType::kBoolean, "Not False");
+  add("guid", jet::ColumnType::kGuid, "GenGUID()");
+  add("decimal", jet::ColumnType::kDecimal, "0");
+  add("decimal2", jet::ColumnType::kDecimal, "=1.005");
+  add("textdate", jet::ColumnType::kText, "DateSerial(2019,12,24)");
+  add("user", jet::ColumnType::kText, "CurrentUser()");
+  return t;
+}
+
+TEST(ColumnDefaults, EveryColumnTypeTakesItsDefaultConverted) {
+  const jet::TableDef t = EveryTypeTable();
+  auto d = [&](std::size_t i) { return db::DefaultFor(t, t.columns[i]); };
+  EXPECT_EQ(d(0), Value(std::uint8_t{255}));
+  EXPECT_EQ(d(1), Value(std::int16_t{-12}));
+  EXPECT_EQ(d(2), Value(std::int32_t{11}));
+  EXPECT_EQ(d(3), Value(0.25f));
+  EXPECT_EQ(d(4), Value(2.5));
+  EXPECT_EQ(d(5), Value(jet::Currency{199990}));
+  EXPECT_EQ(d(6), Value(jet::DateTime{43823 + 18.5 / 24}));
+  EXPECT_EQ(d(7), Value(std::string("AB")));  // the value, never the expression's characters
+  EXPECT_EQ(d(8), Value(std::string("Zeile \"1\"")));
+  EXPECT_EQ(d(9), Value(true));
+  ASSERT_TRUE(d(10).is<jet::Guid>());
+  EXPECT_NE(d(10), d(10));  // a new GUID for every row
+  bool varies = false;
+  (void)db::DefaultFor(t, t.columns[10], &varies);
+  EXPECT_TRUE(varies);
+  ASSERT_TRUE(d(11).is<jet::Decimal>());
+  EXPECT_EQ(jet::FormatDecimal(d(11).as<jet::Decimal>()), "0.00");
+  EXPECT_EQ(jet::FormatDecimal(d(12).as<jet::Decimal>()), "1.00");  // 1.005 to even
+  EXPECT_EQ(d(13), Value(std::string("24.12.2019")));               // German short date
+  EXPECT_EQ(d(14), Value(std::string("Admin")));
+}
+
+TEST(ColumnDefaults, FailuresAreRefusedByNumberAndName) {
+  jet::TableDef t = EveryTypeTable();
+  auto set = [&](std::size_t i, const char* text) {
+    t.columns[i].properties["DefaultValue"].value = Value(std::string(text));
+  };
+  auto error = [&](std::size_t i) {
+    try {
+      (void)db::DefaultFor(t, t.columns[i]);
+    } catch (const DbError& e) {
+      EXPECT_NE(e.description().find("alle." + t.columns[i].name), std::string::npos)
+          << e.description();
+      return e.number();
+    }
+    return 0;
+  };
+  set(0, "256");
+  EXPECT_EQ(error(0), db::kErrNumericOverflow);
+  set(1, "=30000*2");
+  EXPECT_EQ(error(1), db::kErrNumericOverflow);
+  set(11, "12345678901234567");
+  EXPECT_EQ(error(11), db::kErrNumericOverflow);
+  set(2, "\"abc\"");
+  EXPECT_EQ(error(2), db::kErrConversion);
+  set(2, "Unbekannt()");
+  EXPECT_EQ(error(2), db::kErrBadDefault);
+  set(2, "1/0");
+  EXPECT_EQ(error(2), db::kErrBadDefault);
+  set(7, "\"A\" & ");  // broken: refused, never stored as text
+  EXPECT_EQ(error(7), db::kErrBadDefault);
+}
+
+TEST(ColumnChecks, FieldAndTableRulesRefuseWithJetsNumbers) {
+  jet::TableDef t = MadeTable();
+  t.columns[1].properties["ValidationRule"] = jet::Property{10, false, Value(std::string("<1"))};
+  t.columns[1].properties["ValidationText"] =
+      jet::Property{10, false, Value(std::string("Unter 1, bitte."))};
+  t.columns[2].properties["ValidationRule"] =
+      jet::Property{10, false, Value(std::string("Like \"S*\" Or Is Null"))};
+  t.properties["ValidationRule"] =
+      jet::Property{10, false, Value(std::string("[n]>=1 Or [d] Is Null"))};
+  const db::RowRules rules = db::RulesOf(t);
+  std::vector<Value> row(t.columns.size());
+  EXPECT_NO_THROW(db::CheckRow(t, rules, row));  // Null passes every rule here
+  row[1] = Value(0.5);
+  row[0] = Value(std::int32_t{1});
+  EXPECT_NO_THROW(db::CheckRow(t, rules, row));
+  row[1] = Value(1.0);
+  try {
+    db::CheckRow(t, rules, row);
+    ADD_FAILURE() << "no error";
+  } catch (const DbError& e) {
+    EXPECT_EQ(e.number(), db::kErrRuleText);
+    EXPECT_EQ(e.description(), "Unter 1, bitte.");
+  }
+  row[1] = Value(0.5);
+  row[2] = Value(std::string("Kg"));
+  try {
+    db::CheckRow(t, rules, row);
+    ADD_FAILURE() << "no error";
+  } catch (const DbError& e) {
+    EXPECT_EQ(e.number(), db::kErrRuleBroken);
+    EXPECT_NE(e.description().find("'t.s'"), std::string::npos) << e.description();
+  }
+  row[2] = Value(std::string("Stk."));
+  row[0] = Value(std::int32_t{0});
+  try {
+    db::CheckRow(t, rules, row);
+    ADD_FAILURE() << "no error";
+  } catch (const DbError& e) {
+    EXPECT_EQ(e.number(), db::kErrRuleBroken);
+    EXPECT_NE(e.description().find("[n]>=1 Or [d] Is Null"), std::string::npos);
+    EXPECT_NE(e.description().find("'t'"), std::string::npos);
+  }
+  // A rule that does not parse is refused by name.
+  t.properties["ValidationRule"].value = Value(std::string("[n] >"));
+  EXPECT_EQ(ErrorOf([&] { (void)db::RulesOf(t); }), db::kErrBadDefault);
+}
+
+TEST(ColumnConversion, DecimalsFromEveryNumberAndText) {
+  const jet::TableDef t = EveryTypeTable();
+  const jet::Column& dec = t.columns[11];  // Decimal(18,2)
+  auto text = [&](const Value& v) {
+    return jet::FormatDecimal(db::ConvertForColumn(t, dec, v).as<jet::Decimal>());
+  };
+  EXPECT_EQ(text(Value(4.9)), "4.90");
+  EXPECT_EQ(text(Value(jet::Currency{49500})), "4.95");
+  EXPECT_EQ(text(Value(std::int32_t{-7})), "-7.00");
+  EXPECT_EQ(text(Value(std::string("12,345"))), "12.34");
+  EXPECT_EQ(text(Value(std::string("12.355"))), "12.36");
+  EXPECT_EQ(ErrorOf([&] { db::ConvertForColumn(t, dec, Value(1e17)); }), db::kErrNumericOverflow);
+  EXPECT_EQ(ErrorOf([&] { db::ConvertForColumn(t, dec, Value(std::string("x"))); }),
             db::kErrConversion);
 }
 

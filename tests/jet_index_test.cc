@@ -595,6 +595,37 @@ TEST(IndexKey, FlagBytesAndNumbersAsDocumented) {
             jet::ErrorCode::kInvalidValue);
 }
 
+// Decimal keys: a sign byte and the magnitude big-endian; ascending keys sort like the values.
+// Descending keys keep the order Access 2000-2003 files have (positive values still after
+// negative ones), which a writer must reproduce rather than correct.
+TEST(IndexKey, DecimalsSortLikeTheirValuesAscending) {
+  using T = jet::ColumnType;
+  auto dec = [](bool negative, std::uint64_t magnitude) {
+    jet::Decimal d;
+    d.negative = negative;
+    d.precision = 18;
+    d.scale = 2;
+    d.low = magnitude;
+    return jet::Value(d);
+  };
+  EXPECT_EQ(Hex(Key(T::kDecimal, dec(false, 1), true)),
+            "7F FF 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 01 ");
+  EXPECT_EQ(Hex(Key(T::kDecimal, dec(true, 1), true)),
+            "7F 00 FF FF FF FF FF FF FF FF FF FF FF FF FF FF FF FE ");
+  EXPECT_EQ(Hex(Key(T::kDecimal, dec(false, 1), false)),
+            "80 FF FF FF FF FF FF FF FF FF FF FF FF FF FF FF FF FE ");
+  EXPECT_EQ(Hex(Key(T::kDecimal, dec(true, 1), false)),
+            "80 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 01 ");
+  const std::vector<jet::Value> ascending = {dec(true, 550),   dec(true, 1),  dec(false, 0),
+                                             dec(true, 0),     dec(false, 1), dec(false, 550),
+                                             dec(false, 10000)};
+  for (std::size_t i = 1; i < ascending.size(); ++i) {
+    EXPECT_LE(Key(T::kDecimal, ascending[i - 1], true), Key(T::kDecimal, ascending[i], true)) << i;
+  }
+  // Zero is one key, whatever its sign bit says.
+  EXPECT_EQ(Key(T::kDecimal, dec(true, 0), true), Key(T::kDecimal, dec(false, 0), true));
+}
+
 // Keys of ascending columns sort like the values, keys of descending columns the other way round.
 template <typename T>
 void ExpectKeysSortLikeValues(jet::ColumnType type, std::vector<T> values) {

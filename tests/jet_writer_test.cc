@@ -11,9 +11,12 @@
 #include <string>
 
 #include "jet/data_page.h"
+#include "jet/data_page_writer.h"
 #include "jet/database.h"
+#include "jet/decimal_convert.h"
 #include "jet/file_commit.h"
 #include "jet/file_source.h"
+#include "jet/integrity_check.h"
 #include "jet/page_store.h"
 #include "jet/usage_map.h"
 #include "tests/encrypted_copy.h"
@@ -376,6 +379,171 @@ TEST(Writer, Jet3DatabasesAreOnlyRead) {
   EXPECT_EQ(db.status().code(), jet::ErrorCode::kNotSupported);
   EXPECT_NE(db.status().message().find("Jet-3"), std::string::npos);
   EXPECT_FALSE(fs::exists(copy.dir() / "alt.ldb"));
+}
+
+}  // namespace
+
+namespace {
+
+// A table of small rows takes more rows than a data page may number: the writer starts a new
+// page at the page's row limit, and every reader finds every row.
+TEST(Writer, SmallRowsFillPagesUpToTheirRowLimit) {
+  TargetCopy copy;
+  fs::copy_file(fs::path(PI_FIXTURE_DIR) / "designs" / "small-rows.mdb", copy.path(),
+                fs::copy_options::overwrite_existing);
+  const std::string table = "tbl_Verwaltung_Produkte_Extras";
+  constexpr int kRows = 100000;
+  std::uint32_t rows_before = 0;
+  std::uint32_t first_key = 0;
+  {
+    auto db = OpenWritable(copy.path());
+    ASSERT_TRUE(db);
+    const auto def = *db->GetTable(table);
+    rows_before = def->row_count;
+    first_key = def->autonumber + 1;
+    const jet::Column* small = def->FindColumn("lng_ProduktExtraID");
+    ASSERT_NE(small, nullptr);
+    ASSERT_EQ(small->type(), jet::ColumnType::kInteger);
+    const auto small_at = static_cast<std::size_t>(small - def->columns.data());
+    const auto product_at =
+        static_cast<std::size_t>(def->FindColumn("lng_ProduktID") - def->columns.data());
+    for (int i = 0; i < kRows; ++i) {
+      std::vector<Value> row(def->columns.size());
+      row[small_at] = Value(static_cast<std::int16_t>(i % 30000));
+      row[product_at] = Value(static_cast<std::int32_t>(i));
+      auto where = db->InsertRow(table, row);
+      ASSERT_TRUE(where.ok()) << i << ": " << where.status().ToString();
+    }
+    const jet::Status committed = db->Commit();
+    ASSERT_TRUE(committed.ok()) << committed.ToString();
+  }
+  auto db = jet::Database::Open(copy.path().string(), {.password = kPassword});
+  ASSERT_TRUE(db.ok()) << db.status().ToString();
+  const auto def = *(*db)->GetTable(table);
+  EXPECT_EQ(def->row_count, rows_before + kRows);
+  // No page holds more rows than a row pointer can name or Jet puts on a page.
+  auto pages = jet::ReadUsageMap((*db)->pages(), def->usage_map);
+  ASSERT_TRUE(pages.ok());
+  std::size_t most = 0;
+  for (std::uint32_t p : *pages) {
+    auto page = jet::DataPage::Open((*db)->pages(), p);
+    ASSERT_TRUE(page.ok()) << page.status().ToString();
+    most = std::max<std::size_t>(most, page->row_count());
+  }
+  EXPECT_EQ(most, jet::kMaxRowsPerWrittenPage);
+
+  // Every new row once, with its values (rows on reused pages come earlier in a scan).
+  const auto rows = ValuesOf(**db, table);
+  ASSERT_EQ(rows.size(), rows_before + kRows);
+  const auto product_at = def->FindColumn("lng_ProduktID") - def->columns.data();
+  std::vector<bool> seen(kRows, false);
+  for (const auto& row : rows) {
+    const std::int64_t i = std::int64_t{row[0].as<std::int32_t>()} - first_key;
+    if (i < 0) continue;
+    ASSERT_LT(i, kRows);
+    ASSERT_FALSE(seen[static_cast<std::size_t>(i)]);
+    seen[static_cast<std::size_t>(i)] = true;
+    ASSERT_EQ(row[static_cast<std::size_t>(product_at)], Value(static_cast<std::int32_t>(i)));
+  }
+  EXPECT_EQ(std::count(seen.begin(), seen.end(), true), kRows);
+  auto report = jet::CheckIntegrity(**db);
+  ASSERT_TRUE(report.ok()) << report.status().ToString();
+  EXPECT_TRUE(report->ok()) << report->problems.front();
+
+  const std::string ours = Export(copy.path(), table);
+  auto oracle = testing_support::RunCommand(
+      "LC_ALL=C mdb-export " + testing_support::ShellQuote(copy.path().string()) + " " + table);
+  EXPECT_EQ(oracle.exit_code, 0);
+  EXPECT_TRUE(oracle.out == ours) << "mdb-export differs";
+  auto dump = testing_support::RunCommand(
+      testing_support::MdbReaderCommand(DbFile{copy.path(), kPassword}) + " --table " + table);
+  ASSERT_EQ(dump.exit_code, 0);
+  const auto lines = testing_support::SplitLines(dump.out);
+  ASSERT_EQ(lines.size(), rows_before + kRows);
+  std::size_t new_rows = 0;
+  for (const std::string& line : lines) {
+    auto row = testing_support::ParseJsonObject(line);
+    ASSERT_TRUE(row) << line;
+    if (row->front().second.number >= first_key) ++new_rows;
+  }
+  EXPECT_EQ(new_rows, std::size_t{kRows});
+}
+
+}  // namespace
+
+namespace {
+
+// Decimal values converted as Jet converts them into a Decimal(18,2) column, stored, and read
+// back alike by us, mdb-export and mdb-reader.
+TEST(Writer, DecimalsRoundTripThroughEveryReader) {
+  TargetCopy copy;
+  fs::copy_file(fs::path(PI_FIXTURE_DIR) / "designs" / "decimal-default.mdb", copy.path(),
+                fs::copy_options::overwrite_existing);
+  const std::string table = "tbl_Verwaltung_Produkte";
+  const std::vector<std::pair<Value, std::string>> cases = {
+      {Value(0.1), "0.10"},
+      {Value(jet::Currency{49500}), "4.95"},
+      {Value(std::int32_t{-42}), "-42.00"},
+      {Value(std::string("1234567890123456.785")), "1234567890123456.78"},  // half to even
+      {Value(std::string("-0,015")), "-0.02"},
+      {Value(std::string("0")), "0.00"},
+  };
+  std::int32_t first_key = 0;
+  {
+    auto db = OpenWritable(copy.path());
+    ASSERT_TRUE(db);
+    const auto def = *db->GetTable(table);
+    const jet::Column* dec = def->FindColumn("dec_Menge");
+    ASSERT_NE(dec, nullptr);
+    ASSERT_EQ(dec->type(), jet::ColumnType::kDecimal);
+    const auto at = static_cast<std::size_t>(dec - def->columns.data());
+    first_key = static_cast<std::int32_t>(def->autonumber) + 1;
+    for (const auto& [value, expected] : cases) {
+      auto d = jet::DecimalFromValue(value, dec->precision, dec->scale);
+      ASSERT_TRUE(d.ok()) << d.status().ToString();
+      ASSERT_EQ(jet::FormatDecimal(*d), expected);
+      std::vector<Value> row(def->columns.size());
+      row[at] = Value(*d);
+      auto where = db->InsertRow(table, row);
+      ASSERT_TRUE(where.ok()) << where.status().ToString();
+    }
+    const jet::Status committed = db->Commit();
+    ASSERT_TRUE(committed.ok()) << committed.ToString();
+  }
+  auto db = jet::Database::Open(copy.path().string(), {.password = kPassword});
+  ASSERT_TRUE(db.ok());
+  const auto def = *(*db)->GetTable(table);
+  const auto at = static_cast<std::size_t>(def->FindColumn("dec_Menge") - def->columns.data());
+  std::vector<std::string> ours;
+  for (const auto& row : ValuesOf(**db, table)) {
+    if (row[0].as<std::int32_t>() >= first_key) {
+      ours.push_back(jet::FormatDecimal(row[at].as<jet::Decimal>()));
+    }
+  }
+  std::vector<std::string> expected;
+  for (const auto& c : cases) expected.push_back(c.second);
+  EXPECT_EQ(ours, expected);
+
+  auto oracle = testing_support::RunCommand(
+      "LC_ALL=C mdb-export " + testing_support::ShellQuote(copy.path().string()) + " " + table);
+  EXPECT_EQ(oracle.exit_code, 0);
+  EXPECT_EQ(oracle.out, Export(copy.path(), table));
+  for (const auto& c : cases) {
+    EXPECT_NE(oracle.out.find("," + c.second + "\n"), std::string::npos) << c.second;
+  }
+  auto dump = testing_support::RunCommand(
+      testing_support::MdbReaderCommand(DbFile{copy.path(), kPassword}) + " --table " + table);
+  ASSERT_EQ(dump.exit_code, 0);
+  std::vector<std::string> theirs;
+  for (const std::string& line : testing_support::SplitLines(dump.out)) {
+    auto row = testing_support::ParseJsonObject(line);
+    ASSERT_TRUE(row);
+    if (row->front().second.number < first_key) continue;
+    for (const auto& [name, value] : *row) {
+      if (name == "dec_Menge") theirs.push_back(value.text);
+    }
+  }
+  EXPECT_EQ(theirs, expected);
 }
 
 }  // namespace

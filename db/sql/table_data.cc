@@ -43,7 +43,7 @@ std::vector<Row>& TableData::MutableRows() {
   return *rows_;
 }
 
-const std::vector<ColumnRule>& TableData::rules() {
+const RowRules& TableData::rules() {
   if (!have_rules_) {
     rules_ = RulesOf(*def_);
     have_rules_ = true;
@@ -55,12 +55,12 @@ Row TableData::NewRow() {
   if (!have_defaults_) {
     const auto& columns = def_->columns;
     std::vector<Value> defaults;
-    std::vector<std::uint8_t> varying(columns.size(), 0);
+    std::vector<std::shared_ptr<const jet::Expression>> varying(columns.size());
     defaults.reserve(columns.size());
     for (std::size_t i = 0; i < columns.size(); ++i) {
-      bool varies = false;
-      defaults.push_back(DefaultFor(*def_, columns[i], &varies));
-      varying[i] = varies ? 1 : 0;
+      auto expression = ParseDefault(*def_, columns[i]);
+      defaults.push_back(expression ? EvaluateDefault(*def_, columns[i], *expression) : Value());
+      if (expression && expression->varies()) varying[i] = std::move(expression);
     }
     defaults_ = std::move(defaults);
     varying_defaults_ = std::move(varying);
@@ -68,7 +68,9 @@ Row TableData::NewRow() {
   }
   Row row = defaults_;
   for (std::size_t i = 0; i < row.size(); ++i) {
-    if (varying_defaults_[i] != 0) row[i] = DefaultFor(*def_, def_->columns[i]);
+    if (varying_defaults_[i]) {
+      row[i] = EvaluateDefault(*def_, def_->columns[i], *varying_defaults_[i]);
+    }
   }
   return row;
 }
@@ -166,7 +168,7 @@ const std::vector<std::uint32_t>& TableData::RowsWithKey(int column, const std::
 void TableData::Reset(std::shared_ptr<const jet::TableDef> def) {
   def_ = std::move(def);
   Release();
-  rules_.clear();
+  rules_ = RowRules();
   have_rules_ = false;
   defaults_.clear();
   varying_defaults_.clear();

@@ -64,9 +64,10 @@ class TableData {
   const Value& MaxOf(int column);
 
   // Jet's checks of the table's columns (read once).
-  const std::vector<ColumnRule>& rules();
-  // A new row: every column at its default (constant defaults evaluated once, Date(), Now() and
-  // Time() at each call). Throws DbError 3388 for a default that cannot be evaluated.
+  const RowRules& rules();
+  // A new row: every column at its default (constant defaults evaluated once, Date(), Now(),
+  // Time() and GenGUID() at each call). Throws DbError 3388 for a default that cannot be
+  // evaluated (see EvaluateDefault for the others).
   Row NewRow();
 
  private:
@@ -87,10 +88,11 @@ class TableData {
   mutable std::vector<jet::RowPointer> places_;
   std::vector<std::string> folded_names_;
   std::unordered_map<int, Value> maxima_;
-  std::vector<ColumnRule> rules_;
+  RowRules rules_;
   bool have_rules_ = false;
   std::vector<Value> defaults_;
-  std::vector<std::uint8_t> varying_defaults_;
+  // The defaults evaluated anew for each row (Date(), GenGUID(), ...), null for the others.
+  std::vector<std::shared_ptr<const jet::Expression>> varying_defaults_;
   bool have_defaults_ = false;
   std::unordered_map<int, std::unordered_map<std::string, std::vector<std::uint32_t>>> maps_;
 };
