@@ -28,6 +28,10 @@ enum class ErrorCode : int {
   kDuplicateKey = 3022,        // unique index violated
   kLocked = 3045,              // file in use by another process
   kInvalidValue = 3421,        // value cannot be converted to the column's type
+  kReadOnly = 3027,            // database or object is read-only: it may not be written
+  kDiskFull = 3026,            // not enough space on the disk
+  kDatabaseFull = 3036,        // the database has reached its maximum size
+  kCannotLock = 3050,          // the lock file cannot be made or locked
 };
 
 class [[nodiscard]] Status {
