@@ -2,6 +2,7 @@
 
 #include "jet/data_page.h"
 #include "jet/index_writer.h"
+#include "jet/integrity_check.h"
 #include "jet/properties.h"
 #include "jet/row_reader.h"
 #include "jet/unicode.h"
@@ -62,6 +63,18 @@ Status Database::EnableWriting() {
     return Status(ErrorCode::kLocked, "Die Datenbank '" + path_ +
                                           "' wurde von einem anderen Programm geändert, seit sie "
                                           "geöffnet wurde. Bitte öffnen Sie sie erneut.");
+  }
+  // A damaged file is not changed: a commit would store the damage again as if the file were
+  // sound, and changes to damaged tables could spread it.
+  JET_ASSIGN_OR_RETURN(IntegrityReport report, CheckIntegrity(*this));
+  if (!report.ok()) {
+    std::string more;
+    if (report.problems.size() > 1) {
+      more = " (und " + std::to_string(report.problems.size() - 1) + " weitere Fehler)";
+    }
+    return Status::Corrupt("Die Datenbank '" + path_ +
+                           "' ist beschädigt und wird nicht geändert: " + report.problems.front() +
+                           more);
   }
   lock_ = std::move(lock);
   RemoveUnfinishedReplacements(path_);

@@ -95,7 +95,8 @@ class Database {
   bool writable() const { return lock_ != nullptr; }
   // Takes the write lock of a database opened for reading, so that it can be changed; fails
   // when another program holds the lock or changed the file since it was read, and refuses a
-  // file that may not be changed (see CheckReplaceable() in file_commit.h). Symbolic links are
+  // file that may not be changed (see CheckReplaceable() in file_commit.h) and a file that fails
+  // the integrity check (kCorrupt, integrity_check.h). Symbolic links are
   // resolved when the database is opened: the lock, the new file and the commit work beside the
   // file they name.
   Status EnableWriting();

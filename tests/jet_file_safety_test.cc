@@ -1,7 +1,8 @@
 // What a commit does to the file the user named: a symbolic link is followed and stays a link;
 // mode, owner, group, extended attributes and access lists stay; what Jet refuses (a read-only
 // file, a folder without room for the lock file) and what we refuse (another user's file, a file
-// with several names) is refused before anything changes; the size limit; a failing folder sync.
+// with several names, a damaged file) is refused before anything changes; the size limit; a
+// failing folder sync.
 #include <grp.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -303,6 +304,29 @@ TEST(FileSafety, ACommitPastTheSizeLimitFailsAndChangesNothing) {
   const jet::Status at_limit = AddExtras(folder.db(), 1);
   jet::SetMaxDatabaseBytesForTesting(0);
   EXPECT_TRUE(at_limit.ok()) << at_limit.ToString();
+}
+
+TEST(FileSafety, ADamagedFileIsNotWritten) {
+  Folder folder;
+  std::uint32_t page = 0;
+  std::size_t page_size = 0, at = 0;
+  {
+    auto db = jet::Database::Open(folder.db().string(), {.password = kPassword});
+    ASSERT_TRUE(db.ok());
+    page = (*(*db)->GetTable(kExtras))->page;
+    page_size = (*db)->format().page_size;
+    at = (*db)->format().tdef_row_count_offset;
+  }
+  // The row count in the table's definition one higher than its rows.
+  auto bytes = testing_support::ReadFileBytes(folder.db());
+  ++bytes[std::size_t{page} * page_size + at];
+  testing_support::WriteFileBytes(folder.db(), bytes);
+  const jet::Status s = AddExtras(folder.db());
+  EXPECT_EQ(s.code(), ErrorCode::kCorrupt) << s.ToString();
+  EXPECT_NE(s.message().find("ist beschädigt und wird nicht geändert"), std::string::npos)
+      << s.message();
+  EXPECT_EQ(testing_support::ReadFileBytes(folder.db()), bytes);
+  EXPECT_EQ(folder.Names(), std::set<std::string>{"DBZentavo.mdb"});
 }
 
 // Each kind of failing call while committing: the file keeps its old bytes and nothing is left
