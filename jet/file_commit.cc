@@ -37,6 +37,12 @@ Status ReadOnly(const std::string& path, const std::string& why) {
                 std::string(kReadOnlyText) + ": Die Datenbank '" + path + "' " + why);
 }
 
+// A file that could be written, but whose writing would lose what makes it the user's file (its
+// owner, group, attributes or other names): Jet's number for a file that may not be written.
+Status Refused(const std::string& path, const std::string& why) {
+  return Status(ErrorCode::kReadOnly, "Die Datenbank '" + path + "' " + why);
+}
+
 Status CannotLock(const std::string& lock_path, int err) {
   return Status(ErrorCode::kCannotLock, std::string(kCannotLockText) + ": Die Sperrdatei '" +
                                             lock_path + "' kann nicht angelegt werden (" +
@@ -108,9 +114,9 @@ Status CopyExtendedAttributes(const std::string& from, int fd, const std::string
     auto present = AttributeValue(to, fd, name);
     if (present.ok() && *present == value) continue;
     if (::fsetxattr(fd, name, value.data(), value.size(), 0) != 0) {
-      return ReadOnly(from, "kann nicht gespeichert werden: Ihr erweitertes Attribut '" +
-                                std::string(name) + "' lässt sich nicht übernehmen (" +
-                                SystemErrorText(errno) + ").");
+      return Refused(from, "kann nicht gespeichert werden: Ihr erweitertes Attribut '" +
+                               std::string(name) + "' lässt sich nicht übernehmen (" +
+                               SystemErrorText(errno) + ").");
     }
   }
   return Status::Ok();
@@ -123,10 +129,10 @@ Status KeepAttributes(int fd, const std::string& to, const std::string& from,
   if (::fstat(fd, &now) != 0) return IoError("Die neue Datei ist nicht lesbar:", to, errno);
   if ((now.st_uid != old.st_uid || now.st_gid != old.st_gid) &&
       ::fchown(fd, old.st_uid, old.st_gid) != 0) {
-    return ReadOnly(from,
-                    "kann nicht gespeichert werden: Eigentümer und Gruppe der Datei lassen "
-                    "sich nicht übernehmen (" +
-                        SystemErrorText(errno) + ").");
+    return Refused(from,
+                   "kann nicht gespeichert werden: Eigentümer und Gruppe der Datei lassen "
+                   "sich nicht übernehmen (" +
+                       SystemErrorText(errno) + ").");
   }
   JET_RETURN_IF_ERROR(CopyExtendedAttributes(from, fd, to));
   // After the owner (which clears set-id bits) and the access list (which sets the mode bits).
@@ -191,25 +197,23 @@ Status CheckReplaceable(const std::string& path) {
     return CannotLock(WriteLock::LockFilePath(path), errno);
   }
   if (st.st_nlink > 1) {
-    return ReadOnly(path, "wird nicht geändert: Die Datei ist unter " +
-                              std::to_string(st.st_nlink) +
-                              " Namen erreichbar (feste Links), die beim Speichern getrennt "
-                              "würden. Bitte arbeiten Sie mit einer Kopie, die nur einen Namen "
-                              "hat.");
+    return Refused(path, "wird nicht geändert: Die Datei ist unter " + std::to_string(st.st_nlink) +
+                             " Namen erreichbar (feste Links), die beim Speichern getrennt "
+                             "würden. Bitte arbeiten Sie mit einer Kopie, die nur einen Namen "
+                             "hat.");
   }
   if (::geteuid() != 0) {
     if (st.st_uid != ::geteuid()) {
-      return ReadOnly(path,
-                      "wird nicht geändert: Die Datei gehört einem anderen Benutzer (Nummer " +
-                          std::to_string(st.st_uid) +
-                          "), und beim Speichern ginge sie in Ihren Besitz über. Bitte "
-                          "führen Sie den Import als Eigentümer der Datei aus.");
+      return Refused(path, "wird nicht geändert: Die Datei gehört einem anderen Benutzer (Nummer " +
+                               std::to_string(st.st_uid) +
+                               "), und beim Speichern ginge sie in Ihren Besitz über. Bitte "
+                               "führen Sie den Import als Eigentümer der Datei aus.");
     }
     if (!InOurGroups(st.st_gid)) {
-      return ReadOnly(path, "wird nicht geändert: Die Datei gehört der Gruppe Nummer " +
-                                std::to_string(st.st_gid) +
-                                ", der Sie nicht angehören, und beim Speichern ginge diese Gruppe "
-                                "verloren.");
+      return Refused(path, "wird nicht geändert: Die Datei gehört der Gruppe Nummer " +
+                               std::to_string(st.st_gid) +
+                               ", der Sie nicht angehören, und beim Speichern ginge diese Gruppe "
+                               "verloren.");
     }
   }
   return Status::Ok();

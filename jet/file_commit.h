@@ -27,7 +27,7 @@ Status ReplaceFileAtomically(const std::string& path,
 Result<std::string> ResolveDatabasePath(const std::string& path);
 
 // Why the database file at `path` (resolved) may not be changed, or Ok. Refused, with Jet's
-// error for a read-only database (kReadOnly), are:
+// error number for a database that may not be written (kReadOnly), are:
 //   - a file without any write permission, or one this process may not write;
 //   - a file with more than one name (hard links): replacing it would split them;
 //   - a file whose owner or group a new file of this process cannot take (another user's file
