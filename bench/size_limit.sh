@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Jet's 2 GB database limit at real size: a commit that would grow the sample target past it
 # fails with error 3036 and leaves the file as it was; one that stays below it is stored. Takes
-# minutes, about 5 GB of memory and 2 GB in the temporary folder, so it is not part of CI or of
+# minutes, about 2.2 GB of memory and 2 GB in the temporary folder, so it is not part of CI or of
 # bench/run.sh.
 #
 #   bash bench/size_limit.sh [BUILD_DIR]

@@ -1,7 +1,7 @@
 // size_limit_bench: Jet's 2 GB limit at real size. A copy of the sample target grows in memory
 // past 2 GB (product rows with long Memo values), the commit must fail with error 3036 and leave
 // the file byte for byte as it was; then the same growth stopped just below the limit commits.
-// Needs about 5 GB of memory and 2 GB of disk; prints figures and ends with 0 when both hold.
+// Needs about 2.2 GB of memory and 2 GB of disk; prints figures and ends with 0 when both hold.
 //
 //   size_limit_bench [TARGET]   (default: tests/data/target.mdb)
 #include <unistd.h>
