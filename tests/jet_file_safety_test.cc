@@ -258,6 +258,12 @@ INSTANTIATE_TEST_SUITE_P(
                                               ~fs::perms::group_exec & ~fs::perms::others_exec);
                 },
                 ErrorCode::kReadOnly, true},
+        Refusal{"AGroupTheWriterIsNotIn",
+                [](const Folder& f) {
+                  // As root: the writer's file, but in root's group, which the writer is not in.
+                  ASSERT_EQ(::chown(f.db().c_str(), kOtherUser, 0), 0);
+                },
+                ErrorCode::kReadOnly, true},
         Refusal{"ASecondHardLink",
                 [](const Folder& f) {
                   OwnedByTheWriter(f);
