@@ -361,4 +361,35 @@ TEST(FileSafety, AFailingCallWhileCommittingLeavesTheOldFile) {
   EXPECT_TRUE(report->ok());
 }
 
+// A file system that cannot swap two files (as some network shares): a plain rename replaces
+// the file, and attributes are kept all the same.
+class NoSwapFileSystem : public jet::FileSystem {
+ public:
+  int Rename(const std::string& from, const std::string& to, bool exchange) override {
+    if (exchange) {
+      ++refused_swaps;
+      errno = EINVAL;
+      return -1;
+    }
+    return jet::FileSystem::Rename(from, to, false);
+  }
+  int refused_swaps = 0;
+};
+
+TEST(FileSafety, WhereFilesCannotBeSwappedARenameReplacesTheFile) {
+  Folder folder;
+  ASSERT_EQ(::chmod(folder.db().c_str(), 0604), 0);
+  const std::size_t before = ExtraRows(folder.db());
+  NoSwapFileSystem files;
+  {
+    jet::ScopedFileSystem scope(files);
+    ASSERT_TRUE(AddExtras(folder.db()).ok());
+  }
+  EXPECT_EQ(files.refused_swaps, 1);
+  EXPECT_EQ(ExtraRows(folder.db()), before + 3);
+  EXPECT_EQ(fs::status(folder.db()).permissions(),
+            fs::perms::owner_read | fs::perms::owner_write | fs::perms::others_read);
+  EXPECT_EQ(folder.Names(), std::set<std::string>{"DBZentavo.mdb"});
+}
+
 }  // namespace
