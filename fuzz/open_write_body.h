@@ -6,6 +6,11 @@
 // in a file that passes the integrity check and reads back with exactly the rows added. Anything
 // else (a crash, a hang, a read outside a buffer, a committed file that fails the check or reads
 // back wrong) is a bug in the engine: OpenWriteAndCheck() then aborts.
+//
+// The engine refuses to write a file that fails the integrity check, so most damaged inputs end
+// there. Those are written once more with that check left out: the writer must then still end in
+// an error Status or a commit, and the committed file is read completely, with errors allowed (the
+// damage was there before) but never a crash or a read outside a buffer.
 #pragma once
 
 #include <cstddef>

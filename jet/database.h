@@ -34,6 +34,10 @@ inline constexpr std::uint64_t kMaxDatabaseBytes = std::uint64_t{1} << 31;
 // Lowers that limit for every database of the process (tests only); 0 restores Jet's.
 void SetMaxDatabaseBytesForTesting(std::uint64_t bytes);
 
+// Leaves out the integrity check when writing begins (see EnableWriting()), so that the write
+// fuzzer reaches the writer with damaged pages too (tests only).
+void SetWriteCheckForTesting(bool check);
+
 struct OpenOptions {
   std::string password;   // the database password; empty for databases without one
   bool writable = false;  // take the write lock and allow changes (Jet 4 files only)
