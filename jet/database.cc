@@ -2,6 +2,7 @@
 
 #include "jet/data_page.h"
 #include "jet/index_writer.h"
+#include "jet/integrity_check.h"
 #include "jet/properties.h"
 #include "jet/row_reader.h"
 #include "jet/unicode.h"
@@ -15,6 +16,9 @@ constexpr std::uint16_t kWindows1252 = 1252;
 // A moved row may move again; more hops than this mean a cycle.
 constexpr int kMaxRowHops = 16;
 
+std::uint64_t max_database_bytes = kMaxDatabaseBytes;
+bool check_before_writing = true;
+
 const Value* ColumnValue(const TableDef& t, const std::vector<Value>& row, std::string_view name) {
   for (std::size_t i = 0; i < t.columns.size(); ++i) {
     if (t.columns[i].name == name) return &row[i];
@@ -24,14 +28,21 @@ const Value* ColumnValue(const TableDef& t, const std::vector<Value>& row, std::
 
 }  // namespace
 
+void SetMaxDatabaseBytesForTesting(std::uint64_t bytes) {
+  max_database_bytes = bytes == 0 ? kMaxDatabaseBytes : bytes;
+}
+
+void SetWriteCheckForTesting(bool check) { check_before_writing = check; }
+
 Result<std::unique_ptr<Database>> Database::Open(const std::string& path,
                                                  const OpenOptions& options) {
   JET_ASSIGN_OR_RETURN(std::unique_ptr<FileSource> file, OpenFileForReading(path));
-  JET_ASSIGN_OR_RETURN(FileIdentity identity, IdentifyFile(path));
+  JET_ASSIGN_OR_RETURN(std::string resolved, ResolveDatabasePath(path));
+  JET_ASSIGN_OR_RETURN(FileIdentity identity, IdentifyFile(resolved));
   OpenOptions read_options = options;
   read_options.writable = false;
   JET_ASSIGN_OR_RETURN(std::unique_ptr<Database> db, Open(*file, read_options));
-  db->path_ = path;
+  db->path_ = std::move(resolved);
   db->identity_ = identity;
   if (options.writable) JET_RETURN_IF_ERROR(db->EnableWriting());
   return db;
@@ -47,6 +58,7 @@ Status Database::EnableWriting() {
     return Status(ErrorCode::kNotSupported,
                   "Jet-3-Datenbanken (Access 97) können nur gelesen werden: '" + path_ + "'.");
   }
+  JET_RETURN_IF_ERROR(CheckReplaceable(path_));
   JET_ASSIGN_OR_RETURN(std::unique_ptr<WriteLock> lock, WriteLock::Acquire(path_));
   // What was read must still be the file: otherwise another program wrote it in between.
   JET_ASSIGN_OR_RETURN(FileIdentity now, IdentifyFile(path_));
@@ -54,6 +66,21 @@ Status Database::EnableWriting() {
     return Status(ErrorCode::kLocked, "Die Datenbank '" + path_ +
                                           "' wurde von einem anderen Programm geändert, seit sie "
                                           "geöffnet wurde. Bitte öffnen Sie sie erneut.");
+  }
+  // A damaged file is not changed: a commit would store the damage again as if the file were
+  // sound, and changes to damaged tables could spread it.
+  IntegrityReport report;
+  if (check_before_writing) {
+    JET_ASSIGN_OR_RETURN(report, CheckIntegrity(*this));
+  }
+  if (!report.ok()) {
+    std::string more;
+    if (report.problems.size() > 1) {
+      more = " (und " + std::to_string(report.problems.size() - 1) + " weitere Fehler)";
+    }
+    return Status::Corrupt("Die Datenbank '" + path_ +
+                           "' ist beschädigt und wird nicht geändert: " + report.problems.front() +
+                           more);
   }
   lock_ = std::move(lock);
   RemoveUnfinishedReplacements(path_);
@@ -209,6 +236,13 @@ Status Database::RebuildIndexes() {
 Status Database::Commit() {
   if (!writable() || !dirty()) return Status::Ok();
   JET_RETURN_IF_ERROR(RebuildIndexes());
+  const std::uint64_t bytes = std::uint64_t{pages_->page_count()} * pages_->page_size();
+  if (bytes > max_database_bytes) {
+    return Status(ErrorCode::kDatabaseFull, "Datenbank hat maximale Größe erreicht: '" + path_ +
+                                                "' würde " + std::to_string(bytes) +
+                                                " Bytes groß, erlaubt sind höchstens " +
+                                                std::to_string(max_database_bytes) + " Bytes.");
+  }
   JET_RETURN_IF_ERROR(ReplaceFileAtomically(
       path_, [&](const PieceSink& sink) { return pages_->ForEachImagePiece(sink); }));
   pages_->MarkClean();

@@ -28,6 +28,16 @@
 
 namespace jet {
 
+// Jet's maximum database size, 2 GB: a commit whose file would be larger fails with
+// ErrorCode::kDatabaseFull and changes nothing.
+inline constexpr std::uint64_t kMaxDatabaseBytes = std::uint64_t{1} << 31;
+// Lowers that limit for every database of the process (tests only); 0 restores Jet's.
+void SetMaxDatabaseBytesForTesting(std::uint64_t bytes);
+
+// Leaves out the integrity check when writing begins (see EnableWriting()), so that the write
+// fuzzer reaches the writer with damaged pages too (tests only).
+void SetWriteCheckForTesting(bool check);
+
 struct OpenOptions {
   std::string password;   // the database password; empty for databases without one
   bool writable = false;  // take the write lock and allow changes (Jet 4 files only)
@@ -93,7 +103,11 @@ class Database {
   void Rollback();
   bool writable() const { return lock_ != nullptr; }
   // Takes the write lock of a database opened for reading, so that it can be changed; fails
-  // when another program holds the lock or changed the file since it was read.
+  // when another program holds the lock or changed the file since it was read, and refuses a
+  // file that may not be changed (see CheckReplaceable() in file_commit.h) and a file that fails
+  // the integrity check (kCorrupt, integrity_check.h). Symbolic links are
+  // resolved when the database is opened: the lock, the new file and the commit work beside the
+  // file they name.
   Status EnableWriting();
 
  private:
@@ -102,7 +116,7 @@ class Database {
   Result<TableWriter*> WriterFor(std::string_view table);
   Status RebuildIndexes();
 
-  std::string path_;
+  std::string path_;  // the file itself, symbolic links resolved
   FileIdentity identity_;
   std::unique_ptr<WriteLock> lock_;
   std::unique_ptr<PageStore> pages_;

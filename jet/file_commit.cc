@@ -2,19 +2,53 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <stdlib.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+#include <vector>
+
+#include "jet/file_system.h"
 
 #include "jet/unicode.h"
 
 namespace jet {
 namespace {
 
+// Jet's texts of the errors below, followed by what failed.
+constexpr char kDiskOrNetworkText[] = "Datenträger- oder Netzwerkfehler";
+constexpr char kDiskFullText[] = "Nicht genügend Speicherplatz auf dem Datenträger";
+constexpr char kReadOnlyText[] =
+    "Aktualisieren nicht möglich; Datenbank oder Objekt ist schreibgeschützt";
+constexpr char kCannotLockText[] = "Datei konnte nicht gesperrt werden";
+
 Status IoError(const std::string& what, const std::string& path, int err) {
-  return Status(ErrorCode::kIoError, what + " '" + path + "': " + std::strerror(err));
+  if (err == ENOSPC || err == EDQUOT) {
+    return Status(ErrorCode::kDiskFull, std::string(kDiskFullText) + ": " + what + " '" + path +
+                                            "' (" + SystemErrorText(err) + ").");
+  }
+  return Status(ErrorCode::kIoError, std::string(kDiskOrNetworkText) + ": " + what + " '" + path +
+                                         "' (" + SystemErrorText(err) + ").");
+}
+
+Status ReadOnly(const std::string& path, const std::string& why) {
+  return Status(ErrorCode::kReadOnly,
+                std::string(kReadOnlyText) + ": Die Datenbank '" + path + "' " + why);
+}
+
+// A file that could be written, but whose writing would lose what makes it the user's file (its
+// owner, group, attributes or other names): Jet's number for a file that may not be written.
+Status Refused(const std::string& path, const std::string& why) {
+  return Status(ErrorCode::kReadOnly, "Die Datenbank '" + path + "' " + why);
+}
+
+Status CannotLock(const std::string& lock_path, int err) {
+  return Status(ErrorCode::kCannotLock, std::string(kCannotLockText) + ": Die Sperrdatei '" +
+                                            lock_path + "' kann nicht angelegt werden (" +
+                                            SystemErrorText(err) + ").");
 }
 
 std::string FolderOf(const std::string& path) {
@@ -50,7 +84,7 @@ std::string ExistingLockFile(const std::string& path) {
 Status WriteAll(int fd, Bytes data, const std::string& path) {
   std::size_t done = 0;
   while (done < data.size()) {
-    const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
+    const ssize_t n = Files().Write(fd, data.data() + done, data.size() - done);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) return IoError("Schreibfehler bei", path, errno);
     done += static_cast<std::size_t>(n);
@@ -58,9 +92,85 @@ Status WriteAll(int fd, Bytes data, const std::string& path) {
   return Status::Ok();
 }
 
+bool InOurGroups(gid_t group) {
+  if (group == ::getegid()) return true;
+  const int count = ::getgroups(0, nullptr);
+  if (count <= 0) return false;
+  std::vector<gid_t> groups(static_cast<std::size_t>(count));
+  const int got = ::getgroups(count, groups.data());
+  for (int i = 0; i < got; ++i) {
+    if (groups[static_cast<std::size_t>(i)] == group) return true;
+  }
+  return false;
+}
+
+// The value of one extended attribute of `path` (or of the open file `fd` when it is >= 0).
+Result<std::vector<char>> AttributeValue(const std::string& path, int fd, const char* name) {
+  for (int attempt = 0; attempt < 4; ++attempt) {
+    const ssize_t size =
+        fd >= 0 ? ::fgetxattr(fd, name, nullptr, 0) : ::getxattr(path.c_str(), name, nullptr, 0);
+    if (size < 0) return IoError("Das erweiterte Attribut ist nicht lesbar:", path, errno);
+    std::vector<char> value(static_cast<std::size_t>(size));
+    const ssize_t got = fd >= 0 ? ::fgetxattr(fd, name, value.data(), value.size())
+                                : ::getxattr(path.c_str(), name, value.data(), value.size());
+    if (got >= 0) {
+      value.resize(static_cast<std::size_t>(got));
+      return value;
+    }
+    if (errno != ERANGE) return IoError("Das erweiterte Attribut ist nicht lesbar:", path, errno);
+  }
+  return IoError("Das erweiterte Attribut ist nicht lesbar:", path, ERANGE);
+}
+
+// Copies every extended attribute of `from` that the process can see (POSIX ACLs are
+// "system.posix_acl_*" attributes) to the open file `fd`.
+Status CopyExtendedAttributes(const std::string& from, int fd, const std::string& to) {
+  ssize_t size = ::listxattr(from.c_str(), nullptr, 0);
+  if (size < 0 && (errno == ENOTSUP || errno == ENOSYS)) return Status::Ok();
+  if (size < 0) return IoError("Die erweiterten Attribute sind nicht lesbar:", from, errno);
+  std::vector<char> names(static_cast<std::size_t>(size));
+  size = ::listxattr(from.c_str(), names.data(), names.size());
+  if (size < 0) return IoError("Die erweiterten Attribute sind nicht lesbar:", from, errno);
+  for (std::size_t at = 0; at < static_cast<std::size_t>(size);) {
+    const char* name = names.data() + at;
+    at += std::strlen(name) + 1;
+    JET_ASSIGN_OR_RETURN(std::vector<char> value, AttributeValue(from, -1, name));
+    // What the new file already has (a security label given at its creation) is kept as is.
+    auto present = AttributeValue(to, fd, name);
+    if (present.ok() && *present == value) continue;
+    if (::fsetxattr(fd, name, value.data(), value.size(), 0) != 0) {
+      return Refused(from, "kann nicht gespeichert werden: Ihr erweitertes Attribut '" +
+                               std::string(name) + "' lässt sich nicht übernehmen (" +
+                               SystemErrorText(errno) + ").");
+    }
+  }
+  return Status::Ok();
+}
+
+// Gives the new file `fd` the owner, group, extended attributes and permissions of `old`.
+Status KeepAttributes(int fd, const std::string& to, const std::string& from,
+                      const struct stat& old) {
+  struct stat now;
+  if (::fstat(fd, &now) != 0) return IoError("Die neue Datei ist nicht lesbar:", to, errno);
+  if ((now.st_uid != old.st_uid || now.st_gid != old.st_gid) &&
+      ::fchown(fd, old.st_uid, old.st_gid) != 0) {
+    return Refused(from,
+                   "kann nicht gespeichert werden: Eigentümer und Gruppe der Datei lassen "
+                   "sich nicht übernehmen (" +
+                       SystemErrorText(errno) + ").");
+  }
+  JET_RETURN_IF_ERROR(CopyExtendedAttributes(from, fd, to));
+  // After the owner (which clears set-id bits) and the access list (which sets the mode bits).
+  if (::fchmod(fd, old.st_mode & 07777) != 0) {
+    return IoError("Die Rechte lassen sich nicht setzen:", to, errno);
+  }
+  return Status::Ok();
+}
+
 }  // namespace
 
-// A new file is written as `<path>.neu-<process id>` beside the database.
+// A new file is written as `<path>.neu-<process id>` beside the database; after the swap the same
+// name holds the old file until it is removed.
 constexpr char kNewFileInfix[] = ".neu-";
 
 void RemoveUnfinishedReplacements(const std::string& path) {
@@ -79,14 +189,69 @@ void RemoveUnfinishedReplacements(const std::string& path) {
   ::closedir(dir);
 }
 
+Result<std::string> ResolveDatabasePath(const std::string& path) {
+  char* resolved = ::realpath(path.c_str(), nullptr);
+  if (resolved == nullptr) {
+    const int err = errno;
+    if (err == ENOENT || err == ENOTDIR) {
+      return Status(ErrorCode::kFileNotFound, "Die Datei '" + path + "' wurde nicht gefunden.");
+    }
+    return IoError("Der Pfad lässt sich nicht auflösen:", path, err);
+  }
+  std::string out = resolved;
+  ::free(resolved);
+  return out;
+}
+
+Status CheckReplaceable(const std::string& path) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0) return IoError("Die Datei ist nicht lesbar:", path, errno);
+  // A file without any write permission was made read-only on purpose: refused also for a user
+  // whom the system would let write it anyway.
+  if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) {
+    return ReadOnly(path, "ist schreibgeschützt (die Datei hat keine Schreibrechte).");
+  }
+  if (::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0) {
+    const int err = errno;
+    if (err == EROFS) return ReadOnly(path, "liegt auf einem schreibgeschützten Dateisystem.");
+    return ReadOnly(
+        path, "darf von diesem Benutzer nicht geschrieben werden (" + SystemErrorText(err) + ").");
+  }
+  const std::string folder = FolderOf(path);
+  if (::faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) != 0) {
+    return CannotLock(WriteLock::LockFilePath(path), errno);
+  }
+  if (st.st_nlink > 1) {
+    return Refused(path, "wird nicht geändert: Die Datei ist unter " + std::to_string(st.st_nlink) +
+                             " Namen erreichbar (feste Links), die beim Speichern getrennt "
+                             "würden. Bitte arbeiten Sie mit einer Kopie, die nur einen Namen "
+                             "hat.");
+  }
+  if (::geteuid() != 0) {
+    if (st.st_uid != ::geteuid()) {
+      return Refused(path, "wird nicht geändert: Die Datei gehört einem anderen Benutzer (Nummer " +
+                               std::to_string(st.st_uid) +
+                               "), und beim Speichern ginge sie in Ihren Besitz über. Bitte "
+                               "führen Sie den Import als Eigentümer der Datei aus.");
+    }
+    if (!InOurGroups(st.st_gid)) {
+      return Refused(path, "wird nicht geändert: Die Datei gehört der Gruppe Nummer " +
+                               std::to_string(st.st_gid) +
+                               ", der Sie nicht angehören, und beim Speichern ginge diese Gruppe "
+                               "verloren.");
+    }
+  }
+  return Status::Ok();
+}
+
 Status ReplaceFileAtomically(const std::string& path,
                              const std::function<Status(const PieceSink&)>& write) {
-  struct stat st;
-  mode_t mode = 0644;
-  if (::stat(path.c_str(), &st) == 0) mode = st.st_mode & 07777;
+  FileSystem& files = Files();
+  struct stat old {};
+  const bool exists = ::stat(path.c_str(), &old) == 0;
   const std::string temp = path + kNewFileInfix + std::to_string(::getpid());
   const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-  if (fd < 0) return IoError("Neue Datei kann nicht angelegt werden:", temp, errno);
+  if (fd < 0) return IoError("Die neue Datei kann nicht angelegt werden:", temp, errno);
   auto fail = [&](Status s) {
     ::close(fd);
     ::unlink(temp.c_str());
@@ -94,26 +259,44 @@ Status ReplaceFileAtomically(const std::string& path,
   };
   Status s = write([&](Bytes piece) { return WriteAll(fd, piece, temp); });
   if (!s.ok()) return fail(s);
-  if (::fchmod(fd, mode) != 0)
-    return fail(IoError("Rechte können nicht gesetzt werden:", temp, errno));
-  if (::fsync(fd) != 0) return fail(IoError("Schreibfehler (fsync) bei", temp, errno));
+  s = exists ? KeepAttributes(fd, temp, path, old) : Status::Ok();
+  if (!s.ok()) return fail(s);
+  if (files.Sync(fd) != 0) return fail(IoError("Schreibfehler (fsync) bei", temp, errno));
   if (::close(fd) != 0) {
+    const int err = errno;
     ::unlink(temp.c_str());
-    return IoError("Schreibfehler beim Schließen von", temp, errno);
+    return IoError("Schreibfehler beim Schließen von", temp, err);
   }
-  if (::rename(temp.c_str(), path.c_str()) != 0) {
+  // The swap leaves the old file under the new file's name, so that a failed folder sync can
+  // put it back; where the file system cannot swap, a plain rename replaces it.
+  bool swapped = false;
+  if (exists) {
+    swapped = files.Rename(temp, path, /*exchange=*/true) == 0;
+    const int err = errno;
+    if (!swapped && err != EINVAL && err != ENOSYS && err != ENOTSUP) {
+      ::unlink(temp.c_str());
+      return IoError("Die Datei kann nicht ersetzt werden:", path, err);
+    }
+  }
+  if (!swapped && files.Rename(temp, path, /*exchange=*/false) != 0) {
     const int err = errno;
     ::unlink(temp.c_str());
     return IoError("Die Datei kann nicht ersetzt werden:", path, err);
   }
   const std::string folder = FolderOf(path);
-  const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dir >= 0) {
-    const int rc = ::fsync(dir);
+  if (files.SyncFolder(folder) != 0 && errno != EINVAL) {
     const int err = errno;
-    ::close(dir);
-    if (rc != 0 && err != EINVAL) return IoError("Schreibfehler (fsync) beim Ordner", folder, err);
+    if (swapped && files.Rename(temp, path, /*exchange=*/true) == 0) {
+      ::unlink(temp.c_str());
+      (void)files.SyncFolder(folder);
+      return IoError("Schreibfehler (fsync) beim Ordner", folder, err);
+    }
+    return Status(ErrorCode::kIoError, std::string(kDiskOrNetworkText) +
+                                           ": Schreibfehler (fsync) beim Ordner '" + folder +
+                                           "' (" + SystemErrorText(err) + "). Die Datei '" + path +
+                                           "' ist bereits ersetzt, aber nicht sicher gespeichert.");
   }
+  if (swapped) ::unlink(temp.c_str());  // the old bytes
   return Status::Ok();
 }
 
@@ -150,7 +333,7 @@ Result<std::unique_ptr<WriteLock>> WriteLock::Acquire(const std::string& databas
       created = fd >= 0;
       if (fd < 0 && errno == EEXIST) continue;
     }
-    if (fd < 0) return IoError("Die Sperrdatei kann nicht geöffnet werden:", path, errno);
+    if (fd < 0) return CannotLock(path, errno);
     struct flock lock {};
     lock.l_type = F_WRLCK;
     lock.l_whence = SEEK_SET;
@@ -165,7 +348,9 @@ Result<std::unique_ptr<WriteLock>> WriteLock::Acquire(const std::string& databas
                           "' wird bereits von einem anderen Programm verwendet. Bitte schließen "
                           "Sie Zentavo und versuchen Sie es erneut.");
       }
-      return IoError("Die Sperrdatei kann nicht gesperrt werden:", path, err);
+      return Status(ErrorCode::kCannotLock, std::string(kCannotLockText) + ": Die Sperrdatei '" +
+                                                path + "' lässt sich nicht sperren (" +
+                                                SystemErrorText(err) + ").");
     }
     struct stat held, named;
     if (::fstat(fd, &held) == 0 && ::stat(path.c_str(), &named) == 0 &&

@@ -12,13 +12,29 @@
 namespace jet {
 
 // Writes a new file beside `path` (same folder, so the rename stays on one file system) through
-// `write`, which hands its pieces to the given sink; syncs it, renames it over `path` and syncs the
-// folder. The file keeps the permissions of the one it replaces. On any failure the new file is
-// removed and `path` is left exactly as it was: a reader sees either the old or the new file,
-// also after a crash or a power loss.
+// `write`, which hands its pieces to the given sink; gives it the owner, group, extended
+// attributes (POSIX ACLs included) and permissions of the file it replaces, syncs it, swaps it
+// with `path` and syncs the folder. On any failure, a failed folder sync after the swap included,
+// `path` holds exactly its old bytes again and the new file is removed: a reader sees either the
+// old or the new file, also after a crash or a power loss. `path` must not be a symbolic link
+// (see ResolveDatabasePath()). All file calls go through Files() (file_system.h).
 using PieceSink = std::function<Status(Bytes)>;
 Status ReplaceFileAtomically(const std::string& path,
                              const std::function<Status(const PieceSink&)>& write);
+
+// The file a database path names, symbolic links resolved, as an absolute path: the file that a
+// commit replaces, beside which the lock file and the new file are made. A link stays a link.
+Result<std::string> ResolveDatabasePath(const std::string& path);
+
+// Why the database file at `path` (resolved) may not be changed, or Ok. Refused, with Jet's
+// error number for a database that may not be written (kReadOnly), are:
+//   - a file without any write permission, or one this process may not write;
+//   - a file with more than one name (hard links): replacing it would split them;
+//   - a file whose owner or group a new file of this process cannot take (another user's file
+//     that ours may write): replacing it would hand it to us.
+// A folder in which no new file can be made fails with kCannotLock, as the lock file cannot
+// be made there either.
+Status CheckReplaceable(const std::string& path);
 
 // What identifies the content of a file without reading it: a writer that replaced or changed it
 // changed at least one of these.
@@ -44,7 +60,8 @@ void RemoveUnfinishedReplacements(const std::string& path);
 //     again on release when we created it.
 class WriteLock {
  public:
-  // Fails with ErrorCode::kLocked ("in use") when another process holds the lock.
+  // Fails with ErrorCode::kLocked ("in use") when another process holds the lock, and with
+  // kCannotLock when the lock file cannot be made or locked.
   static Result<std::unique_ptr<WriteLock>> Acquire(const std::string& database_path);
   ~WriteLock();
   WriteLock(const WriteLock&) = delete;

@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "jet/file_system.h"
+
 namespace jet {
 namespace {
 
@@ -26,8 +28,8 @@ class PosixFile : public FileSource {
   Status ReadAt(std::uint64_t offset, std::span<std::uint8_t> out) override {
     std::size_t done = 0;
     while (done < out.size()) {
-      ssize_t n =
-          ::pread(fd_, out.data() + done, out.size() - done, static_cast<off_t>(offset + done));
+      ssize_t n = Files().ReadAt(fd_, out.data() + done, out.size() - done,
+                                 static_cast<off_t>(offset + done));
       if (n < 0 && errno == EINTR) continue;
       if (n < 0) return IoError("Lesefehler");
       if (n == 0) {
@@ -43,8 +45,9 @@ class PosixFile : public FileSource {
 
  private:
   Status IoError(const char* what) const {
-    return Status(ErrorCode::kIoError,
-                  std::string(what) + " bei '" + path_ + "': " + std::strerror(errno));
+    return Status(ErrorCode::kIoError, "Datenträger- oder Netzwerkfehler: " + std::string(what) +
+                                           " bei '" + path_ + "' (" + SystemErrorText(errno) +
+                                           ").");
   }
 
   int fd_;
@@ -60,8 +63,8 @@ Result<std::unique_ptr<FileSource>> OpenFileForReading(const std::string& path) 
     if (err == ENOENT || err == ENOTDIR) {
       return Status(ErrorCode::kFileNotFound, "Die Datei '" + path + "' wurde nicht gefunden.");
     }
-    return Status(ErrorCode::kIoError,
-                  "Die Datei '" + path + "' kann nicht geöffnet werden: " + std::strerror(err));
+    return Status(ErrorCode::kIoError, "Die Datei '" + path + "' kann nicht geöffnet werden (" +
+                                           SystemErrorText(err) + ").");
   }
   struct stat st;
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {

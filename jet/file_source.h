@@ -1,7 +1,8 @@
 // Where the bytes of a database file come from.
 //
 // The engine reads files through this interface so that tests and the fuzzer can hand it bytes in
-// memory, and fault-injecting sources can simulate failing disks.
+// memory. Files on disk are read through Files() (file_system.h), where tests can make any read
+// fail as a failing disk would.
 #pragma once
 
 #include <cstdint>

@@ -38,6 +38,10 @@ enum class ErrorCode : int {
   kDivisionByZero = 11,
   kTypeMismatch = 13,
   kInvalidUseOfNull = 94,
+  kReadOnly = 3027,            // database or object is read-only: it may not be written
+  kDiskFull = 3026,            // not enough space on the disk
+  kDatabaseFull = 3036,        // the database has reached its maximum size
+  kCannotLock = 3050,          // the lock file cannot be made or locked
 };
 
 class [[nodiscard]] Status {

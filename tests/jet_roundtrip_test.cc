@@ -38,6 +38,8 @@ class RoundTrip : public ::testing::TestWithParam<DbFile> {
     dir_ = std::make_unique<testing_support::ScratchDir>("roundtrip");
     file_ = dir_->path() / GetParam().path.filename();
     fs::copy_file(GetParam().path, file_);
+    // The shared fixtures are read-only files, and a read-only database is not written.
+    fs::permissions(file_, fs::perms::owner_write, fs::perm_options::add);
   }
 
   std::unique_ptr<jet::Database> Open(bool writable) {
