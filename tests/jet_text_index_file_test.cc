@@ -1,7 +1,8 @@
 // Text indexes of a real file holding names in every script and with emoji: written by our
-// engine into a copy of the sample target, in the sort order of Access 2000-2007 and in that of
-// Access 2010 and later, then read back by our reader, `jet-inspect export` and `check`,
-// mdb-export (which prints each surrogate of a character past U+FFFF as '?') and mdb-reader.
+// engine, and by the migration, into a copy of the sample target, in the sort order of Access
+// 2000-2007 and in that of Access 2010 and later, then read back by our reader, `jet-inspect
+// export` and `check`, mdb-export (which prints each surrogate of a character past U+FFFF as '?')
+// and mdb-reader.
 //
 // The sample target's text indexes are tbl_Kunden.txt_Nachname and the unique index on
 // tbl_Einstellungen.txt_Schluessel. For the 2010 order the copy's definitions of both columns are
@@ -10,11 +11,15 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <map>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "db/database_state.h"
+#include "import/import_run.h"
+#include "import/recording_user_side.h"
 #include "jet/database.h"
 #include "jet/index_key.h"
 #include "jet/integrity_check.h"
@@ -31,6 +36,10 @@ using testing_support::ShellQuote;
 
 constexpr char kPassword[] = "pwok572hafxi317nrb";
 constexpr std::uint8_t kTableDefinitionPage = 0x02;
+constexpr std::size_t kJet4PageSize = 4096;
+// Jet 4 physical index entry: the ten column slots (30 bytes) and the usage map (4) come before
+// the root page field.
+constexpr std::size_t kRootFieldAfterColumns = 34;
 
 // Group names as shops write them: emoji (one with the emoji presentation selector), CJK, a
 // combining accent, Arabic, Hebrew, Thai, and two names that differ only in their emoji.
@@ -211,6 +220,166 @@ TEST_P(TextIndexFile, NamesInEveryScriptAreIndexedAndReadBackByEveryReader) {
     for (const std::string& name : kNames) {
       EXPECT_NE(std::find(read.begin(), read.end(), name), read.end()) << name;
     }
+  }
+}
+
+// ---- The migration into a target with a text index on the group names ----
+
+// The sample target with its index "lng_ID" of the categories turned into a text index on
+// txt_ProduktGruppe named "Gruppe": the first column of its physical index (the map of ten
+// (column number 2, order 1) slots 34 bytes before the root page field) and its name (same
+// length, UCS-2) changed in place on the definition's first page. The writer builds the tree anew
+// when the migration writes the table.
+void TurnIdIndexIntoGroupIndex(const std::filesystem::path& file) {
+  const std::string table = "tbl_Verwaltung_ProdukteKategorien";
+  std::uint32_t page = 0;
+  std::size_t columns_at = 0;
+  std::uint16_t group_column = 0;
+  {
+    auto db = Open(file, false);
+    ASSERT_TRUE(db);
+    const auto def = *db->GetTable(table);
+    page = def->page;
+    const auto index = std::find_if(def->indexes.begin(), def->indexes.end(),
+                                    [](const jet::Index& x) { return x.name == "lng_ID"; });
+    ASSERT_NE(index, def->indexes.end());
+    const jet::RealIndex& real = def->real_indexes[index->real_index];
+    ASSERT_EQ(real.columns.size(), 1u);
+    ASSERT_FALSE(real.unique());
+    columns_at = real.first_page_at - kRootFieldAfterColumns;
+    group_column = def->FindColumn("txt_ProduktGruppe")->number;
+  }
+  std::vector<std::uint8_t> bytes = testing_support::ReadFileBytes(file);
+  const std::size_t start = static_cast<std::size_t>(page) * kJet4PageSize;
+  ASSERT_LT(columns_at + 2, kJet4PageSize);
+  bytes[start + columns_at] = static_cast<std::uint8_t>(group_column);
+  bytes[start + columns_at + 1] = static_cast<std::uint8_t>(group_column >> 8);
+  // The index name is the last "lng_ID" on the page (the column of that name comes first).
+  const std::u16string from = u"lng_ID", to = u"Gruppe";
+  std::vector<std::uint8_t> pattern;
+  for (char16_t c : from) {
+    pattern.push_back(static_cast<std::uint8_t>(c));
+    pattern.push_back(static_cast<std::uint8_t>(c >> 8));
+  }
+  const auto page_begin = bytes.begin() + static_cast<std::ptrdiff_t>(start);
+  const auto found =
+      std::find_end(page_begin, page_begin + kJet4PageSize, pattern.begin(), pattern.end());
+  ASSERT_NE(found, page_begin + kJet4PageSize);
+  ASSERT_EQ(found[-2], pattern.size());  // its length in bytes
+  for (std::size_t i = 0; i < to.size(); ++i) {
+    found[static_cast<std::ptrdiff_t>(2 * i)] = static_cast<std::uint8_t>(to[i]);
+    found[static_cast<std::ptrdiff_t>(2 * i + 1)] = static_cast<std::uint8_t>(to[i] >> 8);
+  }
+  testing_support::WriteFileBytes(file, bytes);
+}
+
+// A copy of the sample source with one more article in each of the groups kNames.
+void AddArticlesInGroups(const std::filesystem::path& file) {
+  auto db = Open(file, true);
+  ASSERT_TRUE(db);
+  const auto def = *db->GetTable("ArtikelStamm");
+  std::vector<Value> model;
+  {
+    jet::TableScan scan(*db, *def);
+    ASSERT_TRUE(*scan.Next());
+    model = scan.values();
+  }
+  for (std::size_t i = 0; i < kNames.size(); ++i) {
+    std::vector<Value> row = model;
+    row[ColumnAt(*def, "ID")] = Value();
+    row[ColumnAt(*def, "Kurzzeichen")] = Value("U" + std::to_string(i));
+    row[ColumnAt(*def, "Bezeichnung")] = Value("Spezial " + std::to_string(i));
+    row[ColumnAt(*def, "Gruppe")] = Value(kNames[i]);
+    ASSERT_TRUE(db->InsertRow("ArtikelStamm", row).ok()) << kNames[i];
+  }
+  const jet::Status s = db->Commit();
+  ASSERT_TRUE(s.ok()) << s.ToString();
+}
+
+int Migrate(const std::string& root, const std::string& source) {
+  import::RecordingUserSide user;
+  db::DatabaseState state;
+  state.strDBRoot = root;
+  import::RunContext run{state, source, user};
+  try {
+    import::cmdImport_Click(run);
+  } catch (const import::ProgramEnd& end) {
+    for (const import::Message& m : user.messages()) std::printf("  %s\n", m.prompt.c_str());
+    return end.status();
+  }
+  return -1;
+}
+
+TEST_P(TextIndexFile, AMigrationWithSuchGroupNamesFillsATextIndexOnTheGroups) {
+  const jet::TextSortOrder order = GetParam();
+  testing_support::ScratchDir dir("text-index-import");
+  const std::filesystem::path target = dir.path() / "DBZentavo.mdb";
+  const std::filesystem::path source = dir.path() / "Kastrel.mdb";
+  std::filesystem::copy_file(PI_FIXTURE_DIR "/target.mdb", target);
+  std::filesystem::copy_file(PI_FIXTURE_DIR "/source.mdb", source);
+  const std::string table = "tbl_Verwaltung_ProdukteKategorien";
+  ASSERT_NO_FATAL_FAILURE(TurnIdIndexIntoGroupIndex(target));
+  ASSERT_NO_FATAL_FAILURE(SetSortVersion(target, table, "txt_ProduktGruppe",
+                                         order == jet::TextSortOrder::kGeneral ? 1 : 0));
+  ASSERT_NO_FATAL_FAILURE(AddArticlesInGroups(source));
+
+  ASSERT_EQ(Migrate(dir.path().string() + "/", source.string()), import::kExitCompleted);
+
+  const auto check = RunCommand(ShellQuote(PI_BINARY_DIR "/tools/jet-inspect") + " --password " +
+                                kPassword + " check " + ShellQuote(target.string()));
+  EXPECT_EQ(check.exit_code, 0) << check.out;
+  auto db = Open(target, false);
+  ASSERT_TRUE(db);
+  const auto def = *db->GetTable(table);
+  const auto index = std::find_if(def->indexes.begin(), def->indexes.end(),
+                                  [](const jet::Index& x) { return x.name == "Gruppe"; });
+  ASSERT_NE(index, def->indexes.end());
+  const jet::RealIndex& real = def->real_indexes[index->real_index];
+  const std::size_t col = ColumnAt(*def, "txt_ProduktGruppe");
+  ASSERT_EQ(real.columns[0].column_number, def->columns[col].number);
+  ASSERT_EQ(*jet::TextSortOrderOf(def->columns[col], db->header()), order);
+
+  // Every group is in the index, keyed as the encoder keys it, in key order.
+  std::map<std::uint32_t, std::string> group_at;
+  jet::TableScan scan(*db, *def);
+  while (*scan.Next()) {
+    if (scan.values()[col].is<std::string>()) {
+      group_at[scan.position().Raw()] = scan.values()[col].as<std::string>();
+    }
+  }
+  std::vector<std::string> in_order;
+  for (const jet::IndexEntry& e : testing_support::EntriesOf(db->pages(), *def, real)) {
+    const auto named = group_at.find(e.row.Raw());
+    if (named == group_at.end()) continue;
+    in_order.push_back(named->second);
+    jet::ByteString key;
+    ASSERT_TRUE(
+        jet::AppendKeyColumn(def->columns[col], true, Value(named->second), db->header(), key)
+            .ok());
+    EXPECT_EQ(key, e.key) << named->second;
+  }
+  for (const std::string& name : kNames) {
+    EXPECT_EQ(std::count(in_order.begin(), in_order.end(), name), 1) << name;
+  }
+  const auto pos = [&](const std::string& n) {
+    return std::find(in_order.begin(), in_order.end(), n) - in_order.begin();
+  };
+  EXPECT_LT(pos("Pizza"), pos(kNames[1]));
+  EXPECT_LT(pos(kNames[1]), pos(kNames[0]));
+
+  // The readers: jet-inspect export and mdb-reader exactly, mdb-export with "??" past U+FFFF.
+  std::ostringstream ours;
+  ASSERT_TRUE(inspect::ExportCsv(*db, table, ours).ok());
+  const auto theirs =
+      RunCommand("LC_ALL=C.UTF-8 mdb-export " + ShellQuote(target.string()) + " " + table);
+  EXPECT_EQ(theirs.exit_code, 0);
+  const auto dump =
+      RunCommand(testing_support::MdbReaderCommand({target, kPassword}) + " --table " + table);
+  ASSERT_EQ(dump.exit_code, 0);
+  for (const std::string& name : kNames) {
+    EXPECT_NE(ours.str().find("\"" + name + "\""), std::string::npos) << name;
+    EXPECT_NE(theirs.out.find("\"" + AsMdbExportPrints(name) + "\""), std::string::npos) << name;
+    EXPECT_NE(dump.out.find("\"txt_ProduktGruppe\":\"" + name + "\""), std::string::npos) << name;
   }
 }
 
