@@ -27,6 +27,13 @@ constexpr std::uint8_t kKanaMarkSmall = 2;
 constexpr std::uint8_t kKanaMarkByte = 0x80;  // three 2-bit marks in its low six bits
 constexpr std::uint8_t kKanaPartEnd[] = {0xFF, 0x02, 0x80, 0xFF, 0x80};
 constexpr std::uint8_t kKanaBeforeControls = 0xFF;
+// UTF-16: a code point past U+FFFF is the pair (high, low) of its offset's upper and lower ten
+// bits.
+constexpr char32_t kFirstSupplementary = 0x10000;
+constexpr char32_t kLastCodePoint = 0x10FFFF;
+constexpr char32_t kReplacementCharacter = 0xFFFD;
+constexpr char32_t kHighSurrogateBase = 0xD800;
+constexpr char32_t kLowSurrogateBase = 0xDC00;
 
 std::string CodePointName(char32_t cp) {
   char buf[16];
@@ -48,7 +55,7 @@ void AppendBigEndian(ByteString& out, std::uint64_t value, std::size_t size) {
     out.push_back(static_cast<std::uint8_t>(value >> (8 * (i - 1))));
 }
 
-// The codes of one unit: the run's codes advanced to `unit` when the run counts up.
+// The codes of one unit, worked out from its run (see text_sort_tables.h).
 struct SortCode {
   SortCodeKind kind;
   std::uint8_t primary_size;
@@ -57,32 +64,76 @@ struct SortCode {
   std::uint32_t secondary;
 };
 
-SortCode CodeOf(const SortCodeRun& run, std::uint16_t unit) {
-  SortCode c{run.kind, run.primary_size, run.primary, run.secondary_size, run.secondary};
-  const std::uint32_t n = run.step * static_cast<std::uint32_t>(unit - run.first);
-  if (run.kind == SortCodeKind::kControl) {
-    c.secondary += n;
-  } else {
-    c.primary += n;
+SortCode CodeOf(const SortCodeTable& table, const SortCodeRun& run, std::uint16_t unit) {
+  SortCode c{run.kind, run.primary_size(), run.primary, run.secondary_size(), run.secondary};
+  if (c.primary_size > sizeof run.primary) {
+    c.primary = table.wide[run.primary];  // wide weights never count
+    return c;
+  }
+  const std::uint32_t n = static_cast<std::uint32_t>(unit - run.first);
+  // Steps may be negative: the sums wrap around to the right weight.
+  const auto advance = [&run](std::uint32_t times) {
+    return static_cast<std::uint32_t>(static_cast<std::int32_t>(run.step) *
+                                      static_cast<std::int32_t>(times));
+  };
+  switch (run.kind) {
+    case SortCodeKind::kIgnored:
+      break;
+    case SortCodeKind::kControl:
+    case SortCodeKind::kMark:
+      c.secondary += advance(n);
+      break;
+    case SortCodeKind::kAccentCycle: {
+      c.primary = static_cast<std::uint32_t>(c.primary + advance(n / run.group));
+      const std::uint32_t k = n % run.group;
+      if (k == 0) {
+        c.kind = SortCodeKind::kPlain;
+        c.secondary_size = 0;
+        c.secondary = 0;
+      } else {
+        c.kind = SortCodeKind::kAccented;
+        c.secondary += (k - 1) * run.accent_step;
+      }
+      break;
+    }
+    default:
+      c.primary = static_cast<std::uint32_t>(c.primary + advance(n));
+      break;
   }
   return c;
 }
 
-// The text as units of the order's table: UTF-16 code units (Jet 4) or Windows-1252 bytes (Jet 3).
-Result<std::vector<std::uint16_t>> Units(std::string_view text, TextSortOrder order) {
-  std::vector<std::uint16_t> units;
-  for (std::size_t pos = 0; pos < text.size() && units.size() < kTextKeyMaxChars;) {
-    const char32_t cp = NextCodePoint(text, pos);
+// The codes of the text's units: UTF-16 code units (Jet 4; a code point past U+FFFF enters as its
+// surrogate pair) or Windows-1252 bytes (Jet 3), at most kTextKeyMaxChars of them.
+Status CodesOf(std::string_view text, TextSortOrder order, const SortCodeTable& table,
+               std::vector<SortCode>& codes) {
+  const auto add = [&](std::uint16_t unit) -> Status {
+    const SortCodeRun* run = FindSortCode(table, unit);
+    if (run == nullptr) return Unsupported(unit, order);  // not reached: the tables are whole
+    codes.push_back(CodeOf(table, *run, unit));
+    return Status::Ok();
+  };
+  for (std::size_t pos = 0; pos < text.size() && codes.size() < kTextKeyMaxChars;) {
+    char32_t cp = NextCodePoint(text, pos);
     if (order == TextSortOrder::kGeneral97) {
+      // A Jet 3 text holds only Windows-1252 characters; others cannot reach its index.
       const int b = CodePageByte(cp);
       if (b < 0) return Unsupported(cp, order);
-      units.push_back(static_cast<std::uint16_t>(b));
-    } else {
-      if (cp > 0xFFFF) return Unsupported(cp, order);  // no table covers surrogate pairs
-      units.push_back(static_cast<std::uint16_t>(cp));
+      JET_RETURN_IF_ERROR(add(static_cast<std::uint16_t>(b)));
+      continue;
+    }
+    if (cp > kLastCodePoint) cp = kReplacementCharacter;
+    if (cp <= 0xFFFF) {
+      JET_RETURN_IF_ERROR(add(static_cast<std::uint16_t>(cp)));
+      continue;
+    }
+    const char32_t v = cp - kFirstSupplementary;
+    JET_RETURN_IF_ERROR(add(static_cast<std::uint16_t>(kHighSurrogateBase + (v >> 10))));
+    if (codes.size() < kTextKeyMaxChars) {
+      JET_RETURN_IF_ERROR(add(static_cast<std::uint16_t>(kLowSurrogateBase + (v & 0x3FF))));
     }
   }
-  return units;
+  return Status::Ok();
 }
 
 const SortCodeTable& TableFor(TextSortOrder order) {
@@ -193,24 +244,22 @@ void AppendJet3Key(const std::vector<SortCode>& codes, ByteString& key) {
 }  // namespace
 
 const SortCodeRun* FindSortCode(const SortCodeTable& table, std::uint16_t unit) {
-  const SortCodeRun* end = table.runs + table.count;
+  if (unit >= table.end) return nullptr;
+  // The block's first run holds its first unit; the next block's first run ends the search.
+  const std::size_t block = unit >> 8;
+  const SortCodeRun* lo = table.runs + table.blocks[block];
+  const SortCodeRun* hi = block + 1 < (table.end >> 8) ? table.runs + table.blocks[block + 1] + 1
+                                                       : table.runs + table.count;
   const SortCodeRun* it = std::upper_bound(
-      table.runs, end, unit, [](std::uint16_t u, const SortCodeRun& r) { return u < r.first; });
-  if (it == table.runs) return nullptr;
-  --it;
-  return unit <= it->last ? it : nullptr;
+      lo, hi, unit, [](std::uint16_t u, const SortCodeRun& r) { return u < r.first; });
+  return it - 1;
 }
 
 Status AppendTextKey(std::string_view text, TextSortOrder order, bool ascending, ByteString& key) {
-  JET_ASSIGN_OR_RETURN(std::vector<std::uint16_t> units, Units(text, order));
   const SortCodeTable& table = TableFor(order);
-  std::vector<SortCode> codes;
-  codes.reserve(units.size());
-  for (std::uint16_t u : units) {
-    const SortCodeRun* run = FindSortCode(table, u);
-    if (run == nullptr) return Unsupported(u, order);
-    codes.push_back(CodeOf(*run, u));
-  }
+  thread_local std::vector<SortCode> codes;
+  codes.clear();
+  JET_RETURN_IF_ERROR(CodesOf(text, order, table, codes));
   const std::size_t start = key.size();
   if (order == TextSortOrder::kGeneral97) {
     AppendJet3Key(codes, key);

@@ -32,7 +32,10 @@
 //                       character and the accent weight's nibble, then nibble 0; packed high
 //                       nibble first, a last odd nibble padded with 0. Without accents: byte 00.
 //   descending columns: every byte inverted.
-// Texts are cut to their first 255 characters.
+// Jet 4 keys are built from UTF-16 code units: a character past U+FFFF enters as its surrogate
+// pair, each surrogate with a weight of its own that sorts after every other character (see
+// tools/make_sort_tables.py), and an unpaired surrogate the same way. Texts are cut to their first
+// 255 units (Jet 4) or bytes (Jet 3).
 #pragma once
 
 #include <cstdint>
@@ -53,8 +56,9 @@ enum class TextSortOrder : std::uint8_t {
 inline constexpr std::size_t kTextKeyMaxChars = 255;
 
 // Appends the key of a non-null text (UTF-8) to `key`: the bytes after the column's flag byte.
-// A character the order's table does not cover (or, for Jet 3, one outside Windows-1252) gives a
-// kNotSupported error naming it, and `key` is left unchanged.
+// Every text has a key in the Jet 4 orders. In Jet 3's, which keys Windows-1252 bytes, a
+// character outside that code page (which a Jet 3 text cannot hold) gives a kNotSupported error
+// naming it, and `key` is left unchanged. Malformed UTF-8 enters as U+FFFD.
 Status AppendTextKey(std::string_view text, TextSortOrder order, bool ascending, ByteString& key);
 
 }  // namespace jet

@@ -6,9 +6,9 @@ Usage: tools/make_sort_tables.py SORT_ORDER_DIR > jet/text_sort_tables.cc
 SORT_ORDER_DIR holds one line per character for each order (see the shared fixtures' NOTICE.txt):
 a kind letter followed by hex codes, for the first 256 code points (index_codes_<order>.txt) and
 for the rest of the Basic Multilingual Plane without the surrogates (index_codes_ext_<order>.txt).
-The files are read, never copied: the output is our own run-length table (see text_sort_tables.h)
-and covers only the code point ranges below. Code points outside them have no entry, and the
-encoder refuses them.
+The files are read, never copied: the output is our own run table (see text_sort_tables.h). The
+two Jet 4 orders cover every UTF-16 code unit 0000-FFFF, the Jet 3 order the 256 bytes of
+Windows-1252.
 
 Kind letters and what the table makes of them:
   X  ignored: no run data
@@ -21,25 +21,31 @@ Kind letters and what the table makes of them:
                                      -> kKana (kSmallKana with the 1): primary weight, an optional
                                         secondary (voicing) weight and a size mark
 A hex field of odd length stands for one with a leading zero.
+
+Surrogate code units (D800-DFFF) have no line in the lists. Each gets a plain three-byte weight of
+its own: FF, then 40 + n / 254 and 02 + n % 254 for n = unit - D800. No listed weight starts with
+FF 40 or more (checked below), so these weights sort after every listed character, in code unit
+order, and a pair (high unit, low unit) sorts by its code point. Two texts with different
+surrogates never share a key. These weights are ours: the lists have none for surrogates, and no
+Access-made file here holds one in a text index to compare with.
 """
 import sys
 
-# The order of Access 2000-2007, which every Jet 4 file here uses, is covered for the whole Basic
-# Multilingual Plane; the order of Access 2010+ for Basic Latin to Cyrillic, Latin Extended
-# Additional, and General Punctuation to Letterlike Symbols: every character of Windows-1252 and
-# the scripts product data uses in practice. Jet 3 keys are built from Windows-1252 bytes.
-BMP = [(0x0000, 0xD7FF), (0xE000, 0xFFFF)]
-WESTERN = [(0x0000, 0x04FF), (0x1E00, 0x1EFF), (0x2000, 0x214F)]
+SURROGATES = (0xD800, 0xDFFF)
+SURROGATE_LEAD = 0xFF
+SURROGATE_SECOND = 0x40
+WEIGHT_DIGITS = 254  # a computed weight byte runs 02..FF
 
 ORDERS = [
-    # (C++ name, file stem, covers the BMP (else only the 256 single-byte codes), ranges)
-    ("GeneralLegacy", "genleg", True, BMP),
-    ("General", "gen", True, WESTERN),
-    ("General97", "gen_97", False, [(0x00, 0xFF)]),
+    # (C++ name, file stem, code units covered: the BMP, or the 256 single-byte codes)
+    ("GeneralLegacy", "genleg", 0x10000),
+    ("General", "gen", 0x10000),
+    ("General97", "gen_97", 0x100),
 ]
 
 KINDS = {"X": "kIgnored", "S": "kPlain", "I": "kAccented", "U": "kControl", "P": "kMark",
-         "G": "kLetter", "Z": "kKana", "z": "kSmallKana"}
+         "G": "kLetter", "Z": "kKana", "z": "kSmallKana", "C": "kAccentCycle"}
+INT16 = (-(1 << 15), (1 << 15) - 1)
 
 
 def code_bytes(text):
@@ -53,18 +59,6 @@ def read_lines(path):
         return f.read().split("\n")
 
 
-def load(directory, stem, bmp):
-    codes = {}
-    first = read_lines(f"{directory}/index_codes_{stem}.txt")[:256]
-    codes.update(zip(range(256), first))
-    if bmp:
-        points = [cp for cp in range(0x100, 0x10000) if not 0xD800 <= cp <= 0xDFFF]
-        ext = read_lines(f"{directory}/index_codes_ext_{stem}.txt")[: len(points)]
-        assert len(ext) == len(points), stem
-        codes.update(zip(points, ext))
-    return codes
-
-
 def parse(line):
     """(kind, primary bytes, secondary bytes) of one line."""
     kind, fields = line[0], line[1:].split(",")
@@ -72,7 +66,7 @@ def parse(line):
         assert len(fields) == 3 and fields[2] in ("", "1"), line
         return ("z" if fields[2] else "Z"), code_bytes(fields[0]), \
             (code_bytes(fields[1]) if fields[1] else b"")
-    if kind not in KINDS:
+    if kind not in KINDS or kind in ("z", "C"):
         raise SystemExit(f"unsupported kind {line!r}")
     if kind == "X":
         return kind, b"", b""
@@ -86,39 +80,129 @@ def parse(line):
     return kind, b"", code_bytes(fields[0])
 
 
-def runs(codes, ranges):
+def surrogate_code(unit):
+    n = unit - SURROGATES[0]
+    return "S", bytes([SURROGATE_LEAD, SURROGATE_SECOND + n // WEIGHT_DIGITS,
+                       2 + n % WEIGHT_DIGITS]), b""
+
+
+def load(directory, stem, end):
+    """The (kind, primary, secondary) of every code unit below `end`."""
+    lines = read_lines(f"{directory}/index_codes_{stem}.txt")[:256]
+    codes = [parse(line) for line in lines]
+    if end > 0x100:
+        points = [cp for cp in range(0x100, end) if not SURROGATES[0] <= cp <= SURROGATES[1]]
+        ext = read_lines(f"{directory}/index_codes_ext_{stem}.txt")[: len(points)]
+        assert len(ext) == len(points), stem
+        listed = dict(zip(points, (parse(line) for line in ext)))
+        for kind, primary, _ in list(listed.values()) + codes:
+            assert not (primary and primary[0] == SURROGATE_LEAD and len(primary) > 1 and
+                        primary[1] >= SURROGATE_SECOND), (stem, primary.hex())
+        codes += [listed[cp] if cp in listed else surrogate_code(cp) for cp in range(0x100, end)]
+    assert len(codes) == end, stem
+    return codes
+
+
+def value(b):
+    return int.from_bytes(b, "big") if b else 0
+
+
+def cycle_at(codes, cp):
+    """An accent cycle starting at cp: a plain code followed by accented codes of the same primary
+    weight whose accent weights count up by a fixed amount. Returns (group, first accent, accent
+    step) or None."""
+    kind, primary, _ = codes[cp]
+    if kind != "S" or len(primary) > 4:
+        return None
+    accents = []
+    i = cp + 1
+    while i < len(codes) and codes[i][0] == "I" and codes[i][1] == primary and \
+            len(codes[i][2]) == 1:
+        accents.append(codes[i][2][0])
+        i += 1
+    if len(accents) < 2:
+        return None
+    d = accents[1] - accents[0]
+    if d <= 0 or any(a != accents[0] + k * d for k, a in enumerate(accents)):
+        return None
+    return 1 + len(accents), accents[0], d
+
+
+def runs(codes):
+    """Runs of code units. A run either repeats its codes (step 0), counts one weight up by a
+    fixed step per code unit (the primary weight; the code of controls and marks), or, as an
+    accent cycle, repeats a group of one plain and several accented code units whose primary
+    weight counts up by `step` per group."""
     out = []
-    for lo, hi in ranges:
-        for cp in range(lo, hi + 1):
-            kind, primary, secondary = parse(codes[cp])
-            assert len(primary) <= 8 and len(secondary) <= 4, (cp, codes[cp])
-            p = int.from_bytes(primary, "big") if primary else 0
-            s = int.from_bytes(secondary, "big") if secondary else 0
-            if out:
-                r = out[-1]
-                n = cp - r["first"]
-                if r["last"] + 1 == cp and r["kind"] == kind and r["psize"] == len(primary) and \
-                        r["ssize"] == len(secondary):
-                    # A run either repeats its codes (step 0) or counts one weight up by one per
-                    # code point (step 1): the primary of plain codes and letters, the secondary of
-                    # controls. Its second code point decides which.
-                    if kind in ("S", "G"):
-                        steps = [st for st in (0, 1) if p == r["p"] + st * n and s == r["s"]]
-                    elif kind == "U":
-                        steps = [st for st in (0, 1) if s == r["s"] + st * n and p == r["p"]]
-                    else:
-                        steps = [0] if (p, s) == (r["p"], r["s"]) else []
-                    if r["step"] in steps or (r["step"] is None and steps):
-                        r["step"] = r["step"] if r["step"] is not None else steps[0]
-                        r["last"] = cp
+    cp = 0
+    while cp < len(codes):
+        kind, primary, secondary = codes[cp]
+        cyc = cycle_at(codes, cp)
+        if cyc is not None:
+            group, accent, accent_step = cyc
+            r = {"first": cp, "kind": "C", "psize": len(primary), "p": value(primary),
+                 "ssize": 1, "s": accent, "step": None, "group": group, "astep": accent_step}
+            q = 1
+            while True:
+                nxt = cp + q * group
+                if nxt + group > len(codes) or cycle_at(codes, nxt) != cyc or \
+                        len(codes[nxt][1]) != len(primary):
+                    break
+                d = value(codes[nxt][1]) - r["p"]
+                if r["step"] is None:
+                    if d % q or not INT16[0] <= d // q <= INT16[1]:
+                        break
+                    r["step"] = d // q
+                if d != r["step"] * q:
+                    break
+                q += 1
+            if q >= 2:
+                r["step"] = r["step"] or 0
+                out.append(r)
+                cp += q * group
+                continue
+        p, s = value(primary), value(secondary)
+        if out:
+            r = out[-1]
+            n = cp - r["first"]
+            if r["kind"] == kind and r["psize"] == len(primary) and r["ssize"] == len(secondary):
+                if kind == "X":
+                    cp += 1
+                    continue
+                # The counting weight: the primary one, or the code of controls and marks.
+                counting, fixed = ((s, r["s"]), (p, r["p"])) if kind in ("U", "P") else \
+                    ((p, r["p"]), (s, r["s"]))
+                d = counting[0] - counting[1]
+                if fixed[0] == fixed[1] and (len(primary) <= 4 or d == 0):
+                    if r["step"] is None and d % n == 0 and INT16[0] <= d // n <= INT16[1]:
+                        r["step"] = d // n
+                    if r["step"] is not None and d == r["step"] * n:
+                        cp += 1
                         continue
-            out.append({"first": cp, "last": cp, "kind": kind, "psize": len(primary), "p": p,
-                        "ssize": len(secondary), "s": s, "step": None})
+        out.append({"first": cp, "kind": kind, "psize": len(primary), "p": p,
+                    "ssize": len(secondary), "s": s, "step": None, "group": 0, "astep": 0})
+        cp += 1
+    for r in out:
+        r["step"] = r["step"] or 0
     return out
 
 
 def main():
     directory = sys.argv[1]
+    tables = []
+    for name, stem, end in ORDERS:
+        table = runs(load(directory, stem, end))
+        wide = []
+        for r in table:
+            if r["psize"] > 4:
+                r["p"], wide = len(wide), wide + [r["p"]]
+            assert r["s"] < (1 << 32) and r["psize"] <= 8 and r["ssize"] <= 4
+        blocks = []
+        for b in range(end >> 8):
+            i = max(k for k, r in enumerate(table) if r["first"] <= b << 8)
+            blocks.append(i)
+        assert len(table) < (1 << 16)
+        tables.append((name, end, table, wide, blocks))
     print("// Generated by tools/make_sort_tables.py from reference lists of the Jet text sort")
     print("// codes; do not edit. See text_sort_tables.h for the meaning of the fields.")
     print('#include "jet/text_sort_tables.h"')
@@ -129,20 +213,28 @@ def main():
     print("namespace {")
     print()
     print("using K = SortCodeKind;")
-    for name, stem, bmp, ranges in ORDERS:
-        table = runs(load(directory, stem, bmp), ranges)
+    for name, end, table, wide, blocks in tables:
         print()
-        print(f"// {', '.join(f'{a:04X}-{b:04X}' for a, b in ranges)}")
+        print(f"// 0000-{end - 1:04X}: {len(table)} runs")
         print(f"constexpr SortCodeRun k{name}Runs[] = {{")
         for r in table:
-            print(f"    {{0x{r['first']:04X}, 0x{r['last']:04X}, K::{KINDS[r['kind']]}, "
-                  f"{r['psize']}, 0x{r['p']:X}, {r['ssize']}, 0x{r['s']:X}, {r['step'] or 0}}},")
+            print(f"    {{0x{r['p']:X}, 0x{r['s']:X}, 0x{r['first']:04X}, {r['step']}, "
+                  f"K::{KINDS[r['kind']]}, 0x{r['psize']:X}{r['ssize']:X}, {r['group']}, "
+                  f"0x{r['astep']:X}}},")
+        print("};")
+        print(f"constexpr std::uint64_t k{name}Wide[] = {{")
+        print("    " + ", ".join(f"0x{w:X}" for w in wide) + ("," if wide else "0"))
+        print("};")
+        print(f"constexpr std::uint16_t k{name}Blocks[] = {{")
+        for i in range(0, len(blocks), 12):
+            print("    " + " ".join(f"{b}," for b in blocks[i:i + 12]))
         print("};")
     print()
     print("}  // namespace")
     print()
-    for name, _, _, _ in ORDERS:
-        print(f"const SortCodeTable k{name}Codes = {{k{name}Runs, std::size(k{name}Runs)}};")
+    for name, end, _, _, _ in tables:
+        print(f"const SortCodeTable k{name}Codes = {{k{name}Runs, std::size(k{name}Runs), "
+              f"0x{end:X}, k{name}Wide, k{name}Blocks}};")
     print()
     print("}  // namespace jet")
 

@@ -1,0 +1,395 @@
+// Text indexes of a real file holding names in every script and with emoji: written by our
+// engine, and by the migration, into a copy of the sample target, in the sort order of Access
+// 2000-2007 and in that of Access 2010 and later, then read back by our reader, `jet-inspect
+// export` and `check`, mdb-export (which prints each surrogate of a character past U+FFFF as '?')
+// and mdb-reader.
+//
+// The sample target's text indexes are tbl_Kunden.txt_Nachname and the unique index on
+// tbl_Einstellungen.txt_Schluessel. For the 2010 order the copy's definitions of both columns are
+// switched to sort order version 1 before writing; the writer builds every index of a written
+// table anew, so the whole index then holds 2010 keys.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "db/database_state.h"
+#include "import/import_run.h"
+#include "import/recording_user_side.h"
+#include "jet/database.h"
+#include "jet/index_key.h"
+#include "jet/integrity_check.h"
+#include "jet/text_codec.h"
+#include "jet/unicode.h"
+#include "tests/test_support.h"
+#include "tools/csv_export.h"
+
+namespace {
+
+using jet::Value;
+using testing_support::RunCommand;
+using testing_support::ShellQuote;
+
+constexpr char kPassword[] = "pwok572hafxi317nrb";
+constexpr std::uint8_t kTableDefinitionPage = 0x02;
+constexpr std::size_t kJet4PageSize = 4096;
+// Jet 4 physical index entry: the ten column slots (30 bytes) and the usage map (4) come before
+// the root page field.
+constexpr std::size_t kRootFieldAfterColumns = 34;
+
+// Group names as shops write them: emoji (one with the emoji presentation selector), CJK, a
+// combining accent, Arabic, Hebrew, Thai, and two names that differ only in their emoji.
+const std::vector<std::string> kNames = {
+    "Pizza \xF0\x9F\x8D\x95",               // Pizza 🍕
+    "Pizza \xF0\x9F\x8D\x94",               // Pizza 🍔
+    "Scharf \xF0\x9F\x8C\xB6\xEF\xB8\x8F",  // Scharf 🌶️
+    "\xE5\xAF\xBF\xE5\x8F\xB8",             // 寿司
+    "Cafe\xCC\x81",                         // Café, e + U+0301
+    "\xD9\x85\xD8\xB7\xD8\xB9\xD9\x85",     // مطعم
+    "\xD7\xA9\xD7\x9C\xD7\x95\xD7\x9D",     // שלום
+    "\xE0\xB8\x82\xE0\xB9\x89\xE0\xB8\xB2\xE0\xB8\xA7\xE0\xB8\x9C\xE0\xB8\xB1\xE0\xB8"
+    "\x94",  // ข้าวผัด
+    "Pizza",
+};
+
+// The text as mdb-export prints it: a character past U+FFFF as "??", one '?' per surrogate.
+std::string AsMdbExportPrints(const std::string& text) {
+  std::string out;
+  for (std::size_t pos = 0; pos < text.size();) {
+    const char32_t cp = jet::NextCodePoint(text, pos);
+    if (cp > 0xFFFF) {
+      out += "??";
+    } else {
+      jet::AppendUtf8(out, cp);
+    }
+  }
+  return out;
+}
+
+std::unique_ptr<jet::Database> Open(const std::filesystem::path& file, bool writable) {
+  auto db = jet::Database::Open(file.string(), {.password = kPassword, .writable = writable});
+  EXPECT_TRUE(db.ok()) << db.status().ToString();
+  return db.ok() ? std::move(*db) : nullptr;
+}
+
+std::size_t ColumnAt(const jet::TableDef& def, const char* name) {
+  return static_cast<std::size_t>(def.FindColumn(name) - def.columns.data());
+}
+
+// Sets the sort order version of a text column in the file: the byte of its descriptor on the
+// table's first definition page (Jet 4: the 63-byte header, 12 bytes per physical index, then
+// 25-byte column descriptors; the column number at +5, the version at +14).
+void SetSortVersion(const std::filesystem::path& file, const std::string& table, const char* column,
+                    std::uint8_t version) {
+  std::uint32_t page = 0, real_indexes = 0;
+  std::uint16_t number = 0;
+  {
+    auto db = Open(file, false);
+    ASSERT_TRUE(db);
+    const auto def = *db->GetTable(table);
+    page = def->page;
+    real_indexes = static_cast<std::uint32_t>(def->real_indexes.size());
+    number = def->FindColumn(column)->number;
+  }
+  std::vector<std::uint8_t> bytes = testing_support::ReadFileBytes(file);
+  const jet::Format& f = jet::FormatFor(jet::JetVersion::kJet4);
+  const std::size_t start = static_cast<std::size_t>(page) * f.page_size;
+  ASSERT_LT(start, bytes.size());
+  ASSERT_EQ(bytes[start], kTableDefinitionPage);
+  const std::uint16_t columns = static_cast<std::uint16_t>(
+      bytes[start + f.tdef_num_cols_offset] | bytes[start + f.tdef_num_cols_offset + 1] << 8);
+  std::size_t at = start + f.tdef_header_end + real_indexes * f.tdef_real_idx_count_entry;
+  for (std::uint16_t i = 0; i < columns; ++i, at += f.tdef_column_entry) {
+    ASSERT_LT(at + f.tdef_column_entry, start + f.page_size) << "descriptor past the first page";
+    if ((bytes[at + f.col_number] | bytes[at + f.col_number + 1] << 8) != number) continue;
+    bytes[at + f.col_sort_version] = version;
+    testing_support::WriteFileBytes(file, bytes);
+    return;
+  }
+  FAIL() << "no descriptor for " << column;
+}
+
+class TextIndexFile : public testing::TestWithParam<jet::TextSortOrder> {};
+
+TEST_P(TextIndexFile, NamesInEveryScriptAreIndexedAndReadBackByEveryReader) {
+  const jet::TextSortOrder order = GetParam();
+  testing_support::TargetCopy copy;
+  const std::uint8_t version = order == jet::TextSortOrder::kGeneral ? 1 : 0;
+  SetSortVersion(copy.path(), "tbl_Kunden", "txt_Nachname", version);
+  SetSortVersion(copy.path(), "tbl_Einstellungen", "txt_Schluessel", version);
+  {
+    auto db = Open(copy.path(), true);
+    ASSERT_TRUE(db);
+    const auto customers = *db->GetTable("tbl_Kunden");
+    const auto settings = *db->GetTable("tbl_Einstellungen");
+    ASSERT_EQ(*jet::TextSortOrderOf(*customers->FindColumn("txt_Nachname"), db->header()), order);
+    for (const std::string& name : kNames) {
+      std::vector<Value> customer(customers->columns.size());
+      customer[ColumnAt(*customers, "txt_Nachname")] = Value(name);
+      ASSERT_TRUE(db->InsertRow("tbl_Kunden", customer).ok()) << name;
+      std::vector<Value> setting(settings->columns.size());
+      setting[ColumnAt(*settings, "txt_Schluessel")] = Value(name);  // a unique index
+      ASSERT_TRUE(db->InsertRow("tbl_Einstellungen", setting).ok()) << name;
+    }
+    const jet::Status s = db->Commit();
+    ASSERT_TRUE(s.ok()) << s.ToString();
+  }
+
+  // jet-inspect check: the file is sound, every index entry holds its row's key, in order.
+  const auto check = RunCommand(ShellQuote(PI_BINARY_DIR "/tools/jet-inspect") + " --password " +
+                                kPassword + " check " + ShellQuote(copy.path().string()));
+  EXPECT_EQ(check.exit_code, 0) << check.out;
+
+  auto db = Open(copy.path(), false);
+  ASSERT_TRUE(db);
+  for (const char* table_name : {"tbl_Kunden", "tbl_Einstellungen"}) {
+    SCOPED_TRACE(table_name);
+    const auto table = *db->GetTable(table_name);
+    const std::size_t col = ColumnAt(
+        *table, table_name == std::string("tbl_Kunden") ? "txt_Nachname" : "txt_Schluessel");
+    // Our reader gives the names back unchanged.
+    std::map<std::uint32_t, std::string> name_at;
+    {
+      jet::TableScan scan(*db, *table);
+      while (*scan.Next()) {
+        if (scan.values()[col].is<std::string>()) {
+          name_at[scan.position().Raw()] = scan.values()[col].as<std::string>();
+        }
+      }
+    }
+    for (const std::string& name : kNames) {
+      EXPECT_EQ(std::count_if(name_at.begin(), name_at.end(),
+                              [&](const auto& e) { return e.second == name; }),
+                1)
+          << name;
+    }
+    // The text index names the rows in the order of the keys: Pizza, then 🍔 before 🍕.
+    const jet::RealIndex* text_index = nullptr;
+    for (const jet::RealIndex& ri : table->real_indexes) {
+      if (ri.columns.size() == 1 && ri.columns[0].column_number == table->columns[col].number) {
+        text_index = &ri;
+      }
+    }
+    ASSERT_NE(text_index, nullptr);
+    std::vector<std::string> in_order;
+    for (const jet::IndexEntry& e : testing_support::EntriesOf(db->pages(), *table, *text_index)) {
+      const auto named = name_at.find(e.row.Raw());
+      if (named == name_at.end()) continue;  // a row without a name
+      const std::string& name = named->second;
+      if (std::find(kNames.begin(), kNames.end(), name) != kNames.end()) in_order.push_back(name);
+      jet::ByteString key;
+      ASSERT_TRUE(jet::AppendKeyColumn(table->columns[col], text_index->columns[0].ascending,
+                                       Value(name), db->header(), key)
+                      .ok());
+      EXPECT_EQ(key, e.key) << name;
+    }
+    ASSERT_EQ(in_order.size(), kNames.size());
+    const auto pos = [&](const std::string& n) {
+      return std::find(in_order.begin(), in_order.end(), n) - in_order.begin();
+    };
+    EXPECT_LT(pos("Pizza"), pos(kNames[1]));
+    EXPECT_LT(pos(kNames[1]), pos(kNames[0]));
+
+    // jet-inspect export prints them as they are, mdb-export with "??" past U+FFFF.
+    std::ostringstream ours;
+    ASSERT_TRUE(inspect::ExportCsv(*db, table_name, ours).ok());
+    const auto theirs = RunCommand("LC_ALL=C.UTF-8 mdb-export " + ShellQuote(copy.path().string()) +
+                                   " " + table_name);
+    EXPECT_EQ(theirs.exit_code, 0);
+    for (const std::string& name : kNames) {
+      EXPECT_NE(ours.str().find("\"" + name + "\""), std::string::npos) << name;
+      EXPECT_NE(theirs.out.find("\"" + AsMdbExportPrints(name) + "\""), std::string::npos)
+          << AsMdbExportPrints(name);
+    }
+    // mdb-reader reads every name exactly.
+    const auto dump = RunCommand(testing_support::MdbReaderCommand({copy.path(), kPassword}) +
+                                 " --table " + table_name);
+    ASSERT_EQ(dump.exit_code, 0);
+    std::vector<std::string> read;
+    for (const std::string& line : testing_support::SplitLines(dump.out)) {
+      const auto row = testing_support::ParseJsonObject(line);
+      ASSERT_TRUE(row) << line;
+      for (const auto& [key, value] : *row) {
+        if (key == table->columns[col].name) read.push_back(value.text);
+      }
+    }
+    for (const std::string& name : kNames) {
+      EXPECT_NE(std::find(read.begin(), read.end(), name), read.end()) << name;
+    }
+  }
+}
+
+// ---- The migration into a target with a text index on the group names ----
+
+// The sample target with its index "lng_ID" of the categories turned into a text index on
+// txt_ProduktGruppe named "Gruppe": the first column of its physical index (the map of ten
+// (column number 2, order 1) slots 34 bytes before the root page field) and its name (same
+// length, UCS-2) changed in place on the definition's first page. The writer builds the tree anew
+// when the migration writes the table.
+void TurnIdIndexIntoGroupIndex(const std::filesystem::path& file) {
+  const std::string table = "tbl_Verwaltung_ProdukteKategorien";
+  std::uint32_t page = 0;
+  std::size_t columns_at = 0;
+  std::uint16_t group_column = 0;
+  {
+    auto db = Open(file, false);
+    ASSERT_TRUE(db);
+    const auto def = *db->GetTable(table);
+    page = def->page;
+    const auto index = std::find_if(def->indexes.begin(), def->indexes.end(),
+                                    [](const jet::Index& x) { return x.name == "lng_ID"; });
+    ASSERT_NE(index, def->indexes.end());
+    const jet::RealIndex& real = def->real_indexes[index->real_index];
+    ASSERT_EQ(real.columns.size(), 1u);
+    ASSERT_FALSE(real.unique());
+    columns_at = real.first_page_at - kRootFieldAfterColumns;
+    group_column = def->FindColumn("txt_ProduktGruppe")->number;
+  }
+  std::vector<std::uint8_t> bytes = testing_support::ReadFileBytes(file);
+  const std::size_t start = static_cast<std::size_t>(page) * kJet4PageSize;
+  ASSERT_LT(columns_at + 2, kJet4PageSize);
+  bytes[start + columns_at] = static_cast<std::uint8_t>(group_column);
+  bytes[start + columns_at + 1] = static_cast<std::uint8_t>(group_column >> 8);
+  // The index name is the last "lng_ID" on the page (the column of that name comes first).
+  const std::u16string from = u"lng_ID", to = u"Gruppe";
+  std::vector<std::uint8_t> pattern;
+  for (char16_t c : from) {
+    pattern.push_back(static_cast<std::uint8_t>(c));
+    pattern.push_back(static_cast<std::uint8_t>(c >> 8));
+  }
+  const auto page_begin = bytes.begin() + static_cast<std::ptrdiff_t>(start);
+  const auto found =
+      std::find_end(page_begin, page_begin + kJet4PageSize, pattern.begin(), pattern.end());
+  ASSERT_NE(found, page_begin + kJet4PageSize);
+  ASSERT_EQ(found[-2], pattern.size());  // its length in bytes
+  for (std::size_t i = 0; i < to.size(); ++i) {
+    found[static_cast<std::ptrdiff_t>(2 * i)] = static_cast<std::uint8_t>(to[i]);
+    found[static_cast<std::ptrdiff_t>(2 * i + 1)] = static_cast<std::uint8_t>(to[i] >> 8);
+  }
+  testing_support::WriteFileBytes(file, bytes);
+}
+
+// A copy of the sample source with one more article in each of the groups kNames.
+void AddArticlesInGroups(const std::filesystem::path& file) {
+  auto db = Open(file, true);
+  ASSERT_TRUE(db);
+  const auto def = *db->GetTable("ArtikelStamm");
+  std::vector<Value> model;
+  {
+    jet::TableScan scan(*db, *def);
+    ASSERT_TRUE(*scan.Next());
+    model = scan.values();
+  }
+  for (std::size_t i = 0; i < kNames.size(); ++i) {
+    std::vector<Value> row = model;
+    row[ColumnAt(*def, "ID")] = Value();
+    row[ColumnAt(*def, "Kurzzeichen")] = Value("U" + std::to_string(i));
+    row[ColumnAt(*def, "Bezeichnung")] = Value("Spezial " + std::to_string(i));
+    row[ColumnAt(*def, "Gruppe")] = Value(kNames[i]);
+    ASSERT_TRUE(db->InsertRow("ArtikelStamm", row).ok()) << kNames[i];
+  }
+  const jet::Status s = db->Commit();
+  ASSERT_TRUE(s.ok()) << s.ToString();
+}
+
+int Migrate(const std::string& root, const std::string& source) {
+  import::RecordingUserSide user;
+  db::DatabaseState state;
+  state.strDBRoot = root;
+  import::RunContext run{state, source, user};
+  try {
+    import::cmdImport_Click(run);
+  } catch (const import::ProgramEnd& end) {
+    for (const import::Message& m : user.messages()) std::printf("  %s\n", m.prompt.c_str());
+    return end.status();
+  }
+  return -1;
+}
+
+TEST_P(TextIndexFile, AMigrationWithSuchGroupNamesFillsATextIndexOnTheGroups) {
+  const jet::TextSortOrder order = GetParam();
+  testing_support::ScratchDir dir("text-index-import");
+  const std::filesystem::path target = dir.path() / "DBZentavo.mdb";
+  const std::filesystem::path source = dir.path() / "Kastrel.mdb";
+  std::filesystem::copy_file(PI_FIXTURE_DIR "/target.mdb", target);
+  std::filesystem::copy_file(PI_FIXTURE_DIR "/source.mdb", source);
+  const std::string table = "tbl_Verwaltung_ProdukteKategorien";
+  ASSERT_NO_FATAL_FAILURE(TurnIdIndexIntoGroupIndex(target));
+  ASSERT_NO_FATAL_FAILURE(SetSortVersion(target, table, "txt_ProduktGruppe",
+                                         order == jet::TextSortOrder::kGeneral ? 1 : 0));
+  ASSERT_NO_FATAL_FAILURE(AddArticlesInGroups(source));
+
+  ASSERT_EQ(Migrate(dir.path().string() + "/", source.string()), import::kExitCompleted);
+
+  const auto check = RunCommand(ShellQuote(PI_BINARY_DIR "/tools/jet-inspect") + " --password " +
+                                kPassword + " check " + ShellQuote(target.string()));
+  EXPECT_EQ(check.exit_code, 0) << check.out;
+  auto db = Open(target, false);
+  ASSERT_TRUE(db);
+  const auto def = *db->GetTable(table);
+  const auto index = std::find_if(def->indexes.begin(), def->indexes.end(),
+                                  [](const jet::Index& x) { return x.name == "Gruppe"; });
+  ASSERT_NE(index, def->indexes.end());
+  const jet::RealIndex& real = def->real_indexes[index->real_index];
+  const std::size_t col = ColumnAt(*def, "txt_ProduktGruppe");
+  ASSERT_EQ(real.columns[0].column_number, def->columns[col].number);
+  ASSERT_EQ(*jet::TextSortOrderOf(def->columns[col], db->header()), order);
+
+  // Every group is in the index, keyed as the encoder keys it, in key order.
+  std::map<std::uint32_t, std::string> group_at;
+  jet::TableScan scan(*db, *def);
+  while (*scan.Next()) {
+    if (scan.values()[col].is<std::string>()) {
+      group_at[scan.position().Raw()] = scan.values()[col].as<std::string>();
+    }
+  }
+  std::vector<std::string> in_order;
+  for (const jet::IndexEntry& e : testing_support::EntriesOf(db->pages(), *def, real)) {
+    const auto named = group_at.find(e.row.Raw());
+    if (named == group_at.end()) continue;
+    in_order.push_back(named->second);
+    jet::ByteString key;
+    ASSERT_TRUE(
+        jet::AppendKeyColumn(def->columns[col], true, Value(named->second), db->header(), key)
+            .ok());
+    EXPECT_EQ(key, e.key) << named->second;
+  }
+  for (const std::string& name : kNames) {
+    EXPECT_EQ(std::count(in_order.begin(), in_order.end(), name), 1) << name;
+  }
+  const auto pos = [&](const std::string& n) {
+    return std::find(in_order.begin(), in_order.end(), n) - in_order.begin();
+  };
+  EXPECT_LT(pos("Pizza"), pos(kNames[1]));
+  EXPECT_LT(pos(kNames[1]), pos(kNames[0]));
+
+  // The readers: jet-inspect export and mdb-reader exactly, mdb-export with "??" past U+FFFF.
+  std::ostringstream ours;
+  ASSERT_TRUE(inspect::ExportCsv(*db, table, ours).ok());
+  const auto theirs =
+      RunCommand("LC_ALL=C.UTF-8 mdb-export " + ShellQuote(target.string()) + " " + table);
+  EXPECT_EQ(theirs.exit_code, 0);
+  const auto dump =
+      RunCommand(testing_support::MdbReaderCommand({target, kPassword}) + " --table " + table);
+  ASSERT_EQ(dump.exit_code, 0);
+  for (const std::string& name : kNames) {
+    EXPECT_NE(ours.str().find("\"" + name + "\""), std::string::npos) << name;
+    EXPECT_NE(theirs.out.find("\"" + AsMdbExportPrints(name) + "\""), std::string::npos) << name;
+    EXPECT_NE(dump.out.find("\"txt_ProduktGruppe\":\"" + name + "\""), std::string::npos) << name;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(BothOrders, TextIndexFile,
+                         testing::Values(jet::TextSortOrder::kGeneralLegacy,
+                                         jet::TextSortOrder::kGeneral),
+                         [](const testing::TestParamInfo<jet::TextSortOrder>& p) {
+                           return p.param == jet::TextSortOrder::kGeneral
+                                      ? std::string("Access2010")
+                                      : std::string("Access2000");
+                         });
+
+}  // namespace
