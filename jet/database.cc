@@ -68,10 +68,11 @@ Status Database::EnableWriting() {
                                           "geöffnet wurde. Bitte öffnen Sie sie erneut.");
   }
   // A damaged file is not changed: a commit would store the damage again as if the file were
-  // sound, and changes to damaged tables could spread it.
+  // sound, and changes to damaged tables could spread it. References that match no row are not
+  // damage of the file: they are left to the record layer's relationship rules.
   IntegrityReport report;
   if (check_before_writing) {
-    JET_ASSIGN_OR_RETURN(report, CheckIntegrity(*this));
+    JET_ASSIGN_OR_RETURN(report, CheckIntegrity(*this, IntegrityScope::kFileStructure));
   }
   if (!report.ok()) {
     std::string more;

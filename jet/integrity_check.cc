@@ -19,7 +19,7 @@ using Entry = std::pair<ByteString, std::uint32_t>;  // key and raw row pointer
 
 class Checker {
  public:
-  explicit Checker(const Database& db) : db_(db), store_(db.pages()) {}
+  Checker(const Database& db, IntegrityScope scope) : db_(db), store_(db.pages()), scope_(scope) {}
 
   IntegrityReport Run() {
     for (const CatalogEntry& e : db_.catalog()) {
@@ -34,7 +34,7 @@ class Checker {
     }
     CheckOwnedPagesAreMapped();
     CheckFreePages();
-    CheckReferences();
+    if (scope_ == IntegrityScope::kEverything) CheckReferences();
     return std::move(report_);
   }
 
@@ -233,6 +233,7 @@ class Checker {
 
   const Database& db_;
   const PageStore& store_;
+  IntegrityScope scope_;
   IntegrityReport report_;
   std::map<std::uint32_t, std::string> claimed_;
   std::map<std::uint32_t, std::set<std::uint32_t>> table_pages_;
@@ -241,6 +242,8 @@ class Checker {
 
 }  // namespace
 
-Result<IntegrityReport> CheckIntegrity(const Database& db) { return Checker(db).Run(); }
+Result<IntegrityReport> CheckIntegrity(const Database& db, IntegrityScope scope) {
+  return Checker(db, scope).Run();
+}
 
 }  // namespace jet

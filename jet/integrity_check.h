@@ -26,8 +26,13 @@ struct IntegrityReport {
 // count in its definition is the number of live rows, the AutoNumber counter is not below any
 // key, and every index holds exactly one entry per row (its key as the rows give it, in order, in
 // a sound B-tree whose pages belong to the index). Pages the free map lists are used by nobody.
-// Every relationship that enforces integrity has its foreign-key index entries, and every
-// reference without a Null names an existing row of the primary table.
-Result<IntegrityReport> CheckIntegrity(const Database& db);
+// With IntegrityScope::kEverything also: every relationship that enforces integrity has its
+// foreign-key index entries, and every reference without a Null names an existing row of the
+// primary table. kFileStructure leaves the relationships out: what it checks is what a writer
+// could spread or store again as if it were sound, while a broken reference is the data's
+// business (the record layer keeps relationships on every write it makes).
+enum class IntegrityScope { kEverything, kFileStructure };
+Result<IntegrityReport> CheckIntegrity(const Database& db,
+                                       IntegrityScope scope = IntegrityScope::kEverything);
 
 }  // namespace jet

@@ -113,7 +113,15 @@ void SetSortVersion(const std::filesystem::path& file, const std::string& table,
   FAIL() << "no descriptor for " << column;
 }
 
-class TextIndexFile : public testing::TestWithParam<jet::TextSortOrder> {};
+// The targets are made by changing index definitions in place, which leaves each changed index's
+// stored entries out of step with its definition until the writer builds the tree anew. The
+// integrity check that guards writing would refuse such a file, so these tests leave it out; the
+// files they commit are checked whole afterwards.
+class TextIndexFile : public testing::TestWithParam<jet::TextSortOrder> {
+ protected:
+  void SetUp() override { jet::SetWriteCheckForTesting(false); }
+  void TearDown() override { jet::SetWriteCheckForTesting(true); }
+};
 
 TEST_P(TextIndexFile, NamesInEveryScriptAreIndexedAndReadBackByEveryReader) {
   const jet::TextSortOrder order = GetParam();
