@@ -3,7 +3,6 @@
 #include <cmath>
 #include <cstdio>
 #include <map>
-#include <random>
 #include <string>
 
 #include "jet/decimal_convert.h"
@@ -529,15 +528,6 @@ Result<Value> Format(const Args& a) {
   }
   JET_ASSIGN_OR_RETURN(std::string s, FormatNumber(d, format));
   return Value(s);
-}
-
-Guid NewGuid() {
-  static std::random_device device;
-  Guid g;
-  for (auto& b : g.bytes) b = static_cast<std::uint8_t>(device());
-  g.bytes[7] = static_cast<std::uint8_t>((g.bytes[7] & 0x0F) | 0x40);  // version 4
-  g.bytes[8] = static_cast<std::uint8_t>((g.bytes[8] & 0x3F) | 0x80);  // variant
-  return g;
 }
 
 // The argument counts a function takes.

@@ -1,7 +1,6 @@
 #include "jet/table_writer.h"
 
 #include <algorithm>
-#include <random>
 #include <string>
 
 #include "jet/data_page.h"
@@ -16,15 +15,6 @@ namespace {
 
 void Put32(std::span<std::uint8_t> b, std::size_t at, std::uint32_t v) {
   for (int i = 0; i < 4; ++i) b[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
-
-Guid RandomGuid() {
-  static std::random_device device;
-  Guid g;
-  for (auto& b : g.bytes) b = static_cast<std::uint8_t>(device());
-  g.bytes[7] = static_cast<std::uint8_t>((g.bytes[7] & 0x0F) | 0x40);  // version 4
-  g.bytes[8] = static_cast<std::uint8_t>((g.bytes[8] & 0x3F) | 0x80);  // variant
-  return g;
 }
 
 }  // namespace
@@ -90,7 +80,7 @@ Result<RowPointer> TableWriter::Insert(std::vector<Value>& values) {
       ++table_->autonumber;
       values[i] = Value(static_cast<std::int32_t>(table_->autonumber));
     } else if (c.guid_autonumber() && values[i].is_null()) {
-      values[i] = Value(RandomGuid());
+      values[i] = Value(NewGuid());
     } else if (c.type() == ColumnType::kBoolean && values[i].is_null()) {
       values[i] = Value(false);  // Yes/No holds no Null: its null-mask bit is the value
     }

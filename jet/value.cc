@@ -2,8 +2,18 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <random>
 
 namespace jet {
+
+Guid NewGuid() {
+  static std::random_device device;
+  Guid g;
+  for (auto& b : g.bytes) b = static_cast<std::uint8_t>(device());
+  g.bytes[7] = static_cast<std::uint8_t>((g.bytes[7] & 0x0F) | 0x40);  // version 4
+  g.bytes[8] = static_cast<std::uint8_t>((g.bytes[8] & 0x3F) | 0x80);  // variant
+  return g;
+}
 
 const char* ColumnTypeName(ColumnType type) {
   switch (type) {

@@ -46,6 +46,8 @@ struct Guid {
   std::array<std::uint8_t, 16> bytes{};  // as stored: first three groups little-endian
   bool operator==(const Guid&) const = default;
 };
+// A new random GUID (version 4), as Replication ID columns and GenGUID() receive.
+Guid NewGuid();
 
 struct Decimal {
   bool negative = false;
