@@ -31,7 +31,6 @@ const std::string kImportRun = std::string(PI_BINARY_DIR) + "/bench/import-run";
 const std::string kLdbLock = PI_LDB_LOCK_EXE;  // empty when mingw-w64 was not found
 constexpr char kKey[] = "HKCU\\Software\\VB and VBA Program Settings\\ZentavoSettings";
 
-
 // The environment Wine runs in: the prefix, no debug output, no offer to install Mono or Gecko.
 std::string WineEnv(const fs::path& prefix) {
   return "env WINEPREFIX=" + ShellQuote(prefix.string()) +

@@ -14,9 +14,10 @@ PI_BUILD_PACKAGES=(
 # Running every test: the two independent readers the tests compare with (mdb-export from
 # mdbtools; mdb-reader from npm, which needs Node.js and certificates to reach the registry),
 # the screenshot test's virtual X server, the checks of the desktop entry and metadata, and the
-# tests under Wine (prefixes written by real Wine, a Windows program that holds Jet's lock).
+# tests under Wine (prefixes written by real Wine, a Windows program that holds Jet's lock), and
+# clang-format for the check that every source is formatted.
 PI_TEST_PACKAGES=(
-  mdbtools
+  mdbtools clang-format
   ca-certificates
   xvfb xauth desktop-file-utils appstream
   wine64 gcc-mingw-w64-x86-64

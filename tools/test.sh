@@ -5,7 +5,7 @@
 # and stops); the npm test oracle mdb-reader is installed with npm ci.
 # With PI_CI_SANITIZE=1 or CI=true it also builds the engine and the tests with
 # AddressSanitizer/UndefinedBehaviorSanitizer (build-asan/) and runs the tests there.
-# With CI=true warnings are errors.
+# With CI=true warnings are errors. Unformatted sources fail the run before anything is built.
 set -euo pipefail
 
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
@@ -20,6 +20,9 @@ if [[ ! -d node_modules/mdb-reader ]]; then
   echo "== npm ci (test oracle mdb-reader)"
   npm ci --no-audit --no-fund
 fi
+
+echo "== check formatting"
+bash tools/format.sh --check
 
 cmake_args=(-G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo)
 if [[ "$CI" == "true" ]]; then

@@ -38,8 +38,8 @@ int main(int argc, char** argv) {
     return (int)error;
   }
   if (hold) {
-    HANDLE marker = CreateFileA(argv[5], GENERIC_WRITE, 0, NULL, CREATE_ALWAYS,
-                                FILE_ATTRIBUTE_NORMAL, NULL);
+    HANDLE marker =
+        CreateFileA(argv[5], GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
     if (marker == INVALID_HANDLE_VALUE) return (int)GetLastError();
     CloseHandle(marker);
     for (int waited = 0; waited < 120000; waited += 20) {
