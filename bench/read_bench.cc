@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "jet/database.h"
+#include "jet/table_scan.h"
 
 namespace {
 

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "jet/database.h"
+#include "jet/page_store.h"
 
 namespace fs = std::filesystem;
 

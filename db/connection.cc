@@ -9,6 +9,7 @@
 #include "db/recordset.h"
 #include "db/sql/jet_rules.h"
 #include "db/sql/parser.h"
+#include "jet/index_uniqueness.h"
 
 namespace db {
 namespace {
@@ -22,9 +23,12 @@ namespace {
 constexpr int kErrCommitWithoutTransaction = 3034;
 constexpr int kErrNestedTransaction = 3033;
 
-// A unique index would hold the new row twice: the equality keys of its columns, when none of
-// them is Null (Null equals nothing, so it never duplicates).
-void CheckUniqueIndexes(sql::TableData& table, const std::vector<Value>& row) {
+// A unique index would hold the new row twice, by the engine's rule (jet/index_uniqueness.h):
+// its key equals that of a stored row and not every key column is Null. The candidates are the
+// rows that hold the new row's value in one key column that is not Null; whether one of them
+// collides is the engine's decision, by the index key bytes.
+void CheckUniqueIndexes(sql::TableData& table, const std::vector<Value>& row,
+                        const jet::Header& header) {
   const jet::TableDef& t = table.def();
   for (const jet::Index& index : t.indexes) {
     const jet::RealIndex& real = t.real_indexes[index.real_index];
@@ -42,25 +46,27 @@ void CheckUniqueIndexes(sql::TableData& table, const std::vector<Value>& row) {
       numbered = numbered || (t.columns[i].autonumber() && row[i].is_null());
     }
     if (numbered) continue;
+    int present = -1;  // the first key column that is not Null
     bool any_null = false;
-    for (int c : columns) any_null = any_null || row[static_cast<std::size_t>(c)].is_null();
-    if (any_null) {
-      if (index.primary()) {
-        throw DbError(kErrNullInKey, "Der Primärschlüssel '" + index.name + "' der Tabelle '" +
-                                         t.name + "' darf keinen Nullwert enthalten.");
-      }
-      continue;
+    for (int c : columns) {
+      const bool null = row[static_cast<std::size_t>(c)].is_null();
+      any_null = any_null || null;
+      if (!null && present < 0) present = c;
     }
-    if (columns.empty()) continue;
+    if (any_null && index.primary()) {
+      throw DbError(kErrNullInKey, "Der Primärschlüssel '" + index.name + "' der Tabelle '" +
+                                       t.name + "' darf keinen Nullwert enthalten.");
+    }
+    if (present < 0) continue;  // every key column Null: a Null entry never collides
     const std::vector<std::uint32_t>& candidates =
-        table.RowsWithKey(columns[0], sql::EqualityKey(row[static_cast<std::size_t>(columns[0])]));
+        table.RowsWithKey(present, sql::EqualityKey(row[static_cast<std::size_t>(present)]));
+    if (candidates.empty()) continue;
+    const jet::Result<jet::RowEntry> entry = jet::EntryOfRow(t, real, row, header);
+    if (!entry.ok()) Throw(entry.status());
     for (std::uint32_t r : candidates) {
-      bool same = true;
-      for (std::size_t k = 1; k < columns.size() && same; ++k) {
-        const auto c = static_cast<std::size_t>(columns[k]);
-        same = sql::EqualityKey(table.rows()[r][c]) == sql::EqualityKey(row[c]);
-      }
-      if (same) {
+      const jet::Result<jet::RowEntry> stored = jet::EntryOfRow(t, real, table.rows()[r], header);
+      if (!stored.ok()) Throw(stored.status());
+      if (jet::UniqueEntriesCollide(*entry, *stored)) {
         throw DbError(kErrDuplicateKey,
                       "Die Änderungen wurden nicht durchgeführt, da sie doppelte Werte im Index "
                       "'" +
@@ -144,7 +150,7 @@ void Connection::RollbackTrans() {
 void Connection::InsertRow(sql::TableData& table, std::vector<Value> values) {
   PrepareWrite();
   CheckRow(table.def(), table.rules(), values);
-  CheckUniqueIndexes(table, values);
+  CheckUniqueIndexes(table, values, db_->header());
   integrity().CheckInsert(*tables_, table, values);
   auto place = db_->InsertRow(table.def().name, values);
   if (!place.ok()) {

@@ -4,8 +4,10 @@
 #include <set>
 #include <streambuf>
 
+#include "jet/catalog.h"
 #include "jet/database.h"
 #include "jet/file_source.h"
+#include "jet/table_scan.h"
 #include "jet/unicode.h"
 #include "tools/csv_export.h"
 #include "tools/schema_print.h"

@@ -11,8 +11,10 @@
 #include <string>
 #include <vector>
 
+#include "jet/catalog.h"
 #include "jet/database.h"
 #include "jet/integrity_check.h"
+#include "jet/table_scan.h"
 
 namespace fuzz {
 namespace {

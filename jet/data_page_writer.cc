@@ -9,19 +9,15 @@
 namespace jet {
 namespace {
 
-void Put16(MutableBytes page, std::size_t at, std::size_t v) {
-  page[at] = static_cast<std::uint8_t>(v);
-  page[at + 1] = static_cast<std::uint8_t>(v >> 8);
-}
-
 // Where the lowest row starts: rows fill the page from its end downwards. A row table that runs
 // past the page leaves no room (0).
 std::size_t LowestRowStart(Bytes page, const Format& f, std::size_t rows) {
   const std::size_t table = f.data_row_table_offset;
   if (table + 2 * rows > page.size()) return 0;
+  ByteReader in(page);
   std::size_t lowest = page.size();
   for (std::size_t at = table; at < table + 2 * rows; at += 2) {
-    const std::size_t start = (page[at] | std::size_t{page[at + 1]} << 8) & kRowOffsetMask;
+    const std::size_t start = in.U16(at) & kRowOffsetMask;
     lowest = std::min(lowest, start);
   }
   return lowest;
@@ -31,11 +27,12 @@ std::size_t LowestRowStart(Bytes page, const Format& f, std::size_t rows) {
 
 void InitDataPage(MutableBytes page, const Format& f, std::uint32_t owner) {
   std::fill(page.begin(), page.end(), 0);
-  page[0] = static_cast<std::uint8_t>(PageType::kData);
-  page[1] = kDataPageMarker;
-  Put16(page, kDataPageFreeSpaceOffset, f.page_size - f.data_row_table_offset);
-  for (int i = 0; i < 4; ++i)
-    page[kDataPageOwnerOffset + i] = static_cast<std::uint8_t>(owner >> (8 * i));
+  ByteWriter out(page);
+  out.Put8(0, static_cast<std::uint8_t>(PageType::kData));
+  out.Put8(1, kDataPageMarker);
+  out.Put16(kDataPageFreeSpaceOffset,
+            static_cast<std::uint16_t>(f.page_size - f.data_row_table_offset));
+  out.Put32(kDataPageOwnerOffset, owner);
 }
 
 std::size_t DataPageRoom::Free(const Format& f) const {
@@ -82,9 +79,10 @@ Result<std::uint16_t> AddRowToPage(MutableBytes page, const Format& f, Bytes row
   }
   const std::size_t start = room.lowest - row.size();
   std::memcpy(page.data() + start, row.data(), row.size());
-  Put16(page, f.data_row_table_offset + 2 * rows, start);
-  Put16(page, f.data_row_count_offset, rows + 1);
-  Put16(page, kDataPageFreeSpaceOffset, start - (table_end + 2));
+  ByteWriter out(page);
+  out.Put16(f.data_row_table_offset + 2 * rows, static_cast<std::uint16_t>(start));
+  out.Put16(f.data_row_count_offset, static_cast<std::uint16_t>(rows + 1));
+  out.Put16(kDataPageFreeSpaceOffset, static_cast<std::uint16_t>(start - (table_end + 2)));
   room.rows = rows + 1;
   room.lowest = start;
   return static_cast<std::uint16_t>(rows);
@@ -97,7 +95,8 @@ Status MarkRowDeleted(MutableBytes page, const Format& f, std::uint16_t row) {
     return Status::Corrupt("Zeile " + std::to_string(row) + " gibt es auf der Seite nicht.");
   }
   const std::size_t at = f.data_row_table_offset + 2 * std::size_t{row};
-  Put16(page, at, in.U16(at) | kRowDeletedFlag | kRowOverflowFlag);
+  ByteWriter(page).Put16(
+      at, static_cast<std::uint16_t>(in.U16(at) | kRowDeletedFlag | kRowOverflowFlag));
   return Status::Ok();
 }
 

@@ -5,12 +5,11 @@
 #include <span>
 
 #include "jet/byte_reader.h"
+#include "jet/byte_writer.h"
 #include "jet/format.h"
 #include "jet/status.h"
 
 namespace jet {
-
-using MutableBytes = std::span<std::uint8_t>;
 
 // Jet 4 data page header: 0x08 holds four unused bytes (zero).
 inline constexpr std::uint8_t kDataPageMarker = 0x01;

@@ -1,32 +1,57 @@
 #include "jet/database.h"
 
-#include "jet/data_page.h"
+#include <map>
+#include <set>
+#include <unordered_map>
+
+#include "jet/catalog.h"
+#include "jet/file_commit.h"
+#include "jet/file_source.h"
 #include "jet/index_writer.h"
 #include "jet/integrity_check.h"
+#include "jet/page_allocator.h"
+#include "jet/page_store.h"
 #include "jet/properties.h"
-#include "jet/row_reader.h"
+#include "jet/table_writer.h"
 #include "jet/unicode.h"
-#include "jet/usage_map.h"
 
 namespace jet {
 namespace {
 
-constexpr char kCatalogName[] = "MSysObjects";
 constexpr std::uint16_t kWindows1252 = 1252;
-// A moved row may move again; more hops than this mean a cycle.
-constexpr int kMaxRowHops = 16;
 
 std::uint64_t max_database_bytes = kMaxDatabaseBytes;
 bool check_before_writing = true;
 
-const Value* ColumnValue(const TableDef& t, const std::vector<Value>& row, std::string_view name) {
-  for (std::size_t i = 0; i < t.columns.size(); ++i) {
-    if (t.columns[i].name == name) return &row[i];
-  }
-  return nullptr;
-}
-
 }  // namespace
+
+struct Database::State {
+  Status ReadCatalog();
+  Result<TableWriter*> WriterFor(const Database& db, std::string_view table);
+  Status RebuildIndexes();
+
+  std::string path;  // the file itself, symbolic links resolved
+  FileIdentity identity;
+  std::unique_ptr<WriteLock> lock;
+  std::unique_ptr<PageStore> pages;
+  std::vector<CatalogEntry> catalog;
+  std::unordered_map<std::string, std::size_t> tables_by_name;  // folded name -> catalog index
+  mutable std::map<std::uint32_t, std::shared_ptr<TableDef>> tables;
+  std::unique_ptr<PageAllocator> allocator;
+  std::map<std::uint32_t, std::unique_ptr<TableWriter>> writers;
+  std::set<std::uint32_t> written_tables;
+  std::string last_writer_name;  // the name WriterFor() was last asked for, as given
+  TableWriter* last_writer = nullptr;
+};
+
+Database::Database() : state_(std::make_unique<State>()) {}
+Database::~Database() = default;
+
+const Header& Database::header() const { return state_->pages->header(); }
+const PageStore& Database::pages() const { return *state_->pages; }
+const std::vector<CatalogEntry>& Database::catalog() const { return state_->catalog; }
+bool Database::dirty() const { return state_->pages->dirty(); }
+bool Database::writable() const { return state_->lock != nullptr; }
 
 void SetMaxDatabaseBytesForTesting(std::uint64_t bytes) {
   max_database_bytes = bytes == 0 ? kMaxDatabaseBytes : bytes;
@@ -42,28 +67,29 @@ Result<std::unique_ptr<Database>> Database::Open(const std::string& path,
   OpenOptions read_options = options;
   read_options.writable = false;
   JET_ASSIGN_OR_RETURN(std::unique_ptr<Database> db, Open(*file, read_options));
-  db->path_ = std::move(resolved);
-  db->identity_ = identity;
+  db->state_->path = std::move(resolved);
+  db->state_->identity = identity;
   if (options.writable) JET_RETURN_IF_ERROR(db->EnableWriting());
   return db;
 }
 
 Status Database::EnableWriting() {
   if (writable()) return Status::Ok();
-  if (path_.empty()) {
+  if (state_->path.empty()) {
     return Status(ErrorCode::kNotSupported,
                   "Eine Datenbank im Speicher kann nicht gespeichert werden.");
   }
   if (version() != JetVersion::kJet4) {
-    return Status(ErrorCode::kNotSupported,
-                  "Jet-3-Datenbanken (Access 97) können nur gelesen werden: '" + path_ + "'.");
+    return Status(
+        ErrorCode::kNotSupported,
+        "Jet-3-Datenbanken (Access 97) können nur gelesen werden: '" + state_->path + "'.");
   }
-  JET_RETURN_IF_ERROR(CheckReplaceable(path_));
-  JET_ASSIGN_OR_RETURN(std::unique_ptr<WriteLock> lock, WriteLock::Acquire(path_));
+  JET_RETURN_IF_ERROR(CheckReplaceable(state_->path));
+  JET_ASSIGN_OR_RETURN(std::unique_ptr<WriteLock> lock, WriteLock::Acquire(state_->path));
   // What was read must still be the file: otherwise another program wrote it in between.
-  JET_ASSIGN_OR_RETURN(FileIdentity now, IdentifyFile(path_));
-  if (!(now == identity_)) {
-    return Status(ErrorCode::kLocked, "Die Datenbank '" + path_ +
+  JET_ASSIGN_OR_RETURN(FileIdentity now, IdentifyFile(state_->path));
+  if (!(now == state_->identity)) {
+    return Status(ErrorCode::kLocked, "Die Datenbank '" + state_->path +
                                           "' wurde von einem anderen Programm geändert, seit sie "
                                           "geöffnet wurde. Bitte öffnen Sie sie erneut.");
   }
@@ -79,19 +105,19 @@ Status Database::EnableWriting() {
     if (report.problems.size() > 1) {
       more = " (und " + std::to_string(report.problems.size() - 1) + " weitere Fehler)";
     }
-    return Status::Corrupt("Die Datenbank '" + path_ +
+    return Status::Corrupt("Die Datenbank '" + state_->path +
                            "' ist beschädigt und wird nicht geändert: " + report.problems.front() +
                            more);
   }
-  lock_ = std::move(lock);
-  RemoveUnfinishedReplacements(path_);
-  allocator_ = std::make_unique<PageAllocator>(*pages_);
+  state_->lock = std::move(lock);
+  RemoveUnfinishedReplacements(state_->path);
+  state_->allocator = std::make_unique<PageAllocator>(*state_->pages);
   return Status::Ok();
 }
 
 Result<std::unique_ptr<Database>> Database::Open(FileSource& source, const OpenOptions& options) {
   auto db = std::unique_ptr<Database>(new Database());
-  JET_ASSIGN_OR_RETURN(db->pages_, PageStore::Load(source));
+  JET_ASSIGN_OR_RETURN(db->state_->pages, PageStore::Load(source));
   if (!PasswordMatches(db->header().password, options.password)) {
     return Status(ErrorCode::kInvalidPassword, "Kein gültiges Kennwort.");
   }
@@ -103,49 +129,24 @@ Result<std::unique_ptr<Database>> Database::Open(FileSource& source, const OpenO
                   "Die Codepage " + std::to_string(cp) +
                       " dieser Jet-3-Datenbank wird nicht unterstützt (nur Windows-1252).");
   }
-  JET_RETURN_IF_ERROR(db->ReadCatalog());
+  JET_RETURN_IF_ERROR(db->state_->ReadCatalog());
   return db;
 }
 
-Status Database::ReadCatalog() {
-  JET_ASSIGN_OR_RETURN(TableDef def, ReadTableDef(*pages_, kCatalogPage, kCatalogName));
-  const char* needed[] = {"Id", "ParentId", "Name", "Type", "Flags"};
-  for (const char* n : needed) {
-    if (def.FindColumn(n) == nullptr) {
-      return Status::Corrupt("Beschädigte Datenbank: Dem Systemkatalog fehlt die Spalte '" +
-                             std::string(n) + "'.");
-    }
-  }
+Status Database::State::ReadCatalog() {
+  JET_ASSIGN_OR_RETURN(TableDef def, ReadCatalogDef(*pages));
   auto shared = std::make_shared<TableDef>(std::move(def));
-  TableScan scan(*this, *shared);
-  while (true) {
-    JET_ASSIGN_OR_RETURN(bool more, scan.Next());
-    if (!more) break;
-    const auto& row = scan.values();
-    CatalogEntry e;
-    const Value* name = ColumnValue(*shared, row, "Name");
-    const Value* id = ColumnValue(*shared, row, "Id");
-    const Value* parent = ColumnValue(*shared, row, "ParentId");
-    const Value* type = ColumnValue(*shared, row, "Type");
-    const Value* flags = ColumnValue(*shared, row, "Flags");
-    const Value* props = ColumnValue(*shared, row, "LvProp");
-    if (name && name->is<std::string>()) e.name = name->as<std::string>();
-    if (id && id->is<std::int32_t>()) e.id = id->as<std::int32_t>();
-    if (parent && parent->is<std::int32_t>()) e.parent_id = parent->as<std::int32_t>();
-    if (type && type->is<std::int16_t>()) e.type = type->as<std::int16_t>();
-    if (flags && flags->is<std::int32_t>())
-      e.flags = static_cast<std::uint32_t>(flags->as<std::int32_t>());
-    if (props && props->is<ByteString>()) e.properties = props->as<ByteString>();
-    if (e.is_table()) tables_by_name_.emplace(FoldCase(e.name), catalog_.size());
-    catalog_.push_back(std::move(e));
+  JET_ASSIGN_OR_RETURN(catalog, jet::ReadCatalog(*pages, *shared));
+  for (std::size_t i = 0; i < catalog.size(); ++i) {
+    if (catalog[i].is_table()) tables_by_name.emplace(FoldCase(catalog[i].name), i);
   }
-  tables_[kCatalogPage] = shared;
+  tables[kCatalogPage] = shared;
   return Status::Ok();
 }
 
 std::vector<std::string> Database::TableNames() const {
   std::vector<std::string> names;
-  for (const CatalogEntry& e : catalog_) {
+  for (const CatalogEntry& e : state_->catalog) {
     if (e.is_table() && !e.is_system()) names.push_back(e.name);
   }
   return names;
@@ -153,17 +154,17 @@ std::vector<std::string> Database::TableNames() const {
 
 Result<std::shared_ptr<const TableDef>> Database::GetTable(std::string_view name) const {
   const CatalogEntry* entry = nullptr;
-  if (auto it = tables_by_name_.find(FoldCase(name)); it != tables_by_name_.end()) {
-    entry = &catalog_[it->second];
+  if (auto it = state_->tables_by_name.find(FoldCase(name)); it != state_->tables_by_name.end()) {
+    entry = &state_->catalog[it->second];
   }
   if (entry == nullptr) {
     return Status(ErrorCode::kTableNotFound,
                   "Die Tabelle '" + std::string(name) + "' wurde nicht gefunden.");
   }
-  if (auto it = tables_.find(entry->page()); it != tables_.end()) {
+  if (auto it = state_->tables.find(entry->page()); it != state_->tables.end()) {
     return std::shared_ptr<const TableDef>(it->second);
   }
-  JET_ASSIGN_OR_RETURN(TableDef def, ReadTableDef(*pages_, entry->page(), entry->name));
+  JET_ASSIGN_OR_RETURN(TableDef def, ReadTableDef(*state_->pages, entry->page(), entry->name));
   if (!entry->properties.empty()) {
     JET_ASSIGN_OR_RETURN(PropertySets sets, ParseProperties(entry->properties, format()));
     for (auto& [object, props] : sets) {
@@ -177,144 +178,90 @@ Result<std::shared_ptr<const TableDef>> Database::GetTable(std::string_view name
     }
   }
   auto shared = std::make_shared<TableDef>(std::move(def));
-  tables_[entry->page()] = shared;
+  state_->tables[entry->page()] = shared;
   return std::shared_ptr<const TableDef>(shared);
 }
 
-Result<TableWriter*> Database::WriterFor(std::string_view table) {
-  if (!writable()) {
+Result<TableWriter*> Database::State::WriterFor(const Database& db, std::string_view table) {
+  if (lock == nullptr) {
     return Status(ErrorCode::kNotSupported, "Die Datenbank ist nur zum Lesen geöffnet.");
   }
   // Rows mostly come in runs for one table: its writer is found without a look-up by name.
-  if (last_writer_ != nullptr && table == last_writer_name_) return last_writer_;
-  JET_ASSIGN_OR_RETURN(std::shared_ptr<const TableDef> def, GetTable(table));
-  auto& writer = writers_[def->page];
+  if (last_writer != nullptr && table == last_writer_name) return last_writer;
+  JET_ASSIGN_OR_RETURN(std::shared_ptr<const TableDef> def, db.GetTable(table));
+  auto& writer = writers[def->page];
   if (!writer) {
-    writer = std::make_unique<TableWriter>(*pages_, *allocator_, *tables_.at(def->page));
+    writer = std::make_unique<TableWriter>(*pages, *allocator, *tables.at(def->page));
   }
-  written_tables_.insert(def->page);
-  last_writer_name_.assign(table);
-  last_writer_ = writer.get();
+  written_tables.insert(def->page);
+  last_writer_name.assign(table);
+  last_writer = writer.get();
   return writer.get();
 }
 
 Result<RowPointer> Database::InsertRow(std::string_view table, std::vector<Value>& values) {
-  JET_ASSIGN_OR_RETURN(TableWriter * writer, WriterFor(table));
+  JET_ASSIGN_OR_RETURN(TableWriter * writer, state_->WriterFor(*this, table));
   return writer->Insert(values);
 }
 
 Status Database::DeleteRow(std::string_view table, RowPointer row) {
-  JET_ASSIGN_OR_RETURN(TableWriter * writer, WriterFor(table));
+  JET_ASSIGN_OR_RETURN(TableWriter * writer, state_->WriterFor(*this, table));
   return writer->Delete(row);
 }
 
 Result<RowPointer> Database::ReplaceRow(std::string_view table, RowPointer row,
                                         std::vector<Value>& values) {
-  JET_ASSIGN_OR_RETURN(TableWriter * writer, WriterFor(table));
+  JET_ASSIGN_OR_RETURN(TableWriter * writer, state_->WriterFor(*this, table));
   return writer->Replace(row, values);
 }
 
-Status Database::RebuildIndexes() {
+Status Database::State::RebuildIndexes() {
   // A refused commit (a duplicate key, a key that cannot be built, a damaged index) leaves the
   // pages, the page allocator and the table definitions as they were before it began.
   std::map<std::uint32_t, TableDef> definitions;
-  for (std::uint32_t page : written_tables_) definitions.emplace(page, *tables_.at(page));
-  const PageAllocator allocator = *allocator_;
-  pages_->BeginSavepoint();
-  for (std::uint32_t page : written_tables_) {
-    const Status s = jet::RebuildIndexes(*pages_, *allocator_, *tables_.at(page));
+  for (std::uint32_t page : written_tables) definitions.emplace(page, *tables.at(page));
+  const PageAllocator saved_allocator = *allocator;
+  pages->BeginSavepoint();
+  for (std::uint32_t page : written_tables) {
+    const Status s = jet::RebuildIndexes(*pages, *allocator, *tables.at(page));
     if (!s.ok()) {
-      pages_->RollbackToSavepoint();
-      *allocator_ = allocator;
-      for (auto& [number, definition] : definitions) *tables_.at(number) = std::move(definition);
+      pages->RollbackToSavepoint();
+      *allocator = saved_allocator;
+      for (auto& [number, definition] : definitions) *tables.at(number) = std::move(definition);
       return s;
     }
   }
-  pages_->EndSavepoint();
+  pages->EndSavepoint();
   return Status::Ok();
 }
 
 Status Database::Commit() {
   if (!writable() || !dirty()) return Status::Ok();
-  JET_RETURN_IF_ERROR(RebuildIndexes());
-  const std::uint64_t bytes = std::uint64_t{pages_->page_count()} * pages_->page_size();
+  JET_RETURN_IF_ERROR(state_->RebuildIndexes());
+  const std::uint64_t bytes =
+      std::uint64_t{state_->pages->page_count()} * state_->pages->page_size();
   if (bytes > max_database_bytes) {
-    return Status(ErrorCode::kDatabaseFull, "Datenbank hat maximale Größe erreicht: '" + path_ +
-                                                "' würde " + std::to_string(bytes) +
+    return Status(ErrorCode::kDatabaseFull, "Datenbank hat maximale Größe erreicht: '" +
+                                                state_->path + "' würde " + std::to_string(bytes) +
                                                 " Bytes groß, erlaubt sind höchstens " +
                                                 std::to_string(max_database_bytes) + " Bytes.");
   }
   JET_RETURN_IF_ERROR(ReplaceFileAtomically(
-      path_, [&](const PieceSink& sink) { return pages_->ForEachImagePiece(sink); }));
-  pages_->MarkClean();
-  JET_ASSIGN_OR_RETURN(identity_, IdentifyFile(path_));
-  written_tables_.clear();
-  last_writer_ = nullptr;
+      state_->path, [&](const PieceSink& sink) { return state_->pages->ForEachImagePiece(sink); }));
+  state_->pages->MarkClean();
+  JET_ASSIGN_OR_RETURN(state_->identity, IdentifyFile(state_->path));
+  state_->written_tables.clear();
+  state_->last_writer = nullptr;
   return Status::Ok();
 }
 
 void Database::Rollback() {
-  pages_->Rollback();
-  writers_.clear();
-  written_tables_.clear();
-  last_writer_ = nullptr;
-  tables_.clear();  // definitions are read again from the restored pages
-  if (allocator_) allocator_ = std::make_unique<PageAllocator>(*pages_);
-}
-
-Status TableScan::LoadPage() {
-  JET_ASSIGN_OR_RETURN(DataPage page, DataPage::Open(db_->pages(), pages_[page_index_]));
-  if (page.owner() != table_->page) {
-    return Status::Corrupt("Beschädigte Datenbank: Datenseite " + std::to_string(page.number()) +
-                           " gehört nicht zur Tabelle '" + table_->name + "'.");
-  }
-  rows_on_page_ = page.row_count();
-  row_ = 0;
-  return Status::Ok();
-}
-
-Result<bool> TableScan::Next() {
-  const PageStore& store = db_->pages();
-  if (!started_) {
-    started_ = true;
-    JET_ASSIGN_OR_RETURN(pages_, ReadUsageMap(store, table_->usage_map));
-    page_index_ = 0;
-    rows_on_page_ = 0;
-    row_ = 0;
-    if (!pages_.empty()) JET_RETURN_IF_ERROR(LoadPage());
-  }
-  while (page_index_ < pages_.size()) {
-    if (row_ >= rows_on_page_) {
-      if (++page_index_ >= pages_.size()) break;
-      JET_RETURN_IF_ERROR(LoadPage());
-      continue;
-    }
-    RowPointer at{pages_[page_index_], static_cast<std::uint8_t>(row_)};
-    ++row_;
-    JET_ASSIGN_OR_RETURN(DataPage page, DataPage::Open(store, at.page));
-    JET_ASSIGN_OR_RETURN(RowSlot slot, page.Row(at.row));
-    if (slot.deleted) continue;
-    int hops = 0;
-    while (slot.overflow) {
-      if (++hops > kMaxRowHops) {
-        return Status::Corrupt("Beschädigte Datenbank: Verschobene Zeile auf Seite " +
-                               std::to_string(at.page) + " bildet einen Zyklus.");
-      }
-      ByteReader r(slot.data);
-      const RowPointer target = RowPointer::FromRaw(r.U32(0));
-      if (!r.ok()) return Status::Corrupt("Beschädigte Datenbank: Zeilenverweis zu kurz.");
-      JET_ASSIGN_OR_RETURN(DataPage target_page, DataPage::Open(store, target.page));
-      JET_ASSIGN_OR_RETURN(slot, target_page.Row(target.row));
-      if (slot.data.empty() && slot.deleted) {
-        return Status::Corrupt("Beschädigte Datenbank: Verschobene Zeile auf Seite " +
-                               std::to_string(at.page) + " zeigt auf eine ungültige Zeile.");
-      }
-    }
-    position_ = at;
-    JET_RETURN_IF_ERROR(DecodeRow(store, *table_, slot.data, values_));
-    return true;
-  }
-  return false;
+  state_->pages->Rollback();
+  state_->writers.clear();
+  state_->written_tables.clear();
+  state_->last_writer = nullptr;
+  state_->tables.clear();  // definitions are read again from the restored pages
+  if (state_->allocator) state_->allocator = std::make_unique<PageAllocator>(*state_->pages);
 }
 
 }  // namespace jet

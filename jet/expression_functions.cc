@@ -7,6 +7,7 @@
 
 #include "jet/decimal_convert.h"
 #include "jet/expression_node.h"
+#include "jet/text_codec.h"
 #include "jet/unicode.h"
 
 namespace jet {
@@ -23,24 +24,6 @@ constexpr const char* kMonthShort[] = {"Jan", "Feb", "Mrz", "Apr", "Mai", "Jun",
 constexpr const char* kDayNames[] = {"Sonntag",    "Montag",  "Dienstag", "Mittwoch",
                                      "Donnerstag", "Freitag", "Samstag"};
 constexpr const char* kDayShort[] = {"So", "Mo", "Di", "Mi", "Do", "Fr", "Sa"};
-
-void AppendUtf8(std::string& out, char32_t c) {
-  if (c < 0x80) {
-    out.push_back(static_cast<char>(c));
-  } else if (c < 0x800) {
-    out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-  } else if (c < 0x10000) {
-    out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-    out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-  } else {
-    out.push_back(static_cast<char>(0xF0 | (c >> 18)));
-    out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-  }
-}
 
 // UCase: letters of Latin, Greek and Cyrillic to capitals; "ß" stays, as in Jet.
 char32_t UpperCodePoint(char32_t c) {

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "jet/byte_writer.h"
 #include "jet/rc4.h"
 #include "jet/text_codec.h"
 
@@ -99,7 +100,7 @@ Result<Header> ParseHeader(Bytes page0) {
     std::array<std::uint8_t, 4> mask{};
     if (std::isfinite(h.creation_date) && std::fabs(h.creation_date) < 2147483647.0) {
       const auto date = static_cast<std::uint32_t>(static_cast<std::int32_t>(h.creation_date));
-      for (int i = 0; i < 4; ++i) mask[i] = static_cast<std::uint8_t>(date >> (8 * i));
+      ByteWriter(mask).Put32(0, date);
     }
     for (std::size_t i = 0; i < pw.size(); ++i) pw[i] ^= mask[i % mask.size()];
     // UCS-2 up to the first NUL character.

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string>
 
+#include "jet/byte_writer.h"
 #include "jet/row_reader.h"
 
 namespace jet {
@@ -21,22 +22,17 @@ Status NotSupported(const Column& column, const std::string& why) {
                 "Der Indexschlüssel der Spalte '" + column.name + "' " + why + ".");
 }
 
-void AppendBigEndian(ByteString& key, std::uint64_t bits, std::size_t size) {
-  for (std::size_t i = size; i > 0; --i)
-    key.push_back(static_cast<std::uint8_t>(bits >> (8 * (i - 1))));
-}
-
 // Two's complement with the sign bit flipped sorts as unsigned bytes.
 void AppendSigned(ByteString& key, std::int64_t value, std::size_t size) {
   const std::uint64_t sign = std::uint64_t{1} << (8 * size - 1);
-  AppendBigEndian(key, static_cast<std::uint64_t>(value) ^ sign, size);
+  ByteWriter(key).AppendBigEndian(static_cast<std::uint64_t>(value) ^ sign, size);
 }
 
 // IEEE 754 bits that sort as unsigned bytes: positives get the sign bit, negatives are inverted.
 void AppendFloatBits(ByteString& key, std::uint64_t bits, std::size_t size) {
   const std::uint64_t sign = std::uint64_t{1} << (8 * size - 1);
   const std::uint64_t all = size == 8 ? ~std::uint64_t{0} : (sign << 1) - 1;
-  AppendBigEndian(key, (bits & sign) ? (~bits & all) : (bits | sign), size);
+  ByteWriter(key).AppendBigEndian((bits & sign) ? (~bits & all) : (bits | sign), size);
 }
 
 void AppendGuid(ByteString& key, const Guid& g) {
@@ -164,8 +160,8 @@ Status AppendKeyColumn(const Column& column, bool ascending, const Value& value,
       const bool negative = v.negative && (v.high != 0 || v.low != 0);
       const std::size_t at = key.size();
       key.push_back(0);
-      AppendBigEndian(key, v.high, 8);
-      AppendBigEndian(key, v.low, 8);
+      ByteWriter(key).AppendBigEndian(v.high, 8);
+      ByteWriter(key).AppendBigEndian(v.low, 8);
       if (negative == ascending) {
         for (std::size_t i = at; i < key.size(); ++i) key[i] = static_cast<std::uint8_t>(~key[i]);
       }

@@ -5,11 +5,13 @@
 #include <set>
 #include <utility>
 
+#include "jet/catalog.h"
 #include "jet/data_page.h"
 #include "jet/index_key.h"
 #include "jet/index_reader.h"
 #include "jet/page_allocator.h"
 #include "jet/relationships.h"
+#include "jet/table_scan.h"
 #include "jet/usage_map.h"
 
 namespace jet {

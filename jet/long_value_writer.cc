@@ -4,6 +4,7 @@
 #include <set>
 #include <string>
 
+#include "jet/byte_writer.h"
 #include "jet/data_page.h"
 #include "jet/data_page_writer.h"
 #include "jet/long_value.h"
@@ -11,16 +12,13 @@
 namespace jet {
 namespace {
 
-void Put(std::vector<std::uint8_t>& out, std::uint64_t v, int width) {
-  for (int i = 0; i < width; ++i) out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
-}
-
 std::vector<std::uint8_t> Head(std::size_t length, std::uint8_t kind, RowPointer where) {
   std::vector<std::uint8_t> head;
-  Put(head, length, 3);
-  head.push_back(kind);
-  Put(head, where.Raw(), 4);
-  Put(head, 0, 4);
+  ByteWriter out(head);
+  out.Append24(static_cast<std::uint32_t>(length));
+  out.Append8(kind);
+  out.Append32(where.Raw());
+  out.Append32(0);
   return head;
 }
 
@@ -79,7 +77,7 @@ Result<std::vector<std::uint8_t>> LongValueWriter::Store(const Column& column, B
     const std::size_t begin = i * piece;
     const std::size_t end = std::min(data.size(), begin + piece);
     row.clear();
-    Put(row, next.Raw(), 4);
+    ByteWriter(row).Append32(next.Raw());
     row.insert(row.end(), data.begin() + static_cast<std::ptrdiff_t>(begin),
                data.begin() + static_cast<std::ptrdiff_t>(end));
     JET_ASSIGN_OR_RETURN(next, AddLvalRow(column, row));

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "jet/byte_writer.h"
 #include "jet/data_page.h"
 #include "jet/usage_map.h"
 
@@ -21,15 +22,6 @@ Result<std::span<std::uint8_t>> MutableRow(PageStore& store, RowPointer where) {
   const std::size_t offset = static_cast<std::size_t>(row.data() - page.data());
   JET_ASSIGN_OR_RETURN(std::span<std::uint8_t> mutable_page, store.MutablePage(where.page));
   return mutable_page.subspan(offset, row.size());
-}
-
-void Put32(std::span<std::uint8_t> b, std::size_t at, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) b[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
-
-std::uint32_t Get32(std::span<const std::uint8_t> b, std::size_t at) {
-  return std::uint32_t{b[at]} | std::uint32_t{b[at + 1]} << 8 | std::uint32_t{b[at + 2]} << 16 |
-         std::uint32_t{b[at + 3]} << 24;
 }
 
 void SetBit(std::span<std::uint8_t> bitmap, std::size_t bit, bool on) {
@@ -51,17 +43,18 @@ Status SetInReferenceMap(PageStore& store, PageAllocator& allocator, std::span<s
                                            std::to_string(map.page) + " reicht nicht bis Seite " +
                                            std::to_string(page) + ".");
   }
-  std::uint32_t map_page = Get32(row, at);
+  std::uint32_t map_page = ByteReader(row).U32(at);
   if (map_page == 0) {
     if (!used) return Status::Ok();
     if (!may_grow) return Status(ErrorCode::kNotSupported, "Die Belegungstabelle reicht nicht.");
     JET_ASSIGN_OR_RETURN(map_page, allocator.Allocate());
     JET_ASSIGN_OR_RETURN(std::span<std::uint8_t> fresh, store.MutablePage(map_page));
-    fresh[0] = static_cast<std::uint8_t>(PageType::kUsageMap);
-    fresh[1] = 0x01;
+    ByteWriter page_head(fresh);
+    page_head.Put8(0, static_cast<std::uint8_t>(PageType::kUsageMap));
+    page_head.Put8(1, kMapPageMarker);
     // The allocation may have moved nothing, but re-read the row: it lives on another page.
     JET_ASSIGN_OR_RETURN(row, MutableRow(store, map));
-    Put32(row, at, map_page);
+    ByteWriter(row).Put32(at, map_page);
   }
   JET_ASSIGN_OR_RETURN(std::span<std::uint8_t> bits, store.MutablePage(map_page));
   if (bits[0] != static_cast<std::uint8_t>(PageType::kUsageMap)) {
@@ -125,7 +118,7 @@ Status SetPageInUsageMap(PageStore& store, PageAllocator& allocator, RowPointer 
     return Status::Corrupt("Unbekannte Belegungstabelle auf Seite " + std::to_string(map.page) +
                            ".");
   }
-  const std::uint32_t start = Get32(row, kInlineMapStartOffset);
+  const std::uint32_t start = ByteReader(row).U32(kInlineMapStartOffset);
   std::span<std::uint8_t> bitmap = row.subspan(kInlineMapBitmapOffset);
   const std::size_t bits = bitmap.size() * 8;
   if (page >= start && page - start < bits) {
@@ -143,7 +136,7 @@ Status SetPageInUsageMap(PageStore& store, PageAllocator& allocator, RowPointer 
   const auto [lo, hi] = std::minmax_element(pages.begin(), pages.end());
   if (*hi - *lo < bits) {
     std::fill(bitmap.begin(), bitmap.end(), 0);
-    Put32(row, kInlineMapStartOffset, *lo);
+    ByteWriter(row).Put32(kInlineMapStartOffset, *lo);
     for (std::uint32_t p : pages) SetBit(bitmap, p - *lo, true);
     return Status::Ok();
   }

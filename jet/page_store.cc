@@ -1,8 +1,10 @@
 #include "jet/page_store.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 
+#include "jet/byte_writer.h"
 #include "jet/rc4.h"
 
 namespace jet {
@@ -18,9 +20,8 @@ constexpr std::uint64_t kMaxPages = 0xFFFFFF;
 void CryptPage(std::uint32_t database_key, std::uint32_t page_number,
                std::span<std::uint8_t> page) {
   const std::uint32_t k = database_key ^ page_number;
-  const std::uint8_t key[4] = {static_cast<std::uint8_t>(k), static_cast<std::uint8_t>(k >> 8),
-                               static_cast<std::uint8_t>(k >> 16),
-                               static_cast<std::uint8_t>(k >> 24)};
+  std::array<std::uint8_t, 4> key{};
+  ByteWriter(key).Put32(0, k);
   Rc4 rc4(key);
   rc4.Apply(page);
 }

@@ -6,6 +6,7 @@
 #include <unordered_set>
 
 #include "jet/index_key.h"
+#include "jet/table_scan.h"
 
 namespace jet {
 namespace {

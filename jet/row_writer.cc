@@ -4,22 +4,18 @@
 #include <cstring>
 #include <string>
 
+#include "jet/byte_writer.h"
 #include "jet/row_reader.h"
-#include "jet/unicode.h"
+#include "jet/text_codec.h"
 
 namespace jet {
 namespace {
 
-constexpr std::uint8_t kCompressedMarker[] = {0xFF, 0xFE};
 constexpr std::uint8_t kDecimalNegative = 0x80;
 
 Status Mismatch(const Column& c, const char* why) {
   return Status(ErrorCode::kInvalidValue,
                 "Der Wert passt nicht in die Spalte '" + c.name + "': " + why + ".");
-}
-
-void Put(std::vector<std::uint8_t>& out, std::uint64_t v, int width) {
-  for (int i = 0; i < width; ++i) out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
 }
 
 template <typename T>
@@ -37,73 +33,36 @@ std::uint64_t Bits(T v) {
 
 }  // namespace
 
-void AppendJet4Text(std::string_view utf8, bool compress, ByteString& out) {
-  // Compression must save space: the two marker bytes pay off from three characters on. It
-  // needs every character in 1..U+00FF; a code point past U+FFFF is never compressible.
-  std::size_t units = 0;
-  bool compressible = compress;
-  for (std::size_t pos = 0; pos < utf8.size();) {
-    const char32_t cp = NextCodePoint(utf8, pos);
-    units += cp >= 0x10000 ? 2 : 1;
-    if (cp < 1 || cp > 0xFF) compressible = false;
-  }
-  compressible = compressible && units > sizeof kCompressedMarker;
-  if (compressible) {
-    out.insert(out.end(), std::begin(kCompressedMarker), std::end(kCompressedMarker));
-    for (std::size_t pos = 0; pos < utf8.size();) {
-      out.push_back(static_cast<std::uint8_t>(NextCodePoint(utf8, pos)));
-    }
-    return;
-  }
-  out.reserve(out.size() + units * 2);
-  for (std::size_t pos = 0; pos < utf8.size();) {
-    char32_t cp = NextCodePoint(utf8, pos);
-    if (cp >= 0x10000) {
-      cp -= 0x10000;
-      Put(out, 0xD800 + (cp >> 10), 2);
-      Put(out, 0xDC00 + (cp & 0x3FF), 2);
-    } else {
-      Put(out, cp, 2);
-    }
-  }
-}
-
-std::vector<std::uint8_t> EncodeJet4Text(std::string_view utf8, bool compress) {
-  ByteString out;
-  AppendJet4Text(utf8, compress, out);
-  return out;
-}
-
 Status AppendColumnData(const Column& c, const Value& v, ByteString& out) {
   const std::size_t start = out.size();
   switch (c.type()) {
     case ColumnType::kByte:
       if (!v.is<std::uint8_t>()) return Mismatch(c, "Byte erwartet");
-      Put(out, v.as<std::uint8_t>(), 1);
+      ByteWriter(out).Append8(v.as<std::uint8_t>());
       break;
     case ColumnType::kInteger:
       if (!v.is<std::int16_t>()) return Mismatch(c, "Integer erwartet");
-      Put(out, static_cast<std::uint16_t>(v.as<std::int16_t>()), 2);
+      ByteWriter(out).Append16(static_cast<std::uint16_t>(v.as<std::int16_t>()));
       break;
     case ColumnType::kLong:
       if (!v.is<std::int32_t>()) return Mismatch(c, "Long erwartet");
-      Put(out, static_cast<std::uint32_t>(v.as<std::int32_t>()), 4);
+      ByteWriter(out).Append32(static_cast<std::uint32_t>(v.as<std::int32_t>()));
       break;
     case ColumnType::kCurrency:
       if (!v.is<Currency>()) return Mismatch(c, "Currency erwartet");
-      Put(out, static_cast<std::uint64_t>(v.as<Currency>().scaled), 8);
+      ByteWriter(out).Append64(static_cast<std::uint64_t>(v.as<Currency>().scaled));
       break;
     case ColumnType::kSingle:
       if (!v.is<float>()) return Mismatch(c, "Single erwartet");
-      Put(out, Bits(v.as<float>()), 4);
+      ByteWriter(out).Append32(static_cast<std::uint32_t>(Bits(v.as<float>())));
       break;
     case ColumnType::kDouble:
       if (!v.is<double>()) return Mismatch(c, "Double erwartet");
-      Put(out, Bits(v.as<double>()), 8);
+      ByteWriter(out).Append64(Bits(v.as<double>()));
       break;
     case ColumnType::kDateTime:
       if (!v.is<DateTime>()) return Mismatch(c, "Datum/Zeit erwartet");
-      Put(out, Bits(v.as<DateTime>().days), 8);
+      ByteWriter(out).Append64(Bits(v.as<DateTime>().days));
       break;
     case ColumnType::kGuid:
       if (!v.is<Guid>()) return Mismatch(c, "GUID erwartet");
@@ -113,10 +72,11 @@ Status AppendColumnData(const Column& c, const Value& v, ByteString& out) {
       if (!v.is<Decimal>()) return Mismatch(c, "Dezimalzahl erwartet");
       const Decimal& d = v.as<Decimal>();
       out.push_back(d.negative ? kDecimalNegative : 0);
-      Put(out, static_cast<std::uint32_t>(d.high >> 32), 4);
-      Put(out, static_cast<std::uint32_t>(d.high), 4);
-      Put(out, static_cast<std::uint32_t>(d.low >> 32), 4);
-      Put(out, static_cast<std::uint32_t>(d.low), 4);
+      ByteWriter words(out);
+      words.Append32(static_cast<std::uint32_t>(d.high >> 32));
+      words.Append32(static_cast<std::uint32_t>(d.high));
+      words.Append32(static_cast<std::uint32_t>(d.low >> 32));
+      words.Append32(static_cast<std::uint32_t>(d.low));
       break;
     }
     case ColumnType::kText:
@@ -182,8 +142,7 @@ Status RowEncoder::Encode(const Format& f, const TableDef& t, const std::vector<
   row_columns = std::max<std::size_t>(row_columns, t.max_cols);
 
   row.assign(f.row_count_size + fixed_size, 0);
-  row[0] = static_cast<std::uint8_t>(row_columns);
-  row[1] = static_cast<std::uint8_t>(row_columns >> 8);
+  ByteWriter(row).Put16(0, static_cast<std::uint16_t>(row_columns));
   mask_.assign((row_columns + 7) / 8, 0);
   // Variable columns' bytes in column order, placed in the row in the order of their slots.
   var_bytes_.clear();
@@ -224,8 +183,11 @@ Status RowEncoder::Encode(const Format& f, const TableDef& t, const std::vector<
                  var_bytes_.begin() + static_cast<std::ptrdiff_t>(end));
     }
     offsets_.push_back(row.size());
-    for (std::size_t k = offsets_.size(); k-- > 0;) Put(row, offsets_[k], 2);
-    Put(row, var_count, 2);
+    ByteWriter tail(row);
+    for (std::size_t k = offsets_.size(); k-- > 0;) {
+      tail.Append16(static_cast<std::uint16_t>(offsets_[k]));
+    }
+    tail.Append16(static_cast<std::uint16_t>(var_count));
   }
   row.insert(row.end(), mask_.begin(), mask_.end());
   if (row.size() > f.page_size - f.data_row_table_offset - 2) {

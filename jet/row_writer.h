@@ -2,7 +2,6 @@
 #pragma once
 
 #include <cstdint>
-#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -12,13 +11,6 @@
 #include "jet/value.h"
 
 namespace jet {
-
-// A text in Jet 4's stored form: "Unicode compression" (FF FE, then one byte per character) when
-// `compress` is set, the text has three characters or more (shorter ones would not shrink) and
-// every character lies in U+0001..U+00FF; plain UCS-2 otherwise.
-std::vector<std::uint8_t> EncodeJet4Text(std::string_view utf8, bool compress);
-// The same, appended to `out`.
-void AppendJet4Text(std::string_view utf8, bool compress, ByteString& out);
 
 // The stored bytes of one non-Null value of a fixed or variable column (not Yes/No, not a long
 // value). Fails when the value is not of the column's kind or does not fit the column.

@@ -1,8 +1,10 @@
 #include "jet/table_def.h"
 
 #include <algorithm>
+#include <array>
 #include <set>
 
+#include "jet/byte_writer.h"
 #include "jet/text_codec.h"
 #include "jet/unicode.h"
 
@@ -227,9 +229,21 @@ Result<TableDef> ReadTableDef(const PageStore& store, std::uint32_t first_page, 
   return t;
 }
 
+std::string IndexNames(const TableDef& table, const RealIndex& index) {
+  std::string names;
+  for (const Index& x : table.indexes) {
+    if (x.real_index != index.number) continue;
+    if (!names.empty()) names += "/";
+    names += x.name;
+  }
+  return names.empty() ? std::to_string(index.number) : names;
+}
+
 Status PutDefinitionU32(PageStore& store, std::uint32_t first_page, std::size_t offset,
                         std::uint32_t value) {
   const std::size_t page_size = store.page_size();
+  std::array<std::uint8_t, 4> bytes_of_value{};
+  ByteWriter(bytes_of_value).Put32(0, value);
   for (std::size_t i = 0; i < 4; ++i) {
     // Find the page that holds byte offset + i.
     std::uint32_t page = first_page;
@@ -249,7 +263,7 @@ Status PutDefinitionU32(PageStore& store, std::uint32_t first_page, std::size_t 
     }
     const std::size_t in_page = hops == 0 ? at : at + kPageHeaderSize;
     JET_ASSIGN_OR_RETURN(std::span<std::uint8_t> bytes, store.MutablePage(page));
-    bytes[in_page] = static_cast<std::uint8_t>(value >> (8 * i));
+    ByteWriter(bytes).Put8(in_page, bytes_of_value[i]);
   }
   return Status::Ok();
 }

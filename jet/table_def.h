@@ -123,6 +123,10 @@ struct TableDef {
 // Reads the chain of definition pages that starts at `page`.
 Result<TableDef> ReadTableDef(const PageStore& store, std::uint32_t page, std::string name);
 
+// The names of the logical indexes a physical index backs, joined by "/" (its number when it backs
+// none), for messages.
+std::string IndexNames(const TableDef& table, const RealIndex& index);
+
 // Writes `value` (4 bytes, little-endian) at `offset` of the definition that starts at
 // `first_page`, offsets counted as ReadTableDef counts them: into the first page and then each
 // further page without its 8-byte header. The 4 bytes may straddle two pages of the chain.

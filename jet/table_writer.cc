@@ -3,27 +3,22 @@
 #include <algorithm>
 #include <string>
 
+#include "jet/byte_writer.h"
 #include "jet/data_page.h"
 #include "jet/data_page_writer.h"
 #include "jet/long_value.h"
 #include "jet/row_reader.h"
 #include "jet/row_writer.h"
+#include "jet/text_codec.h"
 #include "jet/usage_map.h"
 
 namespace jet {
-namespace {
-
-void Put32(std::span<std::uint8_t> b, std::size_t at, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) b[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
-
-}  // namespace
-
 Status TableWriter::WriteCounters() {
   const Format& f = store_->format();
   JET_ASSIGN_OR_RETURN(std::span<std::uint8_t> page, store_->MutablePage(table_->page));
-  Put32(page, f.tdef_row_count_offset, table_->row_count);
-  Put32(page, f.tdef_autonumber_offset, table_->autonumber);
+  ByteWriter out(page);
+  out.Put32(f.tdef_row_count_offset, table_->row_count);
+  out.Put32(f.tdef_autonumber_offset, table_->autonumber);
   return Status::Ok();
 }
 

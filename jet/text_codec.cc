@@ -3,6 +3,9 @@
 #include <array>
 #include <vector>
 
+#include "jet/byte_writer.h"
+#include "jet/unicode.h"
+
 namespace jet {
 namespace {
 
@@ -90,6 +93,46 @@ std::string DecodeJet4Text(Bytes bytes) {
   std::string out;
   out.reserve(units.size());
   AppendUnits(out, units);
+  return out;
+}
+
+void AppendJet4Text(std::string_view utf8, bool compress, std::vector<std::uint8_t>& out) {
+  // Compression must save space: the two marker bytes pay off from three characters on. It
+  // needs every character in 1..U+00FF; a code point past U+FFFF is never compressible.
+  constexpr std::size_t kMarkerSize = 2;
+  std::size_t units = 0;
+  bool compressible = compress;
+  for (std::size_t pos = 0; pos < utf8.size();) {
+    const char32_t cp = NextCodePoint(utf8, pos);
+    units += cp >= 0x10000 ? 2 : 1;
+    if (cp < 1 || cp > 0xFF) compressible = false;
+  }
+  compressible = compressible && units > kMarkerSize;
+  ByteWriter w(out);
+  if (compressible) {
+    w.Append8(kCompressedMarker0);
+    w.Append8(kCompressedMarker1);
+    for (std::size_t pos = 0; pos < utf8.size();) {
+      w.Append8(static_cast<std::uint8_t>(NextCodePoint(utf8, pos)));
+    }
+    return;
+  }
+  out.reserve(out.size() + units * 2);
+  for (std::size_t pos = 0; pos < utf8.size();) {
+    char32_t cp = NextCodePoint(utf8, pos);
+    if (cp >= 0x10000) {
+      cp -= 0x10000;
+      w.Append16(static_cast<std::uint16_t>(0xD800 + (cp >> 10)));
+      w.Append16(static_cast<std::uint16_t>(0xDC00 + (cp & 0x3FF)));
+    } else {
+      w.Append16(static_cast<std::uint16_t>(cp));
+    }
+  }
+}
+
+std::vector<std::uint8_t> EncodeJet4Text(std::string_view utf8, bool compress) {
+  std::vector<std::uint8_t> out;
+  AppendJet4Text(utf8, compress, out);
   return out;
 }
 

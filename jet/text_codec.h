@@ -1,4 +1,4 @@
-// Text encodings of Jet files, decoded to UTF-8.
+// Text encodings of Jet files: decoded to UTF-8, and Jet 4 text encoded from it.
 //
 // Jet 4 stores text as UCS-2 (UTF-16LE). A text value that starts with the marker FF FE is in
 // "Unicode compression": a run of one-byte characters (each the low byte of a code unit whose high
@@ -8,10 +8,19 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "jet/byte_reader.h"
 
 namespace jet {
+
+// A text in Jet 4's stored form: "Unicode compression" (FF FE, then one byte per character) when
+// `compress` is set, the text has three characters or more (shorter ones would not shrink) and
+// every character lies in U+0001..U+00FF; plain UCS-2 otherwise. The inverse of DecodeJet4Text().
+std::vector<std::uint8_t> EncodeJet4Text(std::string_view utf8, bool compress);
+// The same, appended to `out`.
+void AppendJet4Text(std::string_view utf8, bool compress, std::vector<std::uint8_t>& out);
 
 // UTF-16LE to UTF-8; an odd trailing byte is dropped, unpaired surrogates become U+FFFD.
 std::string DecodeUcs2(Bytes bytes);

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "jet/byte_writer.h"
 #include "jet/text_codec.h"
 #include "jet/text_sort_tables.h"
 #include "jet/unicode.h"
@@ -48,11 +49,6 @@ Status Unsupported(char32_t cp, TextSortOrder order) {
   return Status(ErrorCode::kNotSupported, "Das Zeichen " + CodePointName(cp) +
                                               " kann im Textindex der Sortierfolge " + name +
                                               " nicht abgebildet werden.");
-}
-
-void AppendBigEndian(ByteString& out, std::uint64_t value, std::size_t size) {
-  for (std::size_t i = size; i > 0; --i)
-    out.push_back(static_cast<std::uint8_t>(value >> (8 * (i - 1))));
 }
 
 // The codes of one unit, worked out from its run (see text_sort_tables.h).
@@ -160,7 +156,7 @@ void AppendJet4Key(const std::vector<SortCode>& codes, ByteString& key) {
   for (const SortCode& c : codes) {
     const std::size_t here = position;
     if (c.primary_size > 0) {
-      AppendBigEndian(key, c.primary, c.primary_size);
+      ByteWriter(key).AppendBigEndian(c.primary, c.primary_size);
       ++position;
     }
     const bool kana = c.kind == SortCodeKind::kKana || c.kind == SortCodeKind::kSmallKana;
@@ -174,7 +170,7 @@ void AppendJet4Key(const std::vector<SortCode>& codes, ByteString& key) {
         accent_chars = here;
       }
       if (c.kind != SortCodeKind::kMark) {
-        AppendBigEndian(accents, c.secondary, c.secondary_size);
+        ByteWriter(accents).AppendBigEndian(c.secondary, c.secondary_size);
         ++accent_chars;
       } else if (!accents.empty()) {
         accents.back() = static_cast<std::uint8_t>(accents.back() + c.secondary);
@@ -187,9 +183,9 @@ void AppendJet4Key(const std::vector<SortCode>& codes, ByteString& key) {
       if (accents_started) p = accents.size() + (here - accent_chars) - leading_mark;
       const auto at = static_cast<std::uint16_t>(kControlPositionFlag |
                                                  (kControlPositionBase + kControlPositionStep * p));
-      AppendBigEndian(controls, at, 2);
+      ByteWriter(controls).AppendBigEndian(at, 2);
       controls.push_back(kControlCodeMarker);
-      AppendBigEndian(controls, c.secondary, c.secondary_size);
+      ByteWriter(controls).AppendBigEndian(c.secondary, c.secondary_size);
     }
   }
   key.push_back(kEndOfPrimary);
@@ -220,7 +216,7 @@ void AppendJet3Key(const std::vector<SortCode>& codes, ByteString& key) {
   std::vector<std::uint8_t> nibbles;
   std::size_t letters = 0;  // letters since the last accented character
   for (const SortCode& c : codes) {
-    if (c.primary_size > 0) AppendBigEndian(key, c.primary, c.primary_size);
+    if (c.primary_size > 0) ByteWriter(key).AppendBigEndian(c.primary, c.primary_size);
     if (c.kind == SortCodeKind::kLetter) {
       ++letters;
     } else if (c.kind == SortCodeKind::kAccented) {

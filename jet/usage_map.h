@@ -15,11 +15,13 @@ namespace jet {
 //   type 1 (reference): 0x01.. page numbers (4 each) of usage-map pages (type 0x05); the j-th
 //                       map page covers (page_size - 4) * 8 pages starting at j times that, its
 //                       bitmap starting at byte 4 of the page; page number 0 = no map page
+// A usage-map page: 0x00 type (0x05), 0x01 always 0x01, 0x04.. bitmap.
 inline constexpr std::uint8_t kUsageMapInline = 0x00;
 inline constexpr std::uint8_t kUsageMapReference = 0x01;
 inline constexpr std::size_t kInlineMapStartOffset = 1;
 inline constexpr std::size_t kInlineMapBitmapOffset = 5;
 inline constexpr std::size_t kReferenceMapPagesOffset = 1;
+inline constexpr std::uint8_t kMapPageMarker = 0x01;
 inline constexpr std::size_t kMapPageBitmapOffset = 4;
 
 // The pages the map marks as used, ascending.

@@ -15,6 +15,7 @@
 
 #include "jet/database.h"
 #include "jet/integrity_check.h"
+#include "jet/table_scan.h"
 #include "tests/test_support.h"
 
 namespace fs = std::filesystem;

@@ -7,6 +7,8 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <optional>
+#include <utility>
 
 #include "db/column_values.h"
 #include "db/connection.h"
@@ -14,7 +16,10 @@
 #include "db/error.h"
 #include "db/recordset.h"
 #include "db/target_layout.h"
+#include "jet/database.h"
 #include "jet/decimal_convert.h"
+#include "jet/index_key.h"
+#include "jet/index_uniqueness.h"
 #include "tests/db_test_util.h"
 #include "tests/test_support.h"
 
@@ -476,6 +481,130 @@ TEST(ColumnConversion, DecimalsFromEveryNumberAndText) {
   EXPECT_EQ(ErrorOf([&] { db::ConvertForColumn(t, dec, Value(1e17)); }), db::kErrNumericOverflow);
   EXPECT_EQ(ErrorOf([&] { db::ConvertForColumn(t, dec, Value(std::string("x"))); }),
             db::kErrConversion);
+}
+
+// One uniqueness rule on both paths (jet/index_uniqueness.h): the record layer's check when a row
+// is added and the engine's when a commit rebuilds the indexes. The unique index of
+// tbl_Einstellungen over txt_Schluessel is widened in memory by txt_Wert, so that keys with one
+// Null column can be tried; each case adds its two rows on both paths, each on its own copy.
+struct UniqueCase {
+  const char* name;
+  std::optional<std::string> key1, value1, key2, value2;
+};
+
+constexpr char kSettings[] = "tbl_Einstellungen";
+
+// The definition is shared by the engine and the record layer of the database that read it.
+void WidenUniqueIndex(const jet::TableDef& def) {
+  auto& t = const_cast<jet::TableDef&>(def);
+  const std::uint16_t key = def.FindColumn("txt_Schluessel")->number;
+  for (jet::RealIndex& real : t.real_indexes) {
+    if (!real.unique() || real.columns.size() != 1 || real.columns[0].column_number != key) {
+      continue;
+    }
+    jet::IndexColumn second = real.columns[0];
+    second.column_number = def.FindColumn("txt_Wert")->number;
+    real.columns.push_back(second);
+    return;
+  }
+  FAIL() << "no unique index over txt_Schluessel";
+}
+
+Value Text(const std::optional<std::string>& s) { return s ? Value(*s) : Value(); }
+
+std::vector<Value> SettingsRow(const jet::TableDef& def, const std::optional<std::string>& key,
+                               const std::optional<std::string>& value) {
+  std::vector<Value> row(def.columns.size());
+  row[static_cast<std::size_t>(def.FindColumn("txt_Schluessel") - def.columns.data())] = Text(key);
+  row[static_cast<std::size_t>(def.FindColumn("txt_Wert") - def.columns.data())] = Text(value);
+  return row;
+}
+
+// 3022 (or 0) when the record layer adds the case's second row after its first.
+int RecordLayerVerdict(const UniqueCase& c) {
+  testing_support::TargetCopy copy;
+  auto cn = std::make_shared<db::Connection>();
+  cn->Open(db::TargetConnectionString(copy.dir().string() + "/"));
+  cn->BeginTrans();  // the check before writing reads the index as the file defines it
+  WidenUniqueIndex(**cn->database().GetTable(kSettings));
+  db::Recordset rs;
+  rs.Open(std::string("SELECT * FROM ") + kSettings, cn, db::adOpenDynamic, db::adLockOptimistic);
+  int error = 0;
+  for (const auto& [key, value] : {std::pair(c.key1, c.value1), std::pair(c.key2, c.value2)}) {
+    rs.AddNew();
+    rs.Fields().Item("txt_Schluessel").Value(Text(key));
+    rs.Fields().Item("txt_Wert").Value(Text(value));
+    error = ErrorOf([&] { rs.Update(); });
+  }
+  rs.Close();
+  cn->RollbackTrans();
+  cn->Close();
+  return error;
+}
+
+// The engine's error when a commit holds the case's two rows.
+jet::ErrorCode CommitVerdict(const UniqueCase& c) {
+  testing_support::TargetCopy copy;
+  auto db = jet::Database::Open(copy.path().string(),
+                                {.password = db::target::kDatabasePassword, .writable = true});
+  EXPECT_TRUE(db.ok()) << db.status().ToString();
+  const auto def = *(*db)->GetTable(kSettings);
+  WidenUniqueIndex(*def);
+  for (const auto& [key, value] : {std::pair(c.key1, c.value1), std::pair(c.key2, c.value2)}) {
+    std::vector<Value> row = SettingsRow(*def, key, value);
+    EXPECT_TRUE((*db)->InsertRow(kSettings, row).ok());
+  }
+  return (*db)->Commit().code();
+}
+
+TEST(UniqueIndexRule, RecordLayerAndCommitDecideAlike) {
+  const UniqueCase duplicates[] = {
+      {"one of two key columns Null", "NEU.A", std::nullopt, "NEU.A", std::nullopt},
+      {"letter case only", "Neu.Wert", "eins", "NEU.WERT", "EINS"},
+  };
+  const UniqueCase distinct[] = {
+      {"every key column Null", std::nullopt, std::nullopt, std::nullopt, std::nullopt},
+      {"second column differs", "NEU.C", "eins", "NEU.C", "zwei"},
+  };
+  for (const UniqueCase& c : duplicates) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(RecordLayerVerdict(c), db::kErrDuplicateKey);
+    EXPECT_EQ(CommitVerdict(c), jet::ErrorCode::kDuplicateKey);
+  }
+  for (const UniqueCase& c : distinct) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(RecordLayerVerdict(c), 0);
+    EXPECT_EQ(CommitVerdict(c), jet::ErrorCode::kOk);
+  }
+}
+
+TEST(UniqueIndexRule, TextKeysDifferingInLetterCaseHaveTheSameBytes) {
+  // Why "letter case only" is a duplicate: the keys' bytes are equal, and the rule compares them.
+  testing_support::TargetCopy copy;
+  auto db = jet::Database::Open(copy.path().string(), {.password = db::target::kDatabasePassword});
+  ASSERT_TRUE(db.ok()) << db.status().ToString();
+  const auto def = *(*db)->GetTable(kSettings);
+  WidenUniqueIndex(*def);
+  const jet::RealIndex* widened = nullptr;
+  for (const jet::RealIndex& real : def->real_indexes) {
+    if (real.columns.size() == 2) widened = &real;
+  }
+  ASSERT_NE(widened, nullptr);
+  const auto key = [&](const char* k, const char* v) {
+    auto bytes = jet::EncodeIndexKey(*def, *widened, SettingsRow(*def, k, v), (*db)->header());
+    EXPECT_TRUE(bytes.ok()) << bytes.status().ToString();
+    return bytes.ok() ? *bytes : jet::ByteString();
+  };
+  EXPECT_EQ(key("Neu.Wert", "eins"), key("NEU.WERT", "EINS"));
+  EXPECT_NE(key("Neu.Wert", "eins"), key("Neu.Wert", "zwei"));
+  auto collide = jet::RowsCollideInIndex(*def, *widened, SettingsRow(*def, "a", std::nullopt),
+                                         SettingsRow(*def, "A", std::nullopt), (*db)->header());
+  ASSERT_TRUE(collide.ok());
+  EXPECT_TRUE(*collide);
+  collide = jet::RowsCollideInIndex(*def, *widened, SettingsRow(*def, std::nullopt, std::nullopt),
+                                    SettingsRow(*def, std::nullopt, std::nullopt), (*db)->header());
+  ASSERT_TRUE(collide.ok());
+  EXPECT_FALSE(*collide);
 }
 
 }  // namespace

@@ -21,9 +21,12 @@
 
 #include "fuzz/open_read_body.h"
 #include "jet/byte_reader.h"
+#include "jet/catalog.h"
 #include "jet/data_page.h"
 #include "jet/database.h"
 #include "jet/file_source.h"
+#include "jet/page_store.h"
+#include "jet/table_scan.h"
 #include "jet/usage_map.h"
 #include "tests/test_support.h"
 

@@ -17,12 +17,14 @@
 #include <string>
 #include <vector>
 
+#include "jet/catalog.h"
 #include "jet/database.h"
 #include "jet/file_source.h"
 #include "jet/index_key.h"
 #include "jet/index_page.h"
 #include "jet/index_reader.h"
 #include "jet/row_writer.h"
+#include "jet/table_scan.h"
 #include "jet/text_codec.h"
 #include "jet/text_sort_key.h"
 #include "jet/text_sort_tables.h"

@@ -17,13 +17,18 @@
 #include <string>
 #include <vector>
 
+#include "jet/catalog.h"
 #include "jet/database.h"
 #include "jet/file_source.h"
 #include "jet/index_key.h"
 #include "jet/index_page.h"
+#include "jet/index_page_plan.h"
 #include "jet/index_reader.h"
 #include "jet/index_writer.h"
 #include "jet/integrity_check.h"
+#include "jet/page_allocator.h"
+#include "jet/page_store.h"
+#include "jet/table_scan.h"
 #include "jet/usage_map.h"
 #include "tests/test_support.h"
 #include "tools/csv_export.h"

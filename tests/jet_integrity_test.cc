@@ -7,10 +7,13 @@
 
 #include "jet/data_page.h"
 #include "jet/database.h"
+#include "jet/file_source.h"
 #include "jet/format.h"
 #include "jet/integrity_check.h"
 #include "jet/long_value.h"
+#include "jet/page_store.h"
 #include "jet/row_reader.h"
+#include "jet/table_scan.h"
 #include "jet/usage_map.h"
 #include "tests/test_support.h"
 

@@ -10,8 +10,10 @@
 #include <string>
 #include <vector>
 
+#include "jet/catalog.h"
 #include "jet/database.h"
 #include "jet/file_source.h"
+#include "jet/page_store.h"
 #include "tests/test_support.h"
 
 namespace {

@@ -25,6 +25,7 @@
 
 #include "jet/data_page.h"
 #include "jet/database.h"
+#include "jet/table_scan.h"
 #include "tests/test_support.h"
 #include "tools/csv_export.h"
 

@@ -9,6 +9,7 @@
 
 #include "jet/database.h"
 #include "jet/integrity_check.h"
+#include "jet/table_scan.h"
 #include "tests/test_support.h"
 #include "tools/csv_export.h"
 

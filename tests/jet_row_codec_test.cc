@@ -6,8 +6,10 @@
 #include <filesystem>
 #include <string>
 
+#include "jet/catalog.h"
 #include "jet/data_page.h"
 #include "jet/database.h"
+#include "jet/page_store.h"
 #include "jet/row_reader.h"
 #include "jet/row_writer.h"
 #include "jet/usage_map.h"

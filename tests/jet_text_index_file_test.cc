@@ -23,6 +23,7 @@
 #include "jet/database.h"
 #include "jet/index_key.h"
 #include "jet/integrity_check.h"
+#include "jet/table_scan.h"
 #include "jet/text_codec.h"
 #include "jet/unicode.h"
 #include "tests/test_support.h"

@@ -19,6 +19,7 @@
 #include "import/recording_user_side.h"
 #include "jet/integrity_check.h"
 #include "jet/relationships.h"
+#include "jet/table_scan.h"
 #include "tests/db_test_util.h"
 #include "tests/test_support.h"
 #include "tools/csv_export.h"

@@ -16,6 +16,8 @@
 
 #include "jet/data_page.h"
 #include "jet/index_reader.h"
+#include "jet/page_store.h"
+#include "jet/table_scan.h"
 #include "jet/text_codec.h"
 #include "jet/usage_map.h"
 

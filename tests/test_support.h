@@ -15,6 +15,7 @@
 
 #include "jet/database.h"
 #include "jet/index_page.h"
+#include "jet/page_store.h"
 
 namespace testing_support {
 

@@ -6,6 +6,8 @@
 #include <type_traits>
 #include <utility>
 
+#include "jet/table_scan.h"
+
 namespace inspect {
 namespace {
 

@@ -6,6 +6,7 @@
 
 #include "db/error.h"
 #include "db/sql/jet_rules.h"
+#include "jet/table_scan.h"
 #include "jet/unicode.h"
 
 namespace db::sql {

@@ -1,0 +1,162 @@
+#include "jet/index_entry_store.h"
+
+#include <algorithm>
+#include <bit>
+
+#include "jet/byte_writer.h"
+#include "jet/index_page.h"
+
+namespace jet {
+namespace {
+
+// Short keys only: the order of (key prefix, key length, row pointer) taken a byte at a time,
+// most significant first, as digits 0-7 (prefix), 8 (length) and 9-12 (row pointer).
+constexpr int kDigits = 13;
+constexpr std::size_t kSmallRange = 64;  // sorted by comparisons instead
+// A long key's length takes two bytes in the key store.
+constexpr std::size_t kMaxLongKey = 0xFFFF;
+constexpr std::size_t kLongKeyLengthSize = 2;
+
+}  // namespace
+
+std::size_t SharedPrefix(Bytes a, Bytes b) {
+  const std::size_t n = std::min(a.size(), b.size());
+  std::size_t i = 0;
+  while (i < n && a[i] == b[i]) ++i;
+  return i;
+}
+
+Status IndexEntryStore::Add(Bytes key, RowPointer row, bool null_key) {
+  std::uint64_t prefix = 0;
+  for (std::size_t i = 0; i < kInlineKey; ++i)
+    prefix = (prefix << 8) | (i < key.size() ? key[i] : 0);
+  std::uint32_t meta = null_key ? kNullKey : 0;
+  if (key.size() <= kInlineKey) {
+    meta |= static_cast<std::uint32_t>(key.size());
+  } else {
+    if (store_.size() + kLongKeyLengthSize + key.size() > kValueMask || key.size() > kMaxLongKey) {
+      return Status(ErrorCode::kNotSupported, "Der Index ist zu groß, um ihn zu schreiben.");
+    }
+    meta |= kLongKey | static_cast<std::uint32_t>(store_.size());
+    ByteWriter out(store_);
+    out.Append16(static_cast<std::uint16_t>(key.size()));
+    out.AppendBytes(key);
+  }
+  items_.push_back({prefix, row.Raw(), meta});
+  return Status::Ok();
+}
+
+void IndexEntryStore::Sort() {
+  const auto less = [this](const Item& a, const Item& b) { return Less(a, b); };
+  if (std::is_sorted(items_.begin(), items_.end(), less)) return;
+  if (store_.empty()) {
+    RadixSort(items_.data(), items_.data() + items_.size(), 0);
+  } else {
+    std::sort(items_.begin(), items_.end(), less);
+  }
+}
+
+std::size_t IndexEntryStore::KeySize(std::size_t i) const {
+  const Item& item = items_[i];
+  if ((item.meta & kLongKey) == 0) return item.meta & kValueMask;
+  return ByteReader(store_).U16(item.meta & kValueMask);
+}
+
+bool IndexEntryStore::SameKey(std::size_t i, std::size_t j) const {
+  const Item& a = items_[i];
+  const Item& b = items_[j];
+  if (a.prefix != b.prefix) return false;
+  if (((a.meta | b.meta) & kLongKey) == 0) return (a.meta & kValueMask) == (b.meta & kValueMask);
+  Scratch sa, sb;
+  return CompareKeys(Key(a, sa), Key(b, sb)) == 0;
+}
+
+std::size_t IndexEntryStore::Shared(std::size_t i, std::size_t j) const {
+  const Item& a = items_[i];
+  const Item& b = items_[j];
+  if (((a.meta | b.meta) & kLongKey) == 0) {
+    // Leading equal bytes of the prefixes, up to the shorter key's length.
+    const std::size_t equal =
+        a.prefix == b.prefix ? kInlineKey
+                             : static_cast<std::size_t>(std::countl_zero(a.prefix ^ b.prefix)) / 8;
+    return std::min({equal, std::size_t{a.meta & kValueMask}, std::size_t{b.meta & kValueMask}});
+  }
+  Scratch sa, sb;
+  return SharedPrefix(Key(a, sa), Key(b, sb));
+}
+
+void IndexEntryStore::AppendKey(std::size_t i, std::vector<std::uint8_t>& out) const {
+  Scratch scratch;
+  ByteWriter(out).AppendBytes(Key(items_[i], scratch));
+}
+
+Bytes IndexEntryStore::Key(const Item& item, Scratch& scratch) const {
+  if ((item.meta & kLongKey) != 0) {
+    const std::size_t at = item.meta & kValueMask;
+    const std::size_t length = ByteReader(store_).U16(at);
+    return Bytes(store_).subspan(at + kLongKeyLengthSize, length);
+  }
+  ByteWriter(scratch).AppendBigEndian(item.prefix, kInlineKey);
+  return Bytes(scratch.data(), item.meta & kValueMask);
+}
+
+bool IndexEntryStore::Less(const Item& a, const Item& b) const {
+  if (a.prefix != b.prefix) return a.prefix < b.prefix;
+  if (((a.meta | b.meta) & kLongKey) == 0) {
+    // Whole keys in the prefix: the shorter key first, then the row pointer.
+    const std::uint32_t la = a.meta & kValueMask;
+    const std::uint32_t lb = b.meta & kValueMask;
+    if (la != lb) return la < lb;
+    return a.row < b.row;
+  }
+  Scratch sa, sb;
+  if (const int c = CompareKeys(Key(a, sa), Key(b, sb)); c != 0) return c < 0;
+  return a.row < b.row;
+}
+
+unsigned IndexEntryStore::Digit(const Item& item, int digit) {
+  if (digit < 8) return static_cast<unsigned>(item.prefix >> (56 - 8 * digit)) & 0xFF;
+  if (digit == 8) return item.meta & 0xFF;  // a short key's length (at most 8)
+  return (item.row >> (24 - 8 * (digit - 9))) & 0xFF;
+}
+
+// In-place most-significant-digit radix sort (each level distributes its range into 256
+// buckets by swapping items along cycles, then sorts every bucket by the next digit).
+void IndexEntryStore::RadixSort(Item* first, Item* last, int digit) const {
+  while (true) {
+    const auto n = static_cast<std::size_t>(last - first);
+    if (n <= kSmallRange) {
+      std::sort(first, last, [this](const Item& a, const Item& b) { return Less(a, b); });
+      return;
+    }
+    if (digit >= kDigits) return;
+    std::array<std::size_t, 256> count{};
+    for (const Item* p = first; p != last; ++p) ++count[Digit(*p, digit)];
+    if (count[Digit(*first, digit)] == n) {
+      ++digit;  // one bucket: the next digit decides
+      continue;
+    }
+    std::array<std::size_t, 256> begin{};
+    std::array<std::size_t, 256> next{};
+    for (std::size_t b = 0, at = 0; b < 256; ++b) {
+      begin[b] = next[b] = at;
+      at += count[b];
+    }
+    for (std::size_t b = 0; b < 256; ++b) {
+      const std::size_t end = begin[b] + count[b];
+      while (next[b] < end) {
+        Item item = first[next[b]];
+        for (unsigned d = Digit(item, digit); d != b; d = Digit(item, digit)) {
+          std::swap(item, first[next[d]++]);
+        }
+        first[next[b]++] = item;
+      }
+    }
+    for (std::size_t b = 0; b < 256; ++b) {
+      if (count[b] > 1) RadixSort(first + begin[b], first + begin[b] + count[b], digit + 1);
+    }
+    return;
+  }
+}
+
+}  // namespace jet

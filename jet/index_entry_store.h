@@ -1,0 +1,74 @@
+// The entries of one index while it is rebuilt, sixteen bytes each, so that an index of millions
+// of rows fits in little memory:
+//
+//   0   8  the key's first eight bytes as a big-endian number (zeros past a shorter key)
+//   8   4  the row pointer, raw (page << 8 | row)
+//   12  4  bit 31 clear: the key is at most eight bytes long, bits 0-29 give its length;
+//          bit 31 set: bits 0-29 give where the key's length (2 bytes, little-endian) and bytes
+//          start in the store's key bytes; bit 30: every key column of the row is Null
+//
+// Comparing the first eight bytes as numbers orders keys as their bytes do, up to ties, which
+// the lengths (short keys) or the complete bytes (longer keys) settle.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <vector>
+
+#include "jet/byte_reader.h"
+#include "jet/format.h"
+#include "jet/status.h"
+
+namespace jet {
+
+class IndexEntryStore {
+ public:
+  static constexpr std::size_t kInlineKey = 8;
+  // Room for the bytes of a key of at most kInlineKey bytes (see Key()).
+  using Scratch = std::array<std::uint8_t, kInlineKey>;
+
+  void Reserve(std::size_t n) { items_.reserve(n); }
+
+  // Adds an entry; `null_key`: every key column of the row is Null. Fails when the long keys
+  // outgrow what the entries can address.
+  Status Add(Bytes key, RowPointer row, bool null_key);
+
+  // Index order: key bytes, then row pointer. Rows read in storage order often come sorted
+  // already (AutoNumber keys).
+  void Sort();
+
+  std::size_t size() const { return items_.size(); }
+  RowPointer Row(std::size_t i) const { return RowPointer::FromRaw(items_[i].row); }
+  bool NullKey(std::size_t i) const { return (items_[i].meta & kNullKey) != 0; }
+  std::size_t KeySize(std::size_t i) const;
+  // The key bytes of entry i; a short key is laid out in `scratch`.
+  Bytes Key(std::size_t i, Scratch& scratch) const { return Key(items_[i], scratch); }
+  bool SameKey(std::size_t i, std::size_t j) const;
+  // Leading key bytes entries i and j share.
+  std::size_t Shared(std::size_t i, std::size_t j) const;
+  void AppendKey(std::size_t i, std::vector<std::uint8_t>& out) const;
+
+ private:
+  struct Item {
+    std::uint64_t prefix;
+    std::uint32_t row;
+    std::uint32_t meta;
+  };
+  static_assert(sizeof(Item) == 16);
+  static constexpr std::uint32_t kLongKey = 1u << 31;
+  static constexpr std::uint32_t kNullKey = 1u << 30;
+  static constexpr std::uint32_t kValueMask = kNullKey - 1;
+
+  Bytes Key(const Item& item, Scratch& scratch) const;
+  bool Less(const Item& a, const Item& b) const;
+  static unsigned Digit(const Item& item, int digit);
+  void RadixSort(Item* first, Item* last, int digit) const;
+
+  std::vector<Item> items_;
+  std::vector<std::uint8_t> store_;  // keys longer than eight bytes: length, then the bytes
+};
+
+// Leading bytes two keys share.
+std::size_t SharedPrefix(Bytes a, Bytes b);
+
+}  // namespace jet

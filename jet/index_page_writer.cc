@@ -1,0 +1,161 @@
+#include "jet/index_page_writer.h"
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "jet/byte_writer.h"
+#include "jet/index_page.h"
+#include "jet/usage_map.h"
+
+namespace jet {
+namespace {
+
+// What a written index page holds (Jet 4; the layout is index_page.h's):
+//
+//   0x00    1  0x04 leaf, 0x03 intermediate
+//   0x01    1  0x01
+//   0x02    2  free space: page size - 0x1E0 - end of the last entry
+//   0x04    4  the table's definition page
+//   0x08    4  0
+//   0x0C    4  previous page of the level (0 for the first)
+//   0x10    4  next page of the level (0 for the last)
+//   0x14    4  intermediate pages with two or more children: the last child; else 0
+//   0x18    2  prefix length (0 when the complete entries fit)
+//   0x1A    1  0x01 on intermediate pages, 0x00 on leaves (as Access writes them)
+//   0x1B  453  entry bitmap: bit n set where an entry ends n bytes into the entry area
+//   0x1E0      entries: the first complete, each further one without the prefix; zeros after
+constexpr std::uint8_t kPageMarker = 0x01;
+constexpr std::uint8_t kIntermediateMarker = 0x01;
+// Count entry of a physical index in the definition: entries (4), then distinct keys (4).
+constexpr std::size_t kCountDistinctKeys = 4;
+
+// The complete bytes of an entry after its key: row pointer (page 3, row 1) and, on intermediate
+// pages, the child page (4), all big-endian.
+void AppendEntryTail(std::vector<std::uint8_t>& out, RowPointer row, bool leaf,
+                     std::uint32_t child) {
+  ByteWriter tail(out);
+  tail.AppendBigEndian(row.Raw(), kIndexEntryRowSize);  // page (3 bytes) then row (1 byte)
+  if (!leaf) tail.AppendBigEndian(child, kIndexEntryChildSize);
+}
+
+// The pages an index's usage map lists, each checked to be an index page of the table.
+Result<std::vector<std::uint32_t>> OldPages(const PageStore& store, const TableDef& table,
+                                            const RealIndex& index) {
+  JET_ASSIGN_OR_RETURN(std::vector<std::uint32_t> pages, ReadUsageMap(store, index.usage_map));
+  for (std::uint32_t number : pages) {
+    JET_ASSIGN_OR_RETURN(IndexPage page, ReadIndexPage(store, number));
+    if (page.owner != table.page) {
+      return Status::Corrupt("Beschädigte Datenbank: Indexseite " + std::to_string(number) +
+                             " des Index '" + IndexNames(table, index) +
+                             "' gehört nicht zur Tabelle '" + table.name + "'.");
+    }
+  }
+  return pages;
+}
+
+struct PageLinks {
+  std::uint32_t prev = 0;
+  std::uint32_t next = 0;
+  std::uint32_t tail = 0;
+};
+
+// Writes one index page holding `count` entries; `entry(k, out)` appends the complete bytes of
+// the page's entry k to `out`.
+template <typename Entry>
+void WriteIndexPage(std::span<std::uint8_t> page, JetVersion version, std::uint32_t owner,
+                    bool leaf, const PageLinks& links, std::size_t prefix, std::size_t count,
+                    Entry entry) {
+  const IndexPageLayout& l = IndexPageLayoutFor(version);
+  std::fill(page.begin(), page.end(), 0);
+  ByteWriter out(page);
+  out.Put8(0,
+           static_cast<std::uint8_t>(leaf ? PageType::kLeafIndex : PageType::kIntermediateIndex));
+  out.Put8(1, kPageMarker);
+  out.Put32(kIndexPageOwnerOffset, owner);
+  out.Put32(l.prev_page, links.prev);
+  out.Put32(l.next_page, links.next);
+  out.Put32(l.child_tail, links.tail);
+  if (l.prefix_length_size == 2) {
+    out.Put16(l.prefix_length, static_cast<std::uint16_t>(prefix));
+  } else {
+    out.Put8(l.prefix_length, static_cast<std::uint8_t>(prefix));
+  }
+  if (!leaf) out.Put8(l.node_marker, kIntermediateMarker);
+  std::size_t end = 0;
+  std::vector<std::uint8_t> bytes;
+  for (std::size_t i = 0; i < count; ++i) {
+    const std::size_t skip = i == 0 ? 0 : prefix;
+    bytes.clear();
+    entry(i, bytes);
+    out.PutBytes(l.entries + end, Bytes(bytes).subspan(skip));
+    end += bytes.size() - skip;
+    page[l.bitmap + end / 8] |= static_cast<std::uint8_t>(1u << (end % 8));
+  }
+  out.Put16(kIndexPageFreeSpaceOffset, static_cast<std::uint16_t>(page.size() - l.entries - end));
+}
+
+}  // namespace
+
+Status WriteIndexTree(PageStore& store, PageAllocator& allocator, const TableDef& table,
+                      RealIndex& index, const IndexEntryStore& entries, const IndexPagePlan& levels,
+                      std::uint32_t distinct_keys) {
+  const JetVersion version = store.format().version;
+  JET_ASSIGN_OR_RETURN(std::vector<std::uint32_t> old_pages, OldPages(store, table, index));
+  for (std::uint32_t page : old_pages) {
+    JET_RETURN_IF_ERROR(SetPageInUsageMap(store, allocator, index.usage_map, page, false));
+    JET_RETURN_IF_ERROR(allocator.Free(page));
+  }
+  // Page numbers from the root down, each level left to right.
+  std::vector<std::vector<std::uint32_t>> numbers(levels.size());
+  for (std::size_t level = levels.size(); level-- > 0;) {
+    for (std::size_t i = 0; i < levels[level].size(); ++i) {
+      JET_ASSIGN_OR_RETURN(std::uint32_t number, allocator.Allocate());
+      numbers[level].push_back(number);
+    }
+  }
+  for (std::size_t level = 0; level < levels.size(); ++level) {
+    const bool leaf = level == 0;
+    const std::vector<PlannedIndexPage>& pages = levels[level];
+    for (std::size_t i = 0; i < pages.size(); ++i) {
+      const PlannedIndexPage& p = pages[i];
+      PageLinks links;
+      links.prev = i == 0 ? 0 : numbers[level][i - 1];
+      links.next = i + 1 == pages.size() ? 0 : numbers[level][i + 1];
+      JET_ASSIGN_OR_RETURN(std::span<std::uint8_t> bytes, store.MutablePage(numbers[level][i]));
+      if (leaf) {
+        WriteIndexPage(bytes, version, table.page, true, links, p.prefix, p.end - p.begin,
+                       [&](std::size_t k, std::vector<std::uint8_t>& out) {
+                         entries.AppendKey(p.begin + k, out);
+                         AppendEntryTail(out, entries.Row(p.begin + k), true, 0);
+                       });
+      } else {
+        const std::vector<PlannedIndexPage>& below = levels[level - 1];
+        const std::size_t with_entry = p.end - p.begin >= 2 ? p.end - 1 : p.end;
+        if (with_entry < p.end) links.tail = numbers[level - 1][p.end - 1];
+        WriteIndexPage(bytes, version, table.page, false, links, p.prefix, with_entry - p.begin,
+                       [&](std::size_t k, std::vector<std::uint8_t>& out) {
+                         const std::size_t child = p.begin + k;
+                         const std::size_t e = below[child].last_entry;
+                         entries.AppendKey(e, out);
+                         AppendEntryTail(out, entries.Row(e), false, numbers[level - 1][child]);
+                       });
+      }
+    }
+  }
+  for (const std::vector<std::uint32_t>& level : numbers) {
+    for (std::uint32_t page : level) {
+      JET_RETURN_IF_ERROR(SetPageInUsageMap(store, allocator, index.usage_map, page, true));
+    }
+  }
+  const std::uint32_t root = numbers.back().front();
+  JET_RETURN_IF_ERROR(PutDefinitionU32(store, table.page, index.first_page_at, root));
+  JET_RETURN_IF_ERROR(PutDefinitionU32(store, table.page, index.counts_at,
+                                       static_cast<std::uint32_t>(entries.size())));
+  JET_RETURN_IF_ERROR(
+      PutDefinitionU32(store, table.page, index.counts_at + kCountDistinctKeys, distinct_keys));
+  index.first_page = root;
+  return Status::Ok();
+}
+
+}  // namespace jet

@@ -1,0 +1,57 @@
+// Walking the live rows of a table: the one place that knows which row slots hold rows and
+// where a moved row's bytes are.
+//
+// A table's rows lie on the data pages its usage map lists; the walk takes those pages in page
+// order and the rows of a page in row order (data_page.h has the page layout). A slot with the
+// deleted flag is skipped: either the row was deleted, or the slot holds the bytes of a moved
+// row, which the walk meets through the slot that points to it. A slot with the moved-row flag
+// holds a row pointer; the walk follows it (and any further one) to the row's bytes and reports
+// the row at the pointing slot, as index entries and Access name it.
+//
+// The slot a pointer leads to always carries the deleted flag (that is what keeps the walk from
+// meeting the row twice), so the flag is no reason to refuse it. A slot without bytes is: no row
+// is empty (every row holds at least its column count and null mask), and an empty deleted slot
+// is one whose row is gone. Such a pointer is reported as damage of the file, naming the page,
+// instead of handing the row decoder nothing to decode; the Java Access library Jackcess treats
+// moved rows the same way (it ignores the deleted flag of the slot a pointer leads to and reads
+// the bytes found there as the row).
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "jet/byte_reader.h"
+#include "jet/format.h"
+#include "jet/page_store.h"
+#include "jet/status.h"
+#include "jet/table_def.h"
+
+namespace jet {
+
+class RowWalker {
+ public:
+  RowWalker(const PageStore& store, const TableDef& table) : store_(&store), table_(&table) {}
+
+  // Moves to the next live row: true when there is one, false at the end. The first call reads
+  // the table's usage map.
+  Result<bool> Next();
+  // The slot that names the current row (for a moved row: the slot holding the pointer).
+  RowPointer position() const { return position_; }
+  // The current row's bytes, valid until the pages change.
+  Bytes row() const { return row_; }
+
+ private:
+  Status LoadPage();
+
+  const PageStore* store_;
+  const TableDef* table_;
+  bool started_ = false;
+  std::vector<std::uint32_t> pages_;
+  std::size_t page_index_ = 0;
+  std::uint16_t row_number_ = 0;
+  std::uint16_t rows_on_page_ = 0;
+  RowPointer position_;
+  Bytes row_;
+};
+
+}  // namespace jet
