@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <memory>
 #include <string>
@@ -17,6 +18,11 @@
 namespace db::sql {
 
 using Row = std::vector<Value>;
+// A table's rows. Rows added at the end leave the others where they are, so that results that
+// show some of them stay valid while the table grows.
+using RowStore = std::deque<Row>;
+
+enum class Extreme { kMax, kMin };
 
 class TableData {
  public:
@@ -24,13 +30,14 @@ class TableData {
   TableData(const jet::Database& db, std::shared_ptr<const jet::TableDef> def);
 
   const jet::TableDef& def() const { return *def_; }
-  const std::vector<Row>& rows() const {
+  const RowStore& rows() const {
     Load();
     return *rows_;
   }
   // The same rows, shared with whoever keeps them: later changes of the table leave the rows
-  // handed out as they were (the table copies them before it changes them).
-  std::shared_ptr<const std::vector<Row>> SharedRows() const {
+  // handed out where and as they were (the table adds rows behind them, and copies them before
+  // it changes or removes any).
+  std::shared_ptr<const RowStore> SharedRows() const {
     Load();
     return rows_;
   }
@@ -59,9 +66,10 @@ class TableData {
   // list stays valid across look-ups on other columns, until the table changes.
   const std::vector<std::uint32_t>& RowsWithKey(int column, const std::string& key);
 
-  // The largest value of a column over all rows (Null when it has none), kept up to date as rows
-  // are added, so that reading back the newest key costs no scan.
-  const Value& MaxOf(int column);
+  // The largest or smallest value of a column over all rows (Null when it has none; of values
+  // that order as equal, the first in storage order), kept up to date as rows are added and
+  // removed, so that reading back the newest key costs no scan.
+  const Value& ExtremeOf(int column, Extreme which);
 
   // Jet's checks of the table's columns (read once).
   const RowRules& rules();
@@ -73,6 +81,8 @@ class TableData {
  private:
   // Reads the rows from the engine when they were let go of.
   void Load() const;
+  // Forgets the maxima and minima that rows at these positions hold, before they are removed.
+  void ForgetExtremesOf(const std::vector<std::uint32_t>& positions);
 
   // Rows added without a read in between, after which the decoded rows are let go of.
   static constexpr std::size_t kAppendsBeforeRelease = 4096;
@@ -82,12 +92,12 @@ class TableData {
   mutable bool loaded_ = false;
   std::size_t appends_since_read_ = 0;
   // The rows for changing them: copied first when someone else shares them.
-  std::vector<Row>& MutableRows();
+  RowStore& MutableRows();
 
-  mutable std::shared_ptr<std::vector<Row>> rows_ = std::make_shared<std::vector<Row>>();
+  mutable std::shared_ptr<RowStore> rows_ = std::make_shared<RowStore>();
   mutable std::vector<jet::RowPointer> places_;
   std::vector<std::string> folded_names_;
-  std::unordered_map<int, Value> maxima_;
+  std::map<std::pair<int, Extreme>, Value> extremes_;
   RowRules rules_;
   bool have_rules_ = false;
   std::vector<Value> defaults_;
