@@ -1,5 +1,6 @@
-// The rows of one table, decoded once per connection, with equality look-up maps built on
-// demand, so that the look-ups of an import do not decode the table again for every statement.
+// The rows of one table, decoded once per connection, with what statements look up in them kept
+// beside: equality maps and maxima and minima of any column, each made on first use and kept in
+// step with added and removed rows, so that statements do not decode or scan the table each time.
 #pragma once
 
 #include <cstdint>
@@ -22,7 +23,7 @@ using Row = std::vector<Value>;
 // show some of them stay valid while the table grows.
 using RowStore = std::deque<Row>;
 
-enum class Extreme { kMax, kMin };
+enum class Extreme { kMax, kMin };  // which end of a column's values: MAX() or MIN()
 
 class TableData {
  public:
@@ -68,7 +69,7 @@ class TableData {
 
   // The largest or smallest value of a column over all rows (Null when it has none; of values
   // that order as equal, the first in storage order), kept up to date as rows are added and
-  // removed, so that reading back the newest key costs no scan.
+  // removed, so that MAX() and MIN() over the whole table cost no scan.
   const Value& ExtremeOf(int column, Extreme which);
 
   // Jet's checks of the table's columns (read once).
