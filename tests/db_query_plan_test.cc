@@ -253,7 +253,7 @@ TEST_F(QueryPlans, KeptMaximaAndMinimaFollowAddedAndRemovedRows) {
 TEST_F(QueryPlans, ResultsShowTheRowsAsTheyWereWhenTheStatementRan) {
   TableData& t = tables_->Table("tbl_Kunden");
   const Statement parsed = Parse("SELECT txt_Nachname, lng_ID FROM tbl_Kunden WHERE lng_ID < 40");
-  const ResultSet result = ExecuteSelect(*tables_, std::get<SelectStatement>(parsed));
+  ResultSet result = ExecuteSelect(*tables_, std::get<SelectStatement>(parsed));
   std::vector<Row> before;
   for (std::size_t i = 0; i < result.size(); ++i) {
     before.push_back({result.value(i, 0), result.value(i, 1)});
@@ -263,10 +263,19 @@ TEST_F(QueryPlans, ResultsShowTheRowsAsTheyWereWhenTheStatementRan) {
   const Row model = t.rows()[0];
   for (int i = 0; i < 5000; ++i) t.Append(model, t.places()[0]);
   t.Remove({0, 1, 2});
-  for (std::size_t i = 0; i < result.size(); ++i) {
-    EXPECT_EQ(result.value(i, 0), before[i][0]);
-    EXPECT_EQ(result.value(i, 1), before[i][1]);
-  }
+  auto check = [&](const std::string& step) {
+    ASSERT_EQ(result.size(), before.size()) << step;
+    for (std::size_t i = 0; i < result.size(); ++i) {
+      EXPECT_EQ(result.value(i, 0), before[i][0]) << step;
+      EXPECT_EQ(result.value(i, 1), before[i][1]) << step;
+    }
+  };
+  check("table changed");
+  // With copies of its own, the result no longer holds on to the table's rows.
+  result.KeepOwnRows();
+  EXPECT_EQ(result.table_rows, nullptr);
+  t.Release();
+  check("own rows");
 }
 
 }  // namespace

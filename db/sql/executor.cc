@@ -93,7 +93,8 @@ Group NewGroup(const SelectPlan& plan, const Row* first) {
     for (int c : plan.group_columns) g.first.push_back((*first)[static_cast<std::size_t>(c)]);
   }
   for (const OutputColumn& o : plan.outputs) {
-    if (o.kind != SelectItem::Kind::kColumn) g.aggregates.push_back(Aggregate{o.kind, o.column, 0, {}});
+    if (o.kind != SelectItem::Kind::kColumn)
+      g.aggregates.push_back(Aggregate{o.kind, o.column, 0, {}});
   }
   return g;
 }
@@ -173,6 +174,20 @@ void Project(const SelectPlan& plan, const std::vector<std::uint32_t>& rows, Res
 }
 
 }  // namespace
+
+void ResultSet::KeepOwnRows() {
+  if (!table_rows) return;
+  rows.reserve(selected.size());
+  for (const Row* shown : selected) {
+    Row row;
+    row.reserve(columns.size());
+    for (int c : columns) row.push_back((*shown)[static_cast<std::size_t>(c)]);
+    rows.push_back(std::move(row));
+  }
+  table_rows.reset();
+  std::vector<const Row*>().swap(selected);
+  columns.clear();
+}
 
 std::vector<std::uint32_t> MatchingRows(TableData& table, const Condition* where) {
   const RowsPlan plan = PlanRows(table, where);

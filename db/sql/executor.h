@@ -25,6 +25,10 @@ struct ResultSet {
   TableData* table = nullptr;  // the one table the statement reads
 
   std::size_t size() const { return table_rows ? selected.size() : rows.size(); }
+  // Copies the rows shown into `rows` and lets go of the table's: before the table lets go of
+  // its rows, so that those of a long-lived result lie together instead of holding on to the
+  // memory of all the others.
+  void KeepOwnRows();
   const Value& value(std::size_t row, std::size_t column) const {
     return table_rows ? (*selected[row])[static_cast<std::size_t>(columns[column])]
                       : rows[row][column];
