@@ -88,6 +88,16 @@ class QueryPlans : public ::testing::Test {
     return run;
   }
 
+  // Each statement takes `access` and selects some rows: those the scan selects.
+  void ExpectAccess(AccessPath::Kind access, std::initializer_list<const char*> statements) {
+    for (const char* sql : statements) {
+      const Run run = Select(sql);
+      EXPECT_EQ(run.access, access) << sql;
+      EXPECT_EQ(run.rows, run.expected) << sql;
+      EXPECT_FALSE(run.rows.empty()) << sql;
+    }
+  }
+
   std::unique_ptr<jet::Database> db_;
   std::unique_ptr<DatabaseTables> tables_;
   std::vector<ResultSet> results_;  // kept, so that the rows compared stay
@@ -132,36 +142,29 @@ TEST_F(QueryPlans, AndCombinationsLookUpTheFewestRowsAndFilterTheRest) {
   EXPECT_EQ(both.rows, both.expected);
   ASSERT_EQ(both.rows.size(), 1u);
 
-  for (const char* sql : {
-           "SELECT * FROM tbl_Verwaltung_Produkte WHERE lng_ProduktGruppe = 3 AND lng_ID > 40",
-           "SELECT lng_ID FROM tbl_Verwaltung_Produkte WHERE lng_ProduktGruppe = 2 AND "
-           "(lng_ID < 20 OR dtm_Erstellt IS NULL)",
-           "SELECT * FROM tbl_Kunden WHERE dtm_Geburtstag IS NOT NULL AND bln_Stammkunde = -1",
-           "SELECT * FROM tbl_Kunden WHERE lng_ID >= 10 AND cur_Umsatz > 1000 AND lng_ID = 12",
-       }) {
-    const Run run = Select(sql);
-    EXPECT_EQ(run.access, AccessPath::Kind::kLookup) << sql;
-    EXPECT_EQ(run.rows, run.expected) << sql;
-    EXPECT_FALSE(run.rows.empty()) << sql;
-  }
+  ExpectAccess(
+      AccessPath::Kind::kLookup,
+      {
+          "SELECT * FROM tbl_Verwaltung_Produkte WHERE lng_ProduktGruppe = 3 AND lng_ID > 40",
+          "SELECT lng_ID FROM tbl_Verwaltung_Produkte WHERE lng_ProduktGruppe = 2 AND "
+          "(lng_ID < 20 OR dtm_Erstellt IS NULL)",
+          "SELECT * FROM tbl_Kunden WHERE dtm_Geburtstag IS NOT NULL AND bln_Stammkunde = -1",
+          "SELECT * FROM tbl_Kunden WHERE lng_ID >= 10 AND cur_Umsatz > 1000 AND lng_ID = 12",
+      });
 }
 
 TEST_F(QueryPlans, ConditionsWithoutARequiredEqualityScan) {
-  for (const char* sql : {
-           "SELECT * FROM tbl_Kunden WHERE lng_ID = 3 OR txt_Nachname = 'HAHN'",
-           "SELECT * FROM tbl_Kunden WHERE lng_ID < 20",
-           "SELECT * FROM tbl_Kunden WHERE txt_Ort <> 'Fürth'",
-           "SELECT * FROM tbl_Kunden WHERE txt_Nachname >= 'm' AND txt_Nachname <= 'S'",
-           "SELECT * FROM tbl_Kunden WHERE dtm_Geburtstag IS NULL",
-           "SELECT * FROM tbl_Kunden WHERE dtm_Geburtstag > 32874.5",
-           "SELECT * FROM tbl_Verwaltung_Produkte WHERE dbl_Rabatt <> 0",
-           "SELECT * FROM tbl_Verwaltung_Produkte",
-       }) {
-    const Run run = Select(sql);
-    EXPECT_EQ(run.access, AccessPath::Kind::kScan) << sql;
-    EXPECT_EQ(run.rows, run.expected) << sql;
-    EXPECT_FALSE(run.rows.empty()) << sql;
-  }
+  ExpectAccess(AccessPath::Kind::kScan,
+               {
+                   "SELECT * FROM tbl_Kunden WHERE lng_ID = 3 OR txt_Nachname = 'HAHN'",
+                   "SELECT * FROM tbl_Kunden WHERE lng_ID < 20",
+                   "SELECT * FROM tbl_Kunden WHERE txt_Ort <> 'Fürth'",
+                   "SELECT * FROM tbl_Kunden WHERE txt_Nachname >= 'm' AND txt_Nachname <= 'S'",
+                   "SELECT * FROM tbl_Kunden WHERE dtm_Geburtstag IS NULL",
+                   "SELECT * FROM tbl_Kunden WHERE dtm_Geburtstag > 32874.5",
+                   "SELECT * FROM tbl_Verwaltung_Produkte WHERE dbl_Rabatt <> 0",
+                   "SELECT * FROM tbl_Verwaltung_Produkte",
+               });
 }
 
 // MAX and MIN of a column by the rules alone: Null when it has none, the first of equals.
