@@ -106,6 +106,8 @@ void Connection::Store() {
                   "Ein Schreibvorgang ist gescheitert; die Änderungen werden "
                   "verworfen und die Datenbank bleibt unverändert.");
   }
+  // Open recordsets keep copies of the rows they show, so that the tables' rows all go.
+  for (Recordset* rs : open_) rs->KeepOwnRows();
   tables_->ReleaseRows();
   const jet::Status s = db_->Commit();
   if (!s.ok()) {

@@ -33,7 +33,7 @@ db::Value Field::Value() const {
   if (!rs.open_) Closed();
   if (rs.adding_) return rs.new_row_[index_];
   if (rs.position_ >= rs.result_.size()) NoCurrentRecord();
-  return rs.result_.row(rs.position_)[index_];
+  return rs.result_.value(rs.position_, index_);
 }
 
 void Field::Value(const db::Value& v) {

@@ -84,7 +84,8 @@ class Recordset {
  private:
   friend class Field;
   friend class Connection;
-  void CloseQuietly();  // by the connection's Close
+  void CloseQuietly();                           // by the connection's Close
+  void KeepOwnRows() { result_.KeepOwnRows(); }  // before the connection's tables let go of rows
 
   std::shared_ptr<Connection> connection_;
   int cursor_type_ = adOpenForwardOnly;

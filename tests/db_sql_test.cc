@@ -175,39 +175,41 @@ TEST_F(SourceQueries, GroupsFoldLetterCaseAndComeInSortOrderWithNullFirst) {
 
 TEST_F(SourceQueries, GroupSelectionFindsEveryCaseButNoOtherAccent) {
   auto salate = Select("SELECT * FROM ArtikelStamm WHERE Gruppe = 'salate'");
-  EXPECT_EQ(salate.rows.size(), 23u);  // 20 "Salate" and 3 "SALATE"
+  EXPECT_EQ(salate.size(), 23u);  // 20 "Salate" and 3 "SALATE"
   EXPECT_EQ(salate.names.size(), 20u);
   auto empty = Select("SELECT * FROM ArtikelStamm WHERE Gruppe = ''");
-  ASSERT_EQ(empty.rows.size(), 1u);
-  EXPECT_EQ(empty.rows[0][0], Value(std::int32_t{98}));
+  ASSERT_EQ(empty.size(), 1u);
+  EXPECT_EQ(empty.value(0, 0), Value(std::int32_t{98}));
   auto null_group = Select("SELECT ID FROM ArtikelStamm WHERE Gruppe IS NULL");
-  ASSERT_EQ(null_group.rows.size(), 1u);
-  EXPECT_EQ(null_group.rows[0][0], Value(std::int32_t{59}));
+  ASSERT_EQ(null_group.size(), 1u);
+  EXPECT_EQ(null_group.value(0, 0), Value(std::int32_t{59}));
   auto either = Select("SELECT ID FROM ArtikelStamm WHERE Gruppe = '' OR Gruppe IS NULL");
-  EXPECT_EQ(either.rows.size(), 2u);
+  EXPECT_EQ(either.size(), 2u);
   auto pasta = Select(
       "SELECT ID, Bezeichnung FROM ArtikelStamm WHERE Gruppe = 'Pasta' AND Kurzzeichen = 'PA01'");
-  ASSERT_EQ(pasta.rows.size(), 2u);  // storage order: ID 51 before ID 84
-  EXPECT_EQ(pasta.rows[0][0], Value(std::int32_t{51}));
-  EXPECT_EQ(pasta.rows[1][0], Value(std::int32_t{84}));
+  ASSERT_EQ(pasta.size(), 2u);  // storage order: ID 51 before ID 84
+  EXPECT_EQ(pasta.value(0, 0), Value(std::int32_t{51}));
+  EXPECT_EQ(pasta.value(1, 0), Value(std::int32_t{84}));
 }
 
 TEST_F(SourceQueries, LookupsAgreeWithAFullScan) {
   auto all = Select("SELECT ID, Gruppe, Kurzzeichen FROM ArtikelStamm");
   std::map<std::string, int> per_group;
-  for (const auto& row : all.rows) {
-    if (!row[1].is_null()) ++per_group[TextEqualityKey(row[1].as<std::string>())];
+  for (std::size_t i = 0; i < all.size(); ++i) {
+    const Value& group = all.value(i, 1);
+    if (!group.is_null()) ++per_group[TextEqualityKey(group.as<std::string>())];
   }
-  for (const auto& row : all.rows) {
-    if (row[1].is_null()) continue;
-    std::string name = row[1].as<std::string>();
+  for (std::size_t i = 0; i < all.size(); ++i) {
+    const Value& group = all.value(i, 1);
+    if (group.is_null()) continue;
+    std::string name = group.as<std::string>();
     std::string quoted;
     for (char c : name) {
       quoted += c;
       if (c == '\'') quoted += c;
     }
     auto rs = Select("SELECT ID FROM ArtikelStamm WHERE Gruppe = '" + quoted + "'");
-    EXPECT_EQ(static_cast<int>(rs.rows.size()), per_group[TextEqualityKey(name)]) << name;
+    EXPECT_EQ(static_cast<int>(rs.size()), per_group[TextEqualityKey(name)]) << name;
   }
 }
 

@@ -21,7 +21,6 @@ struct Condition {
   Value literal;  // text (std::string) or number (std::int32_t or double)
   std::unique_ptr<Condition> left;
   std::unique_ptr<Condition> right;
-  mutable int bound_column = -1;  // the column's position, found once before rows are read
 };
 
 struct SelectItem {

@@ -2,84 +2,58 @@
 
 #include <algorithm>
 #include <map>
+#include <numeric>
 
-#include "db/error.h"
 #include "db/sql/jet_rules.h"
+#include "db/sql/plan.h"
 
 namespace db::sql {
 namespace {
 
-// Results with fewer rows are copied: a copy costs less than sharing a table that changes next.
-constexpr std::size_t kSharedResultMinimum = 16;
-constexpr std::size_t kSharedTableMaximum = 4096;
-
-int RequireColumn(const TableData& t, const std::string& name) {
-  const int index = t.ColumnIndex(name);
-  if (index < 0) {
-    throw DbError(kErrTooFewParameters, "Zu wenige Parameter: Die Tabelle '" + t.def().name +
-                                            "' hat keine Spalte '" + name + "'.");
-  }
-  return index;
-}
-
-// Checks every column name and literal kind of a condition before any row is read, so that a
-// wrong statement fails the same way on an empty table.
-void CheckCondition(const TableData& t, const Condition& c) {
-  switch (c.kind) {
+bool Matches(const Row& row, const BoundCondition& c) {
+  switch (c.parsed->kind) {
     case Condition::Kind::kAnd:
+      return Matches(row, *c.left) && Matches(row, *c.right);
     case Condition::Kind::kOr:
-      CheckCondition(t, *c.left);
-      CheckCondition(t, *c.right);
-      return;
+      return Matches(row, *c.left) || Matches(row, *c.right);
     case Condition::Kind::kIsNull:
+      return row[static_cast<std::size_t>(c.column)].is_null();
     case Condition::Kind::kIsNotNull:
-      c.bound_column = RequireColumn(t, c.column);
-      return;
-    case Condition::Kind::kCompare: {
-      const int index = RequireColumn(t, c.column);
-      c.bound_column = index;
-      const jet::ColumnType type = t.def().columns[static_cast<std::size_t>(index)].type();
-      const bool text_column = type == jet::ColumnType::kText || type == jet::ColumnType::kMemo;
-      const bool binary_column = type == jet::ColumnType::kBinary ||
-                                 type == jet::ColumnType::kOle || type == jet::ColumnType::kGuid;
-      if (binary_column || text_column != IsText(c.literal)) {
-        throw DbError(kErrCriteriaTypeMismatch,
-                      "Datentypen im Kriterienausdruck unverträglich (Spalte '" + c.column + "').");
-      }
-      return;
-    }
-  }
-}
-
-bool Matches(const TableData& t, const Row& row, const Condition& c) {
-  switch (c.kind) {
-    case Condition::Kind::kAnd:
-      return Matches(t, row, *c.left) && Matches(t, row, *c.right);
-    case Condition::Kind::kOr:
-      return Matches(t, row, *c.left) || Matches(t, row, *c.right);
-    case Condition::Kind::kIsNull:
-      return row[static_cast<std::size_t>(c.bound_column)].is_null();
-    case Condition::Kind::kIsNotNull:
-      return !row[static_cast<std::size_t>(c.bound_column)].is_null();
-    case Condition::Kind::kCompare: {
-      const Value& v = row[static_cast<std::size_t>(c.bound_column)];
-      return Compare(v, c.op, c.literal).value_or(false);
-    }
+      return !row[static_cast<std::size_t>(c.column)].is_null();
+    case Condition::Kind::kCompare:
+      return Compare(row[static_cast<std::size_t>(c.column)], c.parsed->op, c.parsed->literal)
+          .value_or(false);
   }
   return false;
 }
 
-// The equalities on a column that every selected row must satisfy (top-level AND terms), usable
-// for a look-up instead of a scan.
-void FindEqualities(const Condition& c, std::vector<const Condition*>& out) {
-  if (c.kind == Condition::Kind::kCompare && c.op == CompareOp::kEq) {
-    out.push_back(&c);
-  } else if (c.kind == Condition::Kind::kAnd) {
-    FindEqualities(*c.left, out);
-    FindEqualities(*c.right, out);
+// The rows the access path reaches, ascending.
+std::vector<std::uint32_t> Access(const RowsPlan& plan) {
+  TableData& t = *plan.table;
+  switch (plan.access.kind) {
+    case AccessPath::Kind::kLookup:
+      return t.RowsWithKey(plan.access.column, plan.access.key);
+    case AccessPath::Kind::kScan: {
+      std::vector<std::uint32_t> all(t.rows().size());
+      std::iota(all.begin(), all.end(), std::uint32_t{0});
+      return all;
+    }
+    case AccessPath::Kind::kStatistics:
+      break;
   }
+  return {};
 }
 
+// Keeps the rows the whole condition selects.
+std::vector<std::uint32_t> Filter(const RowsPlan& plan, std::vector<std::uint32_t> rows) {
+  if (!plan.filter) return rows;
+  const RowStore& all = plan.table->rows();
+  std::erase_if(rows, [&](std::uint32_t r) { return !Matches(all[r], *plan.filter); });
+  return rows;
+}
+
+// One aggregate over the rows of a group: rows are added in storage order, and of equal maxima
+// or minima the first stays.
 struct Aggregate {
   SelectItem::Kind kind;
   int column = -1;
@@ -107,175 +81,133 @@ struct Aggregate {
   }
 };
 
-}  // namespace
+// The values of the group columns of the first row met, and the group's aggregates.
+struct Group {
+  Row first;
+  std::vector<Aggregate> aggregates;
+};
 
-std::vector<std::uint32_t> MatchingRows(TableData& t, const Condition* where) {
-  std::vector<std::uint32_t> out;
-  if (where == nullptr) {
-    out.resize(t.rows().size());
-    for (std::size_t i = 0; i < out.size(); ++i) out[i] = static_cast<std::uint32_t>(i);
-    return out;
+Group NewGroup(const SelectPlan& plan, const Row* first) {
+  Group g;
+  if (first != nullptr) {
+    for (int c : plan.group_columns) g.first.push_back((*first)[static_cast<std::size_t>(c)]);
   }
-  CheckCondition(t, *where);
-  std::vector<const Condition*> equalities;
-  FindEqualities(*where, equalities);
-  if (!equalities.empty()) {
-    // The look-up with the fewest candidates; the whole condition decides on each of them.
-    const std::vector<std::uint32_t>* fewest = nullptr;
-    for (const Condition* eq : equalities) {
-      const auto& candidates = t.RowsWithKey(eq->bound_column, EqualityKey(eq->literal));
-      if (fewest == nullptr || candidates.size() < fewest->size()) fewest = &candidates;
-    }
-    for (std::uint32_t r : *fewest) {
-      if (Matches(t, t.rows()[r], *where)) out.push_back(r);
-    }
-    return out;
+  for (const OutputColumn& o : plan.outputs) {
+    if (o.kind != SelectItem::Kind::kColumn)
+      g.aggregates.push_back(Aggregate{o.kind, o.column, 0, {}});
   }
-  for (std::size_t r = 0; r < t.rows().size(); ++r) {
-    if (Matches(t, t.rows()[r], *where)) out.push_back(static_cast<std::uint32_t>(r));
-  }
-  return out;
+  return g;
 }
 
-ResultSet ExecuteSelect(TableProvider& tables, const SelectStatement& s) {
-  TableData& t = tables.Table(s.table);
-  ResultSet result;
-  result.table = &t;
-  const auto& columns = t.def().columns;
-
-  // Resolve the select list.
-  std::vector<int> item_columns;
-  bool any_aggregate = false;
-  int expr_number = 1000;
-  for (const SelectItem& item : s.items) {
-    if (item.kind == SelectItem::Kind::kStar) {
-      if (!s.group_by.empty()) {
-        throw DbError(kErrNotInAggregate,
-                      "Mit '*' ausgewählte Felder können nicht gruppiert werden.");
-      }
-      for (std::size_t i = 0; i < columns.size(); ++i) {
-        item_columns.push_back(static_cast<int>(i));
-        result.names.push_back(columns[i].name);
-      }
-      continue;
-    }
-    const int col = item.kind == SelectItem::Kind::kCountStar ? -1 : RequireColumn(t, item.column);
-    item_columns.push_back(col);
-    any_aggregate = any_aggregate || item.aggregate();
-    if (!item.alias.empty()) {
-      result.names.push_back(item.alias);
-    } else if (item.aggregate()) {
-      result.names.push_back("Expr" + std::to_string(expr_number++));
-    } else {
-      result.names.push_back(columns[static_cast<std::size_t>(col)].name);
-    }
-  }
-  std::vector<int> group_columns;
-  for (const std::string& g : s.group_by) group_columns.push_back(RequireColumn(t, g));
-  if (any_aggregate || !group_columns.empty()) {
-    for (std::size_t i = 0; i < s.items.size(); ++i) {
-      const SelectItem& item = s.items[i];
-      if (item.aggregate()) continue;
-      if (std::find(group_columns.begin(), group_columns.end(), item_columns[i]) ==
-          group_columns.end()) {
-        throw DbError(kErrNotInAggregate,
-                      "Die Abfrage enthält '" + item.column +
-                          "' weder in einer Aggregatfunktion noch in GROUP BY.");
-      }
-    }
-  }
-
-  // Max over a whole table (the key read-back after every insert) without a scan.
-  if (s.where == nullptr && group_columns.empty() && s.items.size() == 1 &&
-      s.items[0].kind == SelectItem::Kind::kMax) {
-    result.rows.push_back({t.MaxOf(item_columns[0])});
-    return result;
-  }
-
-  const std::vector<std::uint32_t> selected = MatchingRows(t, s.where.get());
-
-  if (!any_aggregate && group_columns.empty()) {
-    // Every column in the table's order: the table's rows can serve as they are. Shared when the
-    // result holds at least a quarter of a small table (one read again and again, as the add-ons
-    // are for every product); a table changed later copies its rows once. Results from large
-    // tables are copied: kept next to each other, they do not hold on to the memory of the rows
-    // the table lets go of.
-    bool whole_rows = item_columns.size() == columns.size();
-    for (std::size_t i = 0; whole_rows && i < item_columns.size(); ++i) {
-      whole_rows = item_columns[i] == static_cast<int>(i);
-    }
-    if (whole_rows && selected.size() >= kSharedResultMinimum &&
-        selected.size() * 4 >= t.rows().size() && t.rows().size() <= kSharedTableMaximum) {
-      result.table_rows = t.SharedRows();
-      result.selected = selected;
-      return result;
-    }
-    result.rows.reserve(selected.size());
-    for (std::uint32_t r : selected) {
-      const Row& row = t.rows()[r];
-      Row out;
-      out.reserve(item_columns.size());
-      for (int c : item_columns) out.push_back(row[static_cast<std::size_t>(c)]);
-      result.rows.push_back(std::move(out));
-    }
-    return result;
-  }
-
-  // Groups: keyed by the equality keys of the group columns; each keeps the values met first.
-  struct Group {
-    Row first;  // the group columns' values of the first row met
-    std::vector<Aggregate> aggregates;
-  };
-  auto make_aggregates = [&] {
-    std::vector<Aggregate> a;
-    for (std::size_t i = 0; i < s.items.size(); ++i) {
-      if (s.items[i].aggregate()) a.push_back(Aggregate{s.items[i].kind, item_columns[i], 0, {}});
-    }
-    return a;
-  };
-  std::map<std::vector<std::string>, Group> groups;
-  std::vector<Group*> order;
-  for (std::uint32_t r : selected) {
-    const Row& row = t.rows()[r];
+// The groups in the order Jet gives them: by the group columns' values, Null first. Texts Jet
+// holds equal fall into one group, named as the first of them met.
+std::vector<Group> FormGroups(const SelectPlan& plan, const std::vector<std::uint32_t>& rows) {
+  const RowStore& all = plan.rows.table->rows();
+  std::map<std::vector<std::string>, std::size_t> index;
+  std::vector<Group> groups;
+  for (std::uint32_t r : rows) {
+    const Row& row = all[r];
     std::vector<std::string> key;
-    for (int c : group_columns) {
+    for (int c : plan.group_columns) {
       const Value& v = row[static_cast<std::size_t>(c)];
       key.push_back(v.is_null() ? std::string() : EqualityKey(v));
     }
-    auto [it, fresh] = groups.try_emplace(std::move(key));
-    if (fresh) {
-      for (int c : group_columns) it->second.first.push_back(row[static_cast<std::size_t>(c)]);
-      it->second.aggregates = make_aggregates();
-      order.push_back(&it->second);
-    }
-    for (Aggregate& a : it->second.aggregates) a.Add(row);
+    auto [it, fresh] = index.try_emplace(std::move(key), groups.size());
+    if (fresh) groups.push_back(NewGroup(plan, &row));
+    for (Aggregate& a : groups[it->second].aggregates) a.Add(row);
   }
-  if (group_columns.empty() && order.empty()) {
-    // Aggregates without GROUP BY give exactly one row, also over no rows.
-    auto [it, fresh] = groups.try_emplace({});
-    it->second.aggregates = make_aggregates();
-    order.push_back(&it->second);
-  }
-  std::stable_sort(order.begin(), order.end(), [](const Group* a, const Group* b) {
-    for (std::size_t i = 0; i < a->first.size(); ++i) {
-      const int c = OrderValues(a->first[i], b->first[i]);
+  // Aggregates without GROUP BY give exactly one row, also over no rows.
+  if (plan.group_columns.empty() && groups.empty()) groups.push_back(NewGroup(plan, nullptr));
+  std::stable_sort(groups.begin(), groups.end(), [](const Group& a, const Group& b) {
+    for (std::size_t i = 0; i < a.first.size(); ++i) {
+      const int c = OrderValues(a.first[i], b.first[i]);
       if (c != 0) return c < 0;
     }
     return false;
   });
-  for (const Group* g : order) {
-    Row out;
+  return groups;
+}
+
+// One result row a group: aggregates and grouped columns in the select list's order.
+std::vector<Row> GroupRows(const SelectPlan& plan, const std::vector<Group>& groups) {
+  std::vector<Row> out;
+  out.reserve(groups.size());
+  for (const Group& g : groups) {
+    Row row;
     std::size_t next_aggregate = 0;
-    for (std::size_t i = 0; i < s.items.size(); ++i) {
-      if (s.items[i].aggregate()) {
-        out.push_back(g->aggregates[next_aggregate++].Result());
-      } else {
-        const auto pos = std::find(group_columns.begin(), group_columns.end(), item_columns[i]) -
-                         group_columns.begin();
-        out.push_back(g->first[static_cast<std::size_t>(pos)]);
+    for (const OutputColumn& o : plan.outputs) {
+      if (o.kind != SelectItem::Kind::kColumn) {
+        row.push_back(g.aggregates[next_aggregate++].Result());
+        continue;
       }
+      const auto pos = std::find(plan.group_columns.begin(), plan.group_columns.end(), o.column) -
+                       plan.group_columns.begin();
+      row.push_back(g.first[static_cast<std::size_t>(pos)]);
     }
-    result.rows.push_back(std::move(out));
+    out.push_back(std::move(row));
+  }
+  return out;
+}
+
+// COUNT(*), MAX() and MIN() over the whole table, from what the table keeps.
+Row StatisticsRow(const SelectPlan& plan) {
+  TableData& t = *plan.rows.table;
+  Row row;
+  for (const OutputColumn& o : plan.outputs) {
+    if (o.kind == SelectItem::Kind::kCountStar) {
+      row.push_back(Value(static_cast<std::int32_t>(t.rows().size())));
+    } else {
+      row.push_back(
+          t.ExtremeOf(o.column, o.kind == SelectItem::Kind::kMax ? Extreme::kMax : Extreme::kMin));
+    }
+  }
+  return row;
+}
+
+// The selected table rows, shown through the result's columns.
+void Project(const SelectPlan& plan, const std::vector<std::uint32_t>& rows, ResultSet& result) {
+  result.table_rows = plan.rows.table->SharedRows();
+  const RowStore& all = *result.table_rows;
+  result.selected.reserve(rows.size());
+  for (std::uint32_t r : rows) result.selected.push_back(&all[r]);
+  for (const OutputColumn& o : plan.outputs) result.columns.push_back(o.column);
+}
+
+}  // namespace
+
+void ResultSet::KeepOwnRows() {
+  if (!table_rows) return;
+  rows.reserve(selected.size());
+  for (const Row* shown : selected) {
+    Row row;
+    row.reserve(columns.size());
+    for (int c : columns) row.push_back((*shown)[static_cast<std::size_t>(c)]);
+    rows.push_back(std::move(row));
+  }
+  table_rows.reset();
+  std::vector<const Row*>().swap(selected);
+  columns.clear();
+}
+
+std::vector<std::uint32_t> MatchingRows(TableData& table, const Condition* where) {
+  const RowsPlan plan = PlanRows(table, where);
+  return Filter(plan, Access(plan));
+}
+
+ResultSet ExecuteSelect(TableProvider& tables, const SelectStatement& select) {
+  const SelectPlan plan = PlanSelect(tables, select);
+  ResultSet result;
+  result.table = plan.rows.table;
+  for (const OutputColumn& o : plan.outputs) result.names.push_back(o.name);
+  if (plan.rows.access.kind == AccessPath::Kind::kStatistics) {
+    result.rows.push_back(StatisticsRow(plan));
+    return result;
+  }
+  const std::vector<std::uint32_t> rows = Filter(plan.rows, Access(plan.rows));
+  if (plan.grouped) {
+    result.rows = GroupRows(plan, FormGroups(plan, rows));
+  } else {
+    Project(plan, rows, result);
   }
   return result;
 }

@@ -1,5 +1,8 @@
 #include "db/sql/table_data.h"
 
+#include <algorithm>
+#include <iterator>
+
 #ifdef __GLIBC__
 #include <malloc.h>
 #endif
@@ -14,6 +17,15 @@ namespace {
 
 [[noreturn]] void Throw(const jet::Status& s) { throw DbError(s.number(), s.message()); }
 
+// Whether `v` replaces `best` as the maximum or minimum: only a value that orders strictly
+// beyond it, so that of equal values the first met stays.
+bool Beats(const Value& v, const Value& best, Extreme which) {
+  if (v.is_null()) return false;
+  if (best.is_null()) return true;
+  const int order = OrderValues(v, best);
+  return which == Extreme::kMax ? order > 0 : order < 0;
+}
+
 }  // namespace
 
 TableData::TableData(const jet::Database& db, std::shared_ptr<const jet::TableDef> def)
@@ -24,9 +36,8 @@ TableData::TableData(const jet::Database& db, std::shared_ptr<const jet::TableDe
 
 void TableData::Load() const {
   if (loaded_) return;
-  auto rows = std::make_shared<std::vector<Row>>();
+  auto rows = std::make_shared<RowStore>();
   places_.clear();
-  rows->reserve(def_->row_count);
   jet::TableScan scan(*db_, *def_);
   while (true) {
     auto more = scan.Next();
@@ -39,8 +50,8 @@ void TableData::Load() const {
   loaded_ = true;
 }
 
-std::vector<Row>& TableData::MutableRows() {
-  if (rows_.use_count() > 1) rows_ = std::make_shared<std::vector<Row>>(*rows_);
+RowStore& TableData::MutableRows() {
+  if (rows_.use_count() > 1) rows_ = std::make_shared<RowStore>(*rows_);
   return *rows_;
 }
 
@@ -76,24 +87,24 @@ Row TableData::NewRow() {
   return row;
 }
 
-const Value& TableData::MaxOf(int column) {
+const Value& TableData::ExtremeOf(int column, Extreme which) {
   Load();
   appends_since_read_ = 0;
-  auto [it, fresh] = maxima_.try_emplace(column);
+  auto [it, fresh] = extremes_.try_emplace({column, which});
   if (fresh) {
     for (const Row& row : *rows_) {
       const Value& v = row[static_cast<std::size_t>(column)];
-      if (!v.is_null() && (it->second.is_null() || OrderValues(v, it->second) > 0)) it->second = v;
+      if (Beats(v, it->second, which)) it->second = v;
     }
   }
   return it->second;
 }
 
 void TableData::Release() {
-  rows_ = std::make_shared<std::vector<Row>>();
+  rows_ = std::make_shared<RowStore>();
   std::vector<jet::RowPointer>().swap(places_);
   maps_.clear();
-  maxima_.clear();
+  extremes_.clear();
   loaded_ = false;
   appends_since_read_ = 0;
 }
@@ -104,11 +115,12 @@ void TableData::Append(Row row, jet::RowPointer place) {
     Release();
     return;
   }
-  std::vector<Row>& rows = MutableRows();
+  // Added behind the rows results may share, which stay where they are.
+  RowStore& rows = *rows_;
   const auto position = static_cast<std::uint32_t>(rows.size());
-  for (auto& [column, best] : maxima_) {
-    const Value& v = row[static_cast<std::size_t>(column)];
-    if (!v.is_null() && (best.is_null() || OrderValues(v, best) > 0)) best = v;
+  for (auto& [key, best] : extremes_) {
+    const Value& v = row[static_cast<std::size_t>(key.first)];
+    if (Beats(v, best, key.second)) best = v;
   }
   for (auto& [column, map] : maps_) {
     const Value& v = row[static_cast<std::size_t>(column)];
@@ -122,10 +134,10 @@ void TableData::Append(Row row, jet::RowPointer place) {
 void TableData::Remove(const std::vector<std::uint32_t>& positions) {
   if (positions.empty()) return;
   Load();
-  std::vector<Row>& old_rows = MutableRows();
-  auto rows = std::make_shared<std::vector<Row>>();
+  ForgetExtremesOf(positions);
+  RowStore& old_rows = MutableRows();
+  auto rows = std::make_shared<RowStore>();
   std::vector<jet::RowPointer> places;
-  rows->reserve(old_rows.size() - positions.size());
   std::size_t next = 0;
   for (std::size_t i = 0; i < old_rows.size(); ++i) {
     if (next < positions.size() && positions[next] == i) {
@@ -138,7 +150,20 @@ void TableData::Remove(const std::vector<std::uint32_t>& positions) {
   rows_ = std::move(rows);
   places_ = std::move(places);
   maps_.clear();  // positions moved: the look-up maps are built again on demand
-  maxima_.clear();
+}
+
+void TableData::ForgetExtremesOf(const std::vector<std::uint32_t>& positions) {
+  // A maximum or minimum stays unless a row that goes holds it (or a value ordered equal to it,
+  // which may have been met first); such a one is found again on demand.
+  for (auto it = extremes_.begin(); it != extremes_.end();) {
+    const auto column = static_cast<std::size_t>(it->first.first);
+    const bool held = !it->second.is_null() &&
+                      std::any_of(positions.begin(), positions.end(), [&](std::uint32_t r) {
+                        const Value& v = (*rows_)[r][column];
+                        return !v.is_null() && OrderValues(v, it->second) == 0;
+                      });
+    it = held ? extremes_.erase(it) : std::next(it);
+  }
 }
 
 int TableData::ColumnIndex(std::string_view name) const {

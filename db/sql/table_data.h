@@ -1,8 +1,10 @@
-// The rows of one table, decoded once per connection, with equality look-up maps built on
-// demand, so that the look-ups of an import do not decode the table again for every statement.
+// The rows of one table, decoded once per connection, with what statements look up in them kept
+// beside: equality maps and maxima and minima of any column, each made on first use and kept in
+// step with added and removed rows, so that statements do not decode or scan the table each time.
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <memory>
 #include <string>
@@ -17,6 +19,11 @@
 namespace db::sql {
 
 using Row = std::vector<Value>;
+// A table's rows. Rows added at the end leave the others where they are, so that results that
+// show some of them stay valid while the table grows.
+using RowStore = std::deque<Row>;
+
+enum class Extreme { kMax, kMin };  // which end of a column's values: MAX() or MIN()
 
 class TableData {
  public:
@@ -24,13 +31,14 @@ class TableData {
   TableData(const jet::Database& db, std::shared_ptr<const jet::TableDef> def);
 
   const jet::TableDef& def() const { return *def_; }
-  const std::vector<Row>& rows() const {
+  const RowStore& rows() const {
     Load();
     return *rows_;
   }
   // The same rows, shared with whoever keeps them: later changes of the table leave the rows
-  // handed out as they were (the table copies them before it changes them).
-  std::shared_ptr<const std::vector<Row>> SharedRows() const {
+  // handed out where and as they were (the table adds rows behind them, and copies them before
+  // it changes or removes any).
+  std::shared_ptr<const RowStore> SharedRows() const {
     Load();
     return rows_;
   }
@@ -59,9 +67,10 @@ class TableData {
   // list stays valid across look-ups on other columns, until the table changes.
   const std::vector<std::uint32_t>& RowsWithKey(int column, const std::string& key);
 
-  // The largest value of a column over all rows (Null when it has none), kept up to date as rows
-  // are added, so that reading back the newest key costs no scan.
-  const Value& MaxOf(int column);
+  // The largest or smallest value of a column over all rows (Null when it has none; of values
+  // that order as equal, the first in storage order), kept up to date as rows are added and
+  // removed, so that MAX() and MIN() over the whole table cost no scan.
+  const Value& ExtremeOf(int column, Extreme which);
 
   // Jet's checks of the table's columns (read once).
   const RowRules& rules();
@@ -73,6 +82,8 @@ class TableData {
  private:
   // Reads the rows from the engine when they were let go of.
   void Load() const;
+  // Forgets the maxima and minima that rows at these positions hold, before they are removed.
+  void ForgetExtremesOf(const std::vector<std::uint32_t>& positions);
 
   // Rows added without a read in between, after which the decoded rows are let go of.
   static constexpr std::size_t kAppendsBeforeRelease = 4096;
@@ -82,12 +93,12 @@ class TableData {
   mutable bool loaded_ = false;
   std::size_t appends_since_read_ = 0;
   // The rows for changing them: copied first when someone else shares them.
-  std::vector<Row>& MutableRows();
+  RowStore& MutableRows();
 
-  mutable std::shared_ptr<std::vector<Row>> rows_ = std::make_shared<std::vector<Row>>();
+  mutable std::shared_ptr<RowStore> rows_ = std::make_shared<RowStore>();
   mutable std::vector<jet::RowPointer> places_;
   std::vector<std::string> folded_names_;
-  std::unordered_map<int, Value> maxima_;
+  std::map<std::pair<int, Extreme>, Value> extremes_;
   RowRules rules_;
   bool have_rules_ = false;
   std::vector<Value> defaults_;
