@@ -9,7 +9,7 @@
 
 #include "app/progress_bar_display.h"
 #include "db/database_state.h"
-#include "import/user_side.h"
+#include "run/user_side.h"
 
 class QCloseEvent;
 class QFileDialog;
@@ -25,7 +25,7 @@ namespace app {
 // The window reacts to its load step and to the three buttons. Every way out of it ends the
 // program: the window then hides and emits programEnded with the exit status, and handles no
 // further event.
-class frmProdukteImport : public QWidget, public import::UserSide {
+class frmProdukteImport : public QWidget, public run::UserSide {
   Q_OBJECT
 
  public:
@@ -53,44 +53,42 @@ class frmProdukteImport : public QWidget, public import::UserSide {
 
   // UserSide: the run's messages and its progress display.
   void MsgBox(const std::string& prompt, int style, const std::string& title) override;
-  import::ProgressDisplay& Progress() override { return *progress_;
-}
+  run::ProgressDisplay& Progress() override { return *progress_; }
 
-signals :
-    // The program ends with this status; emitted once.
-    void
-    programEnded(int status);
+ signals:
+  // The program ends with this status; emitted once.
+  void programEnded(int status);
 
-protected:
-void closeEvent(QCloseEvent* event) override;
+ protected:
+  void closeEvent(QCloseEvent* event) override;
 
-private:
-void cmdSaveFile_Click();
-void cmdImport_Click();
-void cmdClose_Click();
-// Hides the window, ignores every further event and reports the end.
-void Terminate(int status);
+ private:
+  void cmdSaveFile_Click();
+  void cmdImport_Click();
+  void cmdClose_Click();
+  // Hides the window, ignores every further event and reports the end.
+  void Terminate(int status);
 
-// The controls, in the order the window creates them.
-QSplitter* SSSplitter1;
-QSplitter* upperPart;  // the upper part of SSSplitter1, split into Pane A and Pane C
-QWidget* Picture1;
-QLabel* Label2;
-QWidget* Picture2;
-QPushButton* cmdImport;
-QLineEdit* txt_DBPfad;
-QPushButton* cmdSaveFile;
-QProgressBar* ProgressBar;
-QLabel* Label1;
-QPushButton* cmdClose;
+  // The controls, in the order the window creates them.
+  QSplitter* SSSplitter1;
+  QSplitter* upperPart;  // the upper part of SSSplitter1, split into Pane A and Pane C
+  QWidget* Picture1;
+  QLabel* Label2;
+  QWidget* Picture2;
+  QPushButton* cmdImport;
+  QLineEdit* txt_DBPfad;
+  QPushButton* cmdSaveFile;
+  QProgressBar* ProgressBar;
+  QLabel* Label1;
+  QPushButton* cmdClose;
 
-std::unique_ptr<ProgressBarDisplay> progress_;
-db::DatabaseState state_;
-FileDialogRunner file_dialog_runner_;
-MessageBoxRunner message_box_runner_;
-bool ended_ = false;
-bool running_ = false;
-int exit_status_ = 0;
+  std::unique_ptr<ProgressBarDisplay> progress_;
+  db::DatabaseState state_;
+  FileDialogRunner file_dialog_runner_;
+  MessageBoxRunner message_box_runner_;
+  bool ended_ = false;
+  bool running_ = false;
+  int exit_status_ = 0;
 };  // namespace app
 
 }  // namespace app

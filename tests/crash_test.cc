@@ -15,13 +15,15 @@
 
 #include "jet/database.h"
 #include "jet/integrity_check.h"
+#include "tests/fixtures.h"
 #include "tests/test_support.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-constexpr char kPassword[] = "pwok572hafxi317nrb";
+using testing_support::kTargetPassword;
+
 constexpr char kPrices[] = "tbl_Verwaltung_Produkte_Preise";
 
 // Rows of a table and whether the whole file passes the integrity check.
@@ -32,7 +34,7 @@ struct State {
 
 State Inspect(const fs::path& file, const char* table) {
   State s;
-  auto db = jet::Database::Open(file.string(), {.password = kPassword});
+  auto db = jet::Database::Open(file.string(), {.password = kTargetPassword});
   if (!db.ok()) return s;
   auto t = (*db)->GetTable(table);
   auto report = jet::CheckIntegrity(**db);
@@ -43,7 +45,7 @@ State Inspect(const fs::path& file, const char* table) {
 
 // The work of one writer: replace every price row by 60,000 new ones in one commit.
 [[noreturn]] void RewritePrices(const fs::path& file) {
-  auto db = jet::Database::Open(file.string(), {.password = kPassword, .writable = true});
+  auto db = jet::Database::Open(file.string(), {.password = kTargetPassword, .writable = true});
   if (!db.ok()) ::_exit(2);
   auto t = (*db)->GetTable(kPrices);
   std::vector<jet::RowPointer> rows;
@@ -108,7 +110,7 @@ TEST(Crash, KilledDuringALargeCommitTheFileIsOldOrNew) {
     }
     // Whatever the moment, the next writer gets the lock, finds a sound file and clears away
     // the killed writer's unfinished new file.
-    auto db = jet::Database::Open(file.string(), {.password = kPassword, .writable = true});
+    auto db = jet::Database::Open(file.string(), {.password = kTargetPassword, .writable = true});
     ASSERT_TRUE(db.ok()) << "round " << round << ": " << db.status().ToString();
     std::size_t files = 0;
     for ([[maybe_unused]] const auto& e : fs::directory_iterator(folder.path())) ++files;

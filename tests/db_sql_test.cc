@@ -49,8 +49,8 @@ TEST(SqlParser, AcceptsTheSubsetInAnyLetterCase) {
 }
 
 TEST(SqlParser, RefusesWhatLiesOutsideTheSubset) {
-  EXPECT_EQ(ErrorOf([] { Parse("UPDATE t SET a = 1"); }), db::kErrInvalidStatement);
-  EXPECT_EQ(ErrorOf([] { Parse(""); }), db::kErrInvalidStatement);
+  EXPECT_EQ(ErrorOf([] { Parse("UPDATE t SET a = 1"); }), 3129);
+  EXPECT_EQ(ErrorOf([] { Parse(""); }), 3129);
   for (const char* sql : {
            "SELECT * FROM a, b",
            "SELECT * FROM a INNER JOIN b ON a.x = b.x",
@@ -68,7 +68,7 @@ TEST(SqlParser, RefusesWhatLiesOutsideTheSubset) {
            "SELECT * FROM t WHERE x = 12abc",
            "SELECT * FROM t.u",
        }) {
-    EXPECT_EQ(ErrorOf([&] { Parse(sql); }), db::kErrSqlSyntax) << sql;
+    EXPECT_EQ(ErrorOf([&] { Parse(sql); }), 3075) << sql;
   }
 }
 
@@ -105,7 +105,7 @@ TEST(JetRules, TextAgainstNumberIsAMismatch) {
   EXPECT_EQ(ErrorOf([] {
               (void)Compare(Value(std::string("1")), CompareOp::kEq, Value(std::int32_t{1}));
             }),
-            db::kErrCriteriaTypeMismatch);
+            3464);
 }
 
 TEST(JetRules, TextOrdering) {
@@ -213,17 +213,12 @@ TEST_F(SourceQueries, LookupsAgreeWithAFullScan) {
 
 TEST_F(SourceQueries, WrongNamesAndKindsFail) {
   EXPECT_EQ(ErrorOf([&] { Select("SELECT * FROM Nirgends"); }), 3078);
-  EXPECT_EQ(ErrorOf([&] { Select("SELECT Nichts FROM ArtikelStamm"); }), db::kErrTooFewParameters);
-  EXPECT_EQ(ErrorOf([&] { Select("SELECT * FROM ArtikelStamm WHERE Nichts = 1"); }),
-            db::kErrTooFewParameters);
-  EXPECT_EQ(ErrorOf([&] { Select("SELECT * FROM ArtikelStamm WHERE Gruppe = 1"); }),
-            db::kErrCriteriaTypeMismatch);
-  EXPECT_EQ(ErrorOf([&] { Select("SELECT * FROM ArtikelStamm WHERE ID = '1'"); }),
-            db::kErrCriteriaTypeMismatch);
-  EXPECT_EQ(ErrorOf([&] { Select("SELECT Gruppe, ID FROM ArtikelStamm GROUP BY Gruppe"); }),
-            db::kErrNotInAggregate);
-  EXPECT_EQ(ErrorOf([&] { Select("SELECT * FROM ArtikelStamm GROUP BY Gruppe"); }),
-            db::kErrNotInAggregate);
+  EXPECT_EQ(ErrorOf([&] { Select("SELECT Nichts FROM ArtikelStamm"); }), 3061);
+  EXPECT_EQ(ErrorOf([&] { Select("SELECT * FROM ArtikelStamm WHERE Nichts = 1"); }), 3061);
+  EXPECT_EQ(ErrorOf([&] { Select("SELECT * FROM ArtikelStamm WHERE Gruppe = 1"); }), 3464);
+  EXPECT_EQ(ErrorOf([&] { Select("SELECT * FROM ArtikelStamm WHERE ID = '1'"); }), 3464);
+  EXPECT_EQ(ErrorOf([&] { Select("SELECT Gruppe, ID FROM ArtikelStamm GROUP BY Gruppe"); }), 3122);
+  EXPECT_EQ(ErrorOf([&] { Select("SELECT * FROM ArtikelStamm GROUP BY Gruppe"); }), 3122);
   // Names are matched without regard to letter case, umlauts included.
   EXPECT_NO_THROW(Select("select bestandesänderung from artikelstamm where BESTANDESÄNDERUNG > 0"));
 }

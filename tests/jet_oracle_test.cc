@@ -17,7 +17,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <fstream>
 #include <map>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <string_view>
@@ -25,10 +27,13 @@
 
 #include "jet/data_page.h"
 #include "jet/database.h"
+#include "tests/fixtures.h"
 #include "tests/test_support.h"
 #include "tools/csv_export.h"
 
 namespace {
+
+using testing_support::kTargetPassword;
 
 namespace fs = std::filesystem;
 using testing_support::DbFile;
@@ -145,18 +150,30 @@ INSTANTIATE_TEST_SUITE_P(Project, EveryDatabase,
 INSTANTIATE_TEST_SUITE_P(AccessMade, EveryDatabase, testing::ValuesIn(AccessMadeOrPlaceholder()),
                          ParamName);
 
+// tests/data/README.md has a section per database ("## a.mdb and b.mdb — password `x`"); the
+// section of the files that are no databases is left out. The tests read exactly those
+// databases, each with the password of its section (none when the heading names none).
 TEST(EveryDatabase, ProjectListHasTheDatabasesOfTheReadme) {
-  std::vector<std::string> names;
-  for (const DbFile& f : testing_support::ProjectDatabases()) {
-    names.push_back(f.path.filename().string());
+  std::ifstream readme(std::string(PI_FIXTURE_DIR) + "/README.md");
+  ASSERT_TRUE(readme) << "tests/data/README.md";
+  std::map<std::string, std::string> documented;  // file name -> password
+  const std::regex heading(R"(^## (.*\.mdb)(?: — (?:password `([^`]+)`|no password))?$)");
+  const std::regex file(R"([A-Za-z0-9-]+\.mdb)");
+  for (std::string line; std::getline(readme, line);) {
+    std::smatch m;
+    if (!std::regex_match(line, m, heading)) continue;
+    const std::string names = m[1].str();
+    if (names.find("not-a-database.mdb") != std::string::npos) continue;
+    for (std::sregex_iterator it(names.begin(), names.end(), file), end; it != end; ++it) {
+      documented[it->str()] = m[2].str();
+    }
   }
-  const std::vector<std::string> expected = {"source-empty.mdb",          "source-large.mdb",
-                                             "source-missing-column.mdb", "source-no-zusatz.mdb",
-                                             "source-null-first.mdb",     "source-null-second.mdb",
-                                             "source-quotes.mdb",         "source.mdb",
-                                             "target-related-strict.mdb", "target-related.mdb",
-                                             "target-wrong-password.mdb", "target.mdb"};
-  EXPECT_EQ(names, expected);
+  std::map<std::string, std::string> listed;
+  for (const DbFile& f : testing_support::ProjectDatabases()) {
+    listed[f.path.filename().string()] = f.password;
+  }
+  EXPECT_EQ(listed, documented);
+  EXPECT_EQ(documented.size(), 12u);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -385,8 +402,7 @@ TEST_P(MdbReaderValues, EveryValueEqualsMdbReaders) {
 INSTANTIATE_TEST_SUITE_P(MigrationTables, MdbReaderValues,
                          testing::Values(ValueCase{"source.mdb", "", "ArtikelStamm"},
                                          ValueCase{"source.mdb", "", "ArtikelZusatzStamm"},
-                                         ValueCase{"target.mdb", "pwok572hafxi317nrb",
-                                                   "tbl_Kunden"}),
+                                         ValueCase{"target.mdb", kTargetPassword, "tbl_Kunden"}),
                          [](const testing::TestParamInfo<ValueCase>& p) {
                            std::string name =
                                p.param.file.substr(0, p.param.file.find('.')) + "_" + p.param.table;

@@ -16,8 +16,9 @@ constexpr std::size_t kSharedTableMaximum = 4096;
 int RequireColumn(const TableData& t, const std::string& name) {
   const int index = t.ColumnIndex(name);
   if (index < 0) {
-    throw DbError(kErrTooFewParameters, "Zu wenige Parameter: Die Tabelle '" + t.def().name +
-                                            "' hat keine Spalte '" + name + "'.");
+    throw DbError(
+        ErrorCode::kTooFewParameters,
+        "Zu wenige Parameter: Die Tabelle '" + t.def().name + "' hat keine Spalte '" + name + "'.");
   }
   return index;
 }
@@ -43,7 +44,7 @@ void CheckCondition(const TableData& t, const Condition& c) {
       const bool binary_column = type == jet::ColumnType::kBinary ||
                                  type == jet::ColumnType::kOle || type == jet::ColumnType::kGuid;
       if (binary_column || text_column != IsText(c.literal)) {
-        throw DbError(kErrCriteriaTypeMismatch,
+        throw DbError(ErrorCode::kCriteriaTypeMismatch,
                       "Datentypen im Kriterienausdruck unverträglich (Spalte '" + c.column + "').");
       }
       return;
@@ -150,7 +151,7 @@ ResultSet ExecuteSelect(TableProvider& tables, const SelectStatement& s) {
   for (const SelectItem& item : s.items) {
     if (item.kind == SelectItem::Kind::kStar) {
       if (!s.group_by.empty()) {
-        throw DbError(kErrNotInAggregate,
+        throw DbError(ErrorCode::kNotInAggregate,
                       "Mit '*' ausgewählte Felder können nicht gruppiert werden.");
       }
       for (std::size_t i = 0; i < columns.size(); ++i) {
@@ -178,7 +179,7 @@ ResultSet ExecuteSelect(TableProvider& tables, const SelectStatement& s) {
       if (item.aggregate()) continue;
       if (std::find(group_columns.begin(), group_columns.end(), item_columns[i]) ==
           group_columns.end()) {
-        throw DbError(kErrNotInAggregate,
+        throw DbError(ErrorCode::kNotInAggregate,
                       "Die Abfrage enthält '" + item.column +
                           "' weder in einer Aggregatfunktion noch in GROUP BY.");
       }

@@ -11,7 +11,7 @@
 namespace db::sql {
 namespace {
 
-[[noreturn]] void Throw(const jet::Status& s) { throw DbError(s.number(), s.message()); }
+[[noreturn]] void Throw(const jet::Status& s) { throw DbError(s.code(), s.message()); }
 
 }  // namespace
 
