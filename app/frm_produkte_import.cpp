@@ -17,7 +17,7 @@
 
 #include "db/wine_prefix.h"
 #include "import/import_run.h"
-#include "import/run_context.h"
+#include "run/run_context.h"
 
 namespace app {
 namespace {
@@ -60,13 +60,13 @@ W* Named(W* widget, const char* name) {
 
 QMessageBox::Icon IconOf(int style) {
   switch (style & 0x70) {
-    case import::vbCritical:
+    case run::vbCritical:
       return QMessageBox::Critical;
     case 32:  // vbQuestion
       return QMessageBox::Question;
     case 48:  // vbExclamation
       return QMessageBox::Warning;
-    case import::vbInformation:
+    case run::vbInformation:
       return QMessageBox::Information;
     default:
       return QMessageBox::NoIcon;
@@ -196,9 +196,9 @@ bool frmProdukteImport::Form_Load() {
   state_.strDBRootPrefix = std::move(entry.wine_prefix);
   if (!state_.strDBRoot.empty()) return true;
   try {
-    MsgBox(import::kMessageNotInstalled, import::vbInformation, import::kTitleImport);
-    EndProgram(import::kExitNotInstalled);
-  } catch (const import::ProgramEnd& end) {
+    MsgBox(run::kMessageNotInstalled, run::vbInformation, run::kTitleImport);
+    EndProgram(run::kExitNotInstalled);
+  } catch (const run::ProgramEnd& end) {
     Terminate(end.status());
   }
   return false;
@@ -242,17 +242,18 @@ void frmProdukteImport::cmdImport_Click() {
   if (ended_ || running_) return;
   running_ = true;
   // The run works on this thread and does not return to the event loop; it ends the program.
-  import::RunContext run{state_, txt_DBPfad->text().toStdString(), *this};
-  int status = import::kExitUnexpectedError;
+  run::RunContext run{state_, txt_DBPfad->text().toStdString(), *this};
+  int status = run::kExitUnexpectedError;
   try {
     import::cmdImport_Click(run);
-  } catch (const import::ProgramEnd& end) {
+  } catch (const run::ProgramEnd& end) {
     status = end.status();
   } catch (const std::exception& e) {
     // A failure outside the run's own error handling (of the window itself).
     try {
-      MsgBox(import::UnexpectedErrorMessage(51, std::string("Interner Fehler: ") + e.what()),
-             import::vbCritical, import::kTitleImport);
+      MsgBox(run::UnexpectedErrorMessage(db::ErrorCode::kInternalError,
+                                         run::InternalErrorDescription(e)),
+             run::vbCritical, run::kTitleImport);
     } catch (...) {
     }
   } catch (...) {

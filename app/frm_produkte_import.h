@@ -9,7 +9,7 @@
 
 #include "app/progress_bar_display.h"
 #include "db/database_state.h"
-#include "import/user_side.h"
+#include "run/user_side.h"
 
 class QCloseEvent;
 class QFileDialog;
@@ -25,7 +25,7 @@ namespace app {
 // The window reacts to its load step and to the three buttons. Every way out of it ends the
 // program: the window then hides and emits programEnded with the exit status, and handles no
 // further event.
-class frmProdukteImport : public QWidget, public import::UserSide {
+class frmProdukteImport : public QWidget, public run::UserSide {
   Q_OBJECT
 
  public:
@@ -53,7 +53,7 @@ class frmProdukteImport : public QWidget, public import::UserSide {
 
   // UserSide: the run's messages and its progress display.
   void MsgBox(const std::string& prompt, int style, const std::string& title) override;
-  ::import::ProgressDisplay& Progress() override { return *progress_; }
+  run::ProgressDisplay& Progress() override { return *progress_; }
 
  signals:
   // The program ends with this status; emitted once.

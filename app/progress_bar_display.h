@@ -1,7 +1,7 @@
 // The window's progress bar as the import run drives it: Visible, Refresh, Max and Value.
 #pragma once
 
-#include "import/user_side.h"
+#include "run/user_side.h"
 
 class QProgressBar;
 
@@ -11,7 +11,7 @@ namespace app {
 // so every change that alters the picture is painted at once. A maximum of 0 (an empty table)
 // shows an empty bar rather than Qt's busy indicator, and a value above the maximum (left over
 // from the previous phase) shows a full bar.
-class ProgressBarDisplay : public import::ProgressDisplay {
+class ProgressBarDisplay : public run::ProgressDisplay {
  public:
   explicit ProgressBarDisplay(QProgressBar* bar);
 

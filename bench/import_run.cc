@@ -10,12 +10,12 @@
 #include <iostream>
 
 #include "db/database_state.h"
-#include "import/recording_user_side.h"
+#include "run/recording_user_side.h"
 
 namespace {
 
 // Prints the time since the previous mark at each progress phase change.
-class TimedUserSide : public import::RecordingUserSide {
+class TimedUserSide : public run::RecordingUserSide {
  public:
   using RecordingUserSide::RecordingUserSide;
   void SetMax(float max) override {
@@ -59,19 +59,19 @@ int main(int argc, char** argv) {
   TimedUserSide user(&std::cout, trace);
   db::DatabaseState state;
   const auto start = std::chrono::steady_clock::now();
-  int status = import::kExitUnexpectedError;
+  int status = run::kExitUnexpectedError;
   try {
     // The load step: the target folder from the settings.
     db::SettingsEntry entry = db::LookupTargetSetting();
     state.strDBRoot = std::move(entry.value);
     state.strDBRootPrefix = std::move(entry.wine_prefix);
     if (state.strDBRoot.empty()) {
-      user.MsgBox(import::kMessageNotInstalled, import::vbInformation, import::kTitleImport);
-      user.EndProgram(import::kExitNotInstalled);
+      user.MsgBox(run::kMessageNotInstalled, run::vbInformation, run::kTitleImport);
+      user.EndProgram(run::kExitNotInstalled);
     }
-    import::RunContext run{state, source, user};
+    run::RunContext run{state, source, user};
     import::cmdImport_Click(run);
-  } catch (const import::ProgramEnd& end) {
+  } catch (const run::ProgramEnd& end) {
     status = end.status();
   }
   std::cerr << "Gesamt: "

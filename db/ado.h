@@ -23,10 +23,5 @@ enum CommandTypeEnum : int { adCmdUnspecified = -1 };
 enum ConnectOptionEnum : int { adConnectUnspecified = -1 };
 
 // Error numbers of the record objects (ADO's own where it has one).
-inline constexpr int kErrNoCurrentRecord = 3021;  // at EOF, or no row
-inline constexpr int kErrNotAllowedWhenClosed = 3704;
-inline constexpr int kErrNotAllowedWhenOpen = 3705;
-inline constexpr int kErrNoConnection = 3709;  // connection closed or missing
-inline constexpr int kErrNotUpdatable = 3251;  // recordset or connection cannot write
 
 }  // namespace db

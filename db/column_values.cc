@@ -16,8 +16,9 @@ namespace {
 std::string Where(const jet::TableDef& t, const jet::Column& c) { return t.name + "." + c.name; }
 
 [[noreturn]] void ConversionError(const jet::TableDef& t, const jet::Column& c) {
-  throw DbError(kErrConversion, "Datentypkonvertierungsfehler: Der Wert passt nicht in das Feld '" +
-                                    Where(t, c) + "' (" + jet::ColumnTypeName(c.type()) + ").");
+  throw DbError(ErrorCode::kInvalidValue,
+                "Datentypkonvertierungsfehler: Der Wert passt nicht in das Feld '" + Where(t, c) +
+                    "' (" + jet::ColumnTypeName(c.type()) + ").");
 }
 
 bool GetBoolProperty(const jet::Column& c, const char* name) {
@@ -119,7 +120,7 @@ Value ConvertForColumn(const jet::TableDef& t, const jet::Column& c, const Value
         auto d = jet::DecimalFromValue(v, c.precision, c.scale);
         if (d.ok()) return Value(*d);
         if (d.status().code() == jet::ErrorCode::kNumericOverflow) {
-          throw DbError(kErrNumericOverflow,
+          throw DbError(ErrorCode::kNumericOverflow,
                         "Numerischer Feldüberlauf: Der Wert passt nicht in "
                         "das Feld '" +
                             Where(t, c) + "' (Dezimal(" + std::to_string(c.precision) + "," +
@@ -131,7 +132,7 @@ Value ConvertForColumn(const jet::TableDef& t, const jet::Column& c, const Value
         ConversionError(t, c);
     }
   } catch (const DbError& e) {
-    if (e.number() == kErrConversion || e.number() == kErrNumericOverflow) throw;
+    if (e.code() == ErrorCode::kInvalidValue || e.code() == ErrorCode::kNumericOverflow) throw;
     ConversionError(t, c);
   }
 }
@@ -150,10 +151,10 @@ std::string StringProperty(const jet::PropertyMap& properties, const char* name)
   return it->second.value.as<std::string>();
 }
 
-[[noreturn]] void BadDefault(const jet::TableDef& t, const jet::Column& c, int number,
+[[noreturn]] void BadDefault(const jet::TableDef& t, const jet::Column& c, ErrorCode code,
                              const std::string& why) {
-  throw DbError(number, "Der Standardwert '" + DefaultText(c) + "' des Feldes '" + Where(t, c) +
-                            "' kann nicht verwendet werden: " + why);
+  throw DbError(code, "Der Standardwert '" + DefaultText(c) + "' des Feldes '" + Where(t, c) +
+                          "' kann nicht verwendet werden: " + why);
 }
 
 // A number that does not fit the column: Jet's numeric overflow.
@@ -178,13 +179,13 @@ std::shared_ptr<const jet::Expression> ParseDefault(const jet::TableDef& t, cons
   const std::string text = DefaultText(c);
   if (text.find_first_not_of(" \t") == std::string::npos) return nullptr;
   auto e = jet::Expression::Parse(text);
-  if (!e.ok()) BadDefault(t, c, kErrBadDefault, e.status().message());
+  if (!e.ok()) BadDefault(t, c, ErrorCode::kBadDefault, e.status().message());
   return std::make_shared<const jet::Expression>(std::move(*e));
 }
 
 Value EvaluateDefault(const jet::TableDef& t, const jet::Column& c, const jet::Expression& e) {
   auto v = e.Evaluate({});
-  if (!v.ok()) BadDefault(t, c, kErrBadDefault, v.status().ToString());
+  if (!v.ok()) BadDefault(t, c, ErrorCode::kBadDefault, v.status().ToString());
   if (v->is_null()) return Value();
   if (c.type() == jet::ColumnType::kText || c.type() == jet::ColumnType::kMemo) {
     return Value(*jet::ExprText(*v));  // the text form the expression service gives
@@ -192,10 +193,10 @@ Value EvaluateDefault(const jet::TableDef& t, const jet::Column& c, const jet::E
   try {
     return ConvertForColumn(t, c, *v);
   } catch (const DbError& err) {
-    if (err.number() == kErrNumericOverflow || IsOverflow(c, *v)) {
-      BadDefault(t, c, kErrNumericOverflow, "Numerischer Feldüberlauf.");
+    if (err.code() == ErrorCode::kNumericOverflow || IsOverflow(c, *v)) {
+      BadDefault(t, c, ErrorCode::kNumericOverflow, "Numerischer Feldüberlauf.");
     }
-    BadDefault(t, c, kErrConversion, "Datentypkonvertierungsfehler.");
+    BadDefault(t, c, ErrorCode::kInvalidValue, "Datentypkonvertierungsfehler.");
   }
 }
 
@@ -223,7 +224,7 @@ RowRules RulesOf(const jet::TableDef& t) {
     if (rule.find_first_not_of(" \t") != std::string::npos) {
       auto e = jet::Expression::Parse(rule, /*field_rule=*/true);
       if (!e.ok()) {
-        throw DbError(kErrBadDefault,
+        throw DbError(ErrorCode::kBadDefault,
                       "Die Gültigkeitsregel '" + rule + "' des Feldes '" + Where(t, c) +
                           "' kann nicht ausgewertet werden: " + e.status().message());
       }
@@ -235,8 +236,9 @@ RowRules RulesOf(const jet::TableDef& t) {
   if (rule.find_first_not_of(" \t") != std::string::npos) {
     auto e = jet::Expression::Parse(rule);
     if (!e.ok()) {
-      throw DbError(kErrBadDefault, "Die Gültigkeitsregel '" + rule + "' der Tabelle '" + t.name +
-                                        "' kann nicht ausgewertet werden: " + e.status().message());
+      throw DbError(ErrorCode::kBadDefault,
+                    "Die Gültigkeitsregel '" + rule + "' der Tabelle '" + t.name +
+                        "' kann nicht ausgewertet werden: " + e.status().message());
     }
     row_rules.validation = std::make_shared<const jet::Expression>(std::move(*e));
     row_rules.validation_text = StringProperty(t.properties, "ValidationText");
@@ -255,16 +257,17 @@ void CheckRule(const jet::Expression& rule, const std::string& text, const std::
                const jet::ExpressionContext& context) {
   auto result = rule.Evaluate(context);
   if (!result.ok()) {
-    throw DbError(result.status().number(),
+    throw DbError(result.status().code(),
                   "Die Gültigkeitsregel '" + rule.text() + "' für '" + where +
                       "' kann nicht ausgewertet werden: " + result.status().message());
   }
   if (jet::RulePasses(*result)) return;
-  if (!text.empty()) throw DbError(kErrRuleText, text);
-  throw DbError(kErrRuleBroken, "Ein oder mehrere Werte werden durch die Gültigkeitsregel '" +
-                                    rule.text() + "' für '" + where +
-                                    "' nicht zugelassen. Geben Sie einen Wert ein, den der "
-                                    "Ausdruck für dieses Feld akzeptiert.");
+  if (!text.empty()) throw DbError(ErrorCode::kRuleText, text);
+  throw DbError(ErrorCode::kRuleBroken,
+                "Ein oder mehrere Werte werden durch die Gültigkeitsregel '" + rule.text() +
+                    "' für '" + where +
+                    "' nicht zugelassen. Geben Sie einen Wert ein, den der "
+                    "Ausdruck für dieses Feld akzeptiert.");
 }
 
 }  // namespace
@@ -276,24 +279,26 @@ void CheckRow(const jet::TableDef& t, const RowRules& row_rules, const std::vect
     const Value& v = row[i];
     if (v.is_null()) {
       if (rules[i].required) {
-        throw DbError(kErrRequired, "Das Feld '" + Where(t, c) +
-                                        "' darf keinen Nullwert enthalten, da die Eigenschaft "
-                                        "'Eingabe erforderlich' auf 'Ja' gesetzt ist.");
+        throw DbError(ErrorCode::kRequired,
+                      "Das Feld '" + Where(t, c) +
+                          "' darf keinen Nullwert enthalten, da die Eigenschaft "
+                          "'Eingabe erforderlich' auf 'Ja' gesetzt ist.");
       }
       continue;
     }
     if (!v.is<std::string>()) continue;
     const std::string& s = v.as<std::string>();
     if (s.empty() && !rules[i].allow_zero_length) {
-      throw DbError(kErrZeroLength,
+      throw DbError(ErrorCode::kZeroLength,
                     "Das Feld '" + Where(t, c) + "' darf keine leere Zeichenfolge sein.");
     }
     if (rules[i].max_units != 0 && s.size() > rules[i].max_units &&
         Utf16Length(s) > rules[i].max_units) {
-      throw DbError(kErrFieldTooSmall, "Das Feld '" + Where(t, c) +
-                                           "' ist zu klein für die Datenmenge, die Sie "
-                                           "hinzufügen wollten (höchstens " +
-                                           std::to_string(rules[i].max_units) + " Zeichen).");
+      throw DbError(ErrorCode::kFieldTooSmall, "Das Feld '" + Where(t, c) +
+                                                   "' ist zu klein für die Datenmenge, die Sie "
+                                                   "hinzufügen wollten (höchstens " +
+                                                   std::to_string(rules[i].max_units) +
+                                                   " Zeichen).");
     }
   }
   if (!row_rules.any_validation) return;

@@ -13,17 +13,6 @@
 namespace db {
 
 // Error numbers of these checks (Jet's).
-inline constexpr int kErrConversion = 3421;       // the value cannot become the column's kind
-inline constexpr int kErrFieldTooSmall = 3163;    // text longer than the column
-inline constexpr int kErrRequired = 3314;         // Null in a required column
-inline constexpr int kErrZeroLength = 3315;       // "" where the column does not allow it
-inline constexpr int kErrBadDefault = 3388;       // a default or rule the engine cannot evaluate
-inline constexpr int kErrNumericOverflow = 3349;  // a number too large for the column
-inline constexpr int kErrRuleText = 3316;         // a rule broken: its ValidationText
-inline constexpr int kErrRuleBroken = 3317;       // a rule broken, without ValidationText
-inline constexpr int kErrNullInKey = 3058;        // Null in a primary key
-inline constexpr int kErrDuplicateKey = 3022;     // unique index violated
-inline constexpr int kErrReadOnlyField = 3164;    // AutoNumber written
 
 // Converts a value written into a column to the column's kind, as the engine does: the text "1"
 // into a Long stores 1, a 16-bit integer into a Long stays the number, any number into a Double

@@ -14,14 +14,11 @@
 namespace db {
 namespace {
 
-[[noreturn]] void Throw(const jet::Status& s) { throw DbError(s.number(), s.message()); }
+[[noreturn]] void Throw(const jet::Status& s) { throw DbError(s.code(), s.message()); }
 
 }  // namespace
 
 namespace {
-
-constexpr int kErrCommitWithoutTransaction = 3034;
-constexpr int kErrNestedTransaction = 3033;
 
 // A unique index would hold the new row twice, by the engine's rule (jet/index_uniqueness.h):
 // its key equals that of a stored row and not every key column is Null. The candidates are the
@@ -54,8 +51,9 @@ void CheckUniqueIndexes(sql::TableData& table, const std::vector<Value>& row,
       if (!null && present < 0) present = c;
     }
     if (any_null && index.primary()) {
-      throw DbError(kErrNullInKey, "Der Primärschlüssel '" + index.name + "' der Tabelle '" +
-                                       t.name + "' darf keinen Nullwert enthalten.");
+      throw DbError(ErrorCode::kNullInKey, "Der Primärschlüssel '" + index.name +
+                                               "' der Tabelle '" + t.name +
+                                               "' darf keinen Nullwert enthalten.");
     }
     if (present < 0) continue;  // every key column Null: a Null entry never collides
     const std::vector<std::uint32_t>& candidates =
@@ -67,7 +65,7 @@ void CheckUniqueIndexes(sql::TableData& table, const std::vector<Value>& row,
       const jet::Result<jet::RowEntry> stored = jet::EntryOfRow(t, real, table.rows()[r], header);
       if (!stored.ok()) Throw(stored.status());
       if (jet::UniqueEntriesCollide(*entry, *stored)) {
-        throw DbError(kErrDuplicateKey,
+        throw DbError(ErrorCode::kDuplicateKey,
                       "Die Änderungen wurden nicht durchgeführt, da sie doppelte Werte im Index "
                       "'" +
                           index.name + "' der Tabelle '" + t.name + "' erzeugen würden.");
@@ -90,7 +88,7 @@ Connection::~Connection() {
 void Connection::PrepareWrite() {
   tables();  // throws when closed
   if (settings_.read_only() || read_only_) {
-    throw DbError(kErrNotUpdatable, "Die Datenbank ist schreibgeschützt geöffnet.");
+    throw DbError(ErrorCode::kNotSupported, "Die Datenbank ist schreibgeschützt geöffnet.");
   }
   const jet::Status s = db_->EnableWriting();
   if (!s.ok()) Throw(s);
@@ -102,7 +100,7 @@ void Connection::Store() {
     db_->Rollback();
     tables_->Clear();
     if (integrity_) integrity_->Forget();
-    throw DbError(kErrNotUpdatable,
+    throw DbError(ErrorCode::kNotSupported,
                   "Ein Schreibvorgang ist gescheitert; die Änderungen werden "
                   "verworfen und die Datenbank bleibt unverändert.");
   }
@@ -121,7 +119,8 @@ void Connection::Store() {
 void Connection::BeginTrans() {
   PrepareWrite();
   if (in_transaction_) {
-    throw DbError(kErrNestedTransaction, "Transaktionen können nicht verschachtelt werden.");
+    throw DbError(ErrorCode::kNestedTransaction,
+                  "Transaktionen können nicht verschachtelt werden.");
   }
   // Changes made before the transaction are stored first, so that a rollback keeps them.
   if (db_->dirty()) Store();
@@ -131,7 +130,7 @@ void Connection::BeginTrans() {
 void Connection::CommitTrans() {
   tables();
   if (!in_transaction_) {
-    throw DbError(kErrCommitWithoutTransaction, "Commit ohne BeginTrans.");
+    throw DbError(ErrorCode::kCommitWithoutTransaction, "Commit ohne BeginTrans.");
   }
   in_transaction_ = false;
   Store();
@@ -140,7 +139,7 @@ void Connection::CommitTrans() {
 void Connection::RollbackTrans() {
   tables();
   if (!in_transaction_) {
-    throw DbError(kErrCommitWithoutTransaction, "Rollback ohne BeginTrans.");
+    throw DbError(ErrorCode::kCommitWithoutTransaction, "Rollback ohne BeginTrans.");
   }
   in_transaction_ = false;
   failed_write_ = false;
@@ -169,7 +168,8 @@ void Connection::InsertRow(sql::TableData& table, std::vector<Value> values) {
 
 void Connection::Open(const std::string& connection_string, const std::string& /*user_id*/,
                       const std::string& /*password*/, int /*options*/) {
-  if (IsOpen()) throw DbError(kErrNotAllowedWhenOpen, "Die Verbindung ist bereits geöffnet.");
+  if (IsOpen())
+    throw DbError(ErrorCode::kNotAllowedWhenOpen, "Die Verbindung ist bereits geöffnet.");
   ConnectionSettings settings = ParseConnectionString(connection_string);
   auto db = jet::Database::Open(settings.data_source, {.password = settings.database_password});
   if (!db.ok()) Throw(db.status());
@@ -258,7 +258,7 @@ void Connection::DeleteRows(sql::TableData& table, const std::vector<std::uint32
 }
 
 void Connection::Close() {
-  if (!IsOpen()) throw DbError(kErrNotAllowedWhenClosed, "Die Verbindung ist geschlossen.");
+  if (!IsOpen()) throw DbError(ErrorCode::kNotAllowedWhenClosed, "Die Verbindung ist geschlossen.");
   std::vector<Recordset*> open = std::move(open_);
   open_.clear();
   for (Recordset* rs : open) rs->CloseQuietly();
@@ -273,7 +273,7 @@ void Connection::Close() {
   if (failed_write_) {
     failed_write_ = false;
     db->Rollback();
-    throw DbError(kErrNotUpdatable,
+    throw DbError(ErrorCode::kNotSupported,
                   "Ein Schreibvorgang ist gescheitert; die Änderungen wurden "
                   "verworfen und die Datenbank bleibt unverändert.");
   }
@@ -283,7 +283,7 @@ void Connection::Close() {
 
 sql::TableProvider& Connection::tables() {
   if (!IsOpen()) {
-    throw DbError(kErrNoConnection,
+    throw DbError(ErrorCode::kNoConnection,
                   "Die Verbindung ist geschlossen und kann für diesen Vorgang nicht verwendet "
                   "werden.");
   }

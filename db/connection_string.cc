@@ -6,9 +6,6 @@
 namespace db {
 namespace {
 
-constexpr int kErrProviderNotFound = 3706;
-constexpr int kErrInvalidArgument = 3001;
-
 std::string_view Trim(std::string_view s) {
   while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
   while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
@@ -16,7 +13,7 @@ std::string_view Trim(std::string_view s) {
 }
 
 [[noreturn]] void Malformed(const std::string& why) {
-  throw DbError(kErrInvalidArgument, "Ungültige Verbindungszeichenfolge: " + why + ".");
+  throw DbError(ErrorCode::kBadArguments, "Ungültige Verbindungszeichenfolge: " + why + ".");
 }
 
 bool ParseBool(std::string_view value, const std::string& key) {
@@ -97,9 +94,9 @@ ConnectionSettings ParseConnectionString(std::string_view text) {
     }
   }
   if (jet::FoldCase(s.provider) != jet::FoldCase(kJetProvider)) {
-    throw DbError(kErrProviderNotFound, "Der Provider '" + s.provider +
-                                            "' wurde nicht gefunden. Er ist möglicherweise "
-                                            "nicht ordnungsgemäß installiert.");
+    throw DbError(ErrorCode::kProviderNotFound, "Der Provider '" + s.provider +
+                                                    "' wurde nicht gefunden. Er ist möglicherweise "
+                                                    "nicht ordnungsgemäß installiert.");
   }
   if (s.data_source.empty()) Malformed("'Data Source' fehlt");
   return s;

@@ -29,28 +29,29 @@ std::string TargetDatabaseFile(const DatabaseState& s) {
     case WinePathProblem::kNone:
       return mapped.path;
     case WinePathProblem::kNotAbsolute:
-      throw TargetLocationError(kErrPathNotValid,
+      throw TargetLocationError(ErrorCode::kPathNotValid,
                                 by_wine + " ist kein vollständiger Windows-Pfad mit Laufwerk.");
     case WinePathProblem::kNoDrive:
-      throw TargetLocationError(kErrPathNotValid, by_wine + " liegt auf dem Laufwerk " +
-                                                      mapped.where +
-                                                      ", das in diesem Präfix nicht eingerichtet "
-                                                      "ist (keine Verknüpfung in dosdevices).");
+      throw TargetLocationError(ErrorCode::kPathNotValid,
+                                by_wine + " liegt auf dem Laufwerk " + mapped.where +
+                                    ", das in diesem Präfix nicht eingerichtet "
+                                    "ist (keine Verknüpfung in dosdevices).");
     case WinePathProblem::kNoShare:
-      throw TargetLocationError(kErrPathNotValid,
+      throw TargetLocationError(ErrorCode::kPathNotValid,
                                 by_wine + " liegt auf der Netzwerkfreigabe " + mapped.where +
                                     ", die unter Linux nicht erreichbar ist. Binden Sie die "
                                     "Freigabe ein und tragen Sie den Ordner in ZentavoSettings.ini "
                                     "ein.");
     case WinePathProblem::kFolderMissing:
-      throw TargetLocationError(kErrPathNotValid, by_wine + " ist nicht erreichbar: der Ordner '" +
-                                                      mapped.where + "' fehlt.");
+      throw TargetLocationError(
+          ErrorCode::kPathNotValid,
+          by_wine + " ist nicht erreichbar: der Ordner '" + mapped.where + "' fehlt.");
     case WinePathProblem::kFileMissing:
-      throw TargetLocationError(kErrFileNotFound, "Die Datei '" + recorded +
-                                                      "' wurde nicht gefunden (Zentavo unter "
-                                                      "Wine, Präfix '" +
-                                                      s.strDBRootPrefix + "', gesucht als '" +
-                                                      mapped.path + "').");
+      throw TargetLocationError(ErrorCode::kFileNotFound,
+                                "Die Datei '" + recorded +
+                                    "' wurde nicht gefunden (Zentavo unter "
+                                    "Wine, Präfix '" +
+                                    s.strDBRootPrefix + "', gesucht als '" + mapped.path + "').");
   }
   return recorded;
 }

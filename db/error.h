@@ -8,37 +8,31 @@
 #include <stdexcept>
 #include <string>
 
+#include "jet/errors.h"
+
 namespace db {
 
-// Numbers of the value conversions (those of the platform the import logic was written for).
-inline constexpr int kErrOverflow = 6;           // "Überlauf"
-inline constexpr int kErrTypeMismatch = 13;      // "Typen unverträglich"
-inline constexpr int kErrInvalidUseOfNull = 94;  // "Unzulässige Verwendung von Null"
-
-// Numbers of the statement layer (Jet's own).
-inline constexpr int kErrTooFewParameters = 3061;      // a name the table lacks
-inline constexpr int kErrSqlSyntax = 3075;             // syntax error, or outside the subset
-inline constexpr int kErrNotInAggregate = 3122;        // column neither grouped nor aggregated
-inline constexpr int kErrInvalidStatement = 3129;      // not SELECT or DELETE
-inline constexpr int kErrItemNotFound = 3265;          // no field of that name
-inline constexpr int kErrCriteriaTypeMismatch = 3464;  // text compared with a number
-
-// Numbers of opening a database file (Jet's own).
-inline constexpr int kErrFileNotFound = 3024;  // the file does not exist
-inline constexpr int kErrPathNotValid = 3044;  // the path names no reachable folder
+// The error numbers and their standard texts: the one catalogue (jet/errors.h), which the layers
+// above reach through this header.
+using jet::ErrorCode;
+using jet::Number;
+using jet::StandardText;
 
 class DbError : public std::runtime_error {
  public:
-  DbError(int number, std::string description)
-      : std::runtime_error("Fehler " + std::to_string(number) + ": " + description),
-        number_(number),
+  DbError(ErrorCode code, std::string description)
+      : std::runtime_error("Fehler " + std::to_string(Number(code)) + ": " + description),
+        code_(code),
         description_(std::move(description)) {}
+  // With the number's standard text ("Überlauf", ...).
+  explicit DbError(ErrorCode code) : DbError(code, std::string(StandardText(code))) {}
 
-  int number() const { return number_; }
+  ErrorCode code() const { return code_; }
+  int number() const { return Number(code_); }
   const std::string& description() const { return description_; }
 
  private:
-  int number_;
+  ErrorCode code_;
   std::string description_;
 };
 

@@ -11,14 +11,15 @@ namespace db {
 namespace {
 
 [[noreturn]] void Closed() {
-  throw DbError(kErrNotAllowedWhenClosed,
+  throw DbError(ErrorCode::kNotAllowedWhenClosed,
                 "Der Vorgang ist bei geschlossenem Recordset nicht zulässig.");
 }
 [[noreturn]] void NoCurrentRecord() {
-  throw DbError(kErrNoCurrentRecord, "Kein aktueller Datensatz.");
+  throw DbError(ErrorCode::kNoCurrentRecord, "Kein aktueller Datensatz.");
 }
 [[noreturn]] void NotUpdatable(const std::string& why) {
-  throw DbError(kErrNotUpdatable, "Das Recordset unterstützt keine Aktualisierung: " + why + ".");
+  throw DbError(ErrorCode::kNotSupported,
+                "Das Recordset unterstützt keine Aktualisierung: " + why + ".");
 }
 
 }  // namespace
@@ -43,8 +44,8 @@ void Field::Value(const db::Value& v) {
   const jet::TableDef& t = rs.result_.table->def();
   const jet::Column& c = t.columns[index_];
   if (c.autonumber()) {
-    throw DbError(kErrReadOnlyField, "Das Feld '" + t.name + "." + c.name +
-                                         "' kann nicht aktualisiert werden (AutoWert).");
+    throw DbError(ErrorCode::kReadOnlyField, "Das Feld '" + t.name + "." + c.name +
+                                                 "' kann nicht aktualisiert werden (AutoWert).");
   }
   rs.new_row_[index_] = ConvertForColumn(t, c, v);
 }
@@ -57,14 +58,14 @@ Field& FieldCollection::Item(std::string_view name) {
   for (std::size_t i = 0; i < fields_.size(); ++i) {
     if (folded_[i] == wanted) return fields_[i];
   }
-  throw DbError(kErrItemNotFound,
+  throw DbError(ErrorCode::kItemNotFound,
                 "Das Element '" + std::string(name) + "' wurde in der Auflistung nicht gefunden.");
 }
 
 Field& FieldCollection::Item(std::size_t index) {
   if (index >= fields_.size()) {
-    throw DbError(kErrItemNotFound, "Das Element Nummer " + std::to_string(index) +
-                                        " wurde in der Auflistung nicht gefunden.");
+    throw DbError(ErrorCode::kItemNotFound, "Das Element Nummer " + std::to_string(index) +
+                                                " wurde in der Auflistung nicht gefunden.");
   }
   return fields_[index];
 }
@@ -75,10 +76,10 @@ Recordset::~Recordset() {
 
 void Recordset::Open(const std::string& source, std::shared_ptr<Connection> active_connection,
                      int cursor_type, int lock_type, int /*options*/) {
-  if (open_) throw DbError(kErrNotAllowedWhenOpen, "Das Recordset ist bereits geöffnet.");
+  if (open_) throw DbError(ErrorCode::kNotAllowedWhenOpen, "Das Recordset ist bereits geöffnet.");
   if (active_connection) connection_ = std::move(active_connection);
   if (!connection_ || !connection_->IsOpen()) {
-    throw DbError(kErrNoConnection,
+    throw DbError(ErrorCode::kNoConnection,
                   "Die Verbindung ist geschlossen oder fehlt und kann für diesen Vorgang nicht "
                   "verwendet werden.");
   }
@@ -88,7 +89,8 @@ void Recordset::Open(const std::string& source, std::shared_ptr<Connection> acti
   sql::Statement statement = sql::Parse(source);
   auto* select = std::get_if<sql::SelectStatement>(&statement);
   if (select == nullptr) {
-    throw DbError(kErrInvalidStatement, "Ein Recordset kann nur eine SELECT-Abfrage öffnen.");
+    throw DbError(ErrorCode::kInvalidStatement,
+                  "Ein Recordset kann nur eine SELECT-Abfrage öffnen.");
   }
   result_ = sql::ExecuteSelect(connection_->tables(), *select);
   star_of_table_ = select->group_by.empty() && select->items.size() == 1 &&

@@ -121,7 +121,7 @@ void ReferentialIntegrity::CheckInsert(sql::TableProvider& tables, sql::TableDat
     if (!KeysOf(row, b.related_columns, keys)) continue;
     if (keys == b.last_found) continue;
     if (RowsWithKeys(*b.primary, b.primary_columns, keys).empty()) {
-      throw DbError(kErrRelatedRowRequired,
+      throw DbError(ErrorCode::kRelatedRowRequired,
                     "Sie können keinen Datensatz hinzufügen oder ändern, da ein Datensatz in "
                     "Beziehung in der Tabelle '" +
                         b.primary->def().name + "' benötigt wird.");
@@ -184,7 +184,7 @@ std::vector<ReferentialIntegrity::TableChange> ReferentialIntegrity::PlanDelete(
         for (std::uint32_t c : Referring(b, t->rows()[r])) {
           if (deleted_there != doomed.end() && deleted_there->second.count(c) != 0) continue;
           if (!relationships_[i].cascade_null()) {
-            throw DbError(kErrRelatedRowsExist,
+            throw DbError(ErrorCode::kRelatedRowsExist,
                           "Der Datensatz kann nicht gelöscht oder geändert werden, da die "
                           "Tabelle '" +
                               b.related->def().name +

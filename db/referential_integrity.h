@@ -27,9 +27,6 @@
 
 namespace db {
 
-inline constexpr int kErrRelatedRowsExist = 3200;    // delete refused: related rows refer to it
-inline constexpr int kErrRelatedRowRequired = 3201;  // insert refused: no primary row
-
 class ReferentialIntegrity {
  public:
   explicit ReferentialIntegrity(std::vector<jet::Relationship> relationships);

@@ -9,11 +9,9 @@
 namespace db {
 namespace {
 
-[[noreturn]] void ThrowNull() {
-  throw DbError(kErrInvalidUseOfNull, "Unzulässige Verwendung von Null");
-}
-[[noreturn]] void ThrowOverflow() { throw DbError(kErrOverflow, "Überlauf"); }
-[[noreturn]] void ThrowMismatch() { throw DbError(kErrTypeMismatch, "Typen unverträglich"); }
+[[noreturn]] void ThrowNull() { throw DbError(ErrorCode::kInvalidUseOfNull); }
+[[noreturn]] void ThrowOverflow() { throw DbError(ErrorCode::kOverflow); }
+[[noreturn]] void ThrowMismatch() { throw DbError(ErrorCode::kTypeMismatch); }
 
 std::string Trim(std::string_view s) {
   std::size_t b = 0, e = s.size();

@@ -4,7 +4,7 @@
 
 namespace import {
 
-void AssignExtras(RunContext& run) {
+void AssignExtras(run::RunContext& run) {
   db::DatabaseState& s = run.state;
   run.counter = 0;
   s.rsTargetA->Open(db::target::kCountProducts, s.cnTarget, db::adOpenForwardOnly,

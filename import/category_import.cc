@@ -6,7 +6,7 @@
 
 namespace import {
 
-void ImportCategories(RunContext& run) {
+void ImportCategories(run::RunContext& run) {
   db::DatabaseState& s = run.state;
   s.rsSource->Open(db::source::kSelectGroups, s.cnSource, db::adOpenForwardOnly,
                    db::adLockReadOnly);

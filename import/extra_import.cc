@@ -7,7 +7,7 @@
 namespace import {
 namespace {
 
-void AddExtraPrices(RunContext& run, std::int32_t extra_id) {
+void AddExtraPrices(run::RunContext& run, std::int32_t extra_id) {
   db::DatabaseState& s = run.state;
   s.rsTargetC->Open(db::target::kSelectExtraPricesPrefix + db::JoinValue(db::Value(extra_id)),
                     s.cnTarget, db::adOpenDynamic, db::adLockOptimistic);
@@ -24,7 +24,7 @@ void AddExtraPrices(RunContext& run, std::int32_t extra_id) {
   s.rsTargetC->Close();
 }
 
-void AddExtra(RunContext& run) {
+void AddExtra(run::RunContext& run) {
   db::DatabaseState& s = run.state;
   s.rsTargetB->AddNew();
   s.rsTargetB->Fields().Item("txt_Extra").Value(s.rsSource->Fields().Item("Bezeichnung"));
@@ -40,7 +40,7 @@ void AddExtra(RunContext& run) {
 
 }  // namespace
 
-void ImportExtras(RunContext& run) {
+void ImportExtras(run::RunContext& run) {
   db::DatabaseState& s = run.state;
   run.counter = 0;
   s.rsSource->Open(db::source::kCountAddOns, s.cnSource, db::adOpenForwardOnly, db::adLockReadOnly);

@@ -10,7 +10,7 @@
 namespace import {
 namespace {
 
-void RunImport(RunContext& run) {
+void RunImport(run::RunContext& run) {
   db::DatabaseState& s = run.state;
   validate::CheckExportDB(run);
   db::OpenDatabaseConnections(s, run.txt_DBPfad);
@@ -23,8 +23,8 @@ void RunImport(RunContext& run) {
   AssignExtras(run);
   s.cnTarget->CommitTrans();
   db::CloseDatabaseConnections(s);
-  run.user.MsgBox(kMessageCompleted, vbInformation, kTitleImport);
-  run.user.EndProgram(kExitCompleted);
+  run.user.MsgBox(run::kMessageCompleted, run::vbInformation, run::kTitleImport);
+  run.user.EndProgram(run::kExitCompleted);
 }
 
 // Closes what is open without storing anything of an unfinished transaction.
@@ -45,27 +45,28 @@ void AbandonConnections(db::DatabaseState& s) {
 
 }  // namespace
 
-void cmdImport_Click(RunContext& run) {
-  int number = 0;
+void cmdImport_Click(run::RunContext& run) {
+  db::ErrorCode code = db::ErrorCode::kOk;
   std::string description;
   try {
     RunImport(run);
     return;  // not reached: the run ends the program
-  } catch (const ProgramEnd&) {
+  } catch (const run::ProgramEnd&) {
     throw;
   } catch (const db::DbError& e) {
-    number = e.number();
+    code = e.code();
     description = e.description();
   } catch (const std::bad_alloc&) {
-    number = 7;
-    description = "Nicht genügend Speicher";
+    code = db::ErrorCode::kOutOfMemory;
+    description = db::StandardText(code);
   } catch (const std::exception& e) {
-    number = 51;
-    description = std::string("Interner Fehler: ") + e.what();
+    code = db::ErrorCode::kInternalError;
+    description = run::InternalErrorDescription(e);
   }
   AbandonConnections(run.state);
-  run.user.MsgBox(UnexpectedErrorMessage(number, description), vbCritical, kTitleImport);
-  run.user.EndProgram(kExitUnexpectedError);
+  run.user.MsgBox(run::UnexpectedErrorMessage(code, description), run::vbCritical,
+                  run::kTitleImport);
+  run.user.EndProgram(run::kExitUnexpectedError);
 }
 
 }  // namespace import

@@ -3,18 +3,18 @@
 // error.
 #pragma once
 
-#include "import/run_context.h"
+#include "run/run_context.h"
 
 namespace import {
 
 // Every distinct article group of the source becomes a category.
-void ImportCategories(RunContext& run);
+void ImportCategories(run::RunContext& run);
 // Every article becomes a product of its category with ten prices, unless the category already
 // has a product with its short code.
-void ImportProducts(RunContext& run);
+void ImportProducts(run::RunContext& run);
 // Every add-on article becomes an extra with ten prices, unless an extra of its name exists.
-void ImportExtras(RunContext& run);
+void ImportExtras(run::RunContext& run);
 // Every extra is offered on every product.
-void AssignExtras(RunContext& run);
+void AssignExtras(run::RunContext& run);
 
 }  // namespace import

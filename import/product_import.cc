@@ -17,7 +17,7 @@ std::string ArticlesOfCategory(const db::Value& name) {
 }
 
 // Ten price rows, price groups 1 to 10, for the product just added, unless it has prices.
-void AddPrices(RunContext& run, std::int32_t product_id) {
+void AddPrices(run::RunContext& run, std::int32_t product_id) {
   db::DatabaseState& s = run.state;
   s.rsTargetC->Open(db::target::kSelectProductPricesPrefix + db::JoinValue(db::Value(product_id)),
                     s.cnTarget, db::adOpenDynamic, db::adLockOptimistic);
@@ -34,7 +34,7 @@ void AddPrices(RunContext& run, std::int32_t product_id) {
   s.rsTargetC->Close();
 }
 
-void AddProduct(RunContext& run) {
+void AddProduct(run::RunContext& run) {
   db::DatabaseState& s = run.state;
   s.rsTargetB->AddNew();
   s.rsTargetB->Fields().Item("lng_ProduktGruppe").Value(s.rsTargetA->Fields().Item("lng_GruppeID"));
@@ -55,7 +55,7 @@ void AddProduct(RunContext& run) {
 
 }  // namespace
 
-void ImportProducts(RunContext& run) {
+void ImportProducts(run::RunContext& run) {
   db::DatabaseState& s = run.state;
   s.rsSource->Open(db::source::kCountArticles, s.cnSource, db::adOpenForwardOnly,
                    db::adLockReadOnly);

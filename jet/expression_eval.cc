@@ -41,13 +41,13 @@ Value IntegerValue(long long r, Num kind) {
 }
 
 Result<Value> DoubleValue(double d) {
-  if (!std::isfinite(d)) return ExprError(ErrorCode::kOverflow, "Überlauf");
+  if (!std::isfinite(d)) return ExprError(ErrorCode::kOverflow);
   return Value(d);
 }
 
 Result<Value> CurrencyFromDouble(double d) {
   const double scaled = std::nearbyint(d * 10000.0);
-  if (!(std::fabs(scaled) < 9.2233720368547e18)) return ExprError(ErrorCode::kOverflow, "Überlauf");
+  if (!(std::fabs(scaled) < 9.2233720368547e18)) return ExprError(ErrorCode::kOverflow);
   return Value(Currency{static_cast<std::int64_t>(scaled)});
 }
 
@@ -63,7 +63,7 @@ Result<Value> DecimalResult(double d) {
     scale = 15;
   }
   auto dec = DecimalFromText(s, 28, std::min(scale, 28));
-  if (!dec.ok()) return ExprError(ErrorCode::kOverflow, "Überlauf");
+  if (!dec.ok()) return ExprError(ErrorCode::kOverflow);
   return Value(*dec);
 }
 
@@ -110,7 +110,7 @@ Result<Value> Arithmetic(ExprOp op, const Value& a, const Value& b) {
     const double la = IsDate(a) ? LinearDays(o.a) : o.a;
     const double lb = IsDate(b) ? LinearDays(o.b) : o.b;
     const double lin = op == ExprOp::kAdd ? la + lb : la - lb;
-    if (!(lin >= -657434.0 && lin < 2958466.0)) return ExprError(ErrorCode::kOverflow, "Überlauf");
+    if (!(lin >= -657434.0 && lin < 2958466.0)) return ExprError(ErrorCode::kOverflow);
     return Value(DateTime{StoredDays(lin)});
   }
   if (IsDate(a) && IsDate(b) && op == ExprOp::kSubtract) {
@@ -135,7 +135,7 @@ Result<Value> Arithmetic(ExprOp op, const Value& a, const Value& b) {
         std::int64_t n = 0;
         if (op == ExprOp::kAdd ? __builtin_add_overflow(x, y, &n)
                                : __builtin_sub_overflow(x, y, &n)) {
-          return ExprError(ErrorCode::kOverflow, "Überlauf");
+          return ExprError(ErrorCode::kOverflow);
         }
         return Value(Currency{n});
       }
@@ -153,8 +153,7 @@ Result<Value> Divide(const Value& a, const Value& b) {
   if (a.is_null() || b.is_null()) return Value();
   JET_ASSIGN_OR_RETURN(Operands o, NumericOperands(a, b));
   if (o.b == 0) {
-    return ExprError(o.a == 0 ? ErrorCode::kOverflow : ErrorCode::kDivisionByZero,
-                     o.a == 0 ? "Überlauf" : "Division durch Null");
+    return ExprError(o.a == 0 ? ErrorCode::kOverflow : ErrorCode::kDivisionByZero);
   }
   if (o.kind == Num::kDecimal) return DecimalResult(o.a / o.b);
   return DoubleValue(o.a / o.b);
@@ -165,7 +164,7 @@ Result<Value> IntegerDivide(ExprOp op, const Value& a, const Value& b) {
   if (a.is_null() || b.is_null()) return Value();
   JET_ASSIGN_OR_RETURN(std::int64_t x, RoundToLong(a));
   JET_ASSIGN_OR_RETURN(std::int64_t y, RoundToLong(b));
-  if (y == 0) return ExprError(ErrorCode::kDivisionByZero, "Division durch Null");
+  if (y == 0) return ExprError(ErrorCode::kDivisionByZero);
   const long long r = op == ExprOp::kIntDivide ? x / y : x % y;
   const Num ka = IsText(a) ? Num::kLong : NumKindOf(a), kb = IsText(b) ? Num::kLong : NumKindOf(b);
   const Num kind = std::max(ka, kb) <= Num::kInteger ? std::max(ka, kb) : Num::kLong;
@@ -188,7 +187,7 @@ Result<Value> Negate(const Value& v) {
   if (v.is_null()) return Value();
   if (v.is<Currency>()) {
     if (v.as<Currency>().scaled == std::numeric_limits<std::int64_t>::min()) {
-      return ExprError(ErrorCode::kOverflow, "Überlauf");
+      return ExprError(ErrorCode::kOverflow);
     }
     return Value(Currency{-v.as<Currency>().scaled});
   }
@@ -220,7 +219,7 @@ Result<std::optional<int>> Compare(const Value& a, const Value& b) {
     double t = 0;
     if (IsDate(other)) {
       auto d = ParseDateText(text.as<std::string>());
-      if (!d) return ExprError(ErrorCode::kTypeMismatch, "Typen unverträglich");
+      if (!d) return ExprError(ErrorCode::kTypeMismatch);
       t = LinearDays(*d);
     } else {
       JET_ASSIGN_OR_RETURN(t, ExprNumber(text));
@@ -231,7 +230,7 @@ Result<std::optional<int>> Compare(const Value& a, const Value& b) {
   }
   if (a.is<Guid>() || b.is<Guid>() || a.is<ByteString>() || b.is<ByteString>()) {
     if (a == b) return std::optional<int>(0);
-    return ExprError(ErrorCode::kTypeMismatch, "Typen unverträglich");
+    return ExprError(ErrorCode::kTypeMismatch);
   }
   JET_ASSIGN_OR_RETURN(double x, ExprNumber(a));
   JET_ASSIGN_OR_RETURN(double y, ExprNumber(b));
@@ -544,6 +543,7 @@ std::optional<double> ParseNumberText(std::string_view text) {
 }  // namespace
 
 Status ExprError(ErrorCode code, const std::string& what) { return Status(code, what + "."); }
+Status ExprError(ErrorCode code) { return ExprError(code, std::string(StandardText(code))); }
 
 bool IsNumeric(const Value& v) {
   return !v.is_null() && !v.is<std::string>() && !v.is<ByteString>() && !v.is<Guid>();
@@ -637,8 +637,7 @@ std::optional<std::string> ExprText(const Value& v) {
 }
 
 Result<double> ExprNumber(const Value& v) {
-  if (v.is_null())
-    return ExprError(ErrorCode::kInvalidUseOfNull, "Unzulässige Verwendung von Null");
+  if (v.is_null()) return ExprError(ErrorCode::kInvalidUseOfNull);
   if (v.is<bool>()) return v.as<bool>() ? -1.0 : 0.0;
   if (v.is<std::uint8_t>()) return static_cast<double>(v.as<std::uint8_t>());
   if (v.is<std::int16_t>()) return static_cast<double>(v.as<std::int16_t>());
@@ -654,7 +653,7 @@ Result<double> ExprNumber(const Value& v) {
     if (f == "wahr" || f == "true") return -1.0;
     if (f == "falsch" || f == "false") return 0.0;
   }
-  return ExprError(ErrorCode::kTypeMismatch, "Typen unverträglich");
+  return ExprError(ErrorCode::kTypeMismatch);
 }
 
 std::optional<double> ParseDateText(std::string_view text) {
@@ -677,18 +676,17 @@ Result<double> ToDateDays(const Value& v) {
   if (v.is<std::string>()) {
     if (auto d = ParseDateText(v.as<std::string>())) return *d;
     if (auto n = ParseNumberText(v.as<std::string>())) return *n;
-    return ExprError(ErrorCode::kTypeMismatch, "Typen unverträglich");
+    return ExprError(ErrorCode::kTypeMismatch);
   }
   JET_ASSIGN_OR_RETURN(double d, ExprNumber(v));
-  if (!(d >= -657434.0 && d < 2958466.0)) return ExprError(ErrorCode::kOverflow, "Überlauf");
+  if (!(d >= -657434.0 && d < 2958466.0)) return ExprError(ErrorCode::kOverflow);
   return d;
 }
 
 Result<std::int64_t> RoundToLong(const Value& v) {
   JET_ASSIGN_OR_RETURN(double d, ExprNumber(v));
   const double r = std::nearbyint(d);  // half to even in the default rounding mode
-  if (!(r >= -2147483648.0 && r <= 2147483647.0))
-    return ExprError(ErrorCode::kOverflow, "Überlauf");
+  if (!(r >= -2147483648.0 && r <= 2147483647.0)) return ExprError(ErrorCode::kOverflow);
   return static_cast<std::int64_t>(r);
 }
 
@@ -700,7 +698,7 @@ Result<Value> ToCurrencyValue(const Value& v) {
 
 Result<Value> ToBoolean(const Value& v) {
   JET_ASSIGN_OR_RETURN(Logic l, LogicOperand(v));
-  if (!l.n) return ExprError(ErrorCode::kInvalidUseOfNull, "Unzulässige Verwendung von Null");
+  if (!l.n) return ExprError(ErrorCode::kInvalidUseOfNull);
   return Value(*l.n != 0);
 }
 

@@ -94,10 +94,10 @@ Result<double> SerialDate(long long y, long long m, long long d) {
     m += 12;
     y -= 1;
   }
-  if (y < 100 || y > 9999) return ExprError(ErrorCode::kOverflow, "Überlauf");
+  if (y < 100 || y > 9999) return ExprError(ErrorCode::kOverflow);
   const double day = static_cast<double>(JetDayFromCivil(y, static_cast<unsigned>(m + 1), 1)) +
                      static_cast<double>(d - 1);
-  if (!(day >= -657434.0 && day < 2958466.0)) return ExprError(ErrorCode::kOverflow, "Überlauf");
+  if (!(day >= -657434.0 && day < 2958466.0)) return ExprError(ErrorCode::kOverflow);
   return day;
 }
 
@@ -169,7 +169,7 @@ Result<Value> DateAdd(const std::string& interval, long long n, double stored) {
       m += 12;
       y -= 1;
     }
-    if (y < 100 || y > 9999) return ExprError(ErrorCode::kInvalidArgument, "Ungültiges Argument");
+    if (y < 100 || y > 9999) return ExprError(ErrorCode::kInvalidArgument);
     const unsigned day = std::min(p.day, DaysInMonth(y, static_cast<unsigned>(m + 1)));
     result = static_cast<double>(JetDayFromCivil(y, static_cast<unsigned>(m + 1), day)) + time;
   } else if (interval == "y" || interval == "d" || interval == "w") {
@@ -185,7 +185,7 @@ Result<Value> DateAdd(const std::string& interval, long long n, double stored) {
     return BadArgument("DateAdd");
   }
   if (!(result >= -657434.0 && result < 2958466.0)) {
-    return ExprError(ErrorCode::kInvalidArgument, "Ungültiges Argument");
+    return ExprError(ErrorCode::kInvalidArgument);
   }
   return Value(DateTime{StoredDays(result)});
 }
@@ -221,7 +221,7 @@ Result<Value> DateDiff(const std::string& interval, double a, double b, int firs
   }
   if (r < std::numeric_limits<std::int32_t>::min() ||
       r > std::numeric_limits<std::int32_t>::max()) {
-    return ExprError(ErrorCode::kOverflow, "Überlauf");
+    return ExprError(ErrorCode::kOverflow);
   }
   return Value(static_cast<std::int32_t>(r));
 }
@@ -561,8 +561,7 @@ Result<Value> TextFunction(const std::string& f, const Args& a) {
     return Value(Utf8(s.substr(b, e - b)));
   }
   if (f == "left" || f == "right") {
-    if (a[1].is_null())
-      return ExprError(ErrorCode::kInvalidUseOfNull, "Unzulässige Verwendung von Null");
+    if (a[1].is_null()) return ExprError(ErrorCode::kInvalidUseOfNull);
     JET_ASSIGN_OR_RETURN(long long n, WholeArg(a[1]));
     if (n < 0) return BadArgument(f);
     const std::size_t k = std::min<std::size_t>(static_cast<std::size_t>(n), s.size());
@@ -583,7 +582,7 @@ Result<Value> TextFunction(const std::string& f, const Args& a) {
 
 Result<Value> Convert(const std::string& f, const Value& v) {
   if (v.is_null()) {
-    return ExprError(ErrorCode::kInvalidUseOfNull, "Unzulässige Verwendung von Null");
+    return ExprError(ErrorCode::kInvalidUseOfNull);
   }
   if (f == "cstr") return Value(*ExprText(v));
   if (f == "cbool") return ToBoolean(v);
@@ -601,27 +600,26 @@ Result<Value> Convert(const std::string& f, const Value& v) {
     JET_ASSIGN_OR_RETURN(double d, ExprNumber(v));
     auto dec =
         v.is<Decimal>() ? Result<Decimal>(v.as<Decimal>()) : DecimalFromValue(Value(d), 28, 12);
-    if (!dec.ok()) return ExprError(ErrorCode::kOverflow, "Überlauf");
+    if (!dec.ok()) return ExprError(ErrorCode::kOverflow);
     return Value(*dec);
   }
   JET_ASSIGN_OR_RETURN(double d, ExprNumber(v));
   if (f == "cdbl") return Value(d);
   if (f == "csng") {
-    if (std::fabs(d) > 3.402823466e38) return ExprError(ErrorCode::kOverflow, "Überlauf");
+    if (std::fabs(d) > 3.402823466e38) return ExprError(ErrorCode::kOverflow);
     return Value(static_cast<float>(d));
   }
   const double r = std::nearbyint(d);  // half to even
   if (f == "clng") {
-    if (!(r >= -2147483648.0 && r <= 2147483647.0))
-      return ExprError(ErrorCode::kOverflow, "Überlauf");
+    if (!(r >= -2147483648.0 && r <= 2147483647.0)) return ExprError(ErrorCode::kOverflow);
     return Value(static_cast<std::int32_t>(r));
   }
   if (f == "cint") {
-    if (!(r >= -32768.0 && r <= 32767.0)) return ExprError(ErrorCode::kOverflow, "Überlauf");
+    if (!(r >= -32768.0 && r <= 32767.0)) return ExprError(ErrorCode::kOverflow);
     return Value(static_cast<std::int16_t>(r));
   }
   // cbyte
-  if (!(r >= 0 && r <= 255)) return ExprError(ErrorCode::kOverflow, "Überlauf");
+  if (!(r >= 0 && r <= 255)) return ExprError(ErrorCode::kOverflow);
   return Value(static_cast<std::uint8_t>(r));
 }
 
@@ -726,7 +724,7 @@ Result<Value> CallFunction(const std::string& f, const Args& a, const Expression
   }
   if (f == "val") {
     if (a[0].is_null()) {
-      return ExprError(ErrorCode::kInvalidUseOfNull, "Unzulässige Verwendung von Null");
+      return ExprError(ErrorCode::kInvalidUseOfNull);
     }
     return Value(Val(*ExprText(a[0])));
   }
@@ -754,7 +752,7 @@ Result<Value> CallFunction(const std::string& f, const Args& a, const Expression
   }
   if (f == "asc") {
     if (a[0].is_null()) {
-      return ExprError(ErrorCode::kInvalidUseOfNull, "Unzulässige Verwendung von Null");
+      return ExprError(ErrorCode::kInvalidUseOfNull);
     }
     const std::u32string s = CodePoints(*ExprText(a[0]));
     if (s.empty()) return BadArgument("Asc");
@@ -787,8 +785,7 @@ Result<Value> CallFunction(const std::string& f, const Args& a, const Expression
   }
   if (f == "dateserial" || f == "timeserial") {
     for (const Value& v : a) {
-      if (v.is_null())
-        return ExprError(ErrorCode::kInvalidUseOfNull, "Unzulässige Verwendung von Null");
+      if (v.is_null()) return ExprError(ErrorCode::kInvalidUseOfNull);
     }
     JET_ASSIGN_OR_RETURN(long long x, WholeArg(a[0]));
     JET_ASSIGN_OR_RETURN(long long y, WholeArg(a[1]));

@@ -66,6 +66,8 @@ Result<Value> CallFunction(const std::string& folded_name, const std::vector<Val
 
 // Variant helpers shared by the evaluator and the functions.
 Status ExprError(ErrorCode code, const std::string& what);
+// The same with the number's standard text (jet/errors.h).
+Status ExprError(ErrorCode code);
 bool IsNumeric(const Value& v);  // a number, Date or Boolean (not text)
 bool IsText(const Value& v);
 Result<double> ToDateDays(const Value& v);         // Date from numbers, dates and date texts

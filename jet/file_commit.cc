@@ -12,7 +12,6 @@
 #include <vector>
 
 #include "jet/file_system.h"
-
 #include "jet/unicode.h"
 
 namespace jet {

@@ -84,7 +84,9 @@ class Checker {
     table_pages_[t.page] = own;
     table_names_[t.page] = t.name;
     auto free_pages = ReadUsageMap(store_, t.free_map);
-    if (free_pages.ok()) {
+    if (!free_pages.ok()) {
+      Problem(name + ": Freiraumtabelle unlesbar: " + free_pages.status().message());
+    } else {
       for (std::uint32_t p : *free_pages) {
         if (!own.count(p)) {
           Problem(name + ": Seite " + std::to_string(p) +

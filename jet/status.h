@@ -1,8 +1,7 @@
 // Error values of the engine.
 //
-// Every failure carries a number and a German description, as the record layer hands them on to
-// the user unchanged. Where Jet itself has a number for the failure, that number is used, so a
-// user who looks the number up finds the familiar meaning. Bad input is always a Status, never an
+// Every failure carries a number of the catalogue (jet/errors.h) and a German description, as the
+// record layer hands them on to the user unchanged. Bad input is always a Status, never an
 // exception or an abort; asserts guard only the engine's own invariants.
 #pragma once
 
@@ -11,38 +10,9 @@
 #include <utility>
 #include <variant>
 
-namespace jet {
+#include "jet/errors.h"
 
-// Jet's error numbers for the failures the engine reports.
-enum class ErrorCode : int {
-  kOk = 0,
-  kIoError = 3043,             // disk or network error
-  kFileNotFound = 3024,        // the file does not exist
-  kCorrupt = 3049,             // damaged file or not a database
-  kInvalidPassword = 3031,     // wrong database password
-  kTableNotFound = 3078,       // no such table
-  kItemNotFound = 3265,        // no such column or object
-  kNotSupported = 3251,        // operation the engine does not support
-  kUnrecognizedFormat = 3343,  // not a Jet 3 or Jet 4 database
-  kSyntaxError = 3000,         // statement outside the supported SQL
-  kDuplicateKey = 3022,        // unique index violated
-  kLocked = 3045,              // file in use by another process
-  kInvalidValue = 3421,        // value cannot be converted to the column's type
-  kRecordTooLarge = 3047,      // the row does not fit on a page
-  kNumericOverflow = 3349,     // a number too large for the column
-  kExpressionSyntax = 3075,    // an expression that does not parse
-  kUndefinedFunction = 3085,   // an expression calls a function the service does not have
-  // Runtime errors of the expression service, with the numbers Access shows for them.
-  kInvalidArgument = 5,
-  kOverflow = 6,
-  kDivisionByZero = 11,
-  kTypeMismatch = 13,
-  kInvalidUseOfNull = 94,
-  kReadOnly = 3027,            // database or object is read-only: it may not be written
-  kDiskFull = 3026,            // not enough space on the disk
-  kDatabaseFull = 3036,        // the database has reached its maximum size
-  kCannotLock = 3050,          // the lock file cannot be made or locked
-};
+namespace jet {
 
 class [[nodiscard]] Status {
  public:
@@ -56,7 +26,7 @@ class [[nodiscard]] Status {
 
   bool ok() const { return code_ == ErrorCode::kOk; }
   ErrorCode code() const { return code_; }
-  int number() const { return static_cast<int>(code_); }
+  int number() const { return Number(code_); }
   const std::string& message() const { return message_; }
   // "Fehler 3049: ..." as shown to a user.
   std::string ToString() const;

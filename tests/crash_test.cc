@@ -16,13 +16,15 @@
 #include "jet/database.h"
 #include "jet/integrity_check.h"
 #include "jet/table_scan.h"
+#include "tests/fixtures.h"
 #include "tests/test_support.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-constexpr char kPassword[] = "pwok572hafxi317nrb";
+using testing_support::kTargetPassword;
+
 constexpr char kPrices[] = "tbl_Verwaltung_Produkte_Preise";
 
 // Rows of a table and whether the whole file passes the integrity check.
@@ -33,7 +35,7 @@ struct State {
 
 State Inspect(const fs::path& file, const char* table) {
   State s;
-  auto db = jet::Database::Open(file.string(), {.password = kPassword});
+  auto db = jet::Database::Open(file.string(), {.password = kTargetPassword});
   if (!db.ok()) return s;
   auto t = (*db)->GetTable(table);
   auto report = jet::CheckIntegrity(**db);
@@ -44,7 +46,7 @@ State Inspect(const fs::path& file, const char* table) {
 
 // The work of one writer: replace every price row by 60,000 new ones in one commit.
 [[noreturn]] void RewritePrices(const fs::path& file) {
-  auto db = jet::Database::Open(file.string(), {.password = kPassword, .writable = true});
+  auto db = jet::Database::Open(file.string(), {.password = kTargetPassword, .writable = true});
   if (!db.ok()) ::_exit(2);
   auto t = (*db)->GetTable(kPrices);
   std::vector<jet::RowPointer> rows;
@@ -70,7 +72,7 @@ double Seconds(std::chrono::steady_clock::time_point since) {
 
 TEST(Crash, KilledDuringALargeCommitTheFileIsOldOrNew) {
   testing_support::ScratchDir folder("crash");
-  const fs::path original = std::string(PI_FIXTURE_DIR) + "/target.mdb";
+  const fs::path original = testing_support::Fixture("target.mdb");
   const fs::path file = folder.path() / "DBZentavo.mdb";
   const auto old_bytes = testing_support::ReadFileBytes(original);
 
@@ -109,7 +111,7 @@ TEST(Crash, KilledDuringALargeCommitTheFileIsOldOrNew) {
     }
     // Whatever the moment, the next writer gets the lock, finds a sound file and clears away
     // the killed writer's unfinished new file.
-    auto db = jet::Database::Open(file.string(), {.password = kPassword, .writable = true});
+    auto db = jet::Database::Open(file.string(), {.password = kTargetPassword, .writable = true});
     ASSERT_TRUE(db.ok()) << "round " << round << ": " << db.status().ToString();
     std::size_t files = 0;
     for ([[maybe_unused]] const auto& e : fs::directory_iterator(folder.path())) ++files;
@@ -123,9 +125,9 @@ TEST(Crash, KilledDuringAnImportRunTheTargetIsOldOrComplete) {
   const fs::path driver = std::string(PI_BINARY_DIR) + "/bench/import-run";
   if (!fs::exists(driver)) GTEST_SKIP() << "import-run is not built";
   testing_support::ScratchDir folder("crash");
-  const fs::path original = std::string(PI_FIXTURE_DIR) + "/target.mdb";
+  const fs::path original = testing_support::Fixture("target.mdb");
   const fs::path target = folder.path() / "DBZentavo.mdb";
-  const std::string source = std::string(PI_FIXTURE_DIR) + "/source-large.mdb";
+  const std::string source = testing_support::Fixture("source-large.mdb");
   fs::create_directories(folder.path() / "config");
   {
     std::ofstream ini(folder.path() / "config" / "ZentavoSettings.ini");

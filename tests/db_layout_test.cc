@@ -14,14 +14,15 @@
 #include "db/source_layout.h"
 #include "db/statement_text.h"
 #include "db/target_layout.h"
+#include "tests/fixtures.h"
 #include "tests/test_support.h"
 
 namespace {
 
+using testing_support::kFixtures;
+
 using testing_support::JsonObject;
 using testing_support::JsonValue;
-
-const std::string kFixtures = PI_FIXTURE_DIR;
 
 std::vector<JsonObject> OracleRows(const std::string& file, const std::string& table,
                                    const std::string& password = "") {

@@ -13,13 +13,12 @@
 #include "db/sql/parser.h"
 #include "db/sql/plan.h"
 #include "jet/database.h"
+#include "tests/fixtures.h"
 
 namespace {
 
 using db::Value;
 using namespace db::sql;
-
-constexpr char kPassword[] = "pwok572hafxi317nrb";
 
 // What a condition selects in one row, evaluated here by the rules alone, for the scan every
 // plan must agree with.
@@ -59,8 +58,8 @@ bool Comparable(const Value& v) { return !v.is_null() && (IsText(v) || IsNumeric
 class QueryPlans : public ::testing::Test {
  protected:
   void SetUp() override {
-    auto opened =
-        jet::Database::Open(std::string(PI_FIXTURE_DIR) + "/target.mdb", {.password = kPassword});
+    auto opened = jet::Database::Open(testing_support::Fixture("target.mdb"),
+                                      {.password = testing_support::kTargetPassword});
     ASSERT_TRUE(opened.ok()) << opened.status().ToString();
     db_ = std::move(*opened);
     tables_ = std::make_unique<DatabaseTables>(*db_);

@@ -17,18 +17,20 @@
 #include "db/statement_text.h"
 #include "db/target_layout.h"
 #include "tests/db_test_util.h"
+#include "tests/fixtures.h"
 #include "tests/test_support.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
+using testing_support::kFixtures;
+using testing_support::kTargetPassword;
+
 using db::DbError;
 using db::Value;
 
 using testing_support::ErrorOf;
-
-const std::string kFixtures = PI_FIXTURE_DIR;
 
 std::string SourceString(const std::string& file) {
   return db::SourceConnectionString(kFixtures + "/" + file);
@@ -51,12 +53,14 @@ class Scratch {
 
 TEST(ConnectionString, TheTwoStringsOfTheImport) {
   const std::string target = db::TargetConnectionString("/daten/");
-  EXPECT_EQ(target,
-            "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=/daten/DBZentavo.mdb ;Persist Security "
-            "Info=False;Jet OLEDB:Database Password=pwok572hafxi317nrb;");
+  EXPECT_EQ(
+      target,
+      std::string("Provider=Microsoft.Jet.OLEDB.4.0;Data Source=/daten/DBZentavo.mdb ;Persist "
+                  "Security Info=False;Jet OLEDB:Database Password=") +
+          kTargetPassword + ";");
   auto t = db::ParseConnectionString(target);
   EXPECT_EQ(t.data_source, "/daten/DBZentavo.mdb");  // the blank before ';' is not part of it
-  EXPECT_EQ(t.database_password, "pwok572hafxi317nrb");
+  EXPECT_EQ(t.database_password, kTargetPassword);
   EXPECT_FALSE(t.persist_security_info);
 
   const std::string source = db::SourceConnectionString("/mnt/Orbelin Daten/Küche/Kastrel.mdb");
@@ -123,10 +127,10 @@ TEST(Connection, OpensTheSourceAndRefusesWhatCannotBeOpened) {
   db::Connection cn;
   cn.Open(SourceString("source.mdb"));
   EXPECT_TRUE(cn.IsOpen());
-  EXPECT_EQ(ErrorOf([&] { cn.Open(SourceString("source.mdb")); }), db::kErrNotAllowedWhenOpen);
+  EXPECT_EQ(ErrorOf([&] { cn.Open(SourceString("source.mdb")); }), 3705);
   cn.Close();
   EXPECT_FALSE(cn.IsOpen());
-  EXPECT_EQ(ErrorOf([&] { cn.Close(); }), db::kErrNotAllowedWhenClosed);
+  EXPECT_EQ(ErrorOf([&] { cn.Close(); }), 3704);
 
   db::Connection bad;
   EXPECT_EQ(ErrorOf([&] { bad.Open(SourceString("fehlt.mdb")); }), 3024);
@@ -156,16 +160,15 @@ TEST(Connection, SourceIsNeverWrittenWhateverTheModeSays) {
   db::DatabaseState state;
   state.strDBRoot = scratch.folder();
   db::OpenDatabaseConnections(state, source.string());
-  EXPECT_EQ(ErrorOf([&] { state.cnSource->Execute("DELETE * FROM ArtikelStamm"); }),
-            db::kErrNotUpdatable);
-  EXPECT_EQ(ErrorOf([&] { state.cnSource->BeginTrans(); }), db::kErrNotUpdatable);
+  EXPECT_EQ(ErrorOf([&] { state.cnSource->Execute("DELETE * FROM ArtikelStamm"); }), 3251);
+  EXPECT_EQ(ErrorOf([&] { state.cnSource->BeginTrans(); }), 3251);
   state.rsSource->Open("SELECT * FROM ArtikelStamm", state.cnSource, db::adOpenDynamic,
                        db::adLockOptimistic);
   EXPECT_EQ(ErrorOf([&] {
               state.rsSource->AddNew();
               state.rsSource->Update();
             }),
-            db::kErrNotUpdatable);
+            3251);
   state.rsSource->Close();
   db::CloseDatabaseConnections(state);
   EXPECT_EQ(fs::last_write_time(source), before);
@@ -191,11 +194,10 @@ TEST_F(Records, WalksToEofAndFailsPastIt) {
   }
   EXPECT_EQ(rows, 25);
   EXPECT_TRUE(rs_.Eof());
-  EXPECT_EQ(ErrorOf([&] { rs_.MoveNext(); }), db::kErrNoCurrentRecord);
-  EXPECT_EQ(ErrorOf([&] { (void)rs_.Fields().Item("Bezeichnung").Value(); }),
-            db::kErrNoCurrentRecord);
+  EXPECT_EQ(ErrorOf([&] { rs_.MoveNext(); }), 3021);
+  EXPECT_EQ(ErrorOf([&] { (void)rs_.Fields().Item("Bezeichnung").Value(); }), 3021);
   rs_.Close();
-  EXPECT_EQ(ErrorOf([&] { (void)rs_.Eof(); }), db::kErrNotAllowedWhenClosed);
+  EXPECT_EQ(ErrorOf([&] { (void)rs_.Eof(); }), 3704);
 }
 
 TEST_F(Records, EmptyResultIsAtEofAtOnceAndStaysOpen) {
@@ -213,10 +215,9 @@ TEST_F(Records, FieldsByNameIncludingNullValues) {
   EXPECT_TRUE(rs_.Fields().Item("Gruppe").Value().is_null());
   EXPECT_TRUE(rs_.Fields().Item("gruppe").Value().is_null());
   EXPECT_EQ(rs_.Fields().Item("Kurzzeichen").Value(), Value(std::string("GS20")));
-  EXPECT_EQ(ErrorOf([&] { rs_.Fields().Item("Gibtsnicht"); }), db::kErrItemNotFound);
+  EXPECT_EQ(ErrorOf([&] { rs_.Fields().Item("Gibtsnicht"); }), 3265);
   // Null to text fails; through cNull it is the empty text.
-  EXPECT_EQ(ErrorOf([&] { (void)db::ToText(rs_.Fields().Item("Gruppe").Value()); }),
-            db::kErrInvalidUseOfNull);
+  EXPECT_EQ(ErrorOf([&] { (void)db::ToText(rs_.Fields().Item("Gruppe").Value()); }), 94);
   EXPECT_EQ(db::cNull(rs_.Fields().Item("Gruppe").Value()), Value(std::string()));
   rs_.Close();
 }
@@ -234,7 +235,7 @@ TEST_F(Records, ReopenWithOmittedConnectionKeepsConnectionCursorAndLock) {
   EXPECT_EQ(rows, 21);
   rs_.Close();
   db::Recordset fresh;
-  EXPECT_EQ(ErrorOf([&] { fresh.Open("SELECT * FROM ArtikelStamm"); }), db::kErrNoConnection);
+  EXPECT_EQ(ErrorOf([&] { fresh.Open("SELECT * FROM ArtikelStamm"); }), 3709);
 }
 
 TEST_F(Records, ClosingTheConnectionClosesItsRecordsets) {
@@ -244,15 +245,15 @@ TEST_F(Records, ClosingTheConnectionClosesItsRecordsets) {
   other.Close();
   EXPECT_NO_THROW(cn_->Close());
   EXPECT_FALSE(rs_.IsOpen());
-  EXPECT_EQ(ErrorOf([&] { rs_.Open("SELECT * FROM ArtikelStamm"); }), db::kErrNoConnection);
+  EXPECT_EQ(ErrorOf([&] { rs_.Open("SELECT * FROM ArtikelStamm"); }), 3709);
 }
 
 TEST_F(Records, AddNewNeedsAnUpdatableSelectStar) {
   rs_.Open("SELECT * FROM ArtikelStamm", cn_, db::adOpenForwardOnly, db::adLockReadOnly);
-  EXPECT_EQ(ErrorOf([&] { rs_.AddNew(); }), db::kErrNotUpdatable);
+  EXPECT_EQ(ErrorOf([&] { rs_.AddNew(); }), 3251);
   rs_.Close();
   rs_.Open("SELECT Count(*) AS n FROM ArtikelStamm", cn_, db::adOpenDynamic, db::adLockOptimistic);
-  EXPECT_EQ(ErrorOf([&] { rs_.AddNew(); }), db::kErrNotUpdatable);
+  EXPECT_EQ(ErrorOf([&] { rs_.AddNew(); }), 3251);
   rs_.Close();
 }
 

@@ -10,19 +10,21 @@
 
 #include "db/database_state.h"
 #include "import/import_run.h"
-#include "import/recording_user_side.h"
 #include "jet/database.h"
 #include "jet/integrity_check.h"
+#include "run/recording_user_side.h"
+#include "tests/fixtures.h"
 #include "tests/test_support.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
+using testing_support::kFixtures;
+using testing_support::kTargetPassword;
+
 using jet::Value;
 
-constexpr char kPassword[] = "pwok572hafxi317nrb";
-const std::string kFixtures = PI_FIXTURE_DIR;
 // The highest product key of every design before the run.
 constexpr std::int32_t kLastProductBefore = 122;
 
@@ -32,14 +34,14 @@ struct RunResult {
 };
 
 RunResult Import(const testing_support::ScratchDir& dir) {
-  import::RecordingUserSide user;
+  run::RecordingUserSide user;
   db::DatabaseState state;
   state.strDBRoot = dir.path().string() + "/";
-  import::RunContext run{state, kFixtures + "/source.mdb", user};
+  run::RunContext run{state, kFixtures + "/source.mdb", user};
   RunResult result;
   try {
     import::cmdImport_Click(run);
-  } catch (const import::ProgramEnd& end) {
+  } catch (const run::ProgramEnd& end) {
     result.status = end.status();
   }
   if (!user.messages().empty()) result.message = user.messages().back().prompt;
@@ -57,7 +59,7 @@ class Design {
 
   // The values of one column in the products the run added.
   std::vector<Value> NewProducts(const std::string& column) const {
-    auto db = jet::Database::Open(target().string(), {.password = kPassword});
+    auto db = jet::Database::Open(target().string(), {.password = kTargetPassword});
     EXPECT_TRUE(db.ok()) << db.status().ToString();
     const auto t = *(*db)->GetTable("tbl_Verwaltung_Produkte");
     const auto at = t->FindColumn(column) - t->columns.data();
@@ -71,7 +73,7 @@ class Design {
   }
 
   void ExpectSound() const {
-    auto db = jet::Database::Open(target().string(), {.password = kPassword});
+    auto db = jet::Database::Open(target().string(), {.password = kTargetPassword});
     ASSERT_TRUE(db.ok()) << db.status().ToString();
     auto report = jet::CheckIntegrity(**db);
     ASSERT_TRUE(report.ok()) << report.status().ToString();
@@ -108,25 +110,25 @@ double TodayPlusOneMonth() {
 TEST(ImportDesigns, DefaultsAreEvaluatedAsJetEvaluatesThem) {
   {
     Design d("default-concat.mdb");
-    ASSERT_EQ(d.Import().status, import::kExitCompleted);
+    ASSERT_EQ(d.Import().status, run::kExitCompleted);
     ExpectEveryNewProduct(d, "txt_Code", Value(std::string("AB")));
     d.ExpectSound();
   }
   {
     Design d("default-date-literal.mdb");
-    ASSERT_EQ(d.Import().status, import::kExitCompleted);
+    ASSERT_EQ(d.Import().status, run::kExitCompleted);
     const double day = static_cast<double>(jet::JetDayFromCivil(2019, 12, 24));
     ExpectEveryNewProduct(d, "dtm_Gueltig", Value(jet::DateTime{day + 18.5 / 24}));
   }
   {
     Design d("default-arithmetic.mdb");
-    ASSERT_EQ(d.Import().status, import::kExitCompleted);
+    ASSERT_EQ(d.Import().status, run::kExitCompleted);
     ExpectEveryNewProduct(d, "lng_Lager", Value(std::int32_t{11}));
   }
   {
     Design d("default-dateadd.mdb");
     const double expected = TodayPlusOneMonth();
-    ASSERT_EQ(d.Import().status, import::kExitCompleted);
+    ASSERT_EQ(d.Import().status, run::kExitCompleted);
     const auto values = d.NewProducts("dtm_Ablauf");
     ASSERT_FALSE(values.empty());
     // A run across midnight may see the next day.
@@ -135,7 +137,7 @@ TEST(ImportDesigns, DefaultsAreEvaluatedAsJetEvaluatesThem) {
   }
   {
     Design d("decimal-default.mdb");
-    ASSERT_EQ(d.Import().status, import::kExitCompleted);
+    ASSERT_EQ(d.Import().status, run::kExitCompleted);
     const auto values = d.NewProducts("dec_Menge");
     ASSERT_FALSE(values.empty());
     for (const Value& v : values) {
@@ -151,7 +153,7 @@ TEST(ImportDesigns, RulesThatTheNewRowsBreakRefuseTheRunAndLeaveTheTarget) {
     Design d("rule-field.mdb");
     const auto before = testing_support::ReadFileBytes(d.target());
     const RunResult r = d.Import();
-    EXPECT_EQ(r.status, import::kExitUnexpectedError);
+    EXPECT_EQ(r.status, run::kExitUnexpectedError);
     EXPECT_NE(r.message.find("Fehler 3316: Der Preis eines Extras muss unter 1 liegen."),
               std::string::npos)
         << r.message;
@@ -161,7 +163,7 @@ TEST(ImportDesigns, RulesThatTheNewRowsBreakRefuseTheRunAndLeaveTheTarget) {
     Design d("rule-table.mdb");
     const auto before = testing_support::ReadFileBytes(d.target());
     const RunResult r = d.Import();
-    EXPECT_EQ(r.status, import::kExitUnexpectedError);
+    EXPECT_EQ(r.status, run::kExitUnexpectedError);
     EXPECT_NE(r.message.find("Fehler 3317"), std::string::npos) << r.message;
     EXPECT_NE(r.message.find("[lng_Reihenfolge]>1"), std::string::npos) << r.message;
     EXPECT_EQ(testing_support::ReadFileBytes(d.target()), before);
@@ -169,7 +171,7 @@ TEST(ImportDesigns, RulesThatTheNewRowsBreakRefuseTheRunAndLeaveTheTarget) {
   {
     Design d("rule-kept.mdb");
     const RunResult r = d.Import();
-    EXPECT_EQ(r.status, import::kExitCompleted) << r.message;
+    EXPECT_EQ(r.status, run::kExitCompleted) << r.message;
     d.ExpectSound();
   }
 }
@@ -177,8 +179,8 @@ TEST(ImportDesigns, RulesThatTheNewRowsBreakRefuseTheRunAndLeaveTheTarget) {
 TEST(ImportDesigns, ATableOfSmallRowsTakesEveryAssignment) {
   Design d("small-rows.mdb");
   const RunResult r = d.Import();
-  ASSERT_EQ(r.status, import::kExitCompleted) << r.message;
-  auto db = jet::Database::Open(d.target().string(), {.password = kPassword});
+  ASSERT_EQ(r.status, run::kExitCompleted) << r.message;
+  auto db = jet::Database::Open(d.target().string(), {.password = kTargetPassword});
   ASSERT_TRUE(db.ok());
   EXPECT_EQ((*(*db)->GetTable("tbl_Verwaltung_Produkte_Extras"))->row_count, 5928u);
   d.ExpectSound();

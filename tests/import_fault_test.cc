@@ -15,16 +15,18 @@
 
 #include "db/database_state.h"
 #include "import/import_run.h"
-#include "import/recording_user_side.h"
 #include "jet/database.h"
 #include "jet/file_system.h"
+#include "run/recording_user_side.h"
+#include "tests/fixtures.h"
 #include "tests/test_support.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-const std::string kFixtures = PI_FIXTURE_DIR;
+using testing_support::kFixtures;
+
 constexpr char kValidationMessage[] =
     "Es ist ein Fehler aufgetreten. Die Daten können von dieser Datenbank nicht eingelesen "
     "werden. Das Programm wird jetzt beendet.";
@@ -53,15 +55,15 @@ struct RunResult {
 };
 
 RunResult RunImport(const Scratch& scratch) {
-  import::RecordingUserSide user;
+  run::RecordingUserSide user;
   db::DatabaseState state;
   state.strDBRoot = scratch.folder();
-  import::RunContext run{state, kFixtures + "/source.mdb", user};
+  run::RunContext run{state, kFixtures + "/source.mdb", user};
   RunResult result;
   try {
     import::cmdImport_Click(run);
     ADD_FAILURE() << "the run returned instead of ending the program";
-  } catch (const import::ProgramEnd& end) {
+  } catch (const run::ProgramEnd& end) {
     result.status = end.status();
   }
   for (const auto& m : user.messages()) result.prompts.push_back(m.prompt);
@@ -71,7 +73,7 @@ RunResult RunImport(const Scratch& scratch) {
 bool IsUnexpectedError(const RunResult& r, int number) {
   const std::string start = kUnexpectedStart + std::to_string(number) + ": ";
   const std::string end = kUnexpectedEnd;
-  return r.status == import::kExitUnexpectedError && r.prompts.size() == 1 &&
+  return r.status == run::kExitUnexpectedError && r.prompts.size() == 1 &&
          r.prompts[0].rfind(start, 0) == 0 && r.prompts[0].size() > end.size() &&
          r.prompts[0].compare(r.prompts[0].size() - end.size(), end.size(), end) == 0;
 }
@@ -99,20 +101,20 @@ TEST(ImportFaults, EveryFailingCallEndsTheRunAndLeavesTheTargetAsItWas) {
       jet::FaultInjectingFileSystem validation_only;
       jet::ScopedFileSystem scope(validation_only);
       // A source the validation refuses after opening both databases (which reads them).
-      import::RecordingUserSide user;
+      run::RecordingUserSide user;
       db::DatabaseState state;
       state.strDBRoot = scratch.folder();
-      import::RunContext run{state, kFixtures + "/source-null-first.mdb", user};
+      run::RunContext run{state, kFixtures + "/source-null-first.mdb", user};
       try {
         import::cmdImport_Click(run);
-      } catch (const import::ProgramEnd& end) {
-        ASSERT_EQ(end.status(), import::kExitInvalidSource);
+      } catch (const run::ProgramEnd& end) {
+        ASSERT_EQ(end.status(), run::kExitInvalidSource);
       }
       validation_reads = validation_only.calls(jet::FileCall::kRead);
     }
     Scratch scratch;
     jet::ScopedFileSystem scope(counting);
-    ASSERT_EQ(RunImport(scratch).status, import::kExitCompleted);
+    ASSERT_EQ(RunImport(scratch).status, run::kExitCompleted);
   }
   ASSERT_GT(validation_reads, 0);
   int runs = 0;
@@ -134,7 +136,7 @@ TEST(ImportFaults, EveryFailingCallEndsTheRunAndLeavesTheTargetAsItWas) {
       }
       ++runs;
       if (kind == jet::FileCall::kRead && n <= validation_reads) {
-        EXPECT_EQ(r.status, import::kExitInvalidSource);
+        EXPECT_EQ(r.status, run::kExitInvalidSource);
         EXPECT_EQ(r.prompts, std::vector<std::string>{kValidationMessage});
       } else {
         EXPECT_TRUE(IsUnexpectedError(r, 3043))
@@ -142,7 +144,7 @@ TEST(ImportFaults, EveryFailingCallEndsTheRunAndLeavesTheTargetAsItWas) {
       }
       EXPECT_EQ(testing_support::ReadFileBytes(scratch.target()), before);
       EXPECT_EQ(scratch.Names(), std::set<std::string>{"DBZentavo.mdb"});
-      EXPECT_EQ(RunImport(scratch).status, import::kExitCompleted);
+      EXPECT_EQ(RunImport(scratch).status, run::kExitCompleted);
     }
   }
   RecordProperty("runs", runs);
@@ -185,7 +187,7 @@ TEST(ImportFaults, ARefusedTargetEndsWithTheUnexpectedErrorMessage) {
     EXPECT_TRUE(IsUnexpectedError(r, 3036)) << (r.prompts.empty() ? "" : r.prompts[0]);
     EXPECT_EQ(testing_support::ReadFileBytes(scratch.target()), before);
     EXPECT_EQ(scratch.Names(), std::set<std::string>{"DBZentavo.mdb"});
-    EXPECT_EQ(RunImport(scratch).status, import::kExitCompleted);
+    EXPECT_EQ(RunImport(scratch).status, run::kExitCompleted);
   }
 }
 

@@ -15,8 +15,9 @@
 #include "db/recordset.h"
 #include "db/sql/jet_rules.h"
 #include "import/import_run.h"
-#include "import/recording_user_side.h"
 #include "jet/integrity_check.h"
+#include "run/recording_user_side.h"
+#include "tests/fixtures.h"
 #include "tests/test_support.h"
 #include "tools/csv_export.h"
 
@@ -24,11 +25,11 @@ namespace fs = std::filesystem;
 
 namespace {
 
-using db::Value;
-using import::ProgressCall;
+using testing_support::kFixtures;
+using testing_support::kTargetPassword;
 
-const std::string kFixtures = PI_FIXTURE_DIR;
-constexpr char kPassword[] = "pwok572hafxi317nrb";
+using db::Value;
+using run::ProgressCall;
 
 class Scratch {
  public:
@@ -44,16 +45,17 @@ class Scratch {
 
 struct RunResult {
   int status = -1;
-  std::vector<import::Message> messages;
+  std::vector<run::Message> messages;
   std::vector<ProgressCall> progress;
 };
 
 // A user side whose progress display fails at its n-th call, to break a run in the middle.
-class FailingUserSide : public import::RecordingUserSide {
+class FailingUserSide : public run::RecordingUserSide {
  public:
   explicit FailingUserSide(int fail_at) : fail_at_(fail_at) {}
   void SetValue(float value) override {
-    if (++calls_ == fail_at_) throw db::DbError(3043, "Datenträger- oder Netzwerkfehler.");
+    if (++calls_ == fail_at_)
+      throw db::DbError(db::ErrorCode::kIoError, "Datenträger- oder Netzwerkfehler.");
     RecordingUserSide::SetValue(value);
   }
 
@@ -63,17 +65,17 @@ class FailingUserSide : public import::RecordingUserSide {
 };
 
 RunResult RunImport(const std::string& root, const std::string& source,
-                    import::RecordingUserSide* user_side = nullptr) {
-  import::RecordingUserSide own;
-  import::RecordingUserSide& user = user_side ? *user_side : own;
+                    run::RecordingUserSide* user_side = nullptr) {
+  run::RecordingUserSide own;
+  run::RecordingUserSide& user = user_side ? *user_side : own;
   db::DatabaseState state;
   state.strDBRoot = root;
-  import::RunContext run{state, source, user};
+  run::RunContext run{state, source, user};
   RunResult result;
   try {
     import::cmdImport_Click(run);
     ADD_FAILURE() << "the run returned instead of ending the program";
-  } catch (const import::ProgramEnd& end) {
+  } catch (const run::ProgramEnd& end) {
     result.status = end.status();
   }
   result.messages = user.messages();
@@ -82,7 +84,7 @@ RunResult RunImport(const std::string& root, const std::string& source,
 }
 
 std::vector<std::vector<Value>> Rows(const fs::path& file, const std::string& table) {
-  auto db = jet::Database::Open(file.string(), {.password = kPassword});
+  auto db = jet::Database::Open(file.string(), {.password = kTargetPassword});
   EXPECT_TRUE(db.ok()) << db.status().ToString();
   auto t = (*db)->GetTable(table);
   EXPECT_TRUE(t.ok());
@@ -90,7 +92,7 @@ std::vector<std::vector<Value>> Rows(const fs::path& file, const std::string& ta
 }
 
 int Col(const fs::path& file, const std::string& table, const std::string& name) {
-  auto db = jet::Database::Open(file.string(), {.password = kPassword});
+  auto db = jet::Database::Open(file.string(), {.password = kTargetPassword});
   auto t = (*db)->GetTable(table);
   return static_cast<int>((*t)->FindColumn(name) - (*t)->columns.data());
 }
@@ -108,10 +110,10 @@ TEST(ImportRun, SourceIntoTargetGivesExactlyTheDescribedRows) {
   const std::string customers_before = Export(scratch.target(), "tbl_Kunden");
   const std::string settings_before = Export(scratch.target(), "tbl_Einstellungen");
   const RunResult r = RunImport(scratch.folder(), kFixtures + "/source.mdb");
-  ASSERT_EQ(r.status, import::kExitCompleted);
+  ASSERT_EQ(r.status, run::kExitCompleted);
   ASSERT_EQ(r.messages.size(), 1u);
-  EXPECT_EQ(r.messages[0].prompt, import::kMessageCompleted);
-  EXPECT_EQ(r.messages[0].style, import::vbInformation);
+  EXPECT_EQ(r.messages[0].prompt, run::kMessageCompleted);
+  EXPECT_EQ(r.messages[0].style, run::vbInformation);
   EXPECT_EQ(r.messages[0].title, "Produkte Import");
 
   const fs::path t = scratch.target();
@@ -174,11 +176,11 @@ TEST(ImportRun, SourceIntoTargetGivesExactlyTheDescribedRows) {
   EXPECT_EQ(Export(t, "tbl_Kunden"), customers_before);
   EXPECT_EQ(Export(t, "tbl_Einstellungen"), settings_before);
   auto counts = testing_support::RunCommand(
-      testing_support::MdbReaderCommand(testing_support::DbFile{t, kPassword}));
+      testing_support::MdbReaderCommand(testing_support::DbFile{t, kTargetPassword}));
   EXPECT_NE(counts.out.find("tbl_Verwaltung_Produkte_Extras\t5928\n"), std::string::npos)
       << counts.out;
   EXPECT_NE(counts.out.find("tbl_Verwaltung_Produkte\t247\n"), std::string::npos);
-  auto db = jet::Database::Open(t.string(), {.password = kPassword});
+  auto db = jet::Database::Open(t.string(), {.password = kTargetPassword});
   ASSERT_TRUE(db.ok());
   for (const char* table :
        {"tbl_Verwaltung_ProdukteKategorien", "tbl_Verwaltung_Produkte",
@@ -193,26 +195,49 @@ TEST(ImportRun, SourceIntoTargetGivesExactlyTheDescribedRows) {
   for (const auto& p : report->problems) ADD_FAILURE() << p;
 }
 
-TEST(ImportRun, ProgressFollowsTheProtocol) {
+TEST(ImportRun, ProgressCountsEveryArticleAddOnAndProduct) {
+  // tests/data/README.md: source.mdb has 249 articles and 25 add-ons; 247 articles become
+  // products (the second PA01 of Pasta and SA01 of SALATE collide with one already imported).
   Scratch scratch;
   const RunResult r = RunImport(scratch.folder(), kFixtures + "/source.mdb");
-  ASSERT_EQ(r.status, import::kExitCompleted);
+  ASSERT_EQ(r.status, run::kExitCompleted);
+  ASSERT_FALSE(r.progress.empty());
   using K = ProgressCall::Kind;
-  std::vector<ProgressCall> expected = {
-      {K::kVisible, 1}, {K::kRefresh, 0}, {K::kMax, 249}, {K::kVisible, 1}, {K::kRefresh, 0}};
-  for (int i = 0; i < 249; ++i) expected.push_back({K::kValue, static_cast<float>(i)});
-  expected.insert(expected.end(), {{K::kMax, 25}, {K::kVisible, 1}, {K::kRefresh, 0}});
-  for (int i = 0; i < 25; ++i) expected.push_back({K::kValue, static_cast<float>(i)});
-  expected.push_back({K::kMax, 247});
-  for (int i = 0; i < 247; ++i) expected.push_back({K::kValue, static_cast<float>(i)});
-  EXPECT_EQ(r.progress, expected);
+  // The bar is shown before anything else and never hidden while the run works.
+  EXPECT_EQ(r.progress.front(), (ProgressCall{K::kVisible, 1}));
+  std::vector<float> maxima;
+  std::vector<std::vector<float>> values;  // the values after each maximum
+  for (const ProgressCall& call : r.progress) {
+    if (call.kind == K::kVisible) {
+      EXPECT_EQ(call.value, 1);
+    }
+    if (call.kind == K::kMax) {
+      maxima.push_back(call.value);
+      values.emplace_back();
+    }
+    if (call.kind == K::kValue) {
+      ASSERT_FALSE(values.empty()) << "a value before the first maximum";
+      values.back().push_back(call.value);
+    }
+  }
+  // Articles, add-ons, then the products the add-ons are assigned to: each counted 0, 1, ...
+  // up to one below its maximum.
+  ASSERT_EQ(maxima, (std::vector<float>{249, 25, 247}));
+  for (std::size_t phase = 0; phase < maxima.size(); ++phase) {
+    SCOPED_TRACE(phase);
+    ASSERT_EQ(values[phase].size(), static_cast<std::size_t>(maxima[phase]));
+    for (std::size_t i = 0; i < values[phase].size(); ++i) {
+      EXPECT_EQ(values[phase][i], static_cast<float>(i));
+    }
+  }
+  EXPECT_EQ(Rows(scratch.target(), "tbl_Verwaltung_Produkte").size(), 247u);
 }
 
 TEST(ImportRun, EdgeCasesOfTheSources) {
   {
     Scratch scratch;  // apostrophes in groups, short codes and add-on names
     const RunResult r = RunImport(scratch.folder(), kFixtures + "/source-quotes.mdb");
-    ASSERT_EQ(r.status, import::kExitCompleted) << (r.messages.empty() ? "" : r.messages[0].prompt);
+    ASSERT_EQ(r.status, run::kExitCompleted) << (r.messages.empty() ? "" : r.messages[0].prompt);
     EXPECT_EQ(Rows(scratch.target(), "tbl_Verwaltung_ProdukteKategorien").size(), 4u);
     EXPECT_EQ(Rows(scratch.target(), "tbl_Verwaltung_Produkte").size(), 9u);  // DR1 twice
     EXPECT_EQ(Rows(scratch.target(), "tbl_Verwaltung_ProdukteExtras").size(),
@@ -221,7 +246,7 @@ TEST(ImportRun, EdgeCasesOfTheSources) {
   {
     Scratch scratch;  // no rows at all: the run completes with empty tables
     const RunResult r = RunImport(scratch.folder(), kFixtures + "/source-empty.mdb");
-    ASSERT_EQ(r.status, import::kExitCompleted);
+    ASSERT_EQ(r.status, run::kExitCompleted);
     for (const char* table : {"tbl_Verwaltung_ProdukteKategorien", "tbl_Verwaltung_Produkte",
                               "tbl_Verwaltung_Produkte_Extras"}) {
       EXPECT_TRUE(Rows(scratch.target(), table).empty()) << table;
@@ -230,13 +255,13 @@ TEST(ImportRun, EdgeCasesOfTheSources) {
   {
     Scratch scratch;  // a Null only in the second row passes the validation
     EXPECT_EQ(RunImport(scratch.folder(), kFixtures + "/source-null-second.mdb").status,
-              import::kExitCompleted);
+              run::kExitCompleted);
   }
 }
 
 TEST(ImportRun, ArticlesWithoutGroupBecomeProductsOfTheEmptyCategory) {
   Scratch scratch;
-  ASSERT_EQ(RunImport(scratch.folder(), kFixtures + "/source.mdb").status, import::kExitCompleted);
+  ASSERT_EQ(RunImport(scratch.folder(), kFixtures + "/source.mdb").status, run::kExitCompleted);
   auto cn = std::make_shared<db::Connection>();
   cn->Open(db::TargetConnectionString(scratch.folder()));
   db::Recordset rs;
@@ -257,9 +282,9 @@ TEST(ImportRun, ArticlesWithoutGroupBecomeProductsOfTheEmptyCategory) {
 
 TEST(ImportRun, ASecondRunGivesTheSameRowsWithNewKeys) {
   Scratch scratch;
-  ASSERT_EQ(RunImport(scratch.folder(), kFixtures + "/source.mdb").status, import::kExitCompleted);
+  ASSERT_EQ(RunImport(scratch.folder(), kFixtures + "/source.mdb").status, run::kExitCompleted);
   const auto first = Rows(scratch.target(), "tbl_Verwaltung_Produkte");
-  ASSERT_EQ(RunImport(scratch.folder(), kFixtures + "/source.mdb").status, import::kExitCompleted);
+  ASSERT_EQ(RunImport(scratch.folder(), kFixtures + "/source.mdb").status, run::kExitCompleted);
   const auto second = Rows(scratch.target(), "tbl_Verwaltung_Produkte");
   ASSERT_EQ(first.size(), second.size());
   std::int32_t highest_first = 0;
@@ -286,10 +311,10 @@ TEST_P(ValidationFailures, ShowTheMessageAndLeaveTheTargetAsItWas) {
   std::string root = scratch.folder();
   if (c.drop_separator) root.pop_back();
   const RunResult r = RunImport(root, kFixtures + "/" + c.source);
-  EXPECT_EQ(r.status, import::kExitInvalidSource);
+  EXPECT_EQ(r.status, run::kExitInvalidSource);
   ASSERT_EQ(r.messages.size(), 1u);
-  EXPECT_EQ(r.messages[0].prompt, import::kMessageInvalidDatabase);
-  EXPECT_EQ(r.messages[0].style, import::vbCritical);
+  EXPECT_EQ(r.messages[0].prompt, run::kMessageInvalidDatabase);
+  EXPECT_EQ(r.messages[0].style, run::vbCritical);
   EXPECT_EQ(r.messages[0].title, "Ungültige Datenbank");
   EXPECT_TRUE(r.progress.empty());
   EXPECT_EQ(testing_support::ReadFileBytes(scratch.target()), before);
@@ -317,18 +342,17 @@ TEST(ImportRun, AFailureInAnyPhaseLeavesTheTargetAsItWas) {
     const auto before = testing_support::ReadFileBytes(scratch.target());
     FailingUserSide user(fail_at);
     const RunResult r = RunImport(scratch.folder(), kFixtures + "/source.mdb", &user);
-    EXPECT_EQ(r.status, import::kExitUnexpectedError) << fail_at;
+    EXPECT_EQ(r.status, run::kExitUnexpectedError) << fail_at;
     ASSERT_EQ(r.messages.size(), 1u) << fail_at;
     EXPECT_EQ(r.messages[0].prompt,
               "Es ist ein unerwarteter Fehler aufgetreten (Fehler 3043: Datenträger- oder "
               "Netzwerkfehler.). Die Zieldatenbank wurde nicht verändert. Das Programm wird jetzt "
               "beendet.");
-    EXPECT_EQ(r.messages[0].style, import::vbCritical);
+    EXPECT_EQ(r.messages[0].style, run::vbCritical);
     EXPECT_EQ(r.messages[0].title, "Produkte Import");
     EXPECT_EQ(testing_support::ReadFileBytes(scratch.target()), before) << fail_at;
     // A run after it succeeds.
-    EXPECT_EQ(RunImport(scratch.folder(), kFixtures + "/source.mdb").status,
-              import::kExitCompleted);
+    EXPECT_EQ(RunImport(scratch.folder(), kFixtures + "/source.mdb").status, run::kExitCompleted);
   }
 }
 

@@ -15,6 +15,7 @@
 #include "jet/file_source.h"
 #include "jet/header.h"
 #include "tests/encrypted_copy.h"
+#include "tests/fixtures.h"
 #include "tests/test_support.h"
 #include "tools/csv_export.h"
 
@@ -143,7 +144,7 @@ INSTANTIATE_TEST_SUITE_P(All, EncryptedCopy, testing::ValuesIn(Databases()),
 
 // ---------------------------------------------------------------------------------------------
 
-fs::path Source() { return fs::path(PI_FIXTURE_DIR) / "source.mdb"; }
+fs::path Source() { return fs::path(testing_support::kFixtures) / "source.mdb"; }
 
 TEST(EncryptionKeys, AnyNonZeroKeyReadsTheSame) {
   const auto plain = testing_support::ReadFileBytes(Source());

@@ -20,16 +20,18 @@
 #include "jet/file_commit.h"
 #include "jet/file_system.h"
 #include "jet/integrity_check.h"
+#include "tests/fixtures.h"
 #include "tests/test_support.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
+using testing_support::kTargetPassword;
+
 using jet::ErrorCode;
 using jet::Value;
 
-constexpr char kPassword[] = "pwok572hafxi317nrb";
 constexpr char kExtras[] = "tbl_Verwaltung_ProdukteExtras";
 constexpr uid_t kOtherUser = 65534;  // nobody
 constexpr gid_t kOtherGroup = 65534;
@@ -39,7 +41,7 @@ class Folder {
  public:
   Folder() {
     fs::permissions(dir_.path(), fs::perms::all);
-    fs::copy_file(std::string(PI_FIXTURE_DIR) + "/target.mdb", db());
+    fs::copy_file(testing_support::Fixture("target.mdb"), db());
   }
   const fs::path& path() const { return dir_.path(); }
   fs::path db() const { return dir_.path() / "DBZentavo.mdb"; }
@@ -57,7 +59,7 @@ class Folder {
 // Opens `path` for writing, adds `rows` rows to the extras and commits: the status of the first
 // step that failed.
 jet::Status AddExtras(const fs::path& path, int rows = 3) {
-  auto db = jet::Database::Open(path.string(), {.password = kPassword, .writable = true});
+  auto db = jet::Database::Open(path.string(), {.password = kTargetPassword, .writable = true});
   if (!db.ok()) return db.status();
   for (int i = 0; i < rows; ++i) {
     std::vector<Value> row((*(*db)->GetTable(kExtras))->columns.size());
@@ -69,7 +71,7 @@ jet::Status AddExtras(const fs::path& path, int rows = 3) {
 }
 
 std::size_t ExtraRows(const fs::path& path) {
-  auto db = jet::Database::Open(path.string(), {.password = kPassword});
+  auto db = jet::Database::Open(path.string(), {.password = kTargetPassword});
   EXPECT_TRUE(db.ok()) << db.status().ToString();
   return db.ok() ? (*(*db)->GetTable(kExtras))->row_count : 0;
 }
@@ -317,7 +319,7 @@ TEST(FileSafety, ADamagedFileIsNotWritten) {
   std::uint32_t page = 0;
   std::size_t page_size = 0, at = 0;
   {
-    auto db = jet::Database::Open(folder.db().string(), {.password = kPassword});
+    auto db = jet::Database::Open(folder.db().string(), {.password = kTargetPassword});
     ASSERT_TRUE(db.ok());
     page = (*(*db)->GetTable(kExtras))->page;
     page_size = (*db)->format().page_size;
@@ -354,7 +356,7 @@ TEST(FileSafety, AFailingCallWhileCommittingLeavesTheOldFile) {
     }
   }
   EXPECT_TRUE(AddExtras(folder.db()).ok());
-  auto db = jet::Database::Open(folder.db().string(), {.password = kPassword});
+  auto db = jet::Database::Open(folder.db().string(), {.password = kTargetPassword});
   ASSERT_TRUE(db.ok());
   auto report = jet::CheckIntegrity(**db);
   ASSERT_TRUE(report.ok());

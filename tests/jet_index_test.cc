@@ -29,6 +29,7 @@
 #include "jet/text_sort_key.h"
 #include "jet/text_sort_tables.h"
 #include "jet/unicode.h"
+#include "tests/fixtures.h"
 #include "tests/test_support.h"
 
 namespace {
@@ -417,7 +418,7 @@ TEST(IndexPage, DamagedPagesAreCorruptNamingThePage) {
 }
 
 TEST(IndexPage, RandomDamageToRealPagesIsCorruptOrDecodes) {
-  const auto bytes = testing_support::ReadFileBytes(PI_FIXTURE_DIR "/source.mdb");
+  const auto bytes = testing_support::ReadFileBytes(testing_support::Fixture("source.mdb"));
   std::mt19937 rng(20240611);
   std::size_t pages = 0, corrupt = 0;
   for (std::size_t at = 4096; at + 4096 <= bytes.size(); at += 4096) {
@@ -447,7 +448,7 @@ TEST(IndexPage, RandomDamageToRealPagesIsCorruptOrDecodes) {
 class DamagedTree : public testing::Test {
  protected:
   void SetUp() override {
-    bytes_ = testing_support::ReadFileBytes(PI_FIXTURE_DIR "/source.mdb");
+    bytes_ = testing_support::ReadFileBytes(testing_support::Fixture("source.mdb"));
     auto db = Open();
     auto table = db->GetTable("ArtikelStamm");
     ASSERT_TRUE(table.ok());

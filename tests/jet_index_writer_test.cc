@@ -30,6 +30,7 @@
 #include "jet/page_store.h"
 #include "jet/table_scan.h"
 #include "jet/usage_map.h"
+#include "tests/fixtures.h"
 #include "tests/test_support.h"
 #include "tools/csv_export.h"
 
@@ -37,13 +38,14 @@ namespace fs = std::filesystem;
 
 namespace {
 
+using testing_support::kTargetPassword;
+
 using jet::ByteString;
 using jet::Value;
 using testing_support::DbFile;
 using testing_support::EntriesOf;
 using testing_support::RowsOf;
 
-constexpr char kPassword[] = "pwok572hafxi317nrb";
 constexpr std::size_t kJetVersionOffset = 0x14;  // header byte: 0 for Jet 3
 
 // The Jet 4 databases of tests/data and of access-made/ (an empty entry when that is missing).
@@ -407,7 +409,7 @@ TEST(IndexPlan, IntermediatePagesEndInAChildTailAndASingleChildGetsAnEntry) {
 using testing_support::TargetCopy;
 
 std::unique_ptr<jet::Database> Open(const fs::path& path, bool writable) {
-  auto db = jet::Database::Open(path.string(), {.password = kPassword, .writable = writable});
+  auto db = jet::Database::Open(path.string(), {.password = kTargetPassword, .writable = writable});
   EXPECT_TRUE(db.ok()) << db.status().ToString();
   return db.ok() ? std::move(*db) : nullptr;
 }
@@ -504,7 +506,7 @@ TEST(CommittedIndexes, RefilledProductTablesAreReadByEveryReader) {
   }
   EXPECT_EQ(ExportCsv(copy.path(), "tbl_Kunden"), untouched);
   auto counts = testing_support::RunCommand(
-      testing_support::MdbReaderCommand(DbFile{copy.path(), kPassword}));
+      testing_support::MdbReaderCommand(DbFile{copy.path(), kTargetPassword}));
   EXPECT_EQ(counts.exit_code, 0);
   for (const char* line :
        {"tbl_Verwaltung_Produkte\t3000\n", "tbl_Verwaltung_Produkte_Preise\t6000\n",

@@ -9,19 +9,21 @@
 #include <vector>
 
 #include "jet/database.h"
+#include "tests/fixtures.h"
 #include "tests/test_support.h"
 #include "tools/csv_export.h"
 #include "tools/schema_print.h"
 
 namespace {
 
+using testing_support::Fixture;
+using testing_support::kOtherTargetPassword;
+using testing_support::kTargetPassword;
+
 namespace fs = std::filesystem;
 using testing_support::ShellQuote;
 
 constexpr char kInspect[] = PI_BINARY_DIR "/tools/jet-inspect";
-constexpr char kTargetPassword[] = "pwok572hafxi317nrb";
-
-std::string Fixture(const std::string& name) { return PI_FIXTURE_DIR "/" + name; }
 
 struct InspectRun {
   int exit_code = -1;
@@ -73,10 +75,6 @@ std::string MdbExport(const std::string& file, const std::string& table) {
                                              " " + ShellQuote(table) + " 2>/dev/null");
   EXPECT_EQ(r.exit_code, 0);
   return r.out;
-}
-
-TEST(JetInspectCli, BinaryExists) {
-  ASSERT_TRUE(fs::is_regular_file(kInspect)) << kInspect << " is not built";
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -211,7 +209,7 @@ INSTANTIATE_TEST_SUITE_P(
                 -1,
                 {"Fehler 3024", "wurde nicht gefunden"}},
         BadCase{"WrongPassword",
-                {"--password", "zentavo2024geheim", "tables", kTarget},
+                {"--password", kOtherTargetPassword, "tables", kTarget},
                 -1,
                 {"Fehler 3031", "Kein gültiges Kennwort"}},
         BadCase{"NoPassword", {"export", kTarget, "tbl_Kunden"}, -1, {"Fehler 3031", "Kennwort"}},

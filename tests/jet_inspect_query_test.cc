@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/fixtures.h"
 #include "tests/test_support.h"
 
 namespace {
@@ -21,9 +22,10 @@ using testing_support::JsonValue;
 using testing_support::ShellQuote;
 
 constexpr char kInspect[] = PI_BINARY_DIR "/tools/jet-inspect";
-constexpr char kPassword[] = "pwok572hafxi317nrb";
 
-DbFile Target() { return {PI_FIXTURE_DIR "/target.mdb", kPassword}; }
+DbFile Target() {
+  return {testing_support::Fixture("target.mdb"), testing_support::kTargetPassword};
+}
 
 // mdb-reader's rows of a table, in storage order.
 std::vector<JsonObject> OracleRows(const DbFile& f, const std::string& table) {
@@ -309,7 +311,7 @@ TEST_F(InspectQuery, MaximaAndMinimaOfEveryKindWithAndWithoutIndex) {
 }
 
 TEST_F(InspectQuery, AnEmptyTableGivesOneAggregateRowAndNoOtherRows) {
-  const DbFile empty{PI_FIXTURE_DIR "/source-empty.mdb", ""};
+  const DbFile empty{testing_support::Fixture("source-empty.mdb"), ""};
   ASSERT_TRUE(OracleRows(empty, "ArtikelStamm").empty());
   const auto run = [&](const std::string& sql) {
     const auto r = testing_support::RunCommand(
@@ -330,10 +332,10 @@ TEST_F(InspectQuery, AnEmptyTableGivesOneAggregateRowAndNoOtherRows) {
 
 TEST_F(InspectQuery, AfterADeleteTheRowsMdbReaderReadsAnswer) {
   const testing_support::TargetCopy copy;
-  const DbFile f{copy.path(), kPassword};
+  const DbFile f{copy.path(), testing_support::kTargetPassword};
   const auto r = testing_support::RunCommand(
-      ShellQuote(kInspect) + " --password " + ShellQuote(kPassword) + " exec " +
-      ShellQuote(f.path.string()) + " " +
+      ShellQuote(kInspect) + " --password " + ShellQuote(testing_support::kTargetPassword) +
+      " exec " + ShellQuote(f.path.string()) + " " +
       ShellQuote("DELETE FROM tbl_Kunden WHERE lng_ID >= 290 OR lng_ID < 4 OR "
                  "txt_Nachname = 'schröder'"));
   ASSERT_EQ(r.exit_code, 0);

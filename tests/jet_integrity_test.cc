@@ -15,12 +15,14 @@
 #include "jet/row_reader.h"
 #include "jet/table_scan.h"
 #include "jet/usage_map.h"
+#include "tests/fixtures.h"
 #include "tests/test_support.h"
 
 namespace {
 
+using testing_support::kTargetPassword;
+
 using testing_support::DbFile;
-constexpr char kPassword[] = "pwok572hafxi317nrb";
 
 std::vector<DbFile> AllDatabases() {
   std::vector<DbFile> all = testing_support::ProjectDatabases();
@@ -46,12 +48,12 @@ INSTANTIATE_TEST_SUITE_P(Files, EveryDatabase, ::testing::ValuesIn(AllDatabases(
 class Damaged : public ::testing::Test {
  protected:
   void SetUp() override {
-    bytes_ = testing_support::ReadFileBytes(std::string(PI_FIXTURE_DIR) + "/target.mdb");
+    bytes_ = testing_support::ReadFileBytes(testing_support::Fixture("target.mdb"));
     db_ = Open(bytes_);
   }
   static std::unique_ptr<jet::Database> Open(const std::vector<std::uint8_t>& bytes) {
     jet::MemoryFile file(bytes, "target.mdb");
-    auto db = jet::Database::Open(file, {.password = kPassword});
+    auto db = jet::Database::Open(file, {.password = kTargetPassword});
     EXPECT_TRUE(db.ok()) << db.status().ToString();
     return db.ok() ? std::move(*db) : nullptr;
   }
@@ -120,7 +122,7 @@ TEST_F(Damaged, IndexEntryWithoutItsRow) {
   const testing_support::TempFile file("integrity");
   const std::string path = file.path().string();
   testing_support::WriteFileBytes(path, bytes_);
-  auto db = jet::Database::Open(path, {.password = kPassword, .writable = true});
+  auto db = jet::Database::Open(path, {.password = kTargetPassword, .writable = true});
   ASSERT_TRUE(db.ok());
   jet::TableScan scan(**db, **(*db)->GetTable("tbl_Kunden"));
   ASSERT_TRUE(*scan.Next());

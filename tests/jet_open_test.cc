@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <set>
 #include <string>
@@ -14,28 +15,28 @@
 #include "jet/database.h"
 #include "jet/file_source.h"
 #include "jet/page_store.h"
+#include "tests/fixtures.h"
 #include "tests/test_support.h"
 
 namespace {
+
+using testing_support::Fixture;
+using testing_support::kOtherTargetPassword;
+using testing_support::kTargetPassword;
 
 namespace fs = std::filesystem;
 using jet::ColumnType;
 using jet::ErrorCode;
 using testing_support::DbFile;
 
-constexpr char kTargetPassword[] = "pwok572hafxi317nrb";
-constexpr char kOtherPassword[] = "zentavo2024geheim";
-
-fs::path Fixture(const std::string& name) { return fs::path(PI_FIXTURE_DIR) / name; }
-
 std::string PasswordOf(const std::string& file) {
   if (file == "target.mdb") return kTargetPassword;
-  if (file == "target-wrong-password.mdb") return kOtherPassword;
+  if (file == "target-wrong-password.mdb") return kOtherTargetPassword;
   return "";
 }
 
 std::unique_ptr<jet::Database> Open(const std::string& file) {
-  auto db = jet::Database::Open(Fixture(file).string(), {.password = PasswordOf(file)});
+  auto db = jet::Database::Open(Fixture(file), {.password = PasswordOf(file)});
   EXPECT_TRUE(db.ok()) << file << ": " << db.status().ToString();
   return db.ok() ? std::move(*db) : nullptr;
 }
@@ -50,6 +51,14 @@ struct PasswordCase {
   std::string password;
   bool opens;
 };
+// A password with its first `count` letters (all of them by default) in capitals.
+std::string Upper(std::string text, std::size_t count = std::string::npos) {
+  for (std::size_t i = 0; i < text.size() && i < count; ++i) {
+    text[i] = static_cast<char>(std::toupper(static_cast<unsigned char>(text[i])));
+  }
+  return text;
+}
+
 void PrintTo(const PasswordCase& c, std::ostream* os) {
   *os << c.file << " '" << c.password << "'";
 }
@@ -58,7 +67,7 @@ class Passwords : public testing::TestWithParam<PasswordCase> {};
 
 TEST_P(Passwords, OpenOnlyWithTheStoredPassword) {
   const PasswordCase& c = GetParam();
-  auto db = jet::Database::Open(Fixture(c.file).string(), {.password = c.password});
+  auto db = jet::Database::Open(Fixture(c.file), {.password = c.password});
   if (c.opens) {
     ASSERT_TRUE(db.ok()) << db.status().ToString();
     // The stored password: the one given, or none for a database without one.
@@ -76,26 +85,26 @@ INSTANTIATE_TEST_SUITE_P(
     Fixtures, Passwords,
     testing::Values(PasswordCase{"target.mdb", kTargetPassword, true},
                     PasswordCase{"target.mdb", "", false},
-                    PasswordCase{"target.mdb", kOtherPassword, false},
-                    PasswordCase{"target.mdb", "PWOK572HAFXI317NRB", false},
-                    PasswordCase{"target.mdb", "Pwok572hafxi317nrb", false},
-                    PasswordCase{"target.mdb", "pwok572haf", false},
-                    PasswordCase{"target.mdb", "pwok572hafxi317nr", false},
-                    PasswordCase{"target.mdb", "pwok572hafxi317nrbx", false},
-                    PasswordCase{"target.mdb", "pwok572hafxi317nrb ", false},
-                    PasswordCase{"target-wrong-password.mdb", kOtherPassword, true},
+                    PasswordCase{"target.mdb", kOtherTargetPassword, false},
+                    PasswordCase{"target.mdb", Upper(kTargetPassword), false},
+                    PasswordCase{"target.mdb", Upper(kTargetPassword, 1), false},
+                    PasswordCase{"target.mdb", std::string(kTargetPassword).substr(0, 10), false},
+                    PasswordCase{"target.mdb", std::string(kTargetPassword).substr(0, 17), false},
+                    PasswordCase{"target.mdb", std::string(kTargetPassword) + "x", false},
+                    PasswordCase{"target.mdb", std::string(kTargetPassword) + " ", false},
+                    PasswordCase{"target-wrong-password.mdb", kOtherTargetPassword, true},
                     PasswordCase{"target-wrong-password.mdb", "", false},
                     PasswordCase{"target-wrong-password.mdb", kTargetPassword, false},
-                    PasswordCase{"target-wrong-password.mdb", "ZENTAVO2024GEHEIM", false},
+                    PasswordCase{"target-wrong-password.mdb", Upper(kOtherTargetPassword), false},
                     PasswordCase{"source.mdb", "", true},
-                    PasswordCase{"source.mdb", "pwok572hafxi317nrb", true}));
+                    PasswordCase{"source.mdb", kTargetPassword, true}));
 
 TEST(PasswordsInMemory, AFileInMemoryIsCheckedTheSameWay) {
   const auto bytes = testing_support::ReadFileBytes(Fixture("target.mdb"));
   jet::MemoryFile right(bytes, "target.mdb");
   EXPECT_TRUE(jet::Database::Open(right, {.password = kTargetPassword}).ok());
   jet::MemoryFile wrong(bytes, "target.mdb");
-  auto db = jet::Database::Open(wrong, {.password = kOtherPassword});
+  auto db = jet::Database::Open(wrong, {.password = kOtherTargetPassword});
   ASSERT_FALSE(db.ok());
   EXPECT_EQ(db.status().number(), 3031);
 }
@@ -156,7 +165,7 @@ INSTANTIATE_TEST_SUITE_P(
             "NotADatabase", {}, Fixture("not-a-database.mdb"), ErrorCode::kUnrecognizedFormat},
         BadFileCase{"Truncated", {}, Fixture("truncated.mdb"), ErrorCode::kCorrupt},
         BadFileCase{"Missing", {}, Fixture("no-such-file.mdb"), ErrorCode::kFileNotFound},
-        BadFileCase{"Directory", {}, PI_FIXTURE_DIR, ErrorCode::kFileNotFound},
+        BadFileCase{"Directory", {}, testing_support::kFixtures, ErrorCode::kFileNotFound},
         BadFileCase{"Empty", {}, "", ErrorCode::kUnrecognizedFormat},
         BadFileCase{"AceEngineName", SourceWith(4, "Standard ACE DB"), "",
                     ErrorCode::kUnrecognizedFormat},
@@ -335,13 +344,13 @@ INSTANTIATE_TEST_SUITE_P(
 // ---------------------------------------------------------------------------------------------
 // Definitions of the source tables.
 
-struct ColumnSpec {
+struct ExpectedColumn {
   const char* name;
   ColumnType type;
   int text_chars;  // Text columns: the length in characters
 };
 
-const std::vector<ColumnSpec> kArtikelStamm = {
+const std::vector<ExpectedColumn> kArtikelStamm = {
     {"ID", ColumnType::kLong, 0},
     {"Kurzzeichen", ColumnType::kText, 10},
     {"Bezeichnung", ColumnType::kText, 50},
@@ -364,7 +373,7 @@ const std::vector<ColumnSpec> kArtikelStamm = {
     {"PreisGruppe", ColumnType::kInteger, 0},
 };
 
-const std::vector<ColumnSpec> kArtikelZusatzStamm = {
+const std::vector<ExpectedColumn> kArtikelZusatzStamm = {
     {"ID", ColumnType::kLong, 0},
     {"Bezeichnung", ColumnType::kText, 50},
     {"Gruppe", ColumnType::kText, 30},
@@ -378,7 +387,7 @@ const std::vector<ColumnSpec> kArtikelZusatzStamm = {
     {"PreisGruppe", ColumnType::kInteger, 0},
 };
 
-void ExpectColumns(const jet::TableDef& t, const std::vector<ColumnSpec>& want) {
+void ExpectColumns(const jet::TableDef& t, const std::vector<ExpectedColumn>& want) {
   ASSERT_EQ(t.columns.size(), want.size());
   for (std::size_t i = 0; i < want.size(); ++i) {
     const jet::Column& c = t.columns[i];
@@ -430,13 +439,13 @@ TEST(SourceDefinition, ArtikelStammInAllSourceFilesButTheOneWithoutPreisGruppe) 
   ASSERT_NE(db, nullptr);
   auto t = db->GetTable("ArtikelStamm");
   ASSERT_TRUE(t.ok()) << t.status().ToString();
-  ExpectColumns(**t, std::vector<ColumnSpec>(kArtikelStamm.begin(), kArtikelStamm.end() - 1));
+  ExpectColumns(**t, std::vector<ExpectedColumn>(kArtikelStamm.begin(), kArtikelStamm.end() - 1));
 }
 
 // ---------------------------------------------------------------------------------------------
 // Indexes.
 
-struct IndexSpec {
+struct ExpectedIndex {
   std::string name;
   std::vector<std::string> columns;
   bool primary;
@@ -446,7 +455,7 @@ struct IndexSpec {
 struct TableIndexes {
   std::string file;
   std::string table;
-  std::vector<IndexSpec> indexes;
+  std::vector<ExpectedIndex> indexes;
 };
 void PrintTo(const TableIndexes& c, std::ostream* os) { *os << c.file << " " << c.table; }
 
@@ -459,7 +468,7 @@ TEST_P(Indexes, AsDocumented) {
   auto t = db->GetTable(c.table);
   ASSERT_TRUE(t.ok()) << t.status().ToString();
   ASSERT_EQ((*t)->indexes.size(), c.indexes.size());
-  for (const IndexSpec& want : c.indexes) {
+  for (const ExpectedIndex& want : c.indexes) {
     SCOPED_TRACE(want.name);
     auto it = std::find_if((*t)->indexes.begin(), (*t)->indexes.end(),
                            [&](const jet::Index& x) { return x.name == want.name; });
@@ -482,8 +491,8 @@ TEST_P(Indexes, AsDocumented) {
   }
 }
 
-IndexSpec Key(const std::string& column) { return {"PrimaryKey", {column}, true, true}; }
-IndexSpec Plain(const std::string& column) { return {column, {column}, false, false}; }
+ExpectedIndex Key(const std::string& column) { return {"PrimaryKey", {column}, true, true}; }
+ExpectedIndex Plain(const std::string& column) { return {column, {column}, false, false}; }
 
 INSTANTIATE_TEST_SUITE_P(
     Fixtures, Indexes,

@@ -17,6 +17,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <fstream>
 #include <map>
 #include <sstream>
 #include <string>
@@ -26,10 +27,13 @@
 #include "jet/data_page.h"
 #include "jet/database.h"
 #include "jet/table_scan.h"
+#include "tests/fixtures.h"
 #include "tests/test_support.h"
 #include "tools/csv_export.h"
 
 namespace {
+
+using testing_support::kTargetPassword;
 
 namespace fs = std::filesystem;
 using testing_support::DbFile;
@@ -146,18 +150,33 @@ INSTANTIATE_TEST_SUITE_P(Project, EveryDatabase,
 INSTANTIATE_TEST_SUITE_P(AccessMade, EveryDatabase, testing::ValuesIn(AccessMadeOrPlaceholder()),
                          ParamName);
 
+// tests/data/README.md has a section per database ("## a.mdb and b.mdb — password `x`"); the
+// section of the files that are no databases is left out. The tests read exactly those
+// databases, each with the password of its section (none when the heading names none).
 TEST(EveryDatabase, ProjectListHasTheDatabasesOfTheReadme) {
-  std::vector<std::string> names;
-  for (const DbFile& f : testing_support::ProjectDatabases()) {
-    names.push_back(f.path.filename().string());
+  std::ifstream readme(testing_support::kFixtures + "/README.md");
+  ASSERT_TRUE(readme) << "tests/data/README.md";
+  std::map<std::string, std::string> documented;  // file name -> password
+  for (std::string line; std::getline(readme, line);) {
+    if (line.rfind("## ", 0) != 0 || line.find("not-a-database.mdb") != std::string::npos) continue;
+    const std::string names = line.substr(3, line.find(" — ") - 3);
+    std::string password;
+    if (const std::size_t at = line.find("password `"); at != std::string::npos) {
+      const std::size_t from = at + std::string_view("password `").size();
+      password = line.substr(from, line.find('`', from) - from);
+    }
+    std::istringstream words(names);
+    for (std::string word; words >> word;) {
+      if (word.back() == ',') word.pop_back();
+      if (word.size() > 4 && word.ends_with(".mdb")) documented[word] = password;
+    }
   }
-  const std::vector<std::string> expected = {"source-empty.mdb",          "source-large.mdb",
-                                             "source-missing-column.mdb", "source-no-zusatz.mdb",
-                                             "source-null-first.mdb",     "source-null-second.mdb",
-                                             "source-quotes.mdb",         "source.mdb",
-                                             "target-related-strict.mdb", "target-related.mdb",
-                                             "target-wrong-password.mdb", "target.mdb"};
-  EXPECT_EQ(names, expected);
+  std::map<std::string, std::string> listed;
+  for (const DbFile& f : testing_support::ProjectDatabases()) {
+    listed[f.path.filename().string()] = f.password;
+  }
+  EXPECT_EQ(listed, documented);
+  EXPECT_EQ(documented.size(), 12u);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -351,7 +370,7 @@ class MdbReaderValues : public testing::TestWithParam<ValueCase> {};
 TEST_P(MdbReaderValues, EveryValueEqualsMdbReaders) {
   PI_REQUIRE_MDB_READER();
   const ValueCase& c = GetParam();
-  const DbFile f{fs::path(PI_FIXTURE_DIR) / c.file, c.password};
+  const DbFile f{fs::path(testing_support::kFixtures) / c.file, c.password};
   auto db = OpenOrFail(f);
   ASSERT_NE(db, nullptr);
   auto table = db->GetTable(c.table);
@@ -386,8 +405,7 @@ TEST_P(MdbReaderValues, EveryValueEqualsMdbReaders) {
 INSTANTIATE_TEST_SUITE_P(MigrationTables, MdbReaderValues,
                          testing::Values(ValueCase{"source.mdb", "", "ArtikelStamm"},
                                          ValueCase{"source.mdb", "", "ArtikelZusatzStamm"},
-                                         ValueCase{"target.mdb", "pwok572hafxi317nrb",
-                                                   "tbl_Kunden"}),
+                                         ValueCase{"target.mdb", kTargetPassword, "tbl_Kunden"}),
                          [](const testing::TestParamInfo<ValueCase>& p) {
                            std::string name =
                                p.param.file.substr(0, p.param.file.find('.')) + "_" + p.param.table;
@@ -482,10 +500,10 @@ class ExpectedCsv : public testing::TestWithParam<std::string> {};
 
 TEST_P(ExpectedCsv, SourceTableEqualsTheExpectedExport) {
   const std::string table = GetParam();
-  auto db = OpenOrFail(DbFile{fs::path(PI_FIXTURE_DIR) / "source.mdb", ""});
+  auto db = OpenOrFail(DbFile{fs::path(testing_support::kFixtures) / "source.mdb", ""});
   ASSERT_NE(db, nullptr);
-  std::string expected = testing_support::ReadFileText(fs::path(PI_FIXTURE_DIR) / "expected" /
-                                                       ("source." + table + ".csv"));
+  std::string expected = testing_support::ReadFileText(fs::path(testing_support::kFixtures) /
+                                                       "expected" / ("source." + table + ".csv"));
   ASSERT_FALSE(expected.empty());
   const int dates = NormaliseDates(expected);
   if (table == "ArtikelStamm") {

@@ -19,23 +19,25 @@
 
 #include "db/database_state.h"
 #include "import/import_run.h"
-#include "import/recording_user_side.h"
 #include "jet/database.h"
 #include "jet/index_key.h"
 #include "jet/integrity_check.h"
 #include "jet/table_scan.h"
 #include "jet/text_codec.h"
 #include "jet/unicode.h"
+#include "run/recording_user_side.h"
+#include "tests/fixtures.h"
 #include "tests/test_support.h"
 #include "tools/csv_export.h"
 
 namespace {
 
+using testing_support::kTargetPassword;
+
 using jet::Value;
 using testing_support::RunCommand;
 using testing_support::ShellQuote;
 
-constexpr char kPassword[] = "pwok572hafxi317nrb";
 constexpr std::uint8_t kTableDefinitionPage = 0x02;
 constexpr std::size_t kJet4PageSize = 4096;
 // Jet 4 physical index entry: the ten column slots (30 bytes) and the usage map (4) come before
@@ -72,7 +74,7 @@ std::string AsMdbExportPrints(const std::string& text) {
 }
 
 std::unique_ptr<jet::Database> Open(const std::filesystem::path& file, bool writable) {
-  auto db = jet::Database::Open(file.string(), {.password = kPassword, .writable = writable});
+  auto db = jet::Database::Open(file.string(), {.password = kTargetPassword, .writable = writable});
   EXPECT_TRUE(db.ok()) << db.status().ToString();
   return db.ok() ? std::move(*db) : nullptr;
 }
@@ -150,7 +152,7 @@ TEST_P(TextIndexFile, NamesInEveryScriptAreIndexedAndReadBackByEveryReader) {
 
   // jet-inspect check: the file is sound, every index entry holds its row's key, in order.
   const auto check = RunCommand(ShellQuote(PI_BINARY_DIR "/tools/jet-inspect") + " --password " +
-                                kPassword + " check " + ShellQuote(copy.path().string()));
+                                kTargetPassword + " check " + ShellQuote(copy.path().string()));
   EXPECT_EQ(check.exit_code, 0) << check.out;
 
   auto db = Open(copy.path(), false);
@@ -215,7 +217,7 @@ TEST_P(TextIndexFile, NamesInEveryScriptAreIndexedAndReadBackByEveryReader) {
           << AsMdbExportPrints(name);
     }
     // mdb-reader reads every name exactly.
-    const auto dump = RunCommand(testing_support::MdbReaderCommand({copy.path(), kPassword}) +
+    const auto dump = RunCommand(testing_support::MdbReaderCommand({copy.path(), kTargetPassword}) +
                                  " --table " + table_name);
     ASSERT_EQ(dump.exit_code, 0);
     std::vector<std::string> read;
@@ -306,14 +308,14 @@ void AddArticlesInGroups(const std::filesystem::path& file) {
 }
 
 int Migrate(const std::string& root, const std::string& source) {
-  import::RecordingUserSide user;
+  run::RecordingUserSide user;
   db::DatabaseState state;
   state.strDBRoot = root;
-  import::RunContext run{state, source, user};
+  run::RunContext run{state, source, user};
   try {
     import::cmdImport_Click(run);
-  } catch (const import::ProgramEnd& end) {
-    for (const import::Message& m : user.messages()) std::printf("  %s\n", m.prompt.c_str());
+  } catch (const run::ProgramEnd& end) {
+    for (const run::Message& m : user.messages()) std::printf("  %s\n", m.prompt.c_str());
     return end.status();
   }
   return -1;
@@ -324,18 +326,18 @@ TEST_P(TextIndexFile, AMigrationWithSuchGroupNamesFillsATextIndexOnTheGroups) {
   testing_support::ScratchDir dir("text-index-import");
   const std::filesystem::path target = dir.path() / "DBZentavo.mdb";
   const std::filesystem::path source = dir.path() / "Kastrel.mdb";
-  std::filesystem::copy_file(PI_FIXTURE_DIR "/target.mdb", target);
-  std::filesystem::copy_file(PI_FIXTURE_DIR "/source.mdb", source);
+  std::filesystem::copy_file(testing_support::Fixture("target.mdb"), target);
+  std::filesystem::copy_file(testing_support::Fixture("source.mdb"), source);
   const std::string table = "tbl_Verwaltung_ProdukteKategorien";
   ASSERT_NO_FATAL_FAILURE(TurnIdIndexIntoGroupIndex(target));
   ASSERT_NO_FATAL_FAILURE(SetSortVersion(target, table, "txt_ProduktGruppe",
                                          order == jet::TextSortOrder::kGeneral ? 1 : 0));
   ASSERT_NO_FATAL_FAILURE(AddArticlesInGroups(source));
 
-  ASSERT_EQ(Migrate(dir.path().string() + "/", source.string()), import::kExitCompleted);
+  ASSERT_EQ(Migrate(dir.path().string() + "/", source.string()), run::kExitCompleted);
 
   const auto check = RunCommand(ShellQuote(PI_BINARY_DIR "/tools/jet-inspect") + " --password " +
-                                kPassword + " check " + ShellQuote(target.string()));
+                                kTargetPassword + " check " + ShellQuote(target.string()));
   EXPECT_EQ(check.exit_code, 0) << check.out;
   auto db = Open(target, false);
   ASSERT_TRUE(db);
@@ -382,8 +384,8 @@ TEST_P(TextIndexFile, AMigrationWithSuchGroupNamesFillsATextIndexOnTheGroups) {
   const auto theirs =
       RunCommand("LC_ALL=C.UTF-8 mdb-export " + ShellQuote(target.string()) + " " + table);
   EXPECT_EQ(theirs.exit_code, 0);
-  const auto dump =
-      RunCommand(testing_support::MdbReaderCommand({target, kPassword}) + " --table " + table);
+  const auto dump = RunCommand(testing_support::MdbReaderCommand({target, kTargetPassword}) +
+                               " --table " + table);
   ASSERT_EQ(dump.exit_code, 0);
   for (const std::string& name : kNames) {
     EXPECT_NE(ours.str().find("\"" + name + "\""), std::string::npos) << name;

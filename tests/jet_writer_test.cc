@@ -20,6 +20,7 @@
 #include "jet/page_store.h"
 #include "jet/usage_map.h"
 #include "tests/encrypted_copy.h"
+#include "tests/fixtures.h"
 #include "tests/test_support.h"
 #include "tools/csv_export.h"
 
@@ -32,17 +33,17 @@ inline void PrintTo(const Value& v, std::ostream* os) { *os << inspect::CsvField
 
 namespace {
 
+using testing_support::kTargetPassword;
+
 using jet::Value;
 using testing_support::DbFile;
 using testing_support::TempFile;
-
-constexpr char kPassword[] = "pwok572hafxi317nrb";
 
 using testing_support::RowsOf;
 using testing_support::TargetCopy;
 
 std::unique_ptr<jet::Database> OpenWritable(const fs::path& path) {
-  auto db = jet::Database::Open(path.string(), {.password = kPassword, .writable = true});
+  auto db = jet::Database::Open(path.string(), {.password = kTargetPassword, .writable = true});
   EXPECT_TRUE(db.ok()) << db.status().ToString();
   return db.ok() ? std::move(*db) : nullptr;
 }
@@ -54,7 +55,7 @@ std::vector<std::vector<Value>> ValuesOf(const jet::Database& db, const std::str
 }
 
 std::string Export(const fs::path& file, const std::string& table) {
-  auto db = jet::Database::Open(file.string(), {.password = kPassword});
+  auto db = jet::Database::Open(file.string(), {.password = kTargetPassword});
   EXPECT_TRUE(db.ok()) << db.status().ToString();
   std::ostringstream out;
   EXPECT_TRUE(inspect::ExportCsv(**db, table, out).ok());
@@ -140,16 +141,16 @@ TEST(Writer, EmptiesAndRefillsTheProductTablesReadableByEveryReader) {
   TempFile image("writer-target");
   WriteImage(*db, image.path());
   // Our reader on the file, mdb-export and mdb-reader agree.
-  EXPECT_EQ(
-      ValuesOf(**jet::Database::Open(image.path().string(), {.password = kPassword}), products),
-      written);
+  EXPECT_EQ(ValuesOf(**jet::Database::Open(image.path().string(), {.password = kTargetPassword}),
+                     products),
+            written);
   const std::string ours = Export(image.path(), products);
   auto oracle = testing_support::RunCommand(
       "LC_ALL=C mdb-export " + testing_support::ShellQuote(image.path().string()) + " " + products);
   EXPECT_EQ(oracle.exit_code, 0);
   EXPECT_EQ(oracle.out, ours);
   auto counts = testing_support::RunCommand(
-      testing_support::MdbReaderCommand(DbFile{image.path(), kPassword}));
+      testing_support::MdbReaderCommand(DbFile{image.path(), kTargetPassword}));
   EXPECT_NE(counts.out.find(products + "\t3000\n"), std::string::npos) << counts.out;
   EXPECT_NE(counts.out.find(prices + "\t0\n"), std::string::npos) << counts.out;
   for (const auto& t : untouched) EXPECT_EQ(Export(image.path(), t), before[t]) << t;
@@ -225,7 +226,7 @@ TEST(Writer, RollbackRestoresEveryByteAndCommitWritesTheRow) {
   EXPECT_TRUE(s.ok()) << s.ToString();
   EXPECT_FALSE(db->dirty());
   db.reset();
-  auto again = jet::Database::Open(copy.path().string(), {.password = kPassword});
+  auto again = jet::Database::Open(copy.path().string(), {.password = kTargetPassword});
   ASSERT_TRUE(again.ok()) << again.status().ToString();
   EXPECT_EQ((*(*again)->GetTable(table))->row_count, 596u);
 }
@@ -291,15 +292,15 @@ TEST(WriteLock, OneWriterAtATimeAndStaleLockFilesDoNotBlock) {
     // Another process cannot take the lock while it is held.
     const pid_t child = ::fork();
     if (child == 0) {
-      auto second =
-          jet::Database::Open(copy.path().string(), {.password = kPassword, .writable = true});
+      auto second = jet::Database::Open(copy.path().string(),
+                                        {.password = kTargetPassword, .writable = true});
       ::_exit(!second.ok() && second.status().code() == jet::ErrorCode::kLocked ? 0 : 1);
     }
     int status = 0;
     ::waitpid(child, &status, 0);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     // Readers are not blocked.
-    EXPECT_TRUE(jet::Database::Open(copy.path().string(), {.password = kPassword}).ok());
+    EXPECT_TRUE(jet::Database::Open(copy.path().string(), {.password = kTargetPassword}).ok());
   }
   EXPECT_FALSE(fs::exists(ldb));  // removed by the writer that created it
   std::ofstream(ldb) << "stale";
@@ -356,12 +357,12 @@ TEST(Writer, EncryptedFilesAreWrittenEncrypted) {
   const auto written = testing_support::ReadFileBytes(copy.path());
   ASSERT_GT(written.size(), plain.size());
   EXPECT_NE(written[4096 * 2], 0x02) << "the catalog's page reads as a plain definition page";
-  auto db = jet::Database::Open(copy.path().string(), {.password = kPassword});
+  auto db = jet::Database::Open(copy.path().string(), {.password = kTargetPassword});
   ASSERT_TRUE(db.ok()) << db.status().ToString();
   EXPECT_EQ((*(*db)->GetTable(table))->row_count, 505u);
   // mdb-reader decrypts such files on its own.
   auto counts = testing_support::RunCommand(
-      testing_support::MdbReaderCommand(DbFile{copy.path(), kPassword}));
+      testing_support::MdbReaderCommand(DbFile{copy.path(), kTargetPassword}));
   EXPECT_NE(counts.out.find(table + "\t505\n"), std::string::npos) << counts.out;
   auto oracle = testing_support::RunCommand(
       "LC_ALL=C mdb-export " + testing_support::ShellQuote(copy.path().string()) + " " + table);
@@ -389,7 +390,7 @@ namespace {
 // page at the page's row limit, and every reader finds every row.
 TEST(Writer, SmallRowsFillPagesUpToTheirRowLimit) {
   TargetCopy copy;
-  fs::copy_file(fs::path(PI_FIXTURE_DIR) / "designs" / "small-rows.mdb", copy.path(),
+  fs::copy_file(fs::path(testing_support::kFixtures) / "designs" / "small-rows.mdb", copy.path(),
                 fs::copy_options::overwrite_existing);
   const std::string table = "tbl_Verwaltung_Produkte_Extras";
   constexpr int kRows = 100000;
@@ -417,7 +418,7 @@ TEST(Writer, SmallRowsFillPagesUpToTheirRowLimit) {
     const jet::Status committed = db->Commit();
     ASSERT_TRUE(committed.ok()) << committed.ToString();
   }
-  auto db = jet::Database::Open(copy.path().string(), {.password = kPassword});
+  auto db = jet::Database::Open(copy.path().string(), {.password = kTargetPassword});
   ASSERT_TRUE(db.ok()) << db.status().ToString();
   const auto def = *(*db)->GetTable(table);
   EXPECT_EQ(def->row_count, rows_before + kRows);
@@ -456,7 +457,8 @@ TEST(Writer, SmallRowsFillPagesUpToTheirRowLimit) {
   EXPECT_EQ(oracle.exit_code, 0);
   EXPECT_TRUE(oracle.out == ours) << "mdb-export differs";
   auto dump = testing_support::RunCommand(
-      testing_support::MdbReaderCommand(DbFile{copy.path(), kPassword}) + " --table " + table);
+      testing_support::MdbReaderCommand(DbFile{copy.path(), kTargetPassword}) + " --table " +
+      table);
   ASSERT_EQ(dump.exit_code, 0);
   const auto lines = testing_support::SplitLines(dump.out);
   ASSERT_EQ(lines.size(), rows_before + kRows);
@@ -477,8 +479,8 @@ namespace {
 // back alike by us, mdb-export and mdb-reader.
 TEST(Writer, DecimalsRoundTripThroughEveryReader) {
   TargetCopy copy;
-  fs::copy_file(fs::path(PI_FIXTURE_DIR) / "designs" / "decimal-default.mdb", copy.path(),
-                fs::copy_options::overwrite_existing);
+  fs::copy_file(fs::path(testing_support::kFixtures) / "designs" / "decimal-default.mdb",
+                copy.path(), fs::copy_options::overwrite_existing);
   const std::string table = "tbl_Verwaltung_Produkte";
   const std::vector<std::pair<Value, std::string>> cases = {
       {Value(0.1), "0.10"},
@@ -510,7 +512,7 @@ TEST(Writer, DecimalsRoundTripThroughEveryReader) {
     const jet::Status committed = db->Commit();
     ASSERT_TRUE(committed.ok()) << committed.ToString();
   }
-  auto db = jet::Database::Open(copy.path().string(), {.password = kPassword});
+  auto db = jet::Database::Open(copy.path().string(), {.password = kTargetPassword});
   ASSERT_TRUE(db.ok());
   const auto def = *(*db)->GetTable(table);
   const auto at = static_cast<std::size_t>(def->FindColumn("dec_Menge") - def->columns.data());
@@ -532,7 +534,8 @@ TEST(Writer, DecimalsRoundTripThroughEveryReader) {
     EXPECT_NE(oracle.out.find("," + c.second + "\n"), std::string::npos) << c.second;
   }
   auto dump = testing_support::RunCommand(
-      testing_support::MdbReaderCommand(DbFile{copy.path(), kPassword}) + " --table " + table);
+      testing_support::MdbReaderCommand(DbFile{copy.path(), kTargetPassword}) + " --table " +
+      table);
   ASSERT_EQ(dump.exit_code, 0);
   std::vector<std::string> theirs;
   for (const std::string& line : testing_support::SplitLines(dump.out)) {

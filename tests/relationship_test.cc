@@ -16,11 +16,12 @@
 #include "db/recordset.h"
 #include "db/referential_integrity.h"
 #include "import/import_run.h"
-#include "import/recording_user_side.h"
 #include "jet/integrity_check.h"
 #include "jet/relationships.h"
 #include "jet/table_scan.h"
+#include "run/recording_user_side.h"
 #include "tests/db_test_util.h"
+#include "tests/fixtures.h"
 #include "tests/test_support.h"
 #include "tools/csv_export.h"
 #include "tools/schema_print.h"
@@ -29,11 +30,12 @@ namespace fs = std::filesystem;
 
 namespace {
 
+using testing_support::kTargetPassword;
+
 using db::Value;
 using testing_support::ErrorOf;
 
-const std::string kData = PI_FIXTURE_DIR;
-constexpr char kPassword[] = "pwok572hafxi317nrb";
+const std::string kData = testing_support::kFixtures;
 constexpr char kCategories[] = "tbl_Verwaltung_ProdukteKategorien";
 constexpr char kProducts[] = "tbl_Verwaltung_Produkte";
 constexpr char kPrices[] = "tbl_Verwaltung_Produkte_Preise";
@@ -58,7 +60,7 @@ class Copy {
 };
 
 std::unique_ptr<jet::Database> OpenDb(const fs::path& file, bool writable = false) {
-  auto db = jet::Database::Open(file.string(), {.password = kPassword, .writable = writable});
+  auto db = jet::Database::Open(file.string(), {.password = kTargetPassword, .writable = writable});
   EXPECT_TRUE(db.ok()) << db.status().ToString();
   return db.ok() ? std::move(*db) : nullptr;
 }
@@ -231,14 +233,14 @@ TEST(Relationships, CheckNamesRowsThatBreakAnEnforcedRelationship) {
 }
 
 int RunImport(const std::string& root) {
-  import::RecordingUserSide user;
+  run::RecordingUserSide user;
   db::DatabaseState state;
   state.strDBRoot = root;
-  import::RunContext run{state, kData + "/source.mdb", user};
+  run::RunContext run{state, kData + "/source.mdb", user};
   try {
     import::cmdImport_Click(run);
-  } catch (const import::ProgramEnd& end) {
-    if (end.status() != import::kExitCompleted && !user.messages().empty()) {
+  } catch (const run::ProgramEnd& end) {
+    if (end.status() != run::kExitCompleted && !user.messages().empty()) {
       ADD_FAILURE() << user.messages()[0].prompt;
     }
     return end.status();
@@ -254,11 +256,11 @@ std::string MdbExport(const fs::path& file, const std::string& table) {
 
 TEST(Relationships, MigrationIntoRelatedTargetsGivesTheRowsOfThePlainTarget) {
   Copy plain("target.mdb");
-  ASSERT_EQ(RunImport(plain.folder()), import::kExitCompleted);
+  ASSERT_EQ(RunImport(plain.folder()), run::kExitCompleted);
   for (const char* name : {"target-related.mdb", "target-related-strict.mdb"}) {
     SCOPED_TRACE(name);
     Copy related(name);
-    ASSERT_EQ(RunImport(related.folder()), import::kExitCompleted);
+    ASSERT_EQ(RunImport(related.folder()), run::kExitCompleted);
     auto ours_plain = OpenDb(plain.file());
     auto ours_related = OpenDb(related.file());
     for (const char* table : kProductTables) {
@@ -269,9 +271,10 @@ TEST(Relationships, MigrationIntoRelatedTargetsGivesTheRowsOfThePlainTarget) {
       EXPECT_EQ(a.str(), b.str());
       EXPECT_EQ(MdbExport(related.file(), table), b.str());
       const std::string reader =
-          testing_support::MdbReaderCommand({related.file(), kPassword}) + " --table " + table;
+          testing_support::MdbReaderCommand({related.file(), kTargetPassword}) + " --table " +
+          table;
       const std::string reader_plain =
-          testing_support::MdbReaderCommand({plain.file(), kPassword}) + " --table " + table;
+          testing_support::MdbReaderCommand({plain.file(), kTargetPassword}) + " --table " + table;
       const auto r1 = testing_support::RunCommand(reader);
       EXPECT_EQ(r1.exit_code, 0);
       EXPECT_FALSE(r1.out.empty());
@@ -347,15 +350,13 @@ TEST(Relationships, RefusalsLeaveTheFileByteForByte) {
   const std::string why =
       DescriptionOf([&] { cn->Execute("DELETE * FROM tbl_Verwaltung_ProdukteKategorien"); });
   EXPECT_NE(why.find("'tbl_Verwaltung_Produkte'"), std::string::npos) << why;
-  EXPECT_EQ(ErrorOf([&] { cn->Execute("DELETE * FROM tbl_Verwaltung_ProdukteKategorien"); }),
-            db::kErrRelatedRowsExist);
-  EXPECT_EQ(ErrorOf([&] { cn->Execute("DELETE * FROM tbl_Verwaltung_Produkte"); }),
-            db::kErrRelatedRowsExist);
+  EXPECT_EQ(ErrorOf([&] { cn->Execute("DELETE * FROM tbl_Verwaltung_ProdukteKategorien"); }), 3200);
+  EXPECT_EQ(ErrorOf([&] { cn->Execute("DELETE * FROM tbl_Verwaltung_Produkte"); }), 3200);
   EXPECT_EQ(Count(cn, "SELECT * FROM tbl_Verwaltung_Produkte"), products);
   // A price for a product that does not exist: 3201, naming the primary table.
   const std::map<std::string, Value> orphan = {{"lng_ProduktID", Value(std::int32_t{999999})},
                                                {"lng_Gruppe", Value(std::int32_t{1})}};
-  EXPECT_EQ(AddRow(cn, kPrices, orphan), db::kErrRelatedRowRequired);
+  EXPECT_EQ(AddRow(cn, kPrices, orphan), 3201);
   const std::string why_insert = DescriptionOf([&] {
     db::Recordset rs;
     rs.Open("SELECT * FROM tbl_Verwaltung_Produkte_Preise", cn, db::adOpenDynamic,
@@ -375,8 +376,7 @@ TEST(Relationships, RefusalsLeaveTheFileByteForByte) {
     EXPECT_EQ(ErrorOf([&] { cn2->Execute(std::string("DELETE * FROM ") + table); }), 0) << table;
   }
   EXPECT_EQ(AddRow(cn2, kProducts, {{"lng_ProduktGruppe", Value()}}), 0);
-  EXPECT_EQ(AddRow(cn2, kProducts, {{"lng_ProduktGruppe", Value(std::int32_t{1})}}),
-            db::kErrRelatedRowRequired);
+  EXPECT_EQ(AddRow(cn2, kProducts, {{"lng_ProduktGruppe", Value(std::int32_t{1})}}), 3201);
   cn2->RollbackTrans();
   cn2->Close();
   EXPECT_EQ(copy.bytes(), original);
@@ -535,8 +535,8 @@ TEST(Relationships, SeveralColumnsMustMatchTogether) {
     return AddRow(cn, kPrices, v);
   };
   EXPECT_EQ(price(3), 0);
-  EXPECT_EQ(price(4), db::kErrRelatedRowRequired);  // the key alone is not enough
-  EXPECT_EQ(price(std::nullopt), 0);                // a Null part refers to nothing
+  EXPECT_EQ(price(4), 3201);          // the key alone is not enough
+  EXPECT_EQ(price(std::nullopt), 0);  // a Null part refers to nothing
   EXPECT_EQ(Count(cn, "SELECT * FROM tbl_Verwaltung_Produkte_Preise"), 2);
   cn->Execute("DELETE * FROM tbl_Verwaltung_Produkte WHERE lng_Reihenfolge = 3");
   // The price with both parts went with the product; the one with a Null part stays.

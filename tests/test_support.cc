@@ -20,6 +20,7 @@
 #include "jet/table_scan.h"
 #include "jet/text_codec.h"
 #include "jet/usage_map.h"
+#include "tests/fixtures.h"
 
 namespace testing_support {
 namespace fs = std::filesystem;
@@ -29,10 +30,10 @@ namespace {
 // Passwords of the project's test databases (tests/data/README.md); the others have none.
 const std::map<std::string, std::string>& KnownPasswords() {
   static const std::map<std::string, std::string> passwords = {
-      {"target.mdb", "pwok572hafxi317nrb"},
-      {"target-related.mdb", "pwok572hafxi317nrb"},
-      {"target-related-strict.mdb", "pwok572hafxi317nrb"},
-      {"target-wrong-password.mdb", "zentavo2024geheim"},
+      {"target.mdb", kTargetPassword},
+      {"target-related.mdb", kTargetPassword},
+      {"target-related-strict.mdb", kTargetPassword},
+      {"target-wrong-password.mdb", kOtherTargetPassword},
   };
   return passwords;
 }

@@ -16,7 +16,7 @@
 #include "db/database_state.h"
 #include "db/settings.h"
 #include "import/import_run.h"
-#include "import/recording_user_side.h"
+#include "run/recording_user_side.h"
 #include "tests/test_support.h"
 #include "tests/wine_test_util.h"
 
@@ -120,8 +120,8 @@ TEST(RealWine, ThePrefixesRegistryNamesTheTarget) {
   ASSERT_EQ(Wine(user.default_prefix(), "reg delete " + ShellQuote(kKey) + " /f").exit_code, 0);
   EXPECT_EQ(db::FindSetting("ZentavoSettings", "DB", "Root"), std::nullopt);
   const ImportRun none = RunImportProgram();
-  EXPECT_EQ(none.status, import::kExitNotInstalled);
-  EXPECT_NE(none.out.find(import::kMessageNotInstalled), std::string::npos) << none.out;
+  EXPECT_EQ(none.status, run::kExitNotInstalled);
+  EXPECT_NE(none.out.find(run::kMessageNotInstalled), std::string::npos) << none.out;
 }
 
 // Starts `ldb_lock hold` in the background; it holds its lock until the marker file goes.
@@ -189,7 +189,7 @@ TEST(RealWine, LocksMeetAcrossWine) {
     ASSERT_TRUE(held.WaitUntilHeld()) << "ldb_lock did not take its lock";
     EXPECT_TRUE(fs::exists(target.parent_path() / "DBZentavo.ldb"));
     const ImportRun r = RunImportProgram();
-    EXPECT_EQ(r.status, import::kExitUnexpectedError) << r.out;
+    EXPECT_EQ(r.status, run::kExitUnexpectedError) << r.out;
     EXPECT_NE(r.out.find("Fehler 3045"), std::string::npos) << r.out;
     EXPECT_EQ(ReadFileBytes(target), bytes);
     EXPECT_EQ(held.Release(), 0);

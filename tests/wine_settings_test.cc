@@ -15,7 +15,7 @@
 #include "db/wine_prefix.h"
 #include "db/wine_registry.h"
 #include "import/import_run.h"
-#include "import/recording_user_side.h"
+#include "run/recording_user_side.h"
 #include "tests/test_support.h"
 #include "tests/wine_test_util.h"
 
@@ -346,21 +346,21 @@ TEST(WineSettings, TheDialogIsOfferedTheDrivesOfThePrefixesThatExist) {
 
 struct RunResult {
   int status = -1;
-  std::vector<import::Message> messages;
+  std::vector<run::Message> messages;
 };
 
 // The window's load step and the import run, as import-run does them.
 RunResult RunImport(const std::string& source) {
-  import::RecordingUserSide user;
+  run::RecordingUserSide user;
   db::DatabaseState state;
   db::SettingsEntry entry = db::LookupTargetSetting();
   state.strDBRoot = entry.value;
   state.strDBRootPrefix = entry.wine_prefix;
-  import::RunContext run{state, source, user};
+  run::RunContext run{state, source, user};
   RunResult result;
   try {
     import::cmdImport_Click(run);
-  } catch (const import::ProgramEnd& end) {
+  } catch (const run::ProgramEnd& end) {
     result.status = end.status();
   }
   result.messages = user.messages();
@@ -380,9 +380,9 @@ TEST(WineTarget, TheRecordedFolderIsFoundInThePrefixWhateverItsLetterCase) {
   EXPECT_EQ(db::TargetDatabaseFile(state), target.string());
 
   const RunResult r = RunImport(kFixtures + "/source.mdb");
-  EXPECT_EQ(r.status, import::kExitCompleted);
+  EXPECT_EQ(r.status, run::kExitCompleted);
   ASSERT_EQ(r.messages.size(), 1u);
-  EXPECT_EQ(r.messages[0].prompt, import::kMessageCompleted);
+  EXPECT_EQ(r.messages[0].prompt, run::kMessageCompleted);
   EXPECT_NE(fs::last_write_time(target), before);
   EXPECT_FALSE(fs::exists(target.parent_path() / "DBZentavo.ldb"));  // released
 }
@@ -399,12 +399,11 @@ TEST(WineTarget, AnUnreachableFolderIsAClearErrorAndChangesNothing) {
     std::string named;  // a part of the message besides the recorded path
   };
   for (const Case& c : {
-           Case{"\\\\kasse\\zentavo\\", db::kErrPathNotValid,
-                "Netzwerkfreigabe \\\\kasse\\zentavo"},
-           Case{"D:\\Zentavo\\", db::kErrPathNotValid, "Laufwerk D:"},
-           Case{"C:\\Programme\\Zentavo\\", db::kErrPathNotValid, "'C:\\Programme' fehlt"},
-           Case{"Zentavo\\", db::kErrPathNotValid, "kein vollständiger Windows-Pfad"},
-           Case{"C:\\Zentavo", db::kErrFileNotFound, "C:\\ZentavoDBZentavo.mdb"},
+           Case{"\\\\kasse\\zentavo\\", 3044, "Netzwerkfreigabe \\\\kasse\\zentavo"},
+           Case{"D:\\Zentavo\\", 3044, "Laufwerk D:"},
+           Case{"C:\\Programme\\Zentavo\\", 3044, "'C:\\Programme' fehlt"},
+           Case{"Zentavo\\", 3044, "kein vollständiger Windows-Pfad"},
+           Case{"C:\\Zentavo", 3024, "C:\\ZentavoDBZentavo.mdb"},
        }) {
     std::string text = ReadFileText(kRegistries + "/case.reg");
     std::string escaped;
@@ -415,7 +414,7 @@ TEST(WineTarget, AnUnreachableFolderIsAClearErrorAndChangesNothing) {
     ASSERT_EQ(db::LookupTargetFolder(), c.root);
 
     const RunResult r = RunImport(kFixtures + "/source.mdb");
-    EXPECT_EQ(r.status, import::kExitUnexpectedError) << c.root;
+    EXPECT_EQ(r.status, run::kExitUnexpectedError) << c.root;
     ASSERT_EQ(r.messages.size(), 1u) << c.root;
     const std::string& prompt = r.messages[0].prompt;
     EXPECT_NE(prompt.find("Fehler " + std::to_string(c.number)), std::string::npos) << prompt;
@@ -462,7 +461,7 @@ TEST(WineTarget, TheLockFileIsFoundInAnotherLetterCase) {
   (void)!::write(done[1], "x", 1);
   ::waitpid(child, nullptr, 0);
   for (int fd : {ready[0], ready[1], done[0], done[1]}) ::close(fd);
-  EXPECT_EQ(r.status, import::kExitUnexpectedError);
+  EXPECT_EQ(r.status, run::kExitUnexpectedError);
   ASSERT_EQ(r.messages.size(), 1u);
   EXPECT_NE(r.messages[0].prompt.find("Fehler 3045"), std::string::npos) << r.messages[0].prompt;
   EXPECT_EQ(testing_support::ReadFileBytes(folder / "dbzentavo.mdb"), bytes);

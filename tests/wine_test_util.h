@@ -9,14 +9,15 @@
 #include <optional>
 #include <string>
 
+#include "tests/fixtures.h"
 #include "tests/test_support.h"
 
 namespace wine_test {
 
 namespace fs = std::filesystem;
+using testing_support::kFixtures;
 
-inline const std::string kFixtures = PI_FIXTURE_DIR;
-inline const std::string kRegistries = std::string(PI_FIXTURE_DIR) + "/wine";
+inline const std::string kRegistries = kFixtures + "/wine";
 
 // Sets an environment variable for its lifetime (unset when `value` is nullopt), then restores it.
 class ScopedEnv {

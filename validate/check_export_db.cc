@@ -20,7 +20,7 @@ void CheckFirstRow(db::Recordset& rs, const Columns& columns) {
 
 }  // namespace
 
-void CheckExportDB(import::RunContext& run) {
+void CheckExportDB(run::RunContext& run) {
   db::DatabaseState& s = run.state;
   try {
     db::OpenDatabaseConnections(s, run.txt_DBPfad);
@@ -41,9 +41,8 @@ void CheckExportDB(import::RunContext& run) {
   } catch (const db::DbError&) {
     // A failure in the handler itself is not taken here: it passes on to the caller.
     db::CloseDatabaseConnections(s);
-    run.user.MsgBox(import::kMessageInvalidDatabase, import::vbCritical,
-                    import::kTitleInvalidDatabase);
-    run.user.EndProgram(import::kExitInvalidSource);
+    run.user.MsgBox(run::kMessageInvalidDatabase, run::vbCritical, run::kTitleInvalidDatabase);
+    run.user.EndProgram(run::kExitInvalidSource);
   }
 }
 

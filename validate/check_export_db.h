@@ -2,7 +2,7 @@
 // import can read.
 #pragma once
 
-#include "import/run_context.h"
+#include "run/run_context.h"
 
 namespace validate {
 
@@ -10,6 +10,6 @@ namespace validate {
 // (Null-tolerant ones through cNull, value-required ones directly to text) and closes both
 // again. Returns only when all of it worked; otherwise it closes the connections, shows the
 // "Ungültige Datenbank" message and ends the program.
-void CheckExportDB(import::RunContext& run);
+void CheckExportDB(run::RunContext& run);
 
 }  // namespace validate

@@ -9,7 +9,7 @@
 #include <QTimer>
 
 #include "app/tests/window_test_support.h"
-#include "import/user_side.h"
+#include "run/user_side.h"
 
 using app::frmProdukteImport;
 using namespace window_test;
@@ -103,7 +103,7 @@ class ImportTest : public QObject {
                                        "wird jetzt beendet."));
     QCOMPARE(m.icon, QMessageBox::Critical);
     QCOMPARE(ended.count(), 1);
-    QCOMPARE(ended.at(0).at(0).toInt(), import::kExitInvalidSource);
+    QCOMPARE(ended.at(0).at(0).toInt(), run::kExitInvalidSource);
     QCOMPARE(Hash(folder + "DBZentavo.mdb"), before);
     QVERIFY(!Control<QProgressBar>(w, "ProgressBar")->isVisibleTo(&w));
   }
@@ -112,8 +112,8 @@ class ImportTest : public QObject {
   void programExitStatus_data() {
     QTest::addColumn<QString>("source");
     QTest::addColumn<int>("status");
-    QTest::newRow("complete") << "source.mdb" << import::kExitCompleted;
-    QTest::newRow("invalid source") << "source-missing-column.mdb" << import::kExitInvalidSource;
+    QTest::newRow("complete") << "source.mdb" << run::kExitCompleted;
+    QTest::newRow("invalid source") << "source-missing-column.mdb" << run::kExitInvalidSource;
   }
 
   void programExitStatus() {

@@ -6,7 +6,7 @@
 #include <QTimer>
 
 #include "app/tests/window_test_support.h"
-#include "import/user_side.h"
+#include "run/user_side.h"
 
 using app::frmProdukteImport;
 using namespace window_test;
@@ -107,7 +107,7 @@ class StartTest : public QObject {
     RemoveSettings();
     MessageAnswers messages;
     const int status = app::Run(*qApp, [&](frmProdukteImport& w) { messages.Install(w); });
-    QCOMPARE(status, import::kExitNotInstalled);
+    QCOMPARE(status, run::kExitNotInstalled);
     QCOMPARE(messages.messages().size(), 1u);
     QVERIFY(!AnyWindowVisible());
   }

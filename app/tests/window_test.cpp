@@ -1,7 +1,8 @@
-// The window at load: controls, containers, positions, texts, fonts, states and tab order; the
+// The window at load: controls, containers, placement, texts, fonts, states and tab order; the
 // file choice; the close button and the close command; the message boxes and the progress bar.
 #include <QDir>
 #include <QFrame>
+#include <QImageReader>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
@@ -14,7 +15,7 @@
 
 #include "app/progress_bar_display.h"
 #include "app/tests/window_test_support.h"
-#include "import/user_side.h"
+#include "run/user_side.h"
 
 using app::frmProdukteImport;
 using namespace window_test;
@@ -94,47 +95,76 @@ class WindowTest : public QObject {
     QCOMPARE(Control<QProgressBar>(*w, "ProgressBar")->parentWidget(), picture2);
   }
 
-  void geometry_data() {
-    QTest::addColumn<QString>("control");
-    QTest::addColumn<QString>("container");
-    QTest::addColumn<QRect>("twips");  // left, top, width, height
-    QTest::newRow("SSSplitter1") << "SSSplitter1"
-                                 << "frmProdukteImport" << QRect(0, 0, 7905, 3195);
-    QTest::newRow("Picture1") << "Picture1"
-                              << "SSSplitter1" << QRect(0, 0, 2355, 2805);
-    QTest::newRow("Label2") << "Label2"
-                            << "Picture1" << QRect(30, 60, 2235, 2655);
-    QTest::newRow("Picture2") << "Picture2"
-                              << "SSSplitter1" << QRect(2430, 0, 5475, 2805);
-    QTest::newRow("cmdImport") << "cmdImport"
-                               << "Picture2" << QRect(1650, 1320, 2355, 375);
-    QTest::newRow("txt_DBPfad") << "txt_DBPfad"
-                                << "Picture2" << QRect(1110, 570, 3375, 315);
-    QTest::newRow("cmdSaveFile") << "cmdSaveFile"
-                                 << "Picture2" << QRect(4500, 570, 405, 315);
-    QTest::newRow("ProgressBar") << "ProgressBar"
-                                 << "Picture2" << QRect(210, 2190, 5085, 345);
-    QTest::newRow("Label1") << "Label1"
-                            << "Picture2" << QRect(210, 570, 915, 315);
-    QTest::newRow("cmdClose") << "cmdClose"
-                              << "SSSplitter1" << QRect(0, 2880, 7905, 315);
+  // The window as large as in the README's screenshot, which shows its client area.
+  void sizeOfTheScreenshot() {
+    const QImageReader screenshot(QStringLiteral(PI_SOURCE_DIR "/docs/produkte-import-window.png"));
+    QVERIFY(screenshot.canRead());
+    auto w = LoadedWindow();
+    QCOMPARE(w->size(), screenshot.size());
   }
 
-  void geometry() {
+  void placement_data() {
+    QTest::addColumn<QString>("control");
+    QTest::addColumn<QString>("container");
+    QTest::newRow("SSSplitter1") << "SSSplitter1"
+                                 << "frmProdukteImport";
+    QTest::newRow("Picture1") << "Picture1"
+                              << "SSSplitter1";
+    QTest::newRow("Label2") << "Label2"
+                            << "Picture1";
+    QTest::newRow("Picture2") << "Picture2"
+                              << "SSSplitter1";
+    QTest::newRow("cmdImport") << "cmdImport"
+                               << "Picture2";
+    QTest::newRow("txt_DBPfad") << "txt_DBPfad"
+                                << "Picture2";
+    QTest::newRow("cmdSaveFile") << "cmdSaveFile"
+                                 << "Picture2";
+    QTest::newRow("ProgressBar") << "ProgressBar"
+                                 << "Picture2";
+    QTest::newRow("Label1") << "Label1"
+                            << "Picture2";
+    QTest::newRow("cmdClose") << "cmdClose"
+                              << "SSSplitter1";
+  }
+
+  // Every control is seen whole: not empty, and inside its container's client area.
+  void placement() {
     QFETCH(QString, control);
     QFETCH(QString, container);
-    QFETCH(QRect, twips);
     auto w = LoadedWindow();
     QWidget* widget = w->findChild<QWidget*>(control);
     QWidget* box = container == w->objectName() ? w.get() : w->findChild<QWidget*>(container);
     QVERIFY(widget != nullptr);
     QVERIFY(box != nullptr);
     QVERIFY(box->isAncestorOf(widget));
-    const QRect pixels(twips.x() / 15, twips.y() / 15, twips.width() / 15, twips.height() / 15);
-    // Positions count from the container's client area, inside a panel's border.
-    QPoint client;
-    if (auto* frame = qobject_cast<QFrame*>(box)) client = frame->contentsRect().topLeft();
-    QCOMPARE(QRect(widget->mapTo(box, QPoint(0, 0)) - client, widget->size()), pixels);
+    QVERIFY(!widget->size().isEmpty());
+    QRect client = box->rect();
+    if (auto* frame = qobject_cast<QFrame*>(box)) client = frame->contentsRect();
+    const QRect placed(widget->mapTo(box, QPoint(0, 0)), widget->size());
+    QVERIFY2(client.contains(placed), qPrintable(control));
+  }
+
+  // What the screenshot shows: the instructions left of the import pane; in the import pane the
+  // label, the path and the "..." button on one row, left to right, the import button below
+  // them and the progress bar below that; the close button below both panes, across the window.
+  void arrangement() {
+    auto w = LoadedWindow();
+    const auto at = [&](const char* name) {
+      QWidget* widget = Control<QWidget>(*w, name);
+      return QRect(widget->mapTo(w.get(), QPoint(0, 0)), widget->size());
+    };
+    QVERIFY(at("Picture1").right() < at("Picture2").left());
+    QVERIFY(at("Label1").right() <= at("txt_DBPfad").left());
+    QVERIFY(at("txt_DBPfad").right() < at("cmdSaveFile").left());
+    QCOMPARE(at("Label1").top(), at("txt_DBPfad").top());
+    QCOMPARE(at("txt_DBPfad").top(), at("cmdSaveFile").top());
+    QVERIFY(at("txt_DBPfad").bottom() < at("cmdImport").top());
+    QVERIFY(at("cmdImport").bottom() < at("ProgressBar").top());
+    QVERIFY(at("Picture1").bottom() < at("cmdClose").top());
+    QVERIFY(at("Picture2").bottom() < at("cmdClose").top());
+    QCOMPARE(at("cmdClose").width(), w->width());
+    QCOMPARE(at("cmdClose").bottom(), w->height() - 1);
   }
 
   void textsAndTooltips_data() {
@@ -452,8 +482,8 @@ class WindowTest : public QObject {
   void realMessageBox_data() {
     QTest::addColumn<int>("style");
     QTest::addColumn<int>("icon");
-    QTest::newRow("vbInformation") << import::vbInformation << int(QMessageBox::Information);
-    QTest::newRow("vbCritical") << import::vbCritical << int(QMessageBox::Critical);
+    QTest::newRow("vbInformation") << run::vbInformation << int(QMessageBox::Information);
+    QTest::newRow("vbCritical") << run::vbCritical << int(QMessageBox::Critical);
   }
 
   void realMessageBox() {
@@ -469,11 +499,11 @@ class WindowTest : public QObject {
       visible = box->isVisible();
       box->button(QMessageBox::Ok)->click();
     });
-    w->MsgBox(import::kMessageCompleted, style, import::kTitleImport);
+    w->MsgBox(run::kMessageCompleted, style, run::kTitleImport);
     QVERIFY(visible);
     QVERIFY(seen.modal);
     QCOMPARE(seen.title, QStringLiteral("Produkte Import"));
-    QCOMPARE(seen.text, QString::fromUtf8(import::kMessageCompleted));
+    QCOMPARE(seen.text, QString::fromUtf8(run::kMessageCompleted));
     QCOMPARE(int(seen.icon), icon);
     QCOMPARE(seen.buttons, QStringList{"OK"});
   }
@@ -523,7 +553,7 @@ class WindowTest : public QObject {
     auto w = LoadedWindow();
     auto* bar = Control<QProgressBar>(*w, "ProgressBar");
     PaintCounter paints(bar);
-    import::ProgressDisplay& progress = w->Progress();
+    run::ProgressDisplay& progress = w->Progress();
     progress.SetVisible(true);
     progress.Refresh();
     QVERIFY(bar->isVisible());

@@ -12,7 +12,7 @@ namespace db::sql {
 namespace {
 
 [[noreturn]] void Mismatch() {
-  throw DbError(kErrCriteriaTypeMismatch, "Datentypen im Kriterienausdruck unverträglich.");
+  throw DbError(ErrorCode::kCriteriaTypeMismatch, "Datentypen im Kriterienausdruck unverträglich.");
 }
 
 double Number(const Value& v) {

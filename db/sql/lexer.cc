@@ -12,9 +12,9 @@ bool IsNameChar(unsigned char c) { return IsNameStart(c) || (c >= '0' && c <= '9
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
 [[noreturn]] void Fail(std::string_view sql, std::size_t at, const std::string& why) {
-  throw DbError(kErrSqlSyntax, "Syntaxfehler in der SQL-Anweisung bei Zeichen " +
-                                   std::to_string(at + 1) + ": " + why + " (" + std::string(sql) +
-                                   ")");
+  throw DbError(ErrorCode::kExpressionSyntax, "Syntaxfehler in der SQL-Anweisung bei Zeichen " +
+                                                  std::to_string(at + 1) + ": " + why + " (" +
+                                                  std::string(sql) + ")");
 }
 
 }  // namespace

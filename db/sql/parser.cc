@@ -32,7 +32,7 @@ class Parser {
       return s;
     }
     throw DbError(
-        kErrInvalidStatement,
+        ErrorCode::kInvalidStatement,
         "Ungültige SQL-Anweisung: 'SELECT' oder 'DELETE' erwartet (" + std::string(sql_) + ")");
   }
 
@@ -61,8 +61,8 @@ class Parser {
   [[noreturn]] void Fail(const std::string& why) const {
     const Token& t = Peek();
     const std::string near = t.kind == TokenKind::kEnd ? "am Ende" : "bei '" + t.text + "'";
-    throw DbError(kErrSqlSyntax, "Syntaxfehler in der SQL-Anweisung " + near + ": " + why + " (" +
-                                     std::string(sql_) + ")");
+    throw DbError(ErrorCode::kExpressionSyntax, "Syntaxfehler in der SQL-Anweisung " + near + ": " +
+                                                    why + " (" + std::string(sql_) + ")");
   }
 
   void ExpectKeyword(std::string_view word) {

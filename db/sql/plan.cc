@@ -11,8 +11,9 @@ namespace {
 int RequireColumn(const TableData& t, const std::string& name) {
   const int index = t.ColumnIndex(name);
   if (index < 0) {
-    throw DbError(kErrTooFewParameters, "Zu wenige Parameter: Die Tabelle '" + t.def().name +
-                                            "' hat keine Spalte '" + name + "'.");
+    throw DbError(
+        ErrorCode::kTooFewParameters,
+        "Zu wenige Parameter: Die Tabelle '" + t.def().name + "' hat keine Spalte '" + name + "'.");
   }
   return index;
 }
@@ -25,7 +26,7 @@ void CheckLiteralKind(const TableData& t, const Condition& c, int column) {
   const bool binary_column = type == jet::ColumnType::kBinary || type == jet::ColumnType::kOle ||
                              type == jet::ColumnType::kGuid;
   if (binary_column || text_column != IsText(c.literal)) {
-    throw DbError(kErrCriteriaTypeMismatch,
+    throw DbError(ErrorCode::kCriteriaTypeMismatch,
                   "Datentypen im Kriterienausdruck unverträglich (Spalte '" + c.column + "').");
   }
 }
@@ -88,7 +89,7 @@ std::vector<OutputColumn> PlanOutputs(const TableData& t, const SelectStatement&
   for (const SelectItem& item : s.items) {
     if (item.kind == SelectItem::Kind::kStar) {
       if (!s.group_by.empty()) {
-        throw DbError(kErrNotInAggregate,
+        throw DbError(ErrorCode::kNotInAggregate,
                       "Mit '*' ausgewählte Felder können nicht gruppiert werden.");
       }
       const auto& columns = t.def().columns;
@@ -117,8 +118,9 @@ void CheckGrouping(const SelectStatement& s, const SelectPlan& plan) {
     const int column = plan.outputs[i].column;
     if (std::find(plan.group_columns.begin(), plan.group_columns.end(), column) ==
         plan.group_columns.end()) {
-      throw DbError(kErrNotInAggregate, "Die Abfrage enthält '" + item.column +
-                                            "' weder in einer Aggregatfunktion noch in GROUP BY.");
+      throw DbError(ErrorCode::kNotInAggregate,
+                    "Die Abfrage enthält '" + item.column +
+                        "' weder in einer Aggregatfunktion noch in GROUP BY.");
     }
   }
 }

@@ -15,7 +15,7 @@
 namespace db::sql {
 namespace {
 
-[[noreturn]] void Throw(const jet::Status& s) { throw DbError(s.number(), s.message()); }
+[[noreturn]] void Throw(const jet::Status& s) { throw DbError(s.code(), s.message()); }
 
 // Whether `v` replaces `best` as the maximum or minimum: only a value that orders strictly
 // beyond it, so that of equal values the first met stays.

@@ -1,6 +1,6 @@
-#include "import/recording_user_side.h"
+#include "run/recording_user_side.h"
 
-namespace import {
+namespace run {
 
 void RecordingUserSide::MsgBox(const std::string& prompt, int style, const std::string& title) {
   messages_.push_back({prompt, style, title});
@@ -21,4 +21,4 @@ void RecordingUserSide::SetValue(float value) {
   Record({ProgressCall::Kind::kValue, value}, "Value");
 }
 
-}  // namespace import
+}  // namespace run

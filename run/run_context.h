@@ -6,9 +6,9 @@
 #include <string>
 
 #include "db/database_state.h"
-#include "import/user_side.h"
+#include "run/user_side.h"
 
-namespace import {
+namespace run {
 
 struct RunContext {
   db::DatabaseState& state;
@@ -21,4 +21,4 @@ struct RunContext {
   void AdvanceProgress();
 };
 
-}  // namespace import
+}  // namespace run

@@ -3,10 +3,12 @@
 // driver implement it with a recorder, so the whole run works without a display.
 #pragma once
 
-#include <stdexcept>
+#include <exception>
 #include <string>
 
-namespace import {
+#include "db/error.h"
+
+namespace run {
 
 // Message box styles (the platform's numbers).
 inline constexpr int vbCritical = 16;
@@ -63,6 +65,8 @@ inline constexpr char kMessageCompleted[] =
 
 // "Es ist ein unerwarteter Fehler aufgetreten (Fehler N: BESCHREIBUNG). Die Zieldatenbank wurde
 // nicht verändert. Das Programm wird jetzt beendet."
-std::string UnexpectedErrorMessage(int number, const std::string& description);
+std::string UnexpectedErrorMessage(db::ErrorCode code, const std::string& description);
+// The description of a failure of the program itself: "Interner Fehler: " and what failed.
+std::string InternalErrorDescription(const std::exception& e);
 
-}  // namespace import
+}  // namespace run

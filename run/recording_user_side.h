@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "import/user_side.h"
+#include "run/user_side.h"
 
-namespace import {
+namespace run {
 
 struct ProgressCall {
   enum class Kind { kVisible, kRefresh, kMax, kValue };
@@ -48,4 +48,4 @@ class RecordingUserSide : public UserSide, public ProgressDisplay {
   std::vector<ProgressCall> calls_;
 };
 
-}  // namespace import
+}  // namespace run
