@@ -3,35 +3,20 @@
 // Status, never a crash or a read outside a buffer again.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdint>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
 #include "fuzz/open_read_body.h"
+#include "fuzz/replay_files.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-std::vector<fs::path> FilesIn(const fs::path& dir) {
-  std::vector<fs::path> files;
-  for (const auto& entry : fs::directory_iterator(dir)) {
-    if (entry.is_regular_file() && entry.path().filename().string()[0] != '.') {
-      files.push_back(entry.path());
-    }
-  }
-  std::sort(files.begin(), files.end());
-  return files;
-}
-
-std::vector<std::uint8_t> ReadAll(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
+using fuzz::FilesIn;
+using fuzz::ReadAll;
 
 void ExpectOnlyProperErrors(const fuzz::ReadSummary& summary) {
   for (const jet::Status& s : summary.errors) {

@@ -4,36 +4,21 @@
 // product tables end in a clean error.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdint>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "fuzz/open_write_body.h"
+#include "fuzz/replay_files.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-std::vector<fs::path> FilesIn(const fs::path& dir) {
-  std::vector<fs::path> files;
-  for (const auto& entry : fs::directory_iterator(dir)) {
-    if (entry.is_regular_file() && entry.path().filename().string()[0] != '.') {
-      files.push_back(entry.path());
-    }
-  }
-  std::sort(files.begin(), files.end());
-  return files;
-}
-
-std::vector<std::uint8_t> ReadAll(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
+using fuzz::FilesIn;
+using fuzz::ReadAll;
 
 const fs::path kSeeds = fs::path{PI_SOURCE_DIR} / "fuzz" / "seeds";
 
