@@ -58,6 +58,10 @@ class ByteWriter {
   void Append32(std::uint32_t v) { Append(v, 4); }
   void Append64(std::uint64_t v) { Append(v, 8); }
   void AppendBytes(Bytes bytes) {
+    if (out_ != nullptr) {  // copied straight on, without zeroing the room first
+      out_->insert(out_->end(), bytes.begin(), bytes.end());
+      return;
+    }
     const std::size_t at = Grow(bytes.size());
     if (at != kNoRoom && !bytes.empty()) std::memcpy(Data() + at, bytes.data(), bytes.size());
   }
@@ -65,8 +69,11 @@ class ByteWriter {
   void AppendBigEndian(std::uint64_t v, std::size_t width) {
     const std::size_t at = Grow(width);
     if (at == kNoRoom) return;
+    // The target is fetched once: a byte store may alias the string's own pointer, so the
+    // compiler would read it again for every byte.
+    std::uint8_t* const to = Data() + at;
     for (std::size_t i = 0; i < width; ++i) {
-      Data()[at + i] = static_cast<std::uint8_t>(v >> (8 * (width - 1 - i)));
+      to[i] = static_cast<std::uint8_t>(v >> (8 * (width - 1 - i)));
     }
   }
 
@@ -80,15 +87,15 @@ class ByteWriter {
       ok_ = false;
       return;
     }
-    for (std::size_t i = 0; i < width; ++i)
-      Data()[offset + i] = static_cast<std::uint8_t>(v >> (8 * i));
+    std::uint8_t* const to = Data() + offset;
+    for (std::size_t i = 0; i < width; ++i) to[i] = static_cast<std::uint8_t>(v >> (8 * i));
   }
 
   void Append(std::uint64_t v, std::size_t width) {
     const std::size_t at = Grow(width);
     if (at == kNoRoom) return;
-    for (std::size_t i = 0; i < width; ++i)
-      Data()[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
+    std::uint8_t* const to = Data() + at;
+    for (std::size_t i = 0; i < width; ++i) to[i] = static_cast<std::uint8_t>(v >> (8 * i));
   }
 
   // Makes room for `length` more bytes at the end; where they start, or kNoRoom (and failure).

@@ -27,9 +27,11 @@ std::size_t SharedPrefix(Bytes a, Bytes b) {
 }
 
 Status IndexEntryStore::Add(Bytes key, RowPointer row, bool null_key) {
+  // The first bytes as a number, then zeros up to kInlineKey bytes.
+  const std::size_t leading = std::min(key.size(), kInlineKey);
   std::uint64_t prefix = 0;
-  for (std::size_t i = 0; i < kInlineKey; ++i)
-    prefix = (prefix << 8) | (i < key.size() ? key[i] : 0);
+  for (std::size_t i = 0; i < leading; ++i) prefix = (prefix << 8) | key[i];
+  if (leading > 0 && leading < kInlineKey) prefix <<= 8 * (kInlineKey - leading);
   std::uint32_t meta = null_key ? kNullKey : 0;
   if (key.size() <= kInlineKey) {
     meta |= static_cast<std::uint32_t>(key.size());
