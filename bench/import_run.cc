@@ -7,12 +7,32 @@
 
 #include <chrono>
 #include <cstring>
+#include <fstream>
 #include <iostream>
+#include <sstream>
+#include <string>
 
 #include "db/database_state.h"
 #include "run/recording_user_side.h"
 
 namespace {
+
+// The process's resident memory now and at its peak so far, in MB, as the kernel reports it.
+std::string MemoryNow() {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  std::string rss = "?";
+  std::string peak = "?";
+  while (std::getline(status, line)) {
+    std::istringstream fields(line);
+    std::string name;
+    long long kb = 0;
+    fields >> name >> kb;
+    if (name == "VmRSS:") rss = std::to_string(kb / 1024);
+    if (name == "VmHWM:") peak = std::to_string(kb / 1024);
+  }
+  return "belegt " + rss + " MB, Spitze " + peak + " MB";
+}
 
 // Prints the time since the previous mark at each progress phase change.
 class TimedUserSide : public run::RecordingUserSide {
@@ -29,7 +49,7 @@ class TimedUserSide : public run::RecordingUserSide {
   void Mark(const std::string& what) {
     const auto now = std::chrono::steady_clock::now();
     std::cerr << "  " << std::chrono::duration<double>(now - last_).count() << " s bis: " << what
-              << "\n";
+              << " (" << MemoryNow() << ")\n";
     last_ = now;
   }
 
