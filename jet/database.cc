@@ -1,5 +1,6 @@
 #include "jet/database.h"
 
+#include <filesystem>
 #include <map>
 #include <set>
 #include <unordered_map>
@@ -111,6 +112,7 @@ Status Database::EnableWriting() {
   }
   state_->lock = std::move(lock);
   RemoveUnfinishedReplacements(state_->path);
+  state_->pages->SpillAppendedPages(std::filesystem::path(state_->path).parent_path().string());
   state_->allocator = std::make_unique<PageAllocator>(*state_->pages);
   return Status::Ok();
 }

@@ -52,13 +52,11 @@ Result<std::unique_ptr<PageStore>> PageStore::Load(FileSource& source) {
   store->page_count_ = static_cast<std::uint32_t>(pages);
   store->clean_page_count_ = store->page_count_;
   store->name_ = name;
-  const std::size_t chunk_bytes = std::size_t{kPagesPerChunk} * page_size;
   for (std::uint64_t first = 0; first < pages; first += kPagesPerChunk) {
     const std::uint64_t count = std::min<std::uint64_t>(kPagesPerChunk, pages - first);
-    auto chunk = std::make_unique<std::uint8_t[]>(chunk_bytes);
+    store->AddChunk();
     JET_RETURN_IF_ERROR(
-        source.ReadAt(first * page_size, std::span(chunk.get(), count * page_size)));
-    store->chunks_.push_back(std::move(chunk));
+        source.ReadAt(first * page_size, std::span(store->chunks_.back().data, count * page_size)));
   }
   if (header.database_key != 0) {
     for (std::uint32_t p = 1; p < store->page_count_; ++p) {
@@ -69,8 +67,50 @@ Result<std::unique_ptr<PageStore>> PageStore::Load(FileSource& source) {
 }
 
 std::uint8_t* PageStore::PagePtr(std::uint32_t number) const {
-  return chunks_[number / kPagesPerChunk].get() +
-         std::size_t{number % kPagesPerChunk} * page_size();
+  const std::size_t index = number / kPagesPerChunk;
+  const Chunk& chunk = chunks_[index];
+  if (!chunk.memory && !chunk.in_use) Use(index);
+  return chunk.data + std::size_t{number % kPagesPerChunk} * page_size();
+}
+
+PageStore::~PageStore() {
+  for (const Chunk& chunk : chunks_) {
+    if (!chunk.memory) spill_->Unmap(chunk.data);
+  }
+}
+
+void PageStore::SpillAppendedPages(const std::string& folder) {
+  if (spill_) return;
+  spill_ = PageSpill::Create(folder, std::size_t{kPagesPerChunk} * page_size());
+  first_spilled_chunk_ = chunks_.size();
+}
+
+void PageStore::AddChunk() {
+  Chunk chunk;
+  if (spill_ && chunks_.size() >= first_spilled_chunk_) {
+    chunk.data = spill_->Map(chunks_.size() - first_spilled_chunk_);
+  }
+  if (chunk.data == nullptr) {
+    chunk.memory = std::make_unique<std::uint8_t[]>(std::size_t{kPagesPerChunk} * page_size());
+    chunk.data = chunk.memory.get();
+  }
+  chunks_.push_back(std::move(chunk));
+}
+
+void PageStore::Use(std::size_t index) const {
+  if (used_chunks_.size() >= kResidentChunks) TrimChunks();
+  chunks_[index].in_use = true;
+  used_chunks_.push_back(index);
+}
+
+void PageStore::TrimChunks() const {
+  for (std::size_t index : used_chunks_) {
+    if (index >= chunks_.size()) continue;  // dropped since
+    const Chunk& chunk = chunks_[index];
+    spill_->Trim(chunk.data);
+    chunk.in_use = false;
+  }
+  used_chunks_.clear();
 }
 
 Result<Bytes> PageStore::Page(std::uint32_t number) const {
@@ -113,9 +153,7 @@ Result<std::uint32_t> PageStore::AppendPage() {
                   "Die Datenbank '" + name_ + "' hat ihre Höchstgröße erreicht.");
   }
   const std::uint32_t number = page_count_;
-  if (number / kPagesPerChunk >= chunks_.size()) {
-    chunks_.push_back(std::make_unique<std::uint8_t[]>(std::size_t{kPagesPerChunk} * page_size()));
-  }
+  if (number / kPagesPerChunk >= chunks_.size()) AddChunk();
   std::memset(PagePtr(number), 0, page_size());
   ++page_count_;
   return number;
@@ -130,6 +168,7 @@ void PageStore::MarkClean() {
 void PageStore::DropPagesFrom(std::uint32_t count) {
   page_count_ = count;
   while (chunks_.size() > (std::size_t{page_count_} + kPagesPerChunk - 1) / kPagesPerChunk) {
+    if (!chunks_.back().memory) spill_->Unmap(chunks_.back().data);
     chunks_.pop_back();
   }
 }

@@ -2,7 +2,9 @@
 //
 // The whole file is read once at open; encrypted pages are decrypted then, so every later read is
 // a bounds-checked view into memory. Pages live in fixed chunks, so a view stays valid while pages
-// are appended. Page 0 (the header) is kept as stored.
+// are appended. Page 0 (the header) is kept as stored. Pages a writer appends go to a scratch file
+// beside the database once SpillAppendedPages() named its folder (page_spill.h): the process then
+// keeps only the chunks it used last resident, however large the database grows.
 //
 // Writing happens in memory: MutablePage() and AppendPage() record what they change in an undo
 // log, so that Rollback() restores the pages exactly as they were at the last MarkClean(); the
@@ -21,6 +23,7 @@
 #include "jet/file_source.h"
 #include "jet/format.h"
 #include "jet/header.h"
+#include "jet/page_spill.h"
 #include "jet/status.h"
 
 namespace jet {
@@ -29,6 +32,9 @@ class PageStore {
  public:
   // Reads the file, parses the header and decrypts encrypted pages.
   static Result<std::unique_ptr<PageStore>> Load(FileSource& source);
+  ~PageStore();
+  PageStore(const PageStore&) = delete;
+  PageStore& operator=(const PageStore&) = delete;
 
   const Header& header() const { return header_; }
   const Format& format() const { return header_.format(); }
@@ -48,6 +54,11 @@ class PageStore {
 
   // Appends a page of zeros and returns its number.
   Result<std::uint32_t> AppendPage();
+
+  // From now on, appended pages live in a scratch file in `folder`, of which at most
+  // kResidentChunks chunks stay resident at a time. Where no such file can be made, or when
+  // its room on disk runs out, pages stay in memory as before.
+  void SpillAppendedPages(const std::string& folder);
 
   // True when pages changed since the last MarkClean().
   bool dirty() const { return !undo_.empty() || page_count_ != clean_page_count_; }
@@ -78,9 +89,25 @@ class PageStore {
   void DropPagesFrom(std::uint32_t count);
 
   static constexpr std::uint32_t kPagesPerChunk = 256;
+  // Scratch-file chunks used since the last trim, at most: with 4 KB pages, 16 MB.
+  static constexpr std::size_t kResidentChunks = 16;
+
+  struct Chunk {
+    std::unique_ptr<std::uint8_t[]> memory;  // null for a chunk in the scratch file
+    std::uint8_t* data = nullptr;
+    mutable bool in_use = false;  // a scratch-file chunk used since the last trim
+  };
+  // Adds an empty chunk, in the scratch file when there is one with room.
+  void AddChunk();
+  // Notes that a scratch-file chunk is used; trims the others first when too many are.
+  void Use(std::size_t chunk) const;
+  void TrimChunks() const;
 
   Header header_;
-  std::vector<std::unique_ptr<std::uint8_t[]>> chunks_;
+  std::vector<Chunk> chunks_;
+  std::unique_ptr<PageSpill> spill_;
+  std::size_t first_spilled_chunk_ = 0;           // chunks from here on go to the scratch file
+  mutable std::vector<std::size_t> used_chunks_;  // scratch-file chunks with in_use set
   std::uint32_t page_count_ = 0;
   std::uint32_t clean_page_count_ = 0;
   std::map<std::uint32_t, std::vector<std::uint8_t>> undo_;  // page -> bytes before the change

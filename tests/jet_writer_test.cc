@@ -261,6 +261,60 @@ TEST(PageStoreSavepoint, ReturnsToItsPointOrKeepsTheChanges) {
   EXPECT_EQ(store.Image(), clean);
 }
 
+// Pages appended after SpillAppendedPages() live in a scratch file of which only a few chunks
+// stay resident: views stay valid across trims, every page keeps its bytes, a rollback drops
+// appended pages, and the image is the one a store in memory gives for the same changes.
+TEST(PageStoreSpill, PagesInTheScratchFileKeepTheirBytesThroughTrimsAndRollbacks) {
+  const TargetCopy copy;
+  const auto bytes = testing_support::ReadFileBytes(copy.path());
+  jet::MemoryFile spilled_file(bytes);
+  jet::MemoryFile memory_file(bytes);
+  auto spilled = jet::PageStore::Load(spilled_file);
+  auto memory = jet::PageStore::Load(memory_file);
+  ASSERT_TRUE(spilled.ok() && memory.ok());
+  (*spilled)->SpillAppendedPages(copy.dir().string());
+  const std::uint32_t first_new = (*spilled)->page_count();
+  const jet::Bytes first_view = [&] {
+    std::uint32_t n = *(*spilled)->AppendPage();
+    (*(*spilled)->MutablePage(n))[0] = 0xAB;
+    return *(*spilled)->Page(n);
+  }();
+  ASSERT_TRUE((*memory)->AppendPage().ok());
+  (*(*memory)->MutablePage(first_new))[0] = 0xAB;
+  // Forty chunks of 256 pages: far more than stay resident.
+  auto fill = [&](jet::PageStore& store, std::uint32_t pages, std::uint8_t mark) {
+    for (std::uint32_t i = 0; i < pages; ++i) {
+      const std::uint32_t n = *store.AppendPage();
+      auto page = *store.MutablePage(n);
+      page[1] = static_cast<std::uint8_t>(n);
+      page[2] = static_cast<std::uint8_t>(n >> 8);
+      page[page.size() - 1] = mark;
+    }
+  };
+  (*spilled)->MarkClean();
+  (*memory)->MarkClean();
+  fill(**spilled, 40 * 256, 1);
+  fill(**memory, 40 * 256, 1);
+  EXPECT_EQ(first_view[0], 0xAB);  // mapped in again after the trims
+  for (std::uint32_t n = first_new + 1; n < (*spilled)->page_count(); n += 97) {
+    const jet::Bytes page = *(*spilled)->Page(n);
+    ASSERT_EQ(page[1] | page[2] << 8, static_cast<int>(n & 0xFFFF)) << "page " << n;
+  }
+  EXPECT_EQ((*spilled)->Image(), (*memory)->Image());
+
+  // A rollback drops the appended pages; pages appended again start as zeros.
+  (*spilled)->Rollback();
+  (*memory)->Rollback();
+  EXPECT_EQ((*spilled)->page_count(), first_new + 1);
+  fill(**spilled, 3 * 256, 2);
+  fill(**memory, 3 * 256, 2);
+  EXPECT_EQ((*spilled)->Image(), (*memory)->Image());
+  // The scratch file has no name: the folder holds only the database.
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(copy.dir()),
+                          std::filesystem::directory_iterator()),
+            1);
+}
+
 TEST(Writer, ValuesThatDoNotFitAreRefusedBeforeAnythingChanges) {
   TargetCopy copy;
   auto db = OpenWritable(copy.path());
