@@ -38,7 +38,7 @@ std::vector<std::uint32_t> RowsWithKeys(sql::TableData& t, const std::vector<int
   for (std::uint32_t r : candidates) {
     bool same = true;
     for (std::size_t k = 1; k < columns.size() && same; ++k) {
-      const Value& v = t.rows()[r][static_cast<std::size_t>(columns[k])];
+      const Value v = t.rows().value(r, static_cast<std::size_t>(columns[k]));
       same =
           !v.is_null() && (sql::IsText(v) || sql::IsNumeric(v)) && sql::EqualityKey(v) == keys[k];
     }

@@ -54,7 +54,8 @@ Status CollectEntries(const PageStore& store, const TableDef& table, const RealI
   // Room for an entry per row, as far as the table's pages can hold the rows it counts.
   entries.Reserve(
       std::min<std::size_t>(table.row_count, pages.size() * std::size_t{kMaxRowsPerDataPage}));
-  RowWalker rows(store, table);
+  // Nothing changes the pages while the entries are collected.
+  RowWalker rows(store, table, RowWalker::Pages::kUnchanged);
   while (true) {
     JET_ASSIGN_OR_RETURN(bool more, rows.Next());
     if (!more) return Status::Ok();

@@ -33,8 +33,8 @@ class PageSpill {
   PageSpill(const PageSpill&) = delete;
   PageSpill& operator=(const PageSpill&) = delete;
 
-  // Maps chunk `index` (zeros when new, its former bytes when it was mapped before) and returns its first byte, or null when its room cannot
-  // be allocated on disk or mapped.
+  // Maps chunk `index` (zeros when new, its former bytes when it was mapped before) and returns its
+  // first byte, or null when its room cannot be allocated on disk or mapped.
   std::uint8_t* Map(std::size_t index);
   // Unmaps a chunk (pages dropped by a rollback); its bytes are forgotten.
   void Unmap(std::uint8_t* chunk);

@@ -2,7 +2,6 @@
 
 #include <string>
 
-#include "jet/data_page.h"
 #include "jet/usage_map.h"
 
 namespace jet {
@@ -21,6 +20,7 @@ Status RowWalker::LoadPage() {
   }
   rows_on_page_ = page.row_count();
   row_number_ = 0;
+  if (unchanged_) page_ = page;
   return Status::Ok();
 }
 
@@ -41,9 +41,12 @@ Result<bool> RowWalker::Next() {
     }
     const RowPointer at{pages_[page_index_], static_cast<std::uint8_t>(row_number_)};
     ++row_number_;
-    // The page is opened again for every row: the pages may change between two calls.
-    JET_ASSIGN_OR_RETURN(DataPage page, DataPage::Open(*store_, at.page));
-    JET_ASSIGN_OR_RETURN(RowSlot slot, page.Row(at.row));
+    // Unless the caller keeps the pages as they are, the page is opened again for every row:
+    // the pages may change between two calls.
+    if (!unchanged_) {
+      JET_ASSIGN_OR_RETURN(page_, DataPage::Open(*store_, at.page));
+    }
+    JET_ASSIGN_OR_RETURN(RowSlot slot, page_->Row(at.row));
     if (slot.deleted) continue;
     int hops = 0;
     while (slot.overflow) {

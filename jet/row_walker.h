@@ -18,9 +18,11 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "jet/byte_reader.h"
+#include "jet/data_page.h"
 #include "jet/format.h"
 #include "jet/page_store.h"
 #include "jet/status.h"
@@ -30,7 +32,13 @@ namespace jet {
 
 class RowWalker {
  public:
-  RowWalker(const PageStore& store, const TableDef& table) : store_(&store), table_(&table) {}
+  // kMayChange: the pages may change between two calls of Next(), so each row's page is read
+  // afresh. kUnchanged: the caller changes no page during the walk (the commit's index rebuild
+  // reading a table), so a page is opened once for all its rows.
+  enum class Pages { kMayChange, kUnchanged };
+
+  RowWalker(const PageStore& store, const TableDef& table, Pages pages = Pages::kMayChange)
+      : store_(&store), table_(&table), unchanged_(pages == Pages::kUnchanged) {}
 
   // Moves to the next live row: true when there is one, false at the end. The first call reads
   // the table's usage map.
@@ -45,6 +53,8 @@ class RowWalker {
 
   const PageStore* store_;
   const TableDef* table_;
+  bool unchanged_;
+  std::optional<DataPage> page_;  // the current page, kept when the pages do not change
   bool started_ = false;
   std::vector<std::uint32_t> pages_;
   std::size_t page_index_ = 0;

@@ -69,8 +69,8 @@ class QueryPlans : public ::testing::Test {
   struct Run {
     AccessPath::Kind access;
     int lookup_column = -1;
-    std::vector<const Row*> rows;      // the result's table rows
-    std::vector<const Row*> expected;  // the scan's
+    std::vector<std::uint32_t> rows;      // the result's table rows
+    std::vector<std::uint32_t> expected;  // the scan's
   };
   Run Select(const std::string& sql) {
     const Statement parsed = Parse(sql);
@@ -80,9 +80,9 @@ class QueryPlans : public ::testing::Test {
     results_.push_back(ExecuteSelect(*tables_, select));
     const ResultSet& result = results_.back();
     run.rows = result.selected;
-    for (const Row& row : *result.table_rows) {
-      if (!select.where || Holds(*plan.rows.table, row, *select.where))
-        run.expected.push_back(&row);
+    for (std::uint32_t r = 0; r < result.table_rows->size(); ++r) {
+      if (!select.where || Holds(*plan.rows.table, (*result.table_rows)[r], *select.where))
+        run.expected.push_back(r);
     }
     return run;
   }
@@ -169,8 +169,8 @@ TEST_F(QueryPlans, ConditionsWithoutARequiredEqualityScan) {
 // MAX and MIN of a column by the rules alone: Null when it has none, the first of equals.
 Value ScanExtreme(const TableData& t, int column, bool max) {
   Value best;
-  for (const Row& row : t.rows()) {
-    const Value& v = row[static_cast<std::size_t>(column)];
+  for (std::size_t r = 0; r < t.rows().size(); ++r) {
+    const Value v = t.rows()[r][static_cast<std::size_t>(column)];
     if (v.is_null()) continue;
     if (best.is_null() || (max ? OrderValues(v, best) > 0 : OrderValues(v, best) < 0)) best = v;
   }
@@ -234,7 +234,7 @@ TEST_F(QueryPlans, KeptMaximaAndMinimaFollowAddedAndRemovedRows) {
   std::vector<std::uint32_t> holders;
   for (std::uint32_t r = 0; r < t.rows().size(); ++r) {
     for (int c : {id, name, born}) {
-      const Value& v = t.rows()[r][static_cast<std::size_t>(c)];
+      const Value v = t.rows()[r][static_cast<std::size_t>(c)];
       if (!v.is_null() && (OrderValues(v, ScanExtreme(t, c, true)) == 0 ||
                            OrderValues(v, ScanExtreme(t, c, false)) == 0)) {
         holders.push_back(r);

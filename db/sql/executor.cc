@@ -106,7 +106,7 @@ std::vector<Group> FormGroups(const SelectPlan& plan, const std::vector<std::uin
   std::map<std::vector<std::string>, std::size_t> index;
   std::vector<Group> groups;
   for (std::uint32_t r : rows) {
-    const Row& row = all[r];
+    const Row row = all[r];
     std::vector<std::string> key;
     for (int c : plan.group_columns) {
       const Value& v = row[static_cast<std::size_t>(c)];
@@ -167,9 +167,7 @@ Row StatisticsRow(const SelectPlan& plan) {
 // The selected table rows, shown through the result's columns.
 void Project(const SelectPlan& plan, const std::vector<std::uint32_t>& rows, ResultSet& result) {
   result.table_rows = plan.rows.table->SharedRows();
-  const RowStore& all = *result.table_rows;
-  result.selected.reserve(rows.size());
-  for (std::uint32_t r : rows) result.selected.push_back(&all[r]);
+  result.selected = rows;
   for (const OutputColumn& o : plan.outputs) result.columns.push_back(o.column);
 }
 
@@ -178,14 +176,15 @@ void Project(const SelectPlan& plan, const std::vector<std::uint32_t>& rows, Res
 void ResultSet::KeepOwnRows() {
   if (!table_rows) return;
   rows.reserve(selected.size());
-  for (const Row* shown : selected) {
+  for (std::uint32_t shown : selected) {
+    const Row all = (*table_rows)[shown];
     Row row;
     row.reserve(columns.size());
-    for (int c : columns) row.push_back((*shown)[static_cast<std::size_t>(c)]);
+    for (int c : columns) row.push_back(all[static_cast<std::size_t>(c)]);
     rows.push_back(std::move(row));
   }
   table_rows.reset();
-  std::vector<const Row*>().swap(selected);
+  std::vector<std::uint32_t>().swap(selected);
   columns.clear();
 }
 

@@ -20,7 +20,7 @@ struct ResultSet {
   // statement ran (the table adds rows behind them and copies them before it changes or removes
   // any), the selected ones among them in order, and the table column of each result column.
   std::shared_ptr<const RowStore> table_rows;
-  std::vector<const Row*> selected;
+  std::vector<std::uint32_t> selected;
   std::vector<int> columns;
   TableData* table = nullptr;  // the one table the statement reads
 
@@ -29,8 +29,8 @@ struct ResultSet {
   // its rows, so that those of a long-lived result lie together instead of holding on to the
   // memory of all the others.
   void KeepOwnRows();
-  const Value& value(std::size_t row, std::size_t column) const {
-    return table_rows ? (*selected[row])[static_cast<std::size_t>(columns[column])]
+  Value value(std::size_t row, std::size_t column) const {
+    return table_rows ? table_rows->value(selected[row], static_cast<std::size_t>(columns[column]))
                       : rows[row][column];
   }
 };

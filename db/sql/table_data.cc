@@ -3,10 +3,6 @@
 #include <algorithm>
 #include <iterator>
 
-#ifdef __GLIBC__
-#include <malloc.h>
-#endif
-
 #include "db/error.h"
 #include "db/sql/jet_rules.h"
 #include "jet/table_scan.h"
@@ -50,11 +46,6 @@ void TableData::Load() const {
   loaded_ = true;
 }
 
-RowStore& TableData::MutableRows() {
-  if (rows_.use_count() > 1) rows_ = std::make_shared<RowStore>(*rows_);
-  return *rows_;
-}
-
 const RowRules& TableData::rules() {
   if (!have_rules_) {
     rules_ = RulesOf(*def_);
@@ -92,9 +83,9 @@ const Value& TableData::ExtremeOf(int column, Extreme which) {
   appends_since_read_ = 0;
   auto [it, fresh] = extremes_.try_emplace({column, which});
   if (fresh) {
-    for (const Row& row : *rows_) {
-      const Value& v = row[static_cast<std::size_t>(column)];
-      if (Beats(v, it->second, which)) it->second = v;
+    for (std::size_t r = 0; r < rows_->size(); ++r) {
+      Value v = rows_->value(r, static_cast<std::size_t>(column));
+      if (Beats(v, it->second, which)) it->second = std::move(v);
     }
   }
   return it->second;
@@ -127,7 +118,7 @@ void TableData::Append(Row row, jet::RowPointer place) {
     if (v.is_null() || (!IsText(v) && !IsNumeric(v))) continue;
     map[EqualityKey(v)].push_back(position);
   }
-  rows.push_back(std::move(row));
+  rows.push_back(row);
   places_.push_back(place);
 }
 
@@ -135,7 +126,7 @@ void TableData::Remove(const std::vector<std::uint32_t>& positions) {
   if (positions.empty()) return;
   Load();
   ForgetExtremesOf(positions);
-  RowStore& old_rows = MutableRows();
+  const RowStore& old_rows = *rows_;
   auto rows = std::make_shared<RowStore>();
   std::vector<jet::RowPointer> places;
   std::size_t next = 0;
@@ -144,7 +135,7 @@ void TableData::Remove(const std::vector<std::uint32_t>& positions) {
       ++next;
       continue;
     }
-    rows->push_back(std::move(old_rows[i]));
+    rows->AppendFrom(old_rows, i);
     places.push_back(places_[i]);
   }
   rows_ = std::move(rows);
@@ -159,7 +150,7 @@ void TableData::ForgetExtremesOf(const std::vector<std::uint32_t>& positions) {
     const auto column = static_cast<std::size_t>(it->first.first);
     const bool held = !it->second.is_null() &&
                       std::any_of(positions.begin(), positions.end(), [&](std::uint32_t r) {
-                        const Value& v = (*rows_)[r][column];
+                        const Value v = rows_->value(r, column);
                         return !v.is_null() && OrderValues(v, it->second) == 0;
                       });
     it = held ? extremes_.erase(it) : std::next(it);
@@ -182,7 +173,7 @@ const std::vector<std::uint32_t>& TableData::RowsWithKey(int column, const std::
   auto& map = it->second;
   if (fresh) {
     for (std::size_t r = 0; r < rows_->size(); ++r) {
-      const Value& v = (*rows_)[r][static_cast<std::size_t>(column)];
+      const Value v = rows_->value(r, static_cast<std::size_t>(column));
       if (v.is_null() || (!IsText(v) && !IsNumeric(v))) continue;
       map[EqualityKey(v)].push_back(static_cast<std::uint32_t>(r));
     }
@@ -214,11 +205,6 @@ void DatabaseTables::Clear() {
 
 void DatabaseTables::ReleaseRows() {
   for (auto& [page, table] : tables_) table->Release();
-#ifdef __GLIBC__
-  // The rows were many small blocks: hand the pages they freed back to the system, so that they
-  // do not stay resident next to what comes next.
-  malloc_trim(0);
-#endif
 }
 
 TableData& DatabaseTables::Table(std::string_view name) {

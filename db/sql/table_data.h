@@ -4,7 +4,6 @@
 #pragma once
 
 #include <cstdint>
-#include <deque>
 #include <map>
 #include <memory>
 #include <string>
@@ -13,15 +12,11 @@
 #include <vector>
 
 #include "db/column_values.h"
+#include "db/sql/row_store.h"
 #include "db/value.h"
 #include "jet/database.h"
 
 namespace db::sql {
-
-using Row = std::vector<Value>;
-// A table's rows. Rows added at the end leave the others where they are, so that results that
-// show some of them stay valid while the table grows.
-using RowStore = std::deque<Row>;
 
 enum class Extreme { kMax, kMin };  // which end of a column's values: MAX() or MIN()
 
@@ -36,8 +31,8 @@ class TableData {
     return *rows_;
   }
   // The same rows, shared with whoever keeps them: later changes of the table leave the rows
-  // handed out where and as they were (the table adds rows behind them, and copies them before
-  // it changes or removes any).
+  // handed out as they were (the table adds rows behind them, which results do not show, and
+  // copies them before it changes or removes any).
   std::shared_ptr<const RowStore> SharedRows() const {
     Load();
     return rows_;
@@ -92,8 +87,6 @@ class TableData {
   std::shared_ptr<const jet::TableDef> def_;
   mutable bool loaded_ = false;
   std::size_t appends_since_read_ = 0;
-  // The rows for changing them: copied first when someone else shares them.
-  RowStore& MutableRows();
 
   mutable std::shared_ptr<RowStore> rows_ = std::make_shared<RowStore>();
   mutable std::vector<jet::RowPointer> places_;
