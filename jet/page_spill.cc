@@ -39,18 +39,25 @@ std::unique_ptr<PageSpill> PageSpill::Create(const std::string& folder, std::siz
 
 PageSpill::~PageSpill() { close(fd_); }
 
-std::uint8_t* PageSpill::Map(std::size_t index) {
-  const std::uint64_t end = std::uint64_t{index + 1} * chunk_bytes_;
-  if (end > allocated_) {
-    if (fallocate(fd_, 0, static_cast<off_t>(allocated_), static_cast<off_t>(end - allocated_)) !=
-        0) {
-      return nullptr;
-    }
-    allocated_ = end;
-  }
-  void* chunk = mmap(nullptr, chunk_bytes_, PROT_READ | PROT_WRITE, MAP_SHARED, fd_,
-                     static_cast<off_t>(std::uint64_t{index} * chunk_bytes_));
+std::uint8_t* PageSpill::NewChunk() {
+  void* chunk =
+      mmap(nullptr, chunk_bytes_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   return chunk == MAP_FAILED ? nullptr : static_cast<std::uint8_t*>(chunk);
+}
+
+bool PageSpill::Spill(std::uint8_t* chunk, std::size_t slot) {
+  const auto offset = static_cast<off_t>(std::uint64_t{slot} * chunk_bytes_);
+  for (std::size_t done = 0; done < chunk_bytes_;) {
+    const ssize_t n =
+        pwrite(fd_, chunk + done, chunk_bytes_ - done, offset + static_cast<off_t>(done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += static_cast<std::size_t>(n);
+  }
+  // Replaces the anonymous pages at the same addresses; on failure they stay as they were.
+  void* mapped =
+      mmap(chunk, chunk_bytes_, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_FIXED, fd_, offset);
+  return mapped != MAP_FAILED;
 }
 
 void PageSpill::Unmap(std::uint8_t* chunk) { munmap(chunk, chunk_bytes_); }

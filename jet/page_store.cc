@@ -69,13 +69,13 @@ Result<std::unique_ptr<PageStore>> PageStore::Load(FileSource& source) {
 std::uint8_t* PageStore::PagePtr(std::uint32_t number) const {
   const std::size_t index = number / kPagesPerChunk;
   const Chunk& chunk = chunks_[index];
-  if (!chunk.memory && !chunk.in_use) Use(index);
+  if (chunk.kind == ChunkKind::kSpilled && !chunk.in_use) Use(index);
   return chunk.data + std::size_t{number % kPagesPerChunk} * page_size();
 }
 
 PageStore::~PageStore() {
   for (const Chunk& chunk : chunks_) {
-    if (!chunk.memory) spill_->Unmap(chunk.data);
+    if (chunk.kind != ChunkKind::kHeap) spill_->Unmap(chunk.data);
   }
 }
 
@@ -88,27 +88,39 @@ void PageStore::SpillAppendedPages(const std::string& folder) {
 void PageStore::AddChunk() {
   Chunk chunk;
   if (spill_ && chunks_.size() >= first_spilled_chunk_) {
-    chunk.data = spill_->Map(chunks_.size() - first_spilled_chunk_);
+    chunk.data = spill_->NewChunk();
+    if (chunk.data != nullptr) {
+      chunk.kind = ChunkKind::kNew;
+      new_chunks_.push_back(chunks_.size());
+    }
   }
   if (chunk.data == nullptr) {
     chunk.memory = std::make_unique<std::uint8_t[]>(std::size_t{kPagesPerChunk} * page_size());
     chunk.data = chunk.memory.get();
   }
   chunks_.push_back(std::move(chunk));
+  while (new_chunks_.size() > kNewChunks) {
+    const std::size_t oldest = new_chunks_.front();
+    new_chunks_.pop_front();
+    // An entry may be stale: its chunk dropped by a rollback, or moved already.
+    if (oldest >= chunks_.size() || chunks_[oldest].kind != ChunkKind::kNew) continue;
+    if (spill_->Spill(chunks_[oldest].data, oldest - first_spilled_chunk_)) {
+      chunks_[oldest].kind = ChunkKind::kSpilled;
+    }
+  }
 }
 
 void PageStore::Use(std::size_t index) const {
-  if (used_chunks_.size() >= kResidentChunks) TrimChunks();
+  if (used_chunks_.size() >= kUsedChunks) TrimChunks();
   chunks_[index].in_use = true;
   used_chunks_.push_back(index);
 }
 
 void PageStore::TrimChunks() const {
   for (std::size_t index : used_chunks_) {
-    if (index >= chunks_.size()) continue;  // dropped since
-    const Chunk& chunk = chunks_[index];
-    spill_->Trim(chunk.data);
-    chunk.in_use = false;
+    if (index >= chunks_.size() || chunks_[index].kind != ChunkKind::kSpilled) continue;
+    spill_->Trim(chunks_[index].data);
+    chunks_[index].in_use = false;
   }
   used_chunks_.clear();
 }
@@ -168,7 +180,7 @@ void PageStore::MarkClean() {
 void PageStore::DropPagesFrom(std::uint32_t count) {
   page_count_ = count;
   while (chunks_.size() > (std::size_t{page_count_} + kPagesPerChunk - 1) / kPagesPerChunk) {
-    if (!chunks_.back().memory) spill_->Unmap(chunks_.back().data);
+    if (chunks_.back().kind != ChunkKind::kHeap) spill_->Unmap(chunks_.back().data);
     chunks_.pop_back();
   }
 }

@@ -2,9 +2,10 @@
 //
 // The whole file is read once at open; encrypted pages are decrypted then, so every later read is
 // a bounds-checked view into memory. Pages live in fixed chunks, so a view stays valid while pages
-// are appended. Page 0 (the header) is kept as stored. Pages a writer appends go to a scratch file
-// beside the database once SpillAppendedPages() named its folder (page_spill.h): the process then
-// keeps only the chunks it used last resident, however large the database grows.
+// are appended. Page 0 (the header) is kept as stored. Once SpillAppendedPages() named a folder,
+// the chunks of pages a writer appends move to a scratch file there as they cool (page_spill.h):
+// the process then keeps only the newest chunks and those it used last resident, however large
+// the database grows.
 //
 // Writing happens in memory: MutablePage() and AppendPage() record what they change in an undo
 // log, so that Rollback() restores the pages exactly as they were at the last MarkClean(); the
@@ -12,6 +13,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
@@ -55,9 +57,9 @@ class PageStore {
   // Appends a page of zeros and returns its number.
   Result<std::uint32_t> AppendPage();
 
-  // From now on, appended pages live in a scratch file in `folder`, of which at most
-  // kResidentChunks chunks stay resident at a time. Where no such file can be made, or when
-  // its room on disk runs out, pages stay in memory as before.
+  // From now on, the chunks of appended pages beyond the kNewChunks newest move to a scratch file
+  // in `folder`, of which at most kUsedChunks stay resident at a time. Where no such file can be
+  // made, or when its room on disk runs out, pages stay in memory as before.
   void SpillAppendedPages(const std::string& folder);
 
   // True when pages changed since the last MarkClean().
@@ -89,15 +91,24 @@ class PageStore {
   void DropPagesFrom(std::uint32_t count);
 
   static constexpr std::uint32_t kPagesPerChunk = 256;
-  // Scratch-file chunks used since the last trim, at most: with 4 KB pages, 16 MB.
-  static constexpr std::size_t kResidentChunks = 16;
+  // Appended chunks kept in memory before the oldest of them moves to the scratch file, and
+  // scratch-file chunks resident at most (used since the last trim): with 4 KB pages, 8 MB and
+  // 16 MB.
+  static constexpr std::size_t kNewChunks = 8;
+  static constexpr std::size_t kUsedChunks = 16;
 
-  struct Chunk {
-    std::unique_ptr<std::uint8_t[]> memory;  // null for a chunk in the scratch file
-    std::uint8_t* data = nullptr;
-    mutable bool in_use = false;  // a scratch-file chunk used since the last trim
+  enum class ChunkKind {
+    kHeap,    // read from the file, or appended without a scratch file
+    kNew,     // appended, anonymous memory of the scratch file's, not yet moved there
+    kSpilled  // in the scratch file, mapped
   };
-  // Adds an empty chunk, in the scratch file when there is one with room.
+  struct Chunk {
+    std::unique_ptr<std::uint8_t[]> memory;  // kHeap only
+    std::uint8_t* data = nullptr;
+    ChunkKind kind = ChunkKind::kHeap;
+    mutable bool in_use = false;  // kSpilled: used since the last trim
+  };
+  // Adds an empty chunk; with a scratch file, moves the oldest new chunk there when too many are.
   void AddChunk();
   // Notes that a scratch-file chunk is used; trims the others first when too many are.
   void Use(std::size_t chunk) const;
@@ -106,8 +117,9 @@ class PageStore {
   Header header_;
   std::vector<Chunk> chunks_;
   std::unique_ptr<PageSpill> spill_;
-  std::size_t first_spilled_chunk_ = 0;           // chunks from here on go to the scratch file
-  mutable std::vector<std::size_t> used_chunks_;  // scratch-file chunks with in_use set
+  std::size_t first_spilled_chunk_ = 0;           // chunks from here on may go to the scratch file
+  std::deque<std::size_t> new_chunks_;            // kNew chunks, oldest first
+  mutable std::vector<std::size_t> used_chunks_;  // kSpilled chunks with in_use set
   std::uint32_t page_count_ = 0;
   std::uint32_t clean_page_count_ = 0;
   std::map<std::uint32_t, std::vector<std::uint8_t>> undo_;  // page -> bytes before the change
