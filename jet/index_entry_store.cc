@@ -87,11 +87,6 @@ std::size_t IndexEntryStore::Shared(std::size_t i, std::size_t j) const {
   return SharedPrefix(Key(a, sa), Key(b, sb));
 }
 
-void IndexEntryStore::AppendKey(std::size_t i, std::vector<std::uint8_t>& out) const {
-  Scratch scratch;
-  ByteWriter(out).AppendBytes(Key(items_[i], scratch));
-}
-
 Bytes IndexEntryStore::Key(const Item& item, Scratch& scratch) const {
   if ((item.meta & kLongKey) != 0) {
     const std::size_t at = item.meta & kValueMask;

@@ -46,7 +46,6 @@ class IndexEntryStore {
   bool SameKey(std::size_t i, std::size_t j) const;
   // Leading key bytes entries i and j share.
   std::size_t Shared(std::size_t i, std::size_t j) const;
-  void AppendKey(std::size_t i, std::vector<std::uint8_t>& out) const;
 
  private:
   struct Item {

@@ -1,6 +1,7 @@
 #include "jet/index_page_writer.h"
 
 #include <algorithm>
+#include <array>
 #include <string>
 #include <vector>
 
@@ -30,13 +31,22 @@ constexpr std::uint8_t kIntermediateMarker = 0x01;
 // Count entry of a physical index in the definition: entries (4), then distinct keys (4).
 constexpr std::size_t kCountDistinctKeys = 4;
 
-// The complete bytes of an entry after its key: row pointer (page 3, row 1) and, on intermediate
-// pages, the child page (4), all big-endian.
-void AppendEntryTail(std::vector<std::uint8_t>& out, RowPointer row, bool leaf,
-                     std::uint32_t child) {
-  ByteWriter tail(out);
-  tail.AppendBigEndian(row.Raw(), kIndexEntryRowSize);  // page (3 bytes) then row (1 byte)
-  if (!leaf) tail.AppendBigEndian(child, kIndexEntryChildSize);
+// One entry of a page: its key, then the row pointer (page 3 bytes, row 1 byte) and, on
+// intermediate pages, the child page (4 bytes), all big-endian.
+struct PageEntry {
+  Bytes key;
+  std::uint64_t tail = 0;
+  std::size_t tail_size = 0;
+};
+
+PageEntry EntryOf(const IndexEntryStore& entries, std::size_t e, IndexEntryStore::Scratch& scratch,
+                  bool leaf, std::uint32_t child) {
+  PageEntry entry{entries.Key(e, scratch), entries.Row(e).Raw(), kIndexEntryRowSize};
+  if (!leaf) {
+    entry.tail = entry.tail << (8 * kIndexEntryChildSize) | child;
+    entry.tail_size += kIndexEntryChildSize;
+  }
+  return entry;
 }
 
 // The pages an index's usage map lists, each checked to be an index page of the table.
@@ -60,8 +70,8 @@ struct PageLinks {
   std::uint32_t tail = 0;
 };
 
-// Writes one index page holding `count` entries; `entry(k, out)` appends the complete bytes of
-// the page's entry k to `out`.
+// Writes one index page holding `count` entries; `entry(k, scratch)` gives the page's entry k
+// (its key may lie in `scratch`).
 template <typename Entry>
 void WriteIndexPage(std::span<std::uint8_t> page, JetVersion version, std::uint32_t owner,
                     bool leaf, const PageLinks& links, std::size_t prefix, std::size_t count,
@@ -83,13 +93,19 @@ void WriteIndexPage(std::span<std::uint8_t> page, JetVersion version, std::uint3
   }
   if (!leaf) out.Put8(l.node_marker, kIntermediateMarker);
   std::size_t end = 0;
-  std::vector<std::uint8_t> bytes;
+  IndexEntryStore::Scratch scratch;
+  std::array<std::uint8_t, kIndexEntryRowSize + kIndexEntryChildSize> tail;
   for (std::size_t i = 0; i < count; ++i) {
+    // The first entry complete, every further one without the prefix the page's keys share.
+    const PageEntry e = entry(i, scratch);
     const std::size_t skip = i == 0 ? 0 : prefix;
-    bytes.clear();
-    entry(i, bytes);
-    out.PutBytes(l.entries + end, Bytes(bytes).subspan(skip));
-    end += bytes.size() - skip;
+    out.PutBytes(l.entries + end, e.key.subspan(std::min(skip, e.key.size())));
+    end += e.key.size() - std::min(skip, e.key.size());
+    for (std::size_t b = 0; b < e.tail_size; ++b) {
+      tail[b] = static_cast<std::uint8_t>(e.tail >> (8 * (e.tail_size - 1 - b)));
+    }
+    out.PutBytes(l.entries + end, Bytes(tail.data(), e.tail_size));
+    end += e.tail_size;
     page[l.bitmap + end / 8] |= static_cast<std::uint8_t>(1u << (end % 8));
   }
   out.Put16(kIndexPageFreeSpaceOffset, static_cast<std::uint16_t>(page.size() - l.entries - end));
@@ -125,20 +141,18 @@ Status WriteIndexTree(PageStore& store, PageAllocator& allocator, const TableDef
       JET_ASSIGN_OR_RETURN(std::span<std::uint8_t> bytes, store.MutablePage(numbers[level][i]));
       if (leaf) {
         WriteIndexPage(bytes, version, table.page, true, links, p.prefix, p.end - p.begin,
-                       [&](std::size_t k, std::vector<std::uint8_t>& out) {
-                         entries.AppendKey(p.begin + k, out);
-                         AppendEntryTail(out, entries.Row(p.begin + k), true, 0);
+                       [&](std::size_t k, IndexEntryStore::Scratch& scratch) {
+                         return EntryOf(entries, p.begin + k, scratch, true, 0);
                        });
       } else {
         const std::vector<PlannedIndexPage>& below = levels[level - 1];
         const std::size_t with_entry = p.end - p.begin >= 2 ? p.end - 1 : p.end;
         if (with_entry < p.end) links.tail = numbers[level - 1][p.end - 1];
         WriteIndexPage(bytes, version, table.page, false, links, p.prefix, with_entry - p.begin,
-                       [&](std::size_t k, std::vector<std::uint8_t>& out) {
+                       [&](std::size_t k, IndexEntryStore::Scratch& scratch) {
                          const std::size_t child = p.begin + k;
-                         const std::size_t e = below[child].last_entry;
-                         entries.AppendKey(e, out);
-                         AppendEntryTail(out, entries.Row(e), false, numbers[level - 1][child]);
+                         return EntryOf(entries, below[child].last_entry, scratch, false,
+                                        numbers[level - 1][child]);
                        });
       }
     }

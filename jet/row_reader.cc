@@ -9,8 +9,6 @@
 namespace jet {
 namespace {
 
-constexpr std::size_t kGuidSize = 16;
-constexpr std::size_t kDecimalSize = 17;
 constexpr std::uint8_t kDecimalNegative = 0x80;
 constexpr std::size_t kJet3JumpSpan = 256;
 
@@ -19,30 +17,6 @@ Status Corrupt(const TableDef& t, const std::string& why) {
 }
 
 }  // namespace
-
-std::size_t FixedSize(const Column& c) {
-  switch (c.type()) {
-    case ColumnType::kBoolean:
-      return 0;
-    case ColumnType::kByte:
-      return 1;
-    case ColumnType::kInteger:
-      return 2;
-    case ColumnType::kLong:
-    case ColumnType::kSingle:
-      return 4;
-    case ColumnType::kCurrency:
-    case ColumnType::kDouble:
-    case ColumnType::kDateTime:
-      return 8;
-    case ColumnType::kGuid:
-      return kGuidSize;
-    case ColumnType::kDecimal:
-      return kDecimalSize;
-    default:
-      return c.length;
-  }
-}
 
 namespace {
 

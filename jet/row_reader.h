@@ -44,8 +44,33 @@ struct RowFields {
 Status SplitRow(const Format& format, const TableDef& table, Bytes row, RowFields& out,
                 std::span<const std::size_t> only = {});
 
+inline constexpr std::size_t kGuidSize = 16;
+inline constexpr std::size_t kDecimalSize = 17;  // sign byte, then four 32-bit words
+
 // Bytes a fixed column of this type occupies (text and binary use the column's length).
-std::size_t FixedSize(const Column& column);
+inline std::size_t FixedSize(const Column& column) {
+  switch (column.type()) {
+    case ColumnType::kBoolean:
+      return 0;
+    case ColumnType::kByte:
+      return 1;
+    case ColumnType::kInteger:
+      return 2;
+    case ColumnType::kLong:
+    case ColumnType::kSingle:
+      return 4;
+    case ColumnType::kCurrency:
+    case ColumnType::kDouble:
+    case ColumnType::kDateTime:
+      return 8;
+    case ColumnType::kGuid:
+      return kGuidSize;
+    case ColumnType::kDecimal:
+      return kDecimalSize;
+    default:
+      return column.length;
+  }
+}
 
 // Decodes every column of `table` (in the order of table.columns) from `row` into `out`.
 Status DecodeRow(const PageStore& store, const TableDef& table, Bytes row, std::vector<Value>& out);
