@@ -117,42 +117,59 @@ unsigned IndexEntryStore::Digit(const Item& item, int digit) {
   return (item.row >> (24 - 8 * (digit - 9))) & 0xFF;
 }
 
+// The first digit from `digit` on in which two items of the range differ (kDigits if none).
+int IndexEntryStore::FirstDifferingDigit(const Item* first, const Item* last, int digit) {
+  std::uint64_t prefix_diff = 0;
+  std::uint64_t rest_diff = 0;  // length (digit 8) and row pointer (digits 9-12)
+  const auto rest = [](const Item& item) {
+    return std::uint64_t{item.meta & 0xFF} << 32 | item.row;
+  };
+  const std::uint64_t first_rest = rest(*first);
+  for (const Item* p = first + 1; p != last; ++p) {
+    prefix_diff |= p->prefix ^ first->prefix;
+    rest_diff |= rest(*p) ^ first_rest;
+  }
+  for (; digit < kDigits; ++digit) {
+    if (digit < 8) {
+      if ((prefix_diff >> (56 - 8 * digit)) & 0xFF) return digit;
+    } else if ((rest_diff >> (32 - 8 * (digit - 8))) & 0xFF) {
+      return digit;
+    }
+  }
+  return digit;
+}
+
 // In-place most-significant-digit radix sort (each level distributes its range into 256
 // buckets by swapping items along cycles, then sorts every bucket by the next digit).
 void IndexEntryStore::RadixSort(Item* first, Item* last, int digit) const {
-  while (true) {
-    const auto n = static_cast<std::size_t>(last - first);
-    if (n <= kSmallRange) {
-      std::sort(first, last, [this](const Item& a, const Item& b) { return Less(a, b); });
-      return;
-    }
-    if (digit >= kDigits) return;
-    std::array<std::size_t, 256> count{};
-    for (const Item* p = first; p != last; ++p) ++count[Digit(*p, digit)];
-    if (count[Digit(*first, digit)] == n) {
-      ++digit;  // one bucket: the next digit decides
-      continue;
-    }
-    std::array<std::size_t, 256> begin{};
-    std::array<std::size_t, 256> next{};
-    for (std::size_t b = 0, at = 0; b < 256; ++b) {
-      begin[b] = next[b] = at;
-      at += count[b];
-    }
-    for (std::size_t b = 0; b < 256; ++b) {
-      const std::size_t end = begin[b] + count[b];
-      while (next[b] < end) {
-        Item item = first[next[b]];
-        for (unsigned d = Digit(item, digit); d != b; d = Digit(item, digit)) {
-          std::swap(item, first[next[d]++]);
-        }
-        first[next[b]++] = item;
-      }
-    }
-    for (std::size_t b = 0; b < 256; ++b) {
-      if (count[b] > 1) RadixSort(first + begin[b], first + begin[b] + count[b], digit + 1);
-    }
+  const auto n = static_cast<std::size_t>(last - first);
+  if (n <= kSmallRange) {
+    std::sort(first, last, [this](const Item& a, const Item& b) { return Less(a, b); });
     return;
+  }
+  // Digits every item of the range shares decide nothing: skip them all in one pass.
+  digit = FirstDifferingDigit(first, last, digit);
+  if (digit >= kDigits) return;
+  std::array<std::size_t, 256> count{};
+  for (const Item* p = first; p != last; ++p) ++count[Digit(*p, digit)];
+  std::array<std::size_t, 256> begin{};
+  std::array<std::size_t, 256> next{};
+  for (std::size_t b = 0, at = 0; b < 256; ++b) {
+    begin[b] = next[b] = at;
+    at += count[b];
+  }
+  for (std::size_t b = 0; b < 256; ++b) {
+    const std::size_t end = begin[b] + count[b];
+    while (next[b] < end) {
+      Item item = first[next[b]];
+      for (unsigned d = Digit(item, digit); d != b; d = Digit(item, digit)) {
+        std::swap(item, first[next[d]++]);
+      }
+      first[next[b]++] = item;
+    }
+  }
+  for (std::size_t b = 0; b < 256; ++b) {
+    if (count[b] > 1) RadixSort(first + begin[b], first + begin[b] + count[b], digit + 1);
   }
 }
 

@@ -61,6 +61,7 @@ class IndexEntryStore {
   Bytes Key(const Item& item, Scratch& scratch) const;
   bool Less(const Item& a, const Item& b) const;
   static unsigned Digit(const Item& item, int digit);
+  static int FirstDifferingDigit(const Item* first, const Item* last, int digit);
   void RadixSort(Item* first, Item* last, int digit) const;
 
   std::vector<Item> items_;

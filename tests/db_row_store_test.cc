@@ -1,12 +1,12 @@
 // The compact store of decoded rows gives back every value exactly as it took it.
-#include "db/sql/row_store.h"
-
 #include <gtest/gtest.h>
 
 #include <bit>
 #include <cmath>
 #include <limits>
 #include <string>
+
+#include "db/sql/row_store.h"
 
 namespace {
 

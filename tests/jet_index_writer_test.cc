@@ -20,6 +20,7 @@
 #include "jet/catalog.h"
 #include "jet/database.h"
 #include "jet/file_source.h"
+#include "jet/index_entry_store.h"
 #include "jet/index_key.h"
 #include "jet/index_page.h"
 #include "jet/index_page_plan.h"
@@ -355,6 +356,41 @@ std::vector<std::size_t> PageSizes(const std::vector<jet::PlannedIndexPage>& lev
   std::vector<std::size_t> sizes;
   for (const auto& p : level) sizes.push_back(p.end - p.begin);
   return sizes;
+}
+
+// The entry store's radix sort orders entries as a comparison sort does: key bytes (a shorter
+// key before a longer one it begins), then row pointer. The inputs mimic what tables give:
+// sorted runs, few distinct keys with rows in any order, shared leading bytes, empty keys.
+TEST(IndexEntries, SortOrdersLikeAComparisonSort) {
+  std::mt19937 random(7);
+  for (int round = 0; round < 6; ++round) {
+    jet::IndexEntryStore store;
+    std::vector<std::pair<std::vector<std::uint8_t>, std::uint32_t>> expected;
+    const int n = 5000 + round * 3000;
+    for (int i = 0; i < n; ++i) {
+      std::vector<std::uint8_t> key;
+      const std::size_t length = round == 0 ? 5 : random() % 9;
+      for (std::size_t b = 0; b < length; ++b) {
+        // Few distinct bytes, mostly at the end: ties and long shared prefixes.
+        key.push_back(b + 2 < length ? 0x7F : static_cast<std::uint8_t>(random() % (round + 2)));
+      }
+      const std::uint32_t page = round % 2 == 0 ? static_cast<std::uint32_t>(i / 50 + 1)
+                                                : static_cast<std::uint32_t>(random() % 70000 + 1);
+      const auto row = jet::RowPointer{page, static_cast<std::uint8_t>(random() % 200)};
+      ASSERT_TRUE(store.Add(key, row, false).ok());
+      expected.emplace_back(key, row.Raw());
+    }
+    store.Sort();
+    std::sort(expected.begin(), expected.end());
+    ASSERT_EQ(store.size(), expected.size());
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+      jet::IndexEntryStore::Scratch scratch;
+      const jet::Bytes key = store.Key(i, scratch);
+      ASSERT_EQ(std::vector<std::uint8_t>(key.begin(), key.end()), expected[i].first)
+          << "round " << round << ", entry " << i;
+      ASSERT_EQ(store.Row(i).Raw(), expected[i].second) << "round " << round << ", entry " << i;
+    }
+  }
 }
 
 TEST(IndexPlan, LeavesTakeCompleteEntriesWhileTheyFitThenEntriesWithoutTheSharedPrefix) {
