@@ -17,6 +17,7 @@
 
 #include "jet/byte_reader.h"
 #include "jet/format.h"
+#include "jet/large_allocator.h"
 #include "jet/status.h"
 
 namespace jet {
@@ -64,7 +65,7 @@ class IndexEntryStore {
   static int FirstDifferingDigit(const Item* first, const Item* last, int digit);
   void RadixSort(Item* first, Item* last, int digit) const;
 
-  std::vector<Item> items_;
+  std::vector<Item, LargeBlockAllocator<Item>> items_;
   std::vector<std::uint8_t> store_;  // keys longer than eight bytes: length, then the bytes
 };
 

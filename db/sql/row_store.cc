@@ -123,7 +123,7 @@ std::uint8_t* RowStore::StartRow(std::size_t size) {
                         : std::min(2 * blocks_.back().capacity(), std::size_t{kMaxBlockBytes});
     blocks_.emplace_back().reserve(std::max(grown, size));
   }
-  std::vector<std::uint8_t>& block = blocks_.back();
+  Block& block = blocks_.back();
   const std::size_t at = block.size();
   starts_.push_back(std::uint64_t{blocks_.size() - 1} << 32 | at);
   block.resize(at + size);  // within the reserved room: the block's bytes stay where they are

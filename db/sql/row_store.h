@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "db/value.h"
+#include "jet/large_allocator.h"
 
 namespace db::sql {
 
@@ -48,8 +49,10 @@ class RowStore {
   std::uint8_t* StartRow(std::size_t size);
   const std::uint8_t* RowBytes(std::size_t row) const;
 
-  std::vector<std::vector<std::uint8_t>> blocks_;
-  std::vector<std::uint64_t> starts_;  // block number << 32 | offset in the block
+  using Block = std::vector<std::uint8_t, jet::LargeBlockAllocator<std::uint8_t>>;
+  std::vector<Block> blocks_;
+  // Block number << 32 | offset in the block.
+  std::vector<std::uint64_t, jet::LargeBlockAllocator<std::uint64_t>> starts_;
 };
 
 }  // namespace db::sql
