@@ -5,6 +5,7 @@
 
 #include "jet/byte_writer.h"
 #include "jet/index_page.h"
+#include "jet/parallel.h"
 
 namespace jet {
 namespace {
@@ -12,7 +13,8 @@ namespace {
 // Short keys only: the order of (key prefix, key length, row pointer) taken a byte at a time,
 // most significant first, as digits 0-7 (prefix), 8 (length) and 9-12 (row pointer).
 constexpr int kDigits = 13;
-constexpr std::size_t kSmallRange = 64;  // sorted by comparisons instead
+constexpr std::size_t kSmallRange = 64;         // sorted by comparisons instead
+constexpr std::size_t kParallelSort = 1 << 16;  // stores at least this large: two threads
 // A long key's length takes two bytes in the key store.
 constexpr std::size_t kMaxLongKey = 0xFFFF;
 constexpr std::size_t kLongKeyLengthSize = 2;
@@ -48,14 +50,50 @@ Status IndexEntryStore::Add(Bytes key, RowPointer row, bool null_key) {
   return Status::Ok();
 }
 
+Status IndexEntryStore::Append(const IndexEntryStore& other) {
+  if (store_.size() + other.store_.size() > kValueMask) {
+    return Status(ErrorCode::kNotSupported, "Der Index ist zu groß, um ihn zu schreiben.");
+  }
+  const auto shift = static_cast<std::uint32_t>(store_.size());
+  items_.reserve(items_.size() + other.items_.size());
+  for (Item item : other.items_) {
+    if ((item.meta & kLongKey) != 0) item.meta += shift;  // its key moves up with the store
+    items_.push_back(item);
+  }
+  store_.insert(store_.end(), other.store_.begin(), other.store_.end());
+  return Status::Ok();
+}
+
 void IndexEntryStore::Sort() {
   const auto less = [this](const Item& a, const Item& b) { return Less(a, b); };
   if (std::is_sorted(items_.begin(), items_.end(), less)) return;
-  if (store_.empty()) {
-    RadixSort(items_.data(), items_.data() + items_.size(), 0);
-  } else {
+  if (!store_.empty()) {
     std::sort(items_.begin(), items_.end(), less);
+    return;
   }
+  Item* first = items_.data();
+  Item* last = first + items_.size();
+  if (items_.size() < kParallelSort) {
+    RadixSort(first, last, 0);
+    return;
+  }
+  // The first split by one thread; then the buckets in two shares of about equal size, one
+  // share on another thread. The order is total (row pointers differ), so it comes out the same.
+  const int digit = FirstDifferingDigit(first, last, 0);
+  if (digit >= kDigits) return;
+  const Buckets buckets = Distribute(first, last, digit);
+  std::size_t split = 0;
+  for (std::size_t taken = 0; split < 256 && 2 * taken < items_.size(); ++split) {
+    taken += buckets.count[split];
+  }
+  const auto sort_buckets = [&](std::size_t from, std::size_t to) {
+    for (std::size_t b = from; b < to; ++b) {
+      if (buckets.count[b] > 1) {
+        RadixSort(first + buckets.begin[b], first + buckets.begin[b] + buckets.count[b], digit + 1);
+      }
+    }
+  };
+  RunBoth([&] { sort_buckets(0, split); }, [&] { sort_buckets(split, 256); });
 }
 
 std::size_t IndexEntryStore::KeySize(std::size_t i) const {
@@ -141,6 +179,28 @@ int IndexEntryStore::FirstDifferingDigit(const Item* first, const Item* last, in
 
 // In-place most-significant-digit radix sort (each level distributes its range into 256
 // buckets by swapping items along cycles, then sorts every bucket by the next digit).
+IndexEntryStore::Buckets IndexEntryStore::Distribute(Item* first, Item* last, int digit) {
+  Buckets buckets;
+  for (const Item* p = first; p != last; ++p) ++buckets.count[Digit(*p, digit)];
+  std::array<std::size_t, 256> next{};
+  for (std::size_t b = 0, at = 0; b < 256; ++b) {
+    buckets.begin[b] = next[b] = at;
+    at += buckets.count[b];
+  }
+  // Each item goes to its bucket by swapping along cycles.
+  for (std::size_t b = 0; b < 256; ++b) {
+    const std::size_t end = buckets.begin[b] + buckets.count[b];
+    while (next[b] < end) {
+      Item item = first[next[b]];
+      for (unsigned d = Digit(item, digit); d != b; d = Digit(item, digit)) {
+        std::swap(item, first[next[d]++]);
+      }
+      first[next[b]++] = item;
+    }
+  }
+  return buckets;
+}
+
 void IndexEntryStore::RadixSort(Item* first, Item* last, int digit) const {
   const auto n = static_cast<std::size_t>(last - first);
   if (n <= kSmallRange) {
@@ -150,26 +210,11 @@ void IndexEntryStore::RadixSort(Item* first, Item* last, int digit) const {
   // Digits every item of the range shares decide nothing: skip them all in one pass.
   digit = FirstDifferingDigit(first, last, digit);
   if (digit >= kDigits) return;
-  std::array<std::size_t, 256> count{};
-  for (const Item* p = first; p != last; ++p) ++count[Digit(*p, digit)];
-  std::array<std::size_t, 256> begin{};
-  std::array<std::size_t, 256> next{};
-  for (std::size_t b = 0, at = 0; b < 256; ++b) {
-    begin[b] = next[b] = at;
-    at += count[b];
-  }
+  const Buckets buckets = Distribute(first, last, digit);
   for (std::size_t b = 0; b < 256; ++b) {
-    const std::size_t end = begin[b] + count[b];
-    while (next[b] < end) {
-      Item item = first[next[b]];
-      for (unsigned d = Digit(item, digit); d != b; d = Digit(item, digit)) {
-        std::swap(item, first[next[d]++]);
-      }
-      first[next[b]++] = item;
+    if (buckets.count[b] > 1) {
+      RadixSort(first + buckets.begin[b], first + buckets.begin[b] + buckets.count[b], digit + 1);
     }
-  }
-  for (std::size_t b = 0; b < 256; ++b) {
-    if (count[b] > 1) RadixSort(first + begin[b], first + begin[b] + count[b], digit + 1);
   }
 }
 

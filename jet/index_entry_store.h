@@ -34,8 +34,12 @@ class IndexEntryStore {
   // outgrow what the entries can address.
   Status Add(Bytes key, RowPointer row, bool null_key);
 
+  // Adds the entries of `other` after these (the entries of a later part of the table). Fails,
+  // changing nothing, when the long keys together outgrow what the entries can address.
+  Status Append(const IndexEntryStore& other);
+
   // Index order: key bytes, then row pointer. Rows read in storage order often come sorted
-  // already (AutoNumber keys).
+  // already (AutoNumber keys). A large store is sorted by two threads.
   void Sort();
 
   std::size_t size() const { return items_.size(); }
@@ -64,6 +68,13 @@ class IndexEntryStore {
   static unsigned Digit(const Item& item, int digit);
   static int FirstDifferingDigit(const Item* first, const Item* last, int digit);
   void RadixSort(Item* first, Item* last, int digit) const;
+  // Distributes the range into 256 buckets by the digit (in place); returns where each begins
+  // and how many items it holds.
+  struct Buckets {
+    std::array<std::size_t, 256> begin{};
+    std::array<std::size_t, 256> count{};
+  };
+  static Buckets Distribute(Item* first, Item* last, int digit);
 
   std::vector<Item, LargeBlockAllocator<Item>> items_;
   std::vector<std::uint8_t> store_;  // keys longer than eight bytes: length, then the bytes

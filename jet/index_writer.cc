@@ -10,6 +10,7 @@
 #include "jet/index_page_plan.h"
 #include "jet/index_page_writer.h"
 #include "jet/index_uniqueness.h"
+#include "jet/parallel.h"
 #include "jet/row_reader.h"
 #include "jet/row_walker.h"
 #include "jet/usage_map.h"
@@ -32,10 +33,13 @@ bool SameEntries(const RealIndex& a, const RealIndex& b) {
 
 std::string RowName(RowPointer p) { return std::to_string(p.page) + ":" + std::to_string(p.row); }
 
-// The entries of `index` (and of every index with the same entries) from the table's rows:
-// only the key columns are decoded.
+// Data pages of a table from which on the entries are collected by two threads.
+constexpr std::size_t kParallelPages = 256;
+
+// The entries of `index` (and of every index with the same entries) from the rows on these data
+// pages of the table: only the key columns are decoded.
 Status CollectEntries(const PageStore& store, const TableDef& table, const RealIndex& index,
-                      IndexEntryStore& entries) {
+                      std::vector<std::uint32_t> pages, IndexEntryStore& entries) {
   const std::size_t capacity = IndexEntryCapacity(store.format().version);
   // Where each key column sits in table.columns, in the index's order.
   std::vector<std::size_t> slots;
@@ -50,16 +54,20 @@ Status CollectEntries(const PageStore& store, const TableDef& table, const RealI
   RowFields fields;
   std::vector<Value> values(table.columns.size());
   std::vector<std::uint8_t> key;
-  JET_ASSIGN_OR_RETURN(std::vector<std::uint32_t> pages, ReadUsageMap(store, table.usage_map));
-  // Room for an entry per row, as far as the table's pages can hold the rows it counts.
+  // Room for an entry per row, as far as the pages can hold the rows the table counts.
   entries.Reserve(
       std::min<std::size_t>(table.row_count, pages.size() * std::size_t{kMaxRowsPerDataPage}));
   // Nothing changes the pages while the entries are collected.
-  RowWalker rows(store, table, RowWalker::Pages::kUnchanged);
+  RowWalker rows(store, table, std::move(pages), RowWalker::Pages::kUnchanged);
+  std::uint32_t last_page = 0;  // of the row before
   while (true) {
     JET_ASSIGN_OR_RETURN(bool more, rows.Next());
     if (!more) return Status::Ok();
     const RowPointer at = rows.position();
+    if (last_page != 0 && PageStore::ChunkOf(at.page) != PageStore::ChunkOf(last_page)) {
+      store.LeaveChunkOf(last_page);  // passed: may leave resident memory while others read
+    }
+    last_page = at.page;
     const Bytes row = rows.row();
     JET_RETURN_IF_ERROR(SplitRow(store.format(), table, row, fields, slots));
     bool null_key = true;  // a Yes/No column is never Null
@@ -128,6 +136,34 @@ Result<std::uint32_t> CheckEntries(const TableDef& table, const RealIndex& index
   return distinct;
 }
 
+// The entries of `index` from the rows on the table's data pages `pages`: on a large table, the
+// second half of the pages by another thread. A failure is the one a single walk would meet
+// first.
+Status CollectAllEntries(PageStore& store, const TableDef& table, const RealIndex& index,
+                         const std::vector<std::uint32_t>& pages, IndexEntryStore& entries) {
+  if (pages.size() < kParallelPages) return CollectEntries(store, table, index, pages, entries);
+  const auto middle = pages.begin() + static_cast<std::ptrdiff_t>(pages.size() / 2);
+  // Room for all entries here, so that those of the second half join them without a copy of
+  // the first's.
+  entries.Reserve(
+      std::min<std::size_t>(table.row_count, pages.size() * std::size_t{kMaxRowsPerDataPage}));
+  IndexEntryStore rest;
+  Status first_half = Status::Ok();
+  Status second_half = Status::Ok();
+  store.BeginParallelReads();
+  RunBoth(
+      [&] {
+        first_half = CollectEntries(store, table, index, {pages.begin(), middle}, entries);
+      },
+      [&] {
+        second_half = CollectEntries(store, table, index, {middle, pages.end()}, rest);
+      });
+  store.EndParallelReads();
+  JET_RETURN_IF_ERROR(first_half);
+  JET_RETURN_IF_ERROR(second_half);
+  return entries.Append(rest);
+}
+
 }  // namespace
 
 Status RebuildIndexes(PageStore& store, PageAllocator& allocator, TableDef& table) {
@@ -136,11 +172,14 @@ Status RebuildIndexes(PageStore& store, PageAllocator& allocator, TableDef& tabl
     return Status(ErrorCode::kNotSupported,
                   "Indizes von Jet-3-Datenbanken (Access 97) werden nicht geschrieben.");
   }
+  if (table.real_indexes.empty()) return Status::Ok();
+  JET_ASSIGN_OR_RETURN(const std::vector<std::uint32_t> pages,
+                       ReadUsageMap(store, table.usage_map));
   std::vector<bool> written(table.real_indexes.size(), false);
   for (std::size_t i = 0; i < table.real_indexes.size(); ++i) {
     if (written[i]) continue;
     IndexEntryStore entries;
-    JET_RETURN_IF_ERROR(CollectEntries(store, table, table.real_indexes[i], entries));
+    JET_RETURN_IF_ERROR(CollectAllEntries(store, table, table.real_indexes[i], pages, entries));
     entries.Sort();
     const auto levels = PlanLevels(
         version, entries.size(), [&](std::size_t e) { return entries.KeySize(e); },

@@ -69,7 +69,7 @@ Result<std::unique_ptr<PageStore>> PageStore::Load(FileSource& source) {
 std::uint8_t* PageStore::PagePtr(std::uint32_t number) const {
   const std::size_t index = number / kPagesPerChunk;
   const Chunk& chunk = chunks_[index];
-  if (chunk.kind == ChunkKind::kSpilled && !chunk.in_use) Use(index);
+  if (chunk.kind == ChunkKind::kSpilled && !chunk.in_use && !parallel_reads_) Use(index);
   return chunk.data + std::size_t{number % kPagesPerChunk} * page_size();
 }
 
@@ -114,6 +114,23 @@ void PageStore::Use(std::size_t index) const {
   if (used_chunks_.size() >= kUsedChunks) TrimChunks();
   chunks_[index].in_use = true;
   used_chunks_.push_back(index);
+}
+
+void PageStore::LeaveChunkOf(std::uint32_t page) const {
+  const std::size_t index = page / kPagesPerChunk;
+  if (parallel_reads_ && index < chunks_.size() && chunks_[index].kind == ChunkKind::kSpilled) {
+    spill_->Trim(chunks_[index].data);
+  }
+}
+
+void PageStore::EndParallelReads() {
+  parallel_reads_ = false;
+  for (Chunk& chunk : chunks_) {
+    if (chunk.kind != ChunkKind::kSpilled) continue;
+    spill_->Trim(chunk.data);
+    chunk.in_use = false;
+  }
+  used_chunks_.clear();
 }
 
 void PageStore::TrimChunks() const {

@@ -62,6 +62,17 @@ class PageStore {
   // made, or when its room on disk runs out, pages stay in memory as before.
   void SpillAppendedPages(const std::string& folder);
 
+  // Reading from two threads at once (the commit's index rebuild): between BeginParallelReads()
+  // and EndParallelReads() no page may change or be appended, and reads leave the count of
+  // resident chunks alone; each reader hands back the chunk of a page it has passed with
+  // LeaveChunkOf(), which drops a scratch-file chunk from resident memory.
+  void BeginParallelReads() { parallel_reads_ = true; }
+  // Also drops every scratch-file chunk from resident memory: what the readers left resident.
+  void EndParallelReads();
+  void LeaveChunkOf(std::uint32_t page) const;
+  // Pages of one chunk share a number here (for readers that leave chunks behind them).
+  static std::uint32_t ChunkOf(std::uint32_t page) { return page / kPagesPerChunk; }
+
   // True when pages changed since the last MarkClean().
   bool dirty() const { return !undo_.empty() || page_count_ != clean_page_count_; }
   // Forgets the undo log: the current pages are the new clean state (after a commit).
@@ -120,6 +131,7 @@ class PageStore {
   std::size_t first_spilled_chunk_ = 0;           // chunks from here on may go to the scratch file
   std::deque<std::size_t> new_chunks_;            // kNew chunks, oldest first
   mutable std::vector<std::size_t> used_chunks_;  // kSpilled chunks with in_use set
+  bool parallel_reads_ = false;
   std::uint32_t page_count_ = 0;
   std::uint32_t clean_page_count_ = 0;
   std::map<std::uint32_t, std::vector<std::uint8_t>> undo_;  // page -> bytes before the change

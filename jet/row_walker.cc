@@ -27,7 +27,9 @@ Status RowWalker::LoadPage() {
 Result<bool> RowWalker::Next() {
   if (!started_) {
     started_ = true;
-    JET_ASSIGN_OR_RETURN(pages_, ReadUsageMap(*store_, table_->usage_map));
+    if (!given_pages_) {
+      JET_ASSIGN_OR_RETURN(pages_, ReadUsageMap(*store_, table_->usage_map));
+    }
     page_index_ = 0;
     rows_on_page_ = 0;
     row_number_ = 0;

@@ -39,6 +39,15 @@ class RowWalker {
 
   RowWalker(const PageStore& store, const TableDef& table, Pages pages = Pages::kMayChange)
       : store_(&store), table_(&table), unchanged_(pages == Pages::kUnchanged) {}
+  // Walks only the rows of these data pages of the table (a part of its usage map), in this
+  // order.
+  RowWalker(const PageStore& store, const TableDef& table, std::vector<std::uint32_t> data_pages,
+            Pages pages)
+      : store_(&store),
+        table_(&table),
+        unchanged_(pages == Pages::kUnchanged),
+        given_pages_(true),
+        pages_(std::move(data_pages)) {}
 
   // Moves to the next live row: true when there is one, false at the end. The first call reads
   // the table's usage map.
@@ -55,6 +64,7 @@ class RowWalker {
   const TableDef* table_;
   bool unchanged_;
   std::optional<DataPage> page_;  // the current page, kept when the pages do not change
+  bool given_pages_ = false;
   bool started_ = false;
   std::vector<std::uint32_t> pages_;
   std::size_t page_index_ = 0;

@@ -513,9 +513,13 @@ TEST(CommittedIndexes, RefilledProductTablesAreReadByEveryReader) {
     }
     std::mt19937 rng(11);
     const std::map<std::string, int> counts = {
-        {"tbl_Verwaltung_ProdukteKategorien", 40},     {"tbl_Verwaltung_Produkte", 3000},
-        {"tbl_Verwaltung_Produkte_Preise", 6000},      {"tbl_Verwaltung_ProdukteExtras", 30},
-        {"tbl_Verwaltung_ProdukteExtras_Preise", 300}, {"tbl_Verwaltung_Produkte_Extras", 4000}};
+        {"tbl_Verwaltung_ProdukteKategorien", 40},
+        {"tbl_Verwaltung_Produkte", 3000},
+        {"tbl_Verwaltung_Produkte_Preise", 6000},
+        {"tbl_Verwaltung_ProdukteExtras", 30},
+        // Enough rows in one table for its entries to be collected and sorted by two threads.
+        {"tbl_Verwaltung_ProdukteExtras_Preise", 300},
+        {"tbl_Verwaltung_Produkte_Extras", 80000}};
     for (const auto& [table, n] : counts) {
       const auto def = *db->GetTable(table);
       for (int i = 0; i < n; ++i) {
@@ -546,7 +550,7 @@ TEST(CommittedIndexes, RefilledProductTablesAreReadByEveryReader) {
   EXPECT_EQ(counts.exit_code, 0);
   for (const char* line :
        {"tbl_Verwaltung_Produkte\t3000\n", "tbl_Verwaltung_Produkte_Preise\t6000\n",
-        "tbl_Verwaltung_Produkte_Extras\t4000\n", "tbl_Verwaltung_ProdukteKategorien\t40\n",
+        "tbl_Verwaltung_Produkte_Extras\t80000\n", "tbl_Verwaltung_ProdukteKategorien\t40\n",
         "tbl_Kunden\t297\n"}) {
     EXPECT_NE(counts.out.find(line), std::string::npos) << line << counts.out;
   }

@@ -42,7 +42,7 @@ class RowStore {
 
  private:
   static constexpr std::size_t kFirstBlockBytes = 4 * 1024;
-  static constexpr std::size_t kMaxBlockBytes = 1024 * 1024;
+  static constexpr std::size_t kMaxBlockBytes = 2 * 1024 * 1024;
 
   // Room for `size` more bytes at the end of the last block (a new block when it lacks it);
   // notes where the row that starts there begins.
