@@ -7,6 +7,7 @@
 
 #include "jet/byte_writer.h"
 #include "jet/index_page.h"
+#include "jet/parallel.h"
 #include "jet/usage_map.h"
 
 namespace jet {
@@ -28,6 +29,8 @@ namespace {
 //   0x1E0      entries: the first complete, each further one without the prefix; zeros after
 constexpr std::uint8_t kPageMarker = 0x01;
 constexpr std::uint8_t kIntermediateMarker = 0x01;
+// Pages of one level from which on two threads write them.
+constexpr std::size_t kParallelPages = 64;
 // Count entry of a physical index in the definition: entries (4), then distinct keys (4).
 constexpr std::size_t kCountDistinctKeys = 4;
 
@@ -133,28 +136,41 @@ Status WriteIndexTree(PageStore& store, PageAllocator& allocator, const TableDef
   for (std::size_t level = 0; level < levels.size(); ++level) {
     const bool leaf = level == 0;
     const std::vector<PlannedIndexPage>& pages = levels[level];
+    std::vector<std::span<std::uint8_t>> bytes(pages.size());
     for (std::size_t i = 0; i < pages.size(); ++i) {
-      const PlannedIndexPage& p = pages[i];
-      PageLinks links;
-      links.prev = i == 0 ? 0 : numbers[level][i - 1];
-      links.next = i + 1 == pages.size() ? 0 : numbers[level][i + 1];
-      JET_ASSIGN_OR_RETURN(std::span<std::uint8_t> bytes, store.MutablePage(numbers[level][i]));
-      if (leaf) {
-        WriteIndexPage(bytes, version, table.page, true, links, p.prefix, p.end - p.begin,
-                       [&](std::size_t k, IndexEntryStore::Scratch& scratch) {
-                         return EntryOf(entries, p.begin + k, scratch, true, 0);
-                       });
-      } else {
+      JET_ASSIGN_OR_RETURN(bytes[i], store.MutablePage(numbers[level][i]));
+    }
+    // Each page depends only on the entries and the page numbers: a level of many pages is
+    // written by two threads, each taking a run of pages.
+    const auto write = [&](std::size_t from, std::size_t to) {
+      for (std::size_t i = from; i < to; ++i) {
+        const PlannedIndexPage& p = pages[i];
+        PageLinks links;
+        links.prev = i == 0 ? 0 : numbers[level][i - 1];
+        links.next = i + 1 == pages.size() ? 0 : numbers[level][i + 1];
+        if (leaf) {
+          WriteIndexPage(bytes[i], version, table.page, true, links, p.prefix, p.end - p.begin,
+                         [&](std::size_t k, IndexEntryStore::Scratch& scratch) {
+                           return EntryOf(entries, p.begin + k, scratch, true, 0);
+                         });
+          continue;
+        }
         const std::vector<PlannedIndexPage>& below = levels[level - 1];
         const std::size_t with_entry = p.end - p.begin >= 2 ? p.end - 1 : p.end;
         if (with_entry < p.end) links.tail = numbers[level - 1][p.end - 1];
-        WriteIndexPage(bytes, version, table.page, false, links, p.prefix, with_entry - p.begin,
+        WriteIndexPage(bytes[i], version, table.page, false, links, p.prefix, with_entry - p.begin,
                        [&](std::size_t k, IndexEntryStore::Scratch& scratch) {
                          const std::size_t child = p.begin + k;
                          return EntryOf(entries, below[child].last_entry, scratch, false,
                                         numbers[level - 1][child]);
                        });
       }
+    };
+    if (pages.size() < kParallelPages) {
+      write(0, pages.size());
+    } else {
+      const std::size_t half = pages.size() / 2;
+      RunBoth([&] { write(0, half); }, [&] { write(half, pages.size()); });
     }
   }
   for (const std::vector<std::uint32_t>& level : numbers) {
