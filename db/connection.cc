@@ -148,7 +148,9 @@ void Connection::RollbackTrans() {
   if (integrity_) integrity_->Forget();
 }
 
-void Connection::InsertRow(sql::TableData& table, std::vector<Value> values) {
+void Connection::InsertRow(sql::TableData& table, const std::vector<Value>& row) {
+  std::vector<Value>& values = inserted_;
+  values = row;  // a copy into the room of the one before; `row` stays as it was
   PrepareWrite();
   CheckRow(table.def(), table.rules(), values);
   CheckUniqueIndexes(table, values, db_->header());
@@ -163,7 +165,7 @@ void Connection::InsertRow(sql::TableData& table, std::vector<Value> values) {
     }
     Throw(place.status());
   }
-  table.Append(std::move(values), *place);
+  table.Append(values, *place);
 }
 
 void Connection::Open(const std::string& connection_string, const std::string& /*user_id*/,

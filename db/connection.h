@@ -61,7 +61,7 @@ class Connection {
   // For recordsets: stores a new row (values converted and checked, its references checked
   // against the database's relationships: 3201) and keeps the decoded table in step. Throws
   // DbError as Update does.
-  void InsertRow(sql::TableData& table, std::vector<Value> values);
+  void InsertRow(sql::TableData& table, const std::vector<Value>& row);
 
  private:
   friend class Recordset;
@@ -82,7 +82,8 @@ class Connection {
   std::vector<Recordset*> open_;
   bool read_only_ = false;
   bool in_transaction_ = false;
-  bool failed_write_ = false;  // a write failed half-way: nothing may be stored until rollback
+  std::vector<Value> inserted_;  // the row InsertRow() stores, as the engine completes it
+  bool failed_write_ = false;    // a write failed half-way: nothing may be stored until rollback
 };
 
 }  // namespace db

@@ -130,14 +130,14 @@ void Recordset::AddNew() {
   if (!star_of_table_) NotUpdatable("nur 'SELECT *' einer Tabelle nimmt neue Zeilen auf");
   if (connection_->settings().read_only()) NotUpdatable("die Datenbank ist schreibgeschützt");
   if (adding_) Update();
-  new_row_ = result_.table->NewRow();
+  result_.table->NewRow(new_row_);
   adding_ = true;
 }
 
 void Recordset::Update() {
   if (!open_) Closed();
   if (!adding_) return;  // nothing pending
-  // A copy: a row the connection refuses stays pending as it was.
+  // A row the connection refuses stays pending as it was.
   connection_->InsertRow(*result_.table, new_row_);
   adding_ = false;
 }

@@ -54,7 +54,7 @@ const RowRules& TableData::rules() {
   return rules_;
 }
 
-Row TableData::NewRow() {
+void TableData::NewRow(Row& row) {
   if (!have_defaults_) {
     const auto& columns = def_->columns;
     std::vector<Value> defaults;
@@ -69,13 +69,12 @@ Row TableData::NewRow() {
     varying_defaults_ = std::move(varying);
     have_defaults_ = true;
   }
-  Row row = defaults_;
+  row = defaults_;  // into the room the row has
   for (std::size_t i = 0; i < row.size(); ++i) {
     if (varying_defaults_[i]) {
       row[i] = EvaluateDefault(*def_, def_->columns[i], *varying_defaults_[i]);
     }
   }
-  return row;
 }
 
 const Value& TableData::ExtremeOf(int column, Extreme which) {
@@ -100,7 +99,7 @@ void TableData::Release() {
   appends_since_read_ = 0;
 }
 
-void TableData::Append(Row row, jet::RowPointer place) {
+void TableData::Append(const Row& row, jet::RowPointer place) {
   if (!loaded_) return;  // read again, with this row, when next needed
   if (++appends_since_read_ > kAppendsBeforeRelease) {
     Release();

@@ -46,7 +46,7 @@ class TableData {
   // Keeps the decoded rows in step with the engine's writes. A table that only receives rows
   // (many of them, none read back) lets go of its decoded rows; they are read again from the
   // engine when a statement next needs them.
-  void Append(Row row, jet::RowPointer place);
+  void Append(const Row& row, jet::RowPointer place);
   // Lets go of the decoded rows and look-up maps; they are read again when next needed.
   void Release();
   // Takes a new definition of the same table (after a rollback) and forgets everything decoded
@@ -69,10 +69,10 @@ class TableData {
 
   // Jet's checks of the table's columns (read once).
   const RowRules& rules();
-  // A new row: every column at its default (constant defaults evaluated once, Date(), Now(),
-  // Time() and GenGUID() at each call). Throws DbError 3388 for a default that cannot be
+  // A new row in `row`: every column at its default (constant defaults evaluated once, Date(),
+  // Now(), Time() and GenGUID() at each call). Throws DbError 3388 for a default that cannot be
   // evaluated (see EvaluateDefault for the others).
-  Row NewRow();
+  void NewRow(Row& row);
 
  private:
   // Reads the rows from the engine when they were let go of.
