@@ -31,6 +31,46 @@ std::uint64_t Bits(T v) {
   }
 }
 
+// Writes a number of the column's own kind little-endian at `at` in `row` (inside its fixed
+// part). False, writing nothing, for any other column or value: the caller takes the general
+// path, which also names a mismatch.
+bool PutFixedNumber(const Column& c, const Value& v, ByteString& row, std::size_t at) {
+  ByteWriter out(row);
+  switch (c.type()) {
+    case ColumnType::kByte:
+      if (!v.is<std::uint8_t>()) return false;
+      out.Put8(at, v.as<std::uint8_t>());
+      break;
+    case ColumnType::kInteger:
+      if (!v.is<std::int16_t>()) return false;
+      out.Put16(at, static_cast<std::uint16_t>(v.as<std::int16_t>()));
+      break;
+    case ColumnType::kLong:
+      if (!v.is<std::int32_t>()) return false;
+      out.Put32(at, static_cast<std::uint32_t>(v.as<std::int32_t>()));
+      break;
+    case ColumnType::kCurrency:
+      if (!v.is<Currency>()) return false;
+      out.Put64(at, static_cast<std::uint64_t>(v.as<Currency>().scaled));
+      break;
+    case ColumnType::kSingle:
+      if (!v.is<float>()) return false;
+      out.Put32(at, static_cast<std::uint32_t>(Bits(v.as<float>())));
+      break;
+    case ColumnType::kDouble:
+      if (!v.is<double>()) return false;
+      out.Put64(at, Bits(v.as<double>()));
+      break;
+    case ColumnType::kDateTime:
+      if (!v.is<DateTime>()) return false;
+      out.Put64(at, Bits(v.as<DateTime>().days));
+      break;
+    default:
+      return false;
+  }
+  return out.ok();
+}
+
 }  // namespace
 
 Status AppendColumnData(const Column& c, const Value& v, ByteString& out) {
@@ -117,6 +157,25 @@ Result<std::vector<std::uint8_t>> EncodeRow(const Format& f, const TableDef& t,
   return row;
 }
 
+const RowEncoder::Layout& RowEncoder::LayoutOf(const TableDef& t) {
+  if (layout_.table == &t && layout_.columns == t.columns.size()) return layout_;
+  Layout layout;
+  layout.table = &t;
+  layout.columns = t.columns.size();
+  for (const Column& c : t.columns) {
+    layout.row_columns = std::max<std::size_t>(layout.row_columns, std::size_t{c.number} + 1);
+    if (c.type() == ColumnType::kBoolean) continue;
+    if (c.fixed()) {
+      layout.fixed_size = std::max(layout.fixed_size, std::size_t{c.fixed_offset} + FixedSize(c));
+    } else {
+      layout.var_count = std::max<std::size_t>(layout.var_count, std::size_t{c.var_index} + 1);
+    }
+  }
+  layout.row_columns = std::max<std::size_t>(layout.row_columns, t.max_cols);
+  layout_ = layout;
+  return layout_;
+}
+
 Status RowEncoder::Encode(const Format& f, const TableDef& t, const std::vector<Value>& values,
                           const std::vector<ByteString>& long_fields,
                           std::vector<std::uint8_t>& row) {
@@ -127,21 +186,11 @@ Status RowEncoder::Encode(const Format& f, const TableDef& t, const std::vector<
     return Status(ErrorCode::kInvalidValue,
                   "Die Zeile hat nicht so viele Werte wie die Tabelle '" + t.name + "' Spalten.");
   }
-  std::size_t row_columns = 0;
-  std::size_t fixed_size = 0;
-  std::size_t var_count = 0;
-  for (const Column& c : t.columns) {
-    row_columns = std::max<std::size_t>(row_columns, std::size_t{c.number} + 1);
-    if (c.type() == ColumnType::kBoolean) continue;
-    if (c.fixed()) {
-      fixed_size = std::max(fixed_size, std::size_t{c.fixed_offset} + FixedSize(c));
-    } else {
-      var_count = std::max<std::size_t>(var_count, std::size_t{c.var_index} + 1);
-    }
-  }
-  row_columns = std::max<std::size_t>(row_columns, t.max_cols);
+  const Layout& layout = LayoutOf(t);
+  const std::size_t row_columns = layout.row_columns;
+  const std::size_t var_count = layout.var_count;
 
-  row.assign(f.row_count_size + fixed_size, 0);
+  row.assign(f.row_count_size + layout.fixed_size, 0);
   ByteWriter(row).Put16(0, static_cast<std::uint16_t>(row_columns));
   mask_.assign((row_columns + 7) / 8, 0);
   // Variable columns' bytes in column order, placed in the row in the order of their slots.
@@ -158,6 +207,8 @@ Status RowEncoder::Encode(const Format& f, const TableDef& t, const std::vector<
     }
     if (v.is_null()) continue;
     mask_[c.number / 8] |= static_cast<std::uint8_t>(1u << (c.number % 8));
+    // Numbers go straight to their place in the fixed part.
+    if (c.fixed() && PutFixedNumber(c, v, row, f.row_count_size + c.fixed_offset)) continue;
     ByteString& out = c.fixed() ? fixed_ : var_bytes_;
     const std::size_t start = out.size();
     if (c.long_value()) {

@@ -34,6 +34,17 @@ class RowEncoder {
                 const std::vector<ByteString>& long_fields, std::vector<std::uint8_t>& row);
 
  private:
+  // What the row's frame needs from the table's columns, worked out once per table.
+  struct Layout {
+    const TableDef* table = nullptr;
+    std::size_t columns = 0;      // of the definition, to notice another one at the same place
+    std::size_t row_columns = 0;  // the column count the row states
+    std::size_t fixed_size = 0;   // bytes of the fixed part
+    std::size_t var_count = 0;    // variable columns, by their highest slot
+  };
+  const Layout& LayoutOf(const TableDef& table);
+
+  Layout layout_;
   ByteString mask_;
   ByteString var_bytes_;
   ByteString fixed_;
