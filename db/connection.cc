@@ -183,8 +183,9 @@ void Connection::Open(const std::string& connection_string, const std::string& /
 
 void Connection::Execute(const std::string& command_text, int /*options*/) {
   sql::TableProvider& t = tables();
-  sql::Statement statement = sql::Parse(command_text);
-  if (auto* select = std::get_if<sql::SelectStatement>(&statement)) {
+  const std::shared_ptr<const sql::Statement> parsed = Statement(command_text);
+  const sql::Statement& statement = *parsed;
+  if (const auto* select = std::get_if<sql::SelectStatement>(&statement)) {
     (void)sql::ExecuteSelect(t, *select);  // the caller drops the result
     return;
   }

@@ -8,6 +8,7 @@
 #include "db/ado.h"
 #include "db/connection_string.h"
 #include "db/referential_integrity.h"
+#include "db/sql/parser.h"
 #include "db/sql/table_data.h"
 #include "jet/database.h"
 
@@ -62,6 +63,10 @@ class Connection {
   // against the database's relationships: 3201) and keeps the decoded table in step. Throws
   // DbError as Update does.
   void InsertRow(sql::TableData& table, const std::vector<Value>& row);
+  // The statement a text parses to (parsed once for texts run again). Throws as sql::Parse().
+  std::shared_ptr<const sql::Statement> Statement(std::string_view text) {
+    return statements_.Get(text);
+  }
 
  private:
   friend class Recordset;
@@ -79,6 +84,7 @@ class Connection {
   std::unique_ptr<jet::Database> db_;
   std::unique_ptr<sql::DatabaseTables> tables_;
   std::unique_ptr<ReferentialIntegrity> integrity_;
+  sql::StatementCache statements_;
   std::vector<Recordset*> open_;
   bool read_only_ = false;
   bool in_transaction_ = false;

@@ -55,6 +55,10 @@ Field& FieldCollection::Item(std::string_view name) {
     if (f.Name() == name) return f;  // the usual case: spelled as stored
   }
   const std::string wanted = jet::FoldCase(name);
+  if (folded_.size() != fields_.size()) {  // folded on the first look-up that needs them
+    folded_.clear();
+    for (const Field& f : fields_) folded_.push_back(jet::FoldCase(f.Name()));
+  }
   for (std::size_t i = 0; i < fields_.size(); ++i) {
     if (folded_[i] == wanted) return fields_[i];
   }
@@ -86,8 +90,8 @@ void Recordset::Open(const std::string& source, std::shared_ptr<Connection> acti
   if (cursor_type != adOpenUnspecified) cursor_type_ = cursor_type;
   if (lock_type != adLockUnspecified) lock_type_ = lock_type;
 
-  sql::Statement statement = sql::Parse(source);
-  auto* select = std::get_if<sql::SelectStatement>(&statement);
+  const std::shared_ptr<const sql::Statement> statement = connection_->Statement(source);
+  const auto* select = std::get_if<sql::SelectStatement>(statement.get());
   if (select == nullptr) {
     throw DbError(ErrorCode::kInvalidStatement,
                   "Ein Recordset kann nur eine SELECT-Abfrage öffnen.");
@@ -99,7 +103,6 @@ void Recordset::Open(const std::string& source, std::shared_ptr<Connection> acti
   fields_.folded_.clear();
   for (std::size_t i = 0; i < result_.names.size(); ++i) {
     fields_.fields_.push_back(Field(this, i, result_.names[i]));
-    fields_.folded_.push_back(jet::FoldCase(result_.names[i]));
   }
   position_ = 0;
   adding_ = false;

@@ -73,6 +73,24 @@ TEST(SqlParser, RefusesWhatLiesOutsideTheSubset) {
   }
 }
 
+TEST(SqlParser, TheStatementCacheParsesATextOnceAndKeepsNoFailures) {
+  StatementCache cache;
+  const auto first = cache.Get("SELECT max(lng_ID) AS lng_LastID FROM t");
+  EXPECT_EQ(cache.Get("SELECT max(lng_ID) AS lng_LastID FROM t"), first);
+  // A failing text fails again, with its number, every time.
+  for (int i = 0; i < 2; ++i) {
+    EXPECT_EQ(ErrorOf([&] { cache.Get("SELECT * FROM t WHERE x = 'open"); }), 3075);
+  }
+  // Past its size it starts over: every text still gives its own statement.
+  for (int i = 0; i < 200; ++i) {
+    const std::string sql = "SELECT * FROM t WHERE x = " + std::to_string(i);
+    const auto& select = std::get<SelectStatement>(*cache.Get(sql));
+    ASSERT_TRUE(select.where) << sql;
+  }
+  const auto again = cache.Get("SELECT max(lng_ID) AS lng_LastID FROM t");
+  EXPECT_EQ(std::get<SelectStatement>(*again).items.size(), 1u);
+}
+
 TEST(JetRules, TextEquality) {
   const Value salate(std::string("Salate"));
   EXPECT_TRUE(*Compare(salate, CompareOp::kEq, Value(std::string("salate"))));

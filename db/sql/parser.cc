@@ -263,4 +263,13 @@ class Parser {
 
 Statement Parse(std::string_view sql) { return Parser(sql).ParseStatement(); }
 
+std::shared_ptr<const Statement> StatementCache::Get(std::string_view sql) {
+  const std::string text(sql);
+  if (auto known = statements_.find(text); known != statements_.end()) return known->second;
+  auto parsed = std::make_shared<const Statement>(Parse(sql));
+  if (statements_.size() >= kMaxStatements) statements_.clear();
+  statements_.emplace(text, parsed);
+  return parsed;
+}
+
 }  // namespace db::sql

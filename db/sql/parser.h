@@ -13,7 +13,10 @@
 // Keywords and names are matched without regard to letter case; names may be [bracketed].
 #pragma once
 
+#include <memory>
+#include <string>
 #include <string_view>
+#include <unordered_map>
 
 #include "db/sql/ast.h"
 
@@ -22,5 +25,17 @@ namespace db::sql {
 // Throws DbError: 3129 for a statement that is neither SELECT nor DELETE, 3075 for syntax errors
 // and for constructs outside the subset.
 Statement Parse(std::string_view sql);
+
+// Parsed statements by their text, so that a statement a program runs again and again (the same
+// text) is parsed once. Holds at most kMaxStatements; when full, it starts over.
+class StatementCache {
+ public:
+  // The statement the text parses to; throws as Parse() does (a text that fails is not kept).
+  std::shared_ptr<const Statement> Get(std::string_view sql);
+
+ private:
+  static constexpr std::size_t kMaxStatements = 64;
+  std::unordered_map<std::string, std::shared_ptr<const Statement>> statements_;
+};
 
 }  // namespace db::sql
