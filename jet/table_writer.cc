@@ -58,8 +58,20 @@ Result<RowPointer> TableWriter::Insert(std::vector<Value>& values) {
     return Status(ErrorCode::kInvalidValue,
                   "Die Zeile hat nicht so viele Werte wie '" + table_->name + "' Spalten.");
   }
+  // One field and one data buffer per column; only long-value columns ever fill theirs, so the
+  // buffers of the row before need only those emptied.
   std::vector<ByteString>& long_fields = long_fields_;
-  long_fields.assign(values.size(), ByteString());
+  std::vector<ByteString>& long_data = long_data_;
+  if (long_fields.size() != values.size()) {
+    long_fields.assign(values.size(), ByteString());
+    long_data.assign(values.size(), ByteString());
+  } else {
+    for (std::size_t i = 0; i < values.size(); ++i) {
+      if (!table_->columns[i].long_value()) continue;
+      long_fields[i].clear();
+      long_data[i].clear();
+    }
+  }
   for (std::size_t i = 0; i < values.size(); ++i) {
     const Column& c = table_->columns[i];
     if (c.autonumber() && c.type() == ColumnType::kLong) {
@@ -82,8 +94,6 @@ Result<RowPointer> TableWriter::Insert(std::vector<Value>& values) {
   }
   // The long values' bytes; the row is encoded with their fields' final sizes before anything is
   // stored, so that a row that does not fit leaves no trace.
-  std::vector<ByteString>& long_data = long_data_;
-  long_data.assign(values.size(), ByteString());
   for (std::size_t i = 0; i < values.size(); ++i) {
     const Column& c = table_->columns[i];
     if (!c.long_value() || values[i].is_null()) continue;
