@@ -131,7 +131,10 @@ Bytes IndexEntryStore::Key(const Item& item, Scratch& scratch) const {
     const std::size_t length = ByteReader(store_).U16(at);
     return Bytes(store_).subspan(at + kLongKeyLengthSize, length);
   }
-  ByteWriter(scratch).AppendBigEndian(item.prefix, kInlineKey);
+  // The prefix's bytes, most significant first.
+  for (std::size_t i = 0; i < kInlineKey; ++i) {
+    scratch[i] = static_cast<std::uint8_t>(item.prefix >> (8 * (kInlineKey - 1 - i)));
+  }
   return Bytes(scratch.data(), item.meta & kValueMask);
 }
 
