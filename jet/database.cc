@@ -30,6 +30,8 @@ struct Database::State {
   Status ReadCatalog();
   Result<TableWriter*> WriterFor(const Database& db, std::string_view table);
   Status RebuildIndexes();
+  // Fails with kDatabaseFull once the pages exceed the size Jet allows a database.
+  Status WithinSizeLimit() const;
 
   std::string path;  // the file itself, symbolic links resolved
   FileIdentity identity;
@@ -201,7 +203,19 @@ Result<TableWriter*> Database::State::WriterFor(const Database& db, std::string_
   return writer.get();
 }
 
+Status Database::State::WithinSizeLimit() const {
+  const std::uint64_t bytes = std::uint64_t{pages->page_count()} * pages->page_size();
+  if (bytes <= max_database_bytes) return Status::Ok();
+  return Status(ErrorCode::kDatabaseFull, "Datenbank hat maximale Größe erreicht: '" + path +
+                                              "' würde " + std::to_string(bytes) +
+                                              " Bytes groß, erlaubt sind höchstens " +
+                                              std::to_string(max_database_bytes) + " Bytes.");
+}
+
 Result<RowPointer> Database::InsertRow(std::string_view table, std::vector<Value>& values) {
+  // A run that grows the file past Jet's limit is refused at the first row after it, before the
+  // row changes anything, instead of at the commit after all the others.
+  JET_RETURN_IF_ERROR(state_->WithinSizeLimit());
   JET_ASSIGN_OR_RETURN(TableWriter * writer, state_->WriterFor(*this, table));
   return writer->Insert(values);
 }
@@ -213,6 +227,7 @@ Status Database::DeleteRow(std::string_view table, RowPointer row) {
 
 Result<RowPointer> Database::ReplaceRow(std::string_view table, RowPointer row,
                                         std::vector<Value>& values) {
+  JET_RETURN_IF_ERROR(state_->WithinSizeLimit());
   JET_ASSIGN_OR_RETURN(TableWriter * writer, state_->WriterFor(*this, table));
   return writer->Replace(row, values);
 }
@@ -240,14 +255,7 @@ Status Database::State::RebuildIndexes() {
 Status Database::Commit() {
   if (!writable() || !dirty()) return Status::Ok();
   JET_RETURN_IF_ERROR(state_->RebuildIndexes());
-  const std::uint64_t bytes =
-      std::uint64_t{state_->pages->page_count()} * state_->pages->page_size();
-  if (bytes > max_database_bytes) {
-    return Status(ErrorCode::kDatabaseFull, "Datenbank hat maximale Größe erreicht: '" +
-                                                state_->path + "' würde " + std::to_string(bytes) +
-                                                " Bytes groß, erlaubt sind höchstens " +
-                                                std::to_string(max_database_bytes) + " Bytes.");
-  }
+  JET_RETURN_IF_ERROR(state_->WithinSizeLimit());
   JET_RETURN_IF_ERROR(ReplaceFileAtomically(
       state_->path, [&](const PieceSink& sink) { return state_->pages->ForEachImagePiece(sink); }));
   state_->pages->MarkClean();

@@ -314,6 +314,39 @@ TEST(FileSafety, ACommitPastTheSizeLimitFailsAndChangesNothing) {
   EXPECT_TRUE(at_limit.ok()) << at_limit.ToString();
 }
 
+// A run that outgrows the limit is refused at the first row after the page that passed it, not
+// after all its rows at the commit; the refused row changes nothing.
+TEST(FileSafety, RowsPastTheSizeLimitAreRefusedAtOnce) {
+  Folder folder;
+  const auto bytes = testing_support::ReadFileBytes(folder.db());
+  jet::SetMaxDatabaseBytesForTesting(bytes.size());
+  auto db =
+      jet::Database::Open(folder.db().string(), {.password = kTargetPassword, .writable = true});
+  ASSERT_TRUE(db.ok()) << db.status().ToString();
+  const std::size_t page_size = (*db)->format().page_size;
+  int stored = 0;
+  jet::Status refused = jet::Status::Ok();
+  for (int i = 0; i < 5000 && refused.ok(); ++i) {
+    std::vector<Value> row((*(*db)->GetTable(kExtras))->columns.size());
+    row[1] = Value("Extra " + std::to_string(i));
+    const std::uint32_t pages_before = (*db)->pages().page_count();
+    auto at = (*db)->InsertRow(kExtras, row);
+    if (at.ok()) {
+      ++stored;
+      continue;
+    }
+    refused = at.status();
+    EXPECT_EQ((*db)->pages().page_count(), pages_before);  // the refused row took no page
+  }
+  jet::SetMaxDatabaseBytesForTesting(0);
+  EXPECT_EQ(refused.code(), ErrorCode::kDatabaseFull) << refused.ToString();
+  EXPECT_GT(stored, 0);
+  EXPECT_LT(stored, 500);  // the rows of a page or two, not all 5000
+  EXPECT_LE(std::uint64_t{(*db)->pages().page_count()} * page_size, bytes.size() + 2 * page_size);
+  db->reset();
+  EXPECT_EQ(testing_support::ReadFileBytes(folder.db()), bytes);
+}
+
 TEST(FileSafety, ADamagedFileIsNotWritten) {
   Folder folder;
   std::uint32_t page = 0;
