@@ -68,7 +68,7 @@ echo "   write and fsync $blocks blocks of 4 KiB: $dd_seconds s"
 echo "   mdb-export ArtikelStamm of the source:  $export_seconds s"
 echo "   floor:                                  $floor s"
 
-echo "== Ratios (goals: time at most 5x the floor, memory at most 2x the target file)"
+echo "== Ratios (goals: time at most 3x the floor, memory at most 1.25x the target file)"
 echo "   time:   $large_seconds s = $(calc "$large_seconds / $floor" 2) x the floor"
 echo "   memory: peak $(calc "$large_peak_kb / 1024" 1) MB =" \
   "$(calc "$large_peak_kb * 1024 / $large_bytes" 2) x the target file"
