@@ -1,5 +1,6 @@
 #include "jet/index_key.h"
 
+#include <array>
 #include <bit>
 #include <cstring>
 #include <string>
@@ -207,18 +208,25 @@ bool AppendStoredNumberKey(const Column& column, bool ascending, Bytes stored, B
   if (stored.size() != size) return false;
   std::uint64_t bits = 0;
   for (std::size_t i = size; i > 0; --i) bits = (bits << 8) | stored[i - 1];
-  key.push_back(ascending ? kKeyPresentAscending : kKeyPresentDescending);
-  const std::size_t start = key.size();
+  // The same bytes AppendKeyColumn gives the decoded value, laid out here in one go: a byte as
+  // it is, floating-point bits made to sort as unsigned, integers with the sign bit flipped.
+  const std::uint64_t sign = std::uint64_t{1} << (8 * size - 1);
+  std::uint64_t sortable = bits;
   if (column.type() == ColumnType::kByte) {
-    key.push_back(static_cast<std::uint8_t>(bits));  // unsigned: as it is
+    sortable = bits;
   } else if (floating) {
-    AppendFloatBits(key, bits, size);
+    const std::uint64_t all = size == 8 ? ~std::uint64_t{0} : (sign << 1) - 1;
+    sortable = (bits & sign) ? (~bits & all) : (bits | sign);
   } else {
-    AppendSigned(key, static_cast<std::int64_t>(bits), size);  // only the low `size` bytes count
+    sortable = bits ^ sign;  // only the low `size` bytes count
   }
-  if (!ascending) {
-    for (std::size_t i = start; i < key.size(); ++i) key[i] = static_cast<std::uint8_t>(~key[i]);
+  std::array<std::uint8_t, 1 + sizeof(std::uint64_t)> out{};
+  out[0] = ascending ? kKeyPresentAscending : kKeyPresentDescending;
+  for (std::size_t i = 0; i < size; ++i) {
+    const auto b = static_cast<std::uint8_t>(sortable >> (8 * (size - 1 - i)));
+    out[1 + i] = ascending ? b : static_cast<std::uint8_t>(~b);
   }
+  key.insert(key.end(), out.begin(), out.begin() + static_cast<std::ptrdiff_t>(1 + size));
   return true;
 }
 
