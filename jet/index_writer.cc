@@ -33,6 +33,53 @@ bool SameEntries(const RealIndex& a, const RealIndex& b) {
 
 std::string RowName(RowPointer p) { return std::to_string(p.page) + ":" + std::to_string(p.row); }
 
+// The row layout NumberKeyOfRow() reads (Jet 4): the column count in two bytes, the fixed part,
+// the null mask at the end; a table without variable columns has nothing between them.
+constexpr std::size_t kNumberKeyRowCountSize = 2;
+
+// A fixed number column (not Yes/No), whose key AppendStoredNumberKey builds from its bytes.
+bool IsStoredNumber(const Column& c) {
+  switch (c.type()) {
+    case ColumnType::kByte:
+    case ColumnType::kInteger:
+    case ColumnType::kLong:
+    case ColumnType::kCurrency:
+    case ColumnType::kSingle:
+    case ColumnType::kDouble:
+    case ColumnType::kDateTime:
+      return c.fixed();
+    default:
+      return false;
+  }
+}
+
+// The key of a one-column number index from a row of a table without variable columns, as
+// SplitRow and the general path would give it. False, with `key` empty, when the row's bytes are
+// not plainly sound: the general path then reports what is wrong with them.
+bool NumberKeyOfRow(const Column& c, bool ascending, const Header& header, Bytes row,
+                    std::vector<std::uint8_t>& key, bool& null_key) {
+  ByteReader in(row);
+  const std::size_t row_columns = in.U16(0);
+  const std::size_t mask_size = (row_columns + 7) / 8;
+  if (!in.ok() || row.size() < kNumberKeyRowCountSize + mask_size) return false;
+  const std::size_t mask_at = row.size() - mask_size;
+  const bool present =
+      c.number < row_columns && (row[mask_at + c.number / 8] & (1u << (c.number % 8))) != 0;
+  if (!present) {
+    null_key = true;
+    if (AppendKeyColumn(c, ascending, Value(), header, key).ok()) return true;
+    key.clear();
+    return false;
+  }
+  const std::size_t start = kNumberKeyRowCountSize + c.fixed_offset;
+  const std::size_t size = FixedSize(c);
+  if (start + size > mask_at) return false;
+  null_key = false;
+  if (AppendStoredNumberKey(c, ascending, row.subspan(start, size), key)) return true;
+  key.clear();
+  return false;
+}
+
 // Data pages of a table from which on the entries are collected by two threads.
 constexpr std::size_t kParallelPages = 256;
 
@@ -54,6 +101,15 @@ Status CollectEntries(const PageStore& store, const TableDef& table, const RealI
   RowFields fields;
   std::vector<Value> values(table.columns.size());
   std::vector<std::uint8_t> key;
+  // The common index of one number column in a table of fixed columns only: its key straight
+  // from the row's bytes.
+  const Column* number_key = nullptr;
+  const bool number_ascending = !index.columns.empty() && index.columns[0].ascending;
+  if (slots.size() == 1 && index.columns.size() == 1 && table.var_cols == 0 &&
+      store.format().row_count_size == kNumberKeyRowCountSize &&
+      IsStoredNumber(table.columns[slots[0]])) {
+    number_key = &table.columns[slots[0]];
+  }
   // Room for an entry per row, as far as the pages can hold the rows the table counts.
   entries.Reserve(
       std::min<std::size_t>(table.row_count, pages.size() * std::size_t{kMaxRowsPerDataPage}));
@@ -69,8 +125,15 @@ Status CollectEntries(const PageStore& store, const TableDef& table, const RealI
     }
     last_page = at.page;
     const Bytes row = rows.row();
-    JET_RETURN_IF_ERROR(SplitRow(store.format(), table, row, fields, slots));
     bool null_key = true;  // a Yes/No column is never Null
+    key.clear();
+    if (number_key != nullptr &&
+        NumberKeyOfRow(*number_key, number_ascending, store.header(), row, key, null_key)) {
+      if (null_key && index.ignore_nulls()) continue;
+      JET_RETURN_IF_ERROR(entries.Add(key, at, null_key));
+      continue;
+    }
+    JET_RETURN_IF_ERROR(SplitRow(store.format(), table, row, fields, slots));
     for (std::size_t slot : slots) {
       if (table.columns[slot].type() == ColumnType::kBoolean || fields.fields[slot].stored) {
         null_key = false;

@@ -15,7 +15,6 @@
 namespace jet {
 
 inline constexpr std::size_t kLargeBlockBytes = 256 * 1024;
-inline constexpr std::size_t kHugePageBytes = 2 * 1024 * 1024;
 
 template <typename T>
 class LargeBlockAllocator {
@@ -31,9 +30,6 @@ class LargeBlockAllocator {
     if (bytes < kLargeBlockBytes) return std::allocator<T>().allocate(n);
     void* block = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (block == MAP_FAILED) throw std::bad_alloc();
-    // Large pages where the system offers them: a block filled from end to end then costs a
-    // fault per 2 MB instead of one per 4 KB.
-    if (bytes >= kHugePageBytes) madvise(block, bytes, MADV_HUGEPAGE);
     return static_cast<T*>(block);
   }
 
