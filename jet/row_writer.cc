@@ -31,6 +31,22 @@ std::uint64_t Bits(T v) {
   }
 }
 
+// A fixed number column: its value goes to the row's fixed part as PutFixedNumber() writes it.
+bool IsFixedNumber(const Column& c) {
+  switch (c.type()) {
+    case ColumnType::kByte:
+    case ColumnType::kInteger:
+    case ColumnType::kLong:
+    case ColumnType::kCurrency:
+    case ColumnType::kSingle:
+    case ColumnType::kDouble:
+    case ColumnType::kDateTime:
+      return c.fixed() && !c.long_value();
+    default:
+      return false;
+  }
+}
+
 // Writes a number of the column's own kind little-endian at `at` in `row` (inside its fixed
 // part). False, writing nothing, for any other column or value: the caller takes the general
 // path, which also names a mismatch.
@@ -172,8 +188,35 @@ const RowEncoder::Layout& RowEncoder::LayoutOf(const TableDef& t) {
     }
   }
   layout.row_columns = std::max<std::size_t>(layout.row_columns, t.max_cols);
+  layout.numbers_only = t.var_cols == 0 && layout.var_count == 0 &&
+                        std::all_of(t.columns.begin(), t.columns.end(), [](const Column& c) {
+                          return c.type() == ColumnType::kBoolean || IsFixedNumber(c);
+                        });
   layout_ = layout;
   return layout_;
+}
+
+bool RowEncoder::EncodeNumbers(const Format& f, const TableDef& t, const Layout& layout,
+                               const std::vector<Value>& values, std::vector<std::uint8_t>& row) {
+  // count (row_count_size bytes), the fixed part, the null mask
+  const std::size_t mask_size = (layout.row_columns + 7) / 8;
+  const std::size_t mask_at = f.row_count_size + layout.fixed_size;
+  row.assign(mask_at + mask_size, 0);
+  if (row.size() > f.page_size - f.data_row_table_offset - 2) return false;
+  ByteWriter(row).Put16(0, static_cast<std::uint16_t>(layout.row_columns));
+  for (std::size_t i = 0; i < t.columns.size(); ++i) {
+    const Column& c = t.columns[i];
+    const Value& v = values[i];
+    if (v.is_null()) continue;
+    if (c.type() == ColumnType::kBoolean) {
+      if (!v.is<bool>()) return false;
+      if (!v.as<bool>()) continue;
+    } else if (!PutFixedNumber(c, v, row, f.row_count_size + c.fixed_offset)) {
+      return false;
+    }
+    row[mask_at + c.number / 8] |= static_cast<std::uint8_t>(1u << (c.number % 8));
+  }
+  return true;
 }
 
 Status RowEncoder::Encode(const Format& f, const TableDef& t, const std::vector<Value>& values,
@@ -187,6 +230,7 @@ Status RowEncoder::Encode(const Format& f, const TableDef& t, const std::vector<
                   "Die Zeile hat nicht so viele Werte wie die Tabelle '" + t.name + "' Spalten.");
   }
   const Layout& layout = LayoutOf(t);
+  if (layout.numbers_only && EncodeNumbers(f, t, layout, values, row)) return Status::Ok();
   const std::size_t row_columns = layout.row_columns;
   const std::size_t var_count = layout.var_count;
 

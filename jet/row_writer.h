@@ -41,7 +41,12 @@ class RowEncoder {
     std::size_t row_columns = 0;  // the column count the row states
     std::size_t fixed_size = 0;   // bytes of the fixed part
     std::size_t var_count = 0;    // variable columns, by their highest slot
+    bool numbers_only = false;    // every column a fixed number or Yes/No (no variable part)
   };
+  // The row of a table of numbers and Yes/No columns only, without the general path's buffers.
+  // False when a value needs the general path (which also names any mismatch).
+  bool EncodeNumbers(const Format& format, const TableDef& table, const Layout& layout,
+                     const std::vector<Value>& values, std::vector<std::uint8_t>& row);
   const Layout& LayoutOf(const TableDef& table);
 
   Layout layout_;
