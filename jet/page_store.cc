@@ -189,6 +189,7 @@ Result<std::uint32_t> PageStore::AppendPage() {
 }
 
 void PageStore::MarkClean() {
+  ++generation_;
   undo_.clear();
   EndSavepoint();
   clean_page_count_ = page_count_;
@@ -203,6 +204,7 @@ void PageStore::DropPagesFrom(std::uint32_t count) {
 }
 
 void PageStore::Rollback() {
+  ++generation_;
   for (const auto& [number, bytes] : undo_)
     std::memcpy(PagePtr(number), bytes.data(), bytes.size());
   undo_.clear();
@@ -211,12 +213,14 @@ void PageStore::Rollback() {
 }
 
 void PageStore::BeginSavepoint() {
+  ++generation_;
   savepoint_undo_.clear();
   savepoint_page_count_ = page_count_;
   in_savepoint_ = true;
 }
 
 void PageStore::RollbackToSavepoint() {
+  ++generation_;
   if (!in_savepoint_) return;
   for (const auto& [number, bytes] : savepoint_undo_)
     std::memcpy(PagePtr(number), bytes.data(), bytes.size());
@@ -225,6 +229,7 @@ void PageStore::RollbackToSavepoint() {
 }
 
 void PageStore::EndSavepoint() {
+  ++generation_;
   savepoint_undo_.clear();
   in_savepoint_ = false;
 }

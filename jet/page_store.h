@@ -73,6 +73,11 @@ class PageStore {
   // Pages of one chunk share a number here (for readers that leave chunks behind them).
   static std::uint32_t ChunkOf(std::uint32_t page) { return page / kPagesPerChunk; }
 
+  // Changes whenever the undo log or a savepoint begins or ends (MarkClean, Rollback, the
+  // savepoint calls): a page made mutable under one generation may be changed again, without
+  // another MutablePage(), while the generation stays the same.
+  std::uint64_t generation() const { return generation_; }
+
   // True when pages changed since the last MarkClean().
   bool dirty() const { return !undo_.empty() || page_count_ != clean_page_count_; }
   // Forgets the undo log: the current pages are the new clean state (after a commit).
@@ -132,6 +137,7 @@ class PageStore {
   std::deque<std::size_t> new_chunks_;            // kNew chunks, oldest first
   mutable std::vector<std::size_t> used_chunks_;  // kSpilled chunks with in_use set
   bool parallel_reads_ = false;
+  std::uint64_t generation_ = 0;
   std::uint32_t page_count_ = 0;
   std::uint32_t clean_page_count_ = 0;
   std::map<std::uint32_t, std::vector<std::uint8_t>> undo_;  // page -> bytes before the change

@@ -15,8 +15,13 @@
 namespace jet {
 Status TableWriter::WriteCounters() {
   const Format& f = store_->format();
-  JET_ASSIGN_OR_RETURN(std::span<std::uint8_t> page, store_->MutablePage(table_->page));
-  ByteWriter out(page);
+  // Every row changes the counts: the page is made mutable again only when the store began a
+  // new generation of its undo log since.
+  if (definition_.empty() || definition_generation_ != store_->generation()) {
+    JET_ASSIGN_OR_RETURN(definition_, store_->MutablePage(table_->page));
+    definition_generation_ = store_->generation();
+  }
+  ByteWriter out(definition_);
   out.Put32(f.tdef_row_count_offset, table_->row_count);
   out.Put32(f.tdef_autonumber_offset, table_->autonumber);
   return Status::Ok();

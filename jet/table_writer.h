@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <vector>
 
 #include "jet/data_page_writer.h"
@@ -59,6 +60,9 @@ class TableWriter {
   std::vector<std::uint8_t> row_;
   std::vector<ByteString> long_fields_;
   std::vector<ByteString> long_data_;
+  // The definition page as last made mutable, and under which generation of the page store.
+  std::span<std::uint8_t> definition_;
+  std::uint64_t definition_generation_ = 0;
 };
 
 }  // namespace jet
