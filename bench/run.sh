@@ -46,26 +46,44 @@ import_once() {
   run_target_bytes="$(stat -c %s "$work/target/DBZentavo.mdb")"
 }
 
-echo "== Large migration: source-large.mdb into a copy of target.mdb"
-import_once "$data/source-large.mdb"
-large_seconds="$run_seconds"
-large_peak_kb="$run_peak_kb"
+# The median of a list of numbers.
+median() { printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
+
+# Every figure of the large migration and of its floor is the median of this many runs; the
+# peak memory is the largest of the runs.
+runs=5
+
+echo "== Large migration: source-large.mdb into a copy of target.mdb ($runs runs)"
+declare -a large_times=()
+large_peak_kb=0
+for ((i = 1; i <= runs; i++)); do
+  import_once "$data/source-large.mdb"
+  large_times+=("$run_seconds")
+  ((run_peak_kb > large_peak_kb)) && large_peak_kb="$run_peak_kb"
+  [[ $i -eq 1 ]] && echo "$run_log" | sed 's/^/   /'
+done
+large_seconds="$(median "${large_times[@]}")"
 large_bytes="$run_target_bytes"
-echo "$run_log" | sed 's/^/   /'
+echo "   runs: ${large_times[*]} s; median $large_seconds s"
 echo "   finished target: $(calc "$large_bytes / 1048576" 1) MB"
 
-echo "== Floor"
+echo "== Floor ($runs runs each)"
 blocks=$(((large_bytes + 4095) / 4096))
-start="$(now)"
-dd if=/dev/zero of="$work/floor.bin" bs=4k count="$blocks" conv=fsync status=none
-dd_seconds="$(calc "$(now) - $start" 3)"
-rm -f "$work/floor.bin"
-start="$(now)"
-mdb-export "$data/source-large.mdb" ArtikelStamm >/dev/null
-export_seconds="$(calc "$(now) - $start" 3)"
+declare -a dd_times=() export_times=()
+for ((i = 1; i <= runs; i++)); do
+  start="$(now)"
+  dd if=/dev/zero of="$work/floor.bin" bs=4k count="$blocks" conv=fsync status=none
+  dd_times+=("$(calc "$(now) - $start" 3)")
+  rm -f "$work/floor.bin"
+  start="$(now)"
+  mdb-export "$data/source-large.mdb" ArtikelStamm >/dev/null
+  export_times+=("$(calc "$(now) - $start" 3)")
+done
+dd_seconds="$(median "${dd_times[@]}")"
+export_seconds="$(median "${export_times[@]}")"
 floor="$(calc "$dd_seconds + $export_seconds" 3)"
-echo "   write and fsync $blocks blocks of 4 KiB: $dd_seconds s"
-echo "   mdb-export ArtikelStamm of the source:  $export_seconds s"
+echo "   write and fsync $blocks blocks of 4 KiB: $dd_seconds s (median of ${dd_times[*]})"
+echo "   mdb-export ArtikelStamm of the source:  $export_seconds s (median of ${export_times[*]})"
 echo "   floor:                                  $floor s"
 
 echo "== Ratios (goals: time at most 3x the floor, memory at most 1.25x the target file)"
