@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cstring>
 
 #include "jet/byte_writer.h"
 #include "jet/index_page.h"
@@ -132,9 +133,10 @@ Bytes IndexEntryStore::Key(const Item& item, Scratch& scratch) const {
     return Bytes(store_).subspan(at + kLongKeyLengthSize, length);
   }
   // The prefix's bytes, most significant first.
-  for (std::size_t i = 0; i < kInlineKey; ++i) {
-    scratch[i] = static_cast<std::uint8_t>(item.prefix >> (8 * (kInlineKey - 1 - i)));
-  }
+  const std::uint64_t big_endian =
+      std::endian::native == std::endian::big ? item.prefix : __builtin_bswap64(item.prefix);
+  static_assert(sizeof(big_endian) == kInlineKey);
+  std::memcpy(scratch.data(), &big_endian, kInlineKey);
   return Bytes(scratch.data(), item.meta & kValueMask);
 }
 

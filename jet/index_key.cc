@@ -1,6 +1,5 @@
 #include "jet/index_key.h"
 
-#include <array>
 #include <bit>
 #include <cstring>
 #include <string>
@@ -206,6 +205,7 @@ bool AppendStoredNumberKey(const Column& column, bool ascending, Bytes stored, B
   }
   const std::size_t size = FixedSize(column);
   if (stored.size() != size) return false;
+  // The stored bytes are little-endian.
   std::uint64_t bits = 0;
   for (std::size_t i = size; i > 0; --i) bits = (bits << 8) | stored[i - 1];
   // The same bytes AppendKeyColumn gives the decoded value, laid out here in one go: a byte as
@@ -220,13 +220,14 @@ bool AppendStoredNumberKey(const Column& column, bool ascending, Bytes stored, B
   } else {
     sortable = bits ^ sign;  // only the low `size` bytes count
   }
-  std::array<std::uint8_t, 1 + sizeof(std::uint64_t)> out{};
-  out[0] = ascending ? kKeyPresentAscending : kKeyPresentDescending;
-  for (std::size_t i = 0; i < size; ++i) {
-    const auto b = static_cast<std::uint8_t>(sortable >> (8 * (size - 1 - i)));
-    out[1 + i] = ascending ? b : static_cast<std::uint8_t>(~b);
-  }
-  key.insert(key.end(), out.begin(), out.begin() + static_cast<std::ptrdiff_t>(1 + size));
+  if (!ascending) sortable = ~sortable;
+  // Most significant byte first: the value moved to the top of 64 bits, then byte-swapped.
+  std::uint64_t top = sortable << (8 * (sizeof(std::uint64_t) - size));
+  if constexpr (std::endian::native == std::endian::little) top = __builtin_bswap64(top);
+  const std::size_t at = key.size();
+  key.resize(at + 1 + size);
+  key[at] = ascending ? kKeyPresentAscending : kKeyPresentDescending;
+  std::memcpy(key.data() + at + 1, &top, size);
   return true;
 }
 
