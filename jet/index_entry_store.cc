@@ -32,9 +32,11 @@ std::size_t SharedPrefix(Bytes a, Bytes b) {
 Status IndexEntryStore::Add(Bytes key, RowPointer row, bool null_key) {
   // The first bytes as a number, then zeros up to kInlineKey bytes.
   const std::size_t leading = std::min(key.size(), kInlineKey);
+  std::array<std::uint8_t, kInlineKey> first{};
+  if (leading > 0) std::memcpy(first.data(), key.data(), leading);
   std::uint64_t prefix = 0;
-  for (std::size_t i = 0; i < leading; ++i) prefix = (prefix << 8) | key[i];
-  if (leading > 0 && leading < kInlineKey) prefix <<= 8 * (kInlineKey - leading);
+  std::memcpy(&prefix, first.data(), kInlineKey);
+  if constexpr (std::endian::native == std::endian::little) prefix = __builtin_bswap64(prefix);
   std::uint32_t meta = null_key ? kNullKey : 0;
   if (key.size() <= kInlineKey) {
     meta |= static_cast<std::uint32_t>(key.size());
