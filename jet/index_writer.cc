@@ -211,6 +211,9 @@ Status CollectAllEntries(PageStore& store, const TableDef& table, const RealInde
   entries.Reserve(
       std::min<std::size_t>(table.row_count, pages.size() * std::size_t{kMaxRowsPerDataPage}));
   IndexEntryStore rest;
+  // As many as the table counts: only the part the rows fill becomes resident, and the store
+  // never moves while it fills.
+  rest.Reserve(table.row_count);
   Status first_half = Status::Ok();
   Status second_half = Status::Ok();
   store.BeginParallelReads();
