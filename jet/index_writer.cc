@@ -211,9 +211,10 @@ Status CollectAllEntries(PageStore& store, const TableDef& table, const RealInde
   entries.Reserve(
       std::min<std::size_t>(table.row_count, pages.size() * std::size_t{kMaxRowsPerDataPage}));
   IndexEntryStore rest;
-  // As many as the table counts: only the part the rows fill becomes resident, and the store
-  // never moves while it fills.
-  rest.Reserve(table.row_count);
+  // The same room: only the part the rows fill becomes resident, and the store never moves
+  // while it fills.
+  rest.Reserve(
+      std::min<std::size_t>(table.row_count, pages.size() * std::size_t{kMaxRowsPerDataPage}));
   Status first_half = Status::Ok();
   Status second_half = Status::Ok();
   store.BeginParallelReads();
