@@ -458,7 +458,10 @@ std::vector<Value> MakeRow(const jet::TableDef& def, int i, int refs, std::mt199
     const jet::Column& col = def.columns[c];
     switch (col.type()) {
       case jet::ColumnType::kLong:
-        if (!col.autonumber()) row[c] = Value(static_cast<std::int32_t>(1 + rng() % refs));
+        // Every seventh row leaves its numbers Null: Null keys in number indexes.
+        if (!col.autonumber() && i % 7 != 3) {
+          row[c] = Value(static_cast<std::int32_t>(1 + rng() % refs));
+        }
         break;
       case jet::ColumnType::kText: {
         std::string s = (i % 3 ? "Größe " : "Stück ") + std::to_string(i % 997);
