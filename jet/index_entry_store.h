@@ -33,6 +33,12 @@ class IndexEntryStore {
   // Adds an entry; `null_key`: every key column of the row is Null. Fails when the long keys
   // outgrow what the entries can address.
   Status Add(Bytes key, RowPointer row, bool null_key);
+  // Adds an entry whose key of `length` bytes (at most kInlineKey) is given as the big-endian
+  // number its bytes form, left-aligned in 64 bits, as Add() lays it out.
+  void AddShort(std::uint64_t prefix, std::size_t length, RowPointer row, bool null_key) {
+    items_.push_back(
+        {prefix, row.Raw(), (null_key ? kNullKey : 0) | static_cast<std::uint32_t>(length)});
+  }
 
   // Adds the entries of `other` after these (the entries of a later part of the table). Fails,
   // changing nothing, when the long keys together outgrow what the entries can address.

@@ -187,7 +187,8 @@ Status AppendKeyColumn(const Column& column, bool ascending, const Value& value,
   return Status::Ok();
 }
 
-bool AppendStoredNumberKey(const Column& column, bool ascending, Bytes stored, ByteString& key) {
+bool StoredNumberKey(const Column& column, bool ascending, Bytes stored, std::uint64_t& value,
+                     std::size_t& size) {
   bool floating = false;
   switch (column.type()) {
     case ColumnType::kByte:
@@ -203,26 +204,33 @@ bool AppendStoredNumberKey(const Column& column, bool ascending, Bytes stored, B
     default:
       return false;
   }
-  const std::size_t size = FixedSize(column);
+  size = FixedSize(column);
   if (stored.size() != size) return false;
   // The stored bytes are little-endian.
   std::uint64_t bits = 0;
   for (std::size_t i = size; i > 0; --i) bits = (bits << 8) | stored[i - 1];
-  // The same bytes AppendKeyColumn gives the decoded value, laid out here in one go: a byte as
-  // it is, floating-point bits made to sort as unsigned, integers with the sign bit flipped.
+  // The same bytes AppendKeyColumn gives the decoded value: a byte as it is, floating-point bits
+  // made to sort as unsigned, integers with the sign bit flipped; all inverted for descending.
   const std::uint64_t sign = std::uint64_t{1} << (8 * size - 1);
-  std::uint64_t sortable = bits;
+  const std::uint64_t all = size == 8 ? ~std::uint64_t{0} : (sign << 1) - 1;
   if (column.type() == ColumnType::kByte) {
-    sortable = bits;
+    value = bits;
   } else if (floating) {
-    const std::uint64_t all = size == 8 ? ~std::uint64_t{0} : (sign << 1) - 1;
-    sortable = (bits & sign) ? (~bits & all) : (bits | sign);
+    value = (bits & sign) ? (~bits & all) : (bits | sign);
   } else {
-    sortable = bits ^ sign;  // only the low `size` bytes count
+    value = bits ^ sign;
   }
-  if (!ascending) sortable = ~sortable;
+  if (!ascending) value = ~value;
+  value &= all;
+  return true;
+}
+
+bool AppendStoredNumberKey(const Column& column, bool ascending, Bytes stored, ByteString& key) {
+  std::uint64_t value = 0;
+  std::size_t size = 0;
+  if (!StoredNumberKey(column, ascending, stored, value, size)) return false;
   // Most significant byte first: the value moved to the top of 64 bits, then byte-swapped.
-  std::uint64_t top = sortable << (8 * (sizeof(std::uint64_t) - size));
+  std::uint64_t top = value << (8 * (sizeof(std::uint64_t) - size));
   if constexpr (std::endian::native == std::endian::little) top = __builtin_bswap64(top);
   const std::size_t at = key.size();
   key.resize(at + 1 + size);

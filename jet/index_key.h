@@ -52,6 +52,10 @@ Status AppendKeyColumn(const Column& column, bool ascending, const Value& value,
 // Currency, Single, Double, Date/Time) straight from its stored bytes, as AppendKeyColumn()
 // appends it for the decoded value; returns false, appending nothing, for other columns.
 bool AppendStoredNumberKey(const Column& column, bool ascending, Bytes stored, ByteString& key);
+// The same key part as a number: `size` value bytes (after the flag byte kKeyPresentAscending or
+// kKeyPresentDescending), most significant first, in the low bytes of `value`.
+bool StoredNumberKey(const Column& column, bool ascending, Bytes stored, std::uint64_t& value,
+                     std::size_t& size);
 
 // Appends the key of a row for an index to `key`; `row` holds the table's values in the order of
 // table.columns, as TableScan yields them (only the index's columns are read).

@@ -80,6 +80,31 @@ bool NumberKeyOfRow(const Column& c, bool ascending, const Header& header, Bytes
   return false;
 }
 
+// NumberKeyOfRow() for a present value whose key fits an entry's prefix (a flag byte and at
+// most seven value bytes): the prefix straight away. False when the general way is needed.
+bool NumberPrefixOfRow(const Column& c, bool ascending, Bytes row, std::uint64_t& prefix,
+                       std::size_t& length) {
+  ByteReader in(row);
+  const std::size_t row_columns = in.U16(0);
+  const std::size_t mask_size = (row_columns + 7) / 8;
+  if (!in.ok() || row.size() < kNumberKeyRowCountSize + mask_size) return false;
+  const std::size_t mask_at = row.size() - mask_size;
+  if (c.number >= row_columns || (row[mask_at + c.number / 8] & (1u << (c.number % 8))) == 0) {
+    return false;  // Null: the general way
+  }
+  const std::size_t start = kNumberKeyRowCountSize + c.fixed_offset;
+  const std::size_t size = FixedSize(c);
+  if (size + 1 > IndexEntryStore::kInlineKey || start + size > mask_at) return false;
+  std::uint64_t value = 0;
+  std::size_t value_size = 0;
+  if (!StoredNumberKey(c, ascending, row.subspan(start, size), value, value_size)) return false;
+  const std::uint64_t flag = ascending ? kKeyPresentAscending : kKeyPresentDescending;
+  constexpr std::size_t kTopShift = 8 * (IndexEntryStore::kInlineKey - 1);
+  prefix = flag << kTopShift | value << (kTopShift - 8 * value_size);
+  length = 1 + value_size;
+  return true;
+}
+
 // Data pages of a table from which on the entries are collected by two threads.
 constexpr std::size_t kParallelPages = 256;
 
@@ -127,6 +152,13 @@ Status CollectEntries(const PageStore& store, const TableDef& table, const RealI
     const Bytes row = rows.row();
     bool null_key = true;  // a Yes/No column is never Null
     key.clear();
+    std::uint64_t prefix = 0;
+    std::size_t length = 0;
+    if (number_key != nullptr &&
+        NumberPrefixOfRow(*number_key, number_ascending, row, prefix, length)) {
+      entries.AddShort(prefix, length, at, false);
+      continue;
+    }
     if (number_key != nullptr &&
         NumberKeyOfRow(*number_key, number_ascending, store.header(), row, key, null_key)) {
       if (null_key && index.ignore_nulls()) continue;
