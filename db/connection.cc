@@ -30,26 +30,28 @@ void CheckUniqueIndexes(sql::TableData& table, const std::vector<Value>& row,
   for (const jet::Index& index : t.indexes) {
     const jet::RealIndex& real = t.real_indexes[index.real_index];
     if (!real.unique() && !index.primary()) continue;
-    std::vector<int> columns;
-    for (const jet::IndexColumn& ic : real.columns) {
-      for (std::size_t i = 0; i < t.columns.size(); ++i) {
-        if (t.columns[i].number == ic.column_number) columns.push_back(static_cast<int>(i));
+    // The key columns' places in the row (an index has few columns: looked up each time, which
+    // costs no allocation for every row).
+    const auto for_each_key_column = [&](const auto& visit) {
+      for (const jet::IndexColumn& ic : real.columns) {
+        for (std::size_t i = 0; i < t.columns.size(); ++i) {
+          if (t.columns[i].number == ic.column_number) visit(i);
+        }
       }
-    }
+    };
     // An AutoNumber key left Null gets a number never used before: it cannot duplicate.
     bool numbered = false;
-    for (int c : columns) {
-      const auto i = static_cast<std::size_t>(c);
+    for_each_key_column([&](std::size_t i) {
       numbered = numbered || (t.columns[i].autonumber() && row[i].is_null());
-    }
+    });
     if (numbered) continue;
     int present = -1;  // the first key column that is not Null
     bool any_null = false;
-    for (int c : columns) {
-      const bool null = row[static_cast<std::size_t>(c)].is_null();
+    for_each_key_column([&](std::size_t i) {
+      const bool null = row[i].is_null();
       any_null = any_null || null;
-      if (!null && present < 0) present = c;
-    }
+      if (!null && present < 0) present = static_cast<int>(i);
+    });
     if (any_null && index.primary()) {
       throw DbError(ErrorCode::kNullInKey, "Der Primärschlüssel '" + index.name +
                                                "' der Tabelle '" + t.name +
