@@ -372,7 +372,7 @@ TEST(IndexEntries, SortOrdersLikeAComparisonSort) {
       const std::size_t length = round == 0 ? 5 : random() % 9;
       for (std::size_t b = 0; b < length; ++b) {
         // Few distinct bytes, mostly at the end: ties and long shared prefixes.
-        key.push_back(b + 2 < length ? 0x7F : static_cast<std::uint8_t>(random() % (round + 2)));
+        key.push_back(static_cast<std::uint8_t>(b + 2 < length ? 0x7F : random() % (round + 2)));
       }
       const std::uint32_t page = round % 2 == 0 ? static_cast<std::uint32_t>(i / 50 + 1)
                                                 : static_cast<std::uint32_t>(random() % 70000 + 1);
