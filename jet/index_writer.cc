@@ -37,22 +37,6 @@ std::string RowName(RowPointer p) { return std::to_string(p.page) + ":" + std::t
 // the null mask at the end; a table without variable columns has nothing between them.
 constexpr std::size_t kNumberKeyRowCountSize = 2;
 
-// A fixed number column (not Yes/No), whose key AppendStoredNumberKey builds from its bytes.
-bool IsStoredNumber(const Column& c) {
-  switch (c.type()) {
-    case ColumnType::kByte:
-    case ColumnType::kInteger:
-    case ColumnType::kLong:
-    case ColumnType::kCurrency:
-    case ColumnType::kSingle:
-    case ColumnType::kDouble:
-    case ColumnType::kDateTime:
-      return c.fixed();
-    default:
-      return false;
-  }
-}
-
 // The key of a one-column number index from a row of a table without variable columns, as
 // SplitRow and the general path would give it. False, with `key` empty, when the row's bytes are
 // not plainly sound: the general path then reports what is wrong with them.
@@ -132,7 +116,7 @@ Status CollectEntries(const PageStore& store, const TableDef& table, const RealI
   const bool number_ascending = !index.columns.empty() && index.columns[0].ascending;
   if (slots.size() == 1 && index.columns.size() == 1 && table.var_cols == 0 &&
       store.format().row_count_size == kNumberKeyRowCountSize &&
-      IsStoredNumber(table.columns[slots[0]])) {
+      IsFixedNumber(table.columns[slots[0]])) {
     number_key = &table.columns[slots[0]];
   }
   // Room for an entry per row, as far as the pages can hold the rows the table counts.

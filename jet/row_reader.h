@@ -47,6 +47,23 @@ Status SplitRow(const Format& format, const TableDef& table, Bytes row, RowField
 inline constexpr std::size_t kGuidSize = 16;
 inline constexpr std::size_t kDecimalSize = 17;  // sign byte, then four 32-bit words
 
+// A number column stored in the fixed part of a row: Byte, Integer, Long, Currency, Single,
+// Double or Date/Time (not Yes/No, which lives in the null mask).
+inline bool IsFixedNumber(const Column& column) {
+  switch (column.type()) {
+    case ColumnType::kByte:
+    case ColumnType::kInteger:
+    case ColumnType::kLong:
+    case ColumnType::kCurrency:
+    case ColumnType::kSingle:
+    case ColumnType::kDouble:
+    case ColumnType::kDateTime:
+      return column.fixed();
+    default:
+      return false;
+  }
+}
+
 // Bytes a fixed column of this type occupies (text and binary use the column's length).
 inline std::size_t FixedSize(const Column& column) {
   switch (column.type()) {

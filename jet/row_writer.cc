@@ -31,22 +31,6 @@ std::uint64_t Bits(T v) {
   }
 }
 
-// A fixed number column: its value goes to the row's fixed part as PutFixedNumber() writes it.
-bool IsFixedNumber(const Column& c) {
-  switch (c.type()) {
-    case ColumnType::kByte:
-    case ColumnType::kInteger:
-    case ColumnType::kLong:
-    case ColumnType::kCurrency:
-    case ColumnType::kSingle:
-    case ColumnType::kDouble:
-    case ColumnType::kDateTime:
-      return c.fixed() && !c.long_value();
-    default:
-      return false;
-  }
-}
-
 // Writes a number of the column's own kind little-endian at `at` in `row` (inside its fixed
 // part). False, writing nothing, for any other column or value: the caller takes the general
 // path, which also names a mismatch.
