@@ -44,8 +44,6 @@ class PageSpill {
   // Drops a spilled chunk from the process's resident memory; its bytes stay.
   void Trim(std::uint8_t* chunk);
 
-  std::size_t chunk_bytes() const { return chunk_bytes_; }
-
  private:
   PageSpill(int fd, std::size_t chunk_bytes) : fd_(fd), chunk_bytes_(chunk_bytes) {}
 
