@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <random>
 
+#include "jet/large_allocator.h"
+
 namespace jet {
 namespace {
 
@@ -40,9 +42,7 @@ std::unique_ptr<PageSpill> PageSpill::Create(const std::string& folder, std::siz
 PageSpill::~PageSpill() { close(fd_); }
 
 std::uint8_t* PageSpill::NewChunk() {
-  void* chunk =
-      mmap(nullptr, chunk_bytes_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-  return chunk == MAP_FAILED ? nullptr : static_cast<std::uint8_t*>(chunk);
+  return static_cast<std::uint8_t*>(AllocateLargeBlock(chunk_bytes_));
 }
 
 bool PageSpill::Spill(std::uint8_t* chunk, std::size_t slot) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <new>
 
 #include "jet/byte_writer.h"
 #include "jet/rc4.h"
@@ -95,8 +96,9 @@ void PageStore::AddChunk() {
     }
   }
   if (chunk.data == nullptr) {
-    chunk.memory = std::make_unique<std::uint8_t[]>(std::size_t{kPagesPerChunk} * page_size());
-    chunk.data = chunk.memory.get();
+    chunk.memory = LargeBlock(std::size_t{kPagesPerChunk} * page_size());
+    if (chunk.memory.data() == nullptr) throw std::bad_alloc();
+    chunk.data = chunk.memory.data();
   }
   chunks_.push_back(std::move(chunk));
   while (new_chunks_.size() > kNewChunks) {

@@ -25,6 +25,7 @@
 #include "jet/file_source.h"
 #include "jet/format.h"
 #include "jet/header.h"
+#include "jet/large_allocator.h"
 #include "jet/page_spill.h"
 #include "jet/status.h"
 
@@ -106,12 +107,13 @@ class PageStore {
   // Forgets the pages from `count` on.
   void DropPagesFrom(std::uint32_t count);
 
-  static constexpr std::uint32_t kPagesPerChunk = 256;
+  // With 4 KB pages a chunk is one 2 MB huge page, where the kernel gives those.
+  static constexpr std::uint32_t kPagesPerChunk = 512;
   // Appended chunks kept in memory before the oldest of them moves to the scratch file, and
   // scratch-file chunks resident at most (used since the last trim): with 4 KB pages, 8 MB and
   // 16 MB.
-  static constexpr std::size_t kNewChunks = 8;
-  static constexpr std::size_t kUsedChunks = 16;
+  static constexpr std::size_t kNewChunks = 4;
+  static constexpr std::size_t kUsedChunks = 8;
 
   enum class ChunkKind {
     kHeap,    // read from the file, or appended without a scratch file
@@ -119,7 +121,7 @@ class PageStore {
     kSpilled  // in the scratch file, mapped
   };
   struct Chunk {
-    std::unique_ptr<std::uint8_t[]> memory;  // kHeap only
+    LargeBlock memory;  // kHeap only
     std::uint8_t* data = nullptr;
     ChunkKind kind = ChunkKind::kHeap;
     mutable bool in_use = false;  // kSpilled: used since the last trim

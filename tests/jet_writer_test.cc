@@ -2,6 +2,7 @@
 // mdb-export and mdb-reader; long values of every size; counters, free pages, rollback, the
 // write lock and the atomic file replacement.
 #include <gtest/gtest.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -17,6 +18,7 @@
 #include "jet/file_commit.h"
 #include "jet/file_source.h"
 #include "jet/integrity_check.h"
+#include "jet/large_allocator.h"
 #include "jet/page_store.h"
 #include "jet/usage_map.h"
 #include "tests/encrypted_copy.h"
@@ -281,7 +283,7 @@ TEST(PageStoreSpill, PagesInTheScratchFileKeepTheirBytesThroughTrimsAndRollbacks
   }();
   ASSERT_TRUE((*memory)->AppendPage().ok());
   (*(*memory)->MutablePage(first_new))[0] = 0xAB;
-  // Forty chunks of 256 pages: far more than stay resident.
+  // 10,240 pages, twenty chunks: far more than stay resident.
   auto fill = [&](jet::PageStore& store, std::uint32_t pages, std::uint8_t mark) {
     for (std::uint32_t i = 0; i < pages; ++i) {
       const std::uint32_t n = *store.AppendPage();
@@ -313,6 +315,37 @@ TEST(PageStoreSpill, PagesInTheScratchFileKeepTheirBytesThroughTrimsAndRollbacks
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(copy.dir()),
                           std::filesystem::directory_iterator()),
             1);
+}
+
+// True when every byte of [p, p + bytes) lies in a mapping of this process.
+bool Mapped(const void* p, std::size_t bytes) {
+  const auto page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
+  const auto start = reinterpret_cast<std::uintptr_t>(p) & ~(page - 1);
+  return msync(reinterpret_cast<void*>(start), reinterpret_cast<std::uintptr_t>(p) + bytes - start,
+               MS_ASYNC) == 0;
+}
+
+TEST(LargeBlock, HugePageBlocksAreAlignedWholeAndGivenBack) {
+  // Sizes below, at and above a huge page, and one that ends mid-page.
+  for (const std::size_t bytes :
+       {std::size_t{300} * 1024, jet::kHugePageBytes, 5 * jet::kHugePageBytes + 123}) {
+    std::uint8_t* data = nullptr;
+    {
+      jet::LargeBlock block(bytes);
+      data = block.data();
+      ASSERT_NE(data, nullptr);
+      if (bytes >= jet::kHugePageBytes) {
+        EXPECT_EQ(reinterpret_cast<std::uintptr_t>(data) % jet::kHugePageBytes, 0u) << bytes;
+      }
+      std::memset(data, 0x5A, bytes);  // every byte is writable
+      EXPECT_EQ(data[bytes - 1], 0x5A);
+      jet::LargeBlock moved = std::move(block);
+      EXPECT_EQ(block.data(), nullptr);
+      EXPECT_EQ(moved.data(), data);
+      EXPECT_TRUE(Mapped(data, bytes));
+    }
+    EXPECT_FALSE(Mapped(data, bytes)) << bytes << " bytes stay mapped after the block went";
+  }
 }
 
 TEST(Writer, ValuesThatDoNotFitAreRefusedBeforeAnythingChanges) {
