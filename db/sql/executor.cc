@@ -175,17 +175,19 @@ void Project(const SelectPlan& plan, const std::vector<std::uint32_t>& rows, Res
 
 void ResultSet::KeepOwnRows() {
   if (!table_rows) return;
-  rows.reserve(selected.size());
+  // The shown rows, their shown columns only, in a store of their own that the result then
+  // shows whole.
+  auto own = std::make_shared<RowStore>();
+  Row row;
+  row.reserve(columns.size());
   for (std::uint32_t shown : selected) {
-    const Row all = (*table_rows)[shown];
-    Row row;
-    row.reserve(columns.size());
-    for (int c : columns) row.push_back(all[static_cast<std::size_t>(c)]);
-    rows.push_back(std::move(row));
+    row.clear();
+    for (int c : columns) row.push_back(table_rows->value(shown, static_cast<std::size_t>(c)));
+    own->push_back(row);
   }
-  table_rows.reset();
-  std::vector<std::uint32_t>().swap(selected);
-  columns.clear();
+  table_rows = std::move(own);
+  for (std::size_t i = 0; i < selected.size(); ++i) selected[i] = static_cast<std::uint32_t>(i);
+  for (std::size_t c = 0; c < columns.size(); ++c) columns[c] = static_cast<int>(c);
 }
 
 std::vector<std::uint32_t> MatchingRows(TableData& table, const Condition* where) {

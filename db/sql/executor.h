@@ -18,16 +18,17 @@ struct ResultSet {
   std::vector<Row> rows;
   // Other results show table rows without copying them: the table's rows as they were when the
   // statement ran (the table adds rows behind them and copies them before it changes or removes
-  // any), the selected ones among them in order, and the table column of each result column.
+  // any; after KeepOwnRows() a copy of the result's own), the selected ones among them in order,
+  // and the table column of each result column.
   std::shared_ptr<const RowStore> table_rows;
   std::vector<std::uint32_t> selected;
   std::vector<int> columns;
   TableData* table = nullptr;  // the one table the statement reads
 
   std::size_t size() const { return table_rows ? selected.size() : rows.size(); }
-  // Copies the rows shown into `rows` and lets go of the table's: before the table lets go of
-  // its rows, so that those of a long-lived result lie together instead of holding on to the
-  // memory of all the others.
+  // Copies the rows shown into a store of the result's own and lets go of the table's: before
+  // the table lets go of its rows, so that those of a long-lived result lie together instead of
+  // holding on to the memory of all the others.
   void KeepOwnRows();
   Value value(std::size_t row, std::size_t column) const {
     return table_rows ? table_rows->value(selected[row], static_cast<std::size_t>(columns[column]))
