@@ -25,25 +25,38 @@ namespace jet {
 inline constexpr std::size_t kLargeBlockBytes = 256 * 1024;
 inline constexpr std::size_t kHugePageBytes = 2 * 1024 * 1024;
 
+// When a block's pages come in: on first use, or all at once when it is made (for a block that
+// will be filled whole soon: one call instead of a page fault per page where the kernel gives no
+// huge pages; best effort, kernels before 5.14 lack it).
+enum class Touch { kOnUse, kNow };
+
 // `bytes` of anonymous memory, 2 MB aligned and marked for huge pages from kHugePageBytes up;
 // null when the system has no room. Give it back with FreeLargeBlock(block, bytes).
-inline void* AllocateLargeBlock(std::size_t bytes) {
+inline void* AllocateLargeBlock(std::size_t bytes, Touch touch = Touch::kOnUse) {
+  void* block = nullptr;
   if (bytes < kHugePageBytes) {
-    void* block = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    return block == MAP_FAILED ? nullptr : block;
+    block = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (block == MAP_FAILED) return nullptr;
+  } else {
+    // Over-map by one huge page, then cut off what lies before the boundary and after the block.
+    const std::size_t padded = bytes + kHugePageBytes;
+    void* mapped =
+        mmap(nullptr, padded, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (mapped == MAP_FAILED) return nullptr;
+    const auto start = reinterpret_cast<std::uintptr_t>(mapped);
+    const std::uintptr_t aligned = (start + kHugePageBytes - 1) & ~(kHugePageBytes - 1);
+    const std::size_t system_page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+    const std::uintptr_t end = (aligned + bytes + system_page - 1) & ~(system_page - 1);
+    if (aligned > start) munmap(mapped, aligned - start);
+    if (start + padded > end) munmap(reinterpret_cast<void*>(end), start + padded - end);
+    block = reinterpret_cast<void*>(aligned);
+    madvise(block, bytes, MADV_HUGEPAGE);
   }
-  // Over-map by one huge page, then cut off what lies before the boundary and after the block.
-  const std::size_t padded = bytes + kHugePageBytes;
-  void* mapped = mmap(nullptr, padded, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-  if (mapped == MAP_FAILED) return nullptr;
-  const auto start = reinterpret_cast<std::uintptr_t>(mapped);
-  const std::uintptr_t aligned = (start + kHugePageBytes - 1) & ~(kHugePageBytes - 1);
-  const std::size_t system_page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
-  const std::uintptr_t end = (aligned + bytes + system_page - 1) & ~(system_page - 1);
-  if (aligned > start) munmap(mapped, aligned - start);
-  if (start + padded > end) munmap(reinterpret_cast<void*>(end), start + padded - end);
-  void* block = reinterpret_cast<void*>(aligned);
-  madvise(block, bytes, MADV_HUGEPAGE);
+#ifdef MADV_POPULATE_WRITE
+  if (touch == Touch::kNow) madvise(block, bytes, MADV_POPULATE_WRITE);
+#else
+  (void)touch;
+#endif
   return block;
 }
 
@@ -54,8 +67,8 @@ class LargeBlock {
  public:
   LargeBlock() = default;
   // Null data() when the system has no room.
-  explicit LargeBlock(std::size_t bytes)
-      : data_(static_cast<std::uint8_t*>(AllocateLargeBlock(bytes))),
+  explicit LargeBlock(std::size_t bytes, Touch touch = Touch::kOnUse)
+      : data_(static_cast<std::uint8_t*>(AllocateLargeBlock(bytes, touch))),
         bytes_(data_ != nullptr ? bytes : 0) {}
   ~LargeBlock() {
     if (data_ != nullptr) FreeLargeBlock(data_, bytes_);

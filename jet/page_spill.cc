@@ -42,7 +42,7 @@ std::unique_ptr<PageSpill> PageSpill::Create(const std::string& folder, std::siz
 PageSpill::~PageSpill() { close(fd_); }
 
 std::uint8_t* PageSpill::NewChunk() {
-  return static_cast<std::uint8_t*>(AllocateLargeBlock(chunk_bytes_));
+  return static_cast<std::uint8_t*>(AllocateLargeBlock(chunk_bytes_, Touch::kNow));
 }
 
 bool PageSpill::Spill(std::uint8_t* chunk, std::size_t slot) {

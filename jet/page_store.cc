@@ -96,7 +96,7 @@ void PageStore::AddChunk() {
     }
   }
   if (chunk.data == nullptr) {
-    chunk.memory = LargeBlock(std::size_t{kPagesPerChunk} * page_size());
+    chunk.memory = LargeBlock(std::size_t{kPagesPerChunk} * page_size(), Touch::kNow);
     if (chunk.memory.data() == nullptr) throw std::bad_alloc();
     chunk.data = chunk.memory.data();
   }

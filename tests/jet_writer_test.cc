@@ -5,6 +5,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -326,25 +327,29 @@ bool Mapped(const void* p, std::size_t bytes) {
 }
 
 TEST(LargeBlock, HugePageBlocksAreAlignedWholeAndGivenBack) {
-  // Sizes below, at and above a huge page, and one that ends mid-page.
-  for (const std::size_t bytes :
-       {std::size_t{300} * 1024, jet::kHugePageBytes, 5 * jet::kHugePageBytes + 123}) {
-    std::uint8_t* data = nullptr;
-    {
-      jet::LargeBlock block(bytes);
-      data = block.data();
-      ASSERT_NE(data, nullptr);
-      if (bytes >= jet::kHugePageBytes) {
-        EXPECT_EQ(reinterpret_cast<std::uintptr_t>(data) % jet::kHugePageBytes, 0u) << bytes;
+  // Sizes below, at and above a huge page, and one that ends mid-page; pages that come in on
+  // use and pages that come in at once.
+  for (const auto touch : {jet::Touch::kOnUse, jet::Touch::kNow}) {
+    for (const std::size_t bytes :
+         {std::size_t{300} * 1024, jet::kHugePageBytes, 5 * jet::kHugePageBytes + 123}) {
+      std::uint8_t* data = nullptr;
+      {
+        jet::LargeBlock block(bytes, touch);
+        data = block.data();
+        ASSERT_NE(data, nullptr);
+        EXPECT_TRUE(std::all_of(data, data + bytes, [](std::uint8_t b) { return b == 0; }));
+        if (bytes >= jet::kHugePageBytes) {
+          EXPECT_EQ(reinterpret_cast<std::uintptr_t>(data) % jet::kHugePageBytes, 0u) << bytes;
+        }
+        std::memset(data, 0x5A, bytes);  // every byte is writable
+        EXPECT_EQ(data[bytes - 1], 0x5A);
+        jet::LargeBlock moved = std::move(block);
+        EXPECT_EQ(block.data(), nullptr);
+        EXPECT_EQ(moved.data(), data);
+        EXPECT_TRUE(Mapped(data, bytes));
       }
-      std::memset(data, 0x5A, bytes);  // every byte is writable
-      EXPECT_EQ(data[bytes - 1], 0x5A);
-      jet::LargeBlock moved = std::move(block);
-      EXPECT_EQ(block.data(), nullptr);
-      EXPECT_EQ(moved.data(), data);
-      EXPECT_TRUE(Mapped(data, bytes));
+      EXPECT_FALSE(Mapped(data, bytes)) << bytes << " bytes stay mapped after the block went";
     }
-    EXPECT_FALSE(Mapped(data, bytes)) << bytes << " bytes stay mapped after the block went";
   }
 }
 
