@@ -33,33 +33,49 @@ bool SameEntries(const RealIndex& a, const RealIndex& b) {
 
 std::string RowName(RowPointer p) { return std::to_string(p.page) + ":" + std::to_string(p.row); }
 
-// The row layout NumberKeyOfRow() reads (Jet 4): the column count in two bytes, the fixed part,
+// The row layout FindFixedField() reads (Jet 4): the column count in two bytes, the fixed part,
 // the null mask at the end; a table without variable columns has nothing between them.
 constexpr std::size_t kNumberKeyRowCountSize = 2;
 
-// The key of a one-column number index from a row of a table without variable columns, as
-// SplitRow and the general path would give it. False, with `key` empty, when the row's bytes are
-// not plainly sound: the general path then reports what is wrong with them.
-bool NumberKeyOfRow(const Column& c, bool ascending, const Header& header, Bytes row,
-                    std::vector<std::uint8_t>& key, bool& null_key) {
+enum class FixedField { kUnsound, kNull, kPresent };
+
+// Finds fixed column `c` in a row of a table without variable columns: kPresent with its stored
+// bytes in `field`, kNull, or kUnsound when the row's bytes are not plainly sound (the general
+// path then reports what is wrong with them).
+FixedField FindFixedField(const Column& c, Bytes row, Bytes& field) {
   ByteReader in(row);
   const std::size_t row_columns = in.U16(0);
   const std::size_t mask_size = (row_columns + 7) / 8;
-  if (!in.ok() || row.size() < kNumberKeyRowCountSize + mask_size) return false;
+  if (!in.ok() || row.size() < kNumberKeyRowCountSize + mask_size) return FixedField::kUnsound;
   const std::size_t mask_at = row.size() - mask_size;
-  const bool present =
-      c.number < row_columns && (row[mask_at + c.number / 8] & (1u << (c.number % 8))) != 0;
-  if (!present) {
-    null_key = true;
-    if (AppendKeyColumn(c, ascending, Value(), header, key).ok()) return true;
-    key.clear();
-    return false;
+  if (c.number >= row_columns || (row[mask_at + c.number / 8] & (1u << (c.number % 8))) == 0) {
+    return FixedField::kNull;
   }
   const std::size_t start = kNumberKeyRowCountSize + c.fixed_offset;
   const std::size_t size = FixedSize(c);
-  if (start + size > mask_at) return false;
-  null_key = false;
-  if (AppendStoredNumberKey(c, ascending, row.subspan(start, size), key)) return true;
+  if (start + size > mask_at) return FixedField::kUnsound;
+  field = row.subspan(start, size);
+  return FixedField::kPresent;
+}
+
+// The key of a one-column number index from a row of a table without variable columns, as
+// SplitRow and the general path would give it. False, with `key` empty, when the row's bytes are
+// not plainly sound.
+bool NumberKeyOfRow(const Column& c, bool ascending, const Header& header, Bytes row,
+                    std::vector<std::uint8_t>& key, bool& null_key) {
+  Bytes field;
+  switch (FindFixedField(c, row, field)) {
+    case FixedField::kUnsound:
+      return false;
+    case FixedField::kNull:
+      null_key = true;
+      if (AppendKeyColumn(c, ascending, Value(), header, key).ok()) return true;
+      break;
+    case FixedField::kPresent:
+      null_key = false;
+      if (AppendStoredNumberKey(c, ascending, field, key)) return true;
+      break;
+  }
   key.clear();
   return false;
 }
@@ -68,20 +84,12 @@ bool NumberKeyOfRow(const Column& c, bool ascending, const Header& header, Bytes
 // most seven value bytes): the prefix straight away. False when the general way is needed.
 bool NumberPrefixOfRow(const Column& c, bool ascending, Bytes row, std::uint64_t& prefix,
                        std::size_t& length) {
-  ByteReader in(row);
-  const std::size_t row_columns = in.U16(0);
-  const std::size_t mask_size = (row_columns + 7) / 8;
-  if (!in.ok() || row.size() < kNumberKeyRowCountSize + mask_size) return false;
-  const std::size_t mask_at = row.size() - mask_size;
-  if (c.number >= row_columns || (row[mask_at + c.number / 8] & (1u << (c.number % 8))) == 0) {
-    return false;  // Null: the general way
-  }
-  const std::size_t start = kNumberKeyRowCountSize + c.fixed_offset;
-  const std::size_t size = FixedSize(c);
-  if (size + 1 > IndexEntryStore::kInlineKey || start + size > mask_at) return false;
+  Bytes field;
+  if (FindFixedField(c, row, field) != FixedField::kPresent) return false;
+  if (field.size() + 1 > IndexEntryStore::kInlineKey) return false;
   std::uint64_t value = 0;
   std::size_t value_size = 0;
-  if (!StoredNumberKey(c, ascending, row.subspan(start, size), value, value_size)) return false;
+  if (!StoredNumberKey(c, ascending, field, value, value_size)) return false;
   const std::uint64_t flag = ascending ? kKeyPresentAscending : kKeyPresentDescending;
   constexpr std::size_t kTopShift = 8 * (IndexEntryStore::kInlineKey - 1);
   prefix = flag << kTopShift | value << (kTopShift - 8 * value_size);
