@@ -89,7 +89,7 @@ Connection::~Connection() {
 
 void Connection::PrepareWrite() {
   tables();  // throws when closed
-  if (settings_.read_only() || read_only_) {
+  if (mode_read_only_ || read_only_) {
     throw DbError(ErrorCode::kNotSupported, "Die Datenbank ist schreibgeschützt geöffnet.");
   }
   const jet::Status s = db_->EnableWriting();
@@ -178,6 +178,7 @@ void Connection::Open(const std::string& connection_string, const std::string& /
   auto db = jet::Database::Open(settings.data_source, {.password = settings.database_password});
   if (!db.ok()) Throw(db.status());
   settings_ = std::move(settings);
+  mode_read_only_ = settings_.read_only();
   db_ = std::move(*db);
   tables_ = std::make_unique<sql::DatabaseTables>(*db_);
   integrity_.reset();

@@ -54,6 +54,8 @@ class Connection {
   // before Open; the source of an import is opened so and never written).
   void SetReadOnly(bool read_only) { read_only_ = read_only; }
   const ConnectionSettings& settings() const { return settings_; }
+  // The connection string's Mode asks for reading only (worked out once, at Open).
+  bool mode_read_only() const { return mode_read_only_; }
 
   // For the record objects: the tables of the open database (throws 3709 when closed).
   sql::TableProvider& tables();
@@ -87,6 +89,7 @@ class Connection {
   sql::StatementCache statements_;
   std::vector<Recordset*> open_;
   bool read_only_ = false;
+  bool mode_read_only_ = false;
   bool in_transaction_ = false;
   std::vector<Value> inserted_;  // the row InsertRow() stores, as the engine completes it
   bool failed_write_ = false;    // a write failed half-way: nothing may be stored until rollback

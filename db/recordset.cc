@@ -131,7 +131,7 @@ void Recordset::AddNew() {
   if (!open_) Closed();
   if (lock_type_ == adLockReadOnly) NotUpdatable("es ist schreibgeschützt geöffnet");
   if (!star_of_table_) NotUpdatable("nur 'SELECT *' einer Tabelle nimmt neue Zeilen auf");
-  if (connection_->settings().read_only()) NotUpdatable("die Datenbank ist schreibgeschützt");
+  if (connection_->mode_read_only()) NotUpdatable("die Datenbank ist schreibgeschützt");
   if (adding_) Update();
   result_.table->NewRow(new_row_);
   adding_ = true;
