@@ -49,8 +49,8 @@ import_once() {
 # The median of a list of numbers.
 median() { printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 
-# Every figure of the large migration and of its floor is the median of this many runs; the
-# peak memory is the largest of the runs.
+# Every figure of the large migration, of its floor and of each scaling point is the median of
+# this many runs; the peak memory is the largest of the runs.
 runs=5
 
 echo "== Large migration: source-large.mdb into a copy of target.mdb ($runs runs)"
@@ -91,15 +91,15 @@ echo "   time:   $large_seconds s = $(calc "$large_seconds / $floor" 2) x the fl
 echo "   memory: peak $(calc "$large_peak_kb / 1024" 1) MB =" \
   "$(calc "$large_peak_kb * 1024 / $large_bytes" 2) x the target file"
 
-echo "== Scaling (100 add-ons, 10 prices each; groups of 100 articles; median of 3 runs)"
+echo "== Scaling (100 add-ons, 10 prices each; groups of 100 articles; median of $runs runs)"
 printf '   %8s %10s %9s %10s %12s %9s\n' articles "rows" seconds "peak MB" "us per row" "vs mean"
 declare -a counts=(5000 10000 20000 40000) per_row=() lines=()
 for n in "${counts[@]}"; do
   "$build/bench/make-source" "$n" 100 "$work/source-$n.mdb" >/dev/null
-  # The median of three runs: a single run on a busy machine can be far off.
+  # The median of the runs: a single run on a busy machine can be far off.
   point_times=()
   point_peak_kb=0
-  for ((i = 1; i <= 3; i++)); do
+  for ((i = 1; i <= runs; i++)); do
     import_once "$work/source-$n.mdb"
     point_times+=("$run_seconds")
     if ((run_peak_kb > point_peak_kb)); then point_peak_kb=$run_peak_kb; fi
