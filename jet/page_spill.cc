@@ -68,4 +68,16 @@ void PageSpill::Trim(std::uint8_t* chunk) {
   madvise(chunk, chunk_bytes_, MADV_DONTNEED);
 }
 
+int PageSpill::Read(std::size_t slot, std::uint8_t* out, std::size_t bytes) const {
+  const auto offset = static_cast<off_t>(std::uint64_t{slot} * chunk_bytes_);
+  for (std::size_t done = 0; done < bytes;) {
+    const ssize_t n = pread(fd_, out + done, bytes - done, offset + static_cast<off_t>(done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return errno;
+    if (n == 0) return EIO;
+    done += static_cast<std::size_t>(n);
+  }
+  return 0;
+}
+
 }  // namespace jet

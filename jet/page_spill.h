@@ -15,7 +15,9 @@
 // a fault while a page is changed through the mapping.
 //
 // A file chunk dropped from the process's memory (Trim) keeps its bytes in the file cache and is
-// mapped in again, unchanged, on the next access.
+// mapped in again, unchanged, on the next access. Read() copies a chunk's bytes out of the file
+// instead: for a chunk that is read once from end to end (the final write), that costs no page
+// faults, and a write from the copy never stops at a page that is not mapped.
 #pragma once
 
 #include <cstddef>
@@ -43,6 +45,10 @@ class PageSpill {
   void Unmap(std::uint8_t* chunk);
   // Drops a spilled chunk from the process's resident memory; its bytes stay.
   void Trim(std::uint8_t* chunk);
+  // Copies the first `bytes` of `slot` to `out` straight from the file (its changes through the
+  // mapping included), without mapping a page of it into the process. 0, or the errno of the
+  // failed read (EIO also for a file that ends early).
+  int Read(std::size_t slot, std::uint8_t* out, std::size_t bytes) const;
 
  private:
   PageSpill(int fd, std::size_t chunk_bytes) : fd_(fd), chunk_bytes_(chunk_bytes) {}

@@ -6,6 +6,7 @@
 #include <new>
 
 #include "jet/byte_writer.h"
+#include "jet/file_system.h"
 #include "jet/rc4.h"
 
 namespace jet {
@@ -236,25 +237,37 @@ void PageStore::EndSavepoint() {
   in_savepoint_ = false;
 }
 
-void PageStore::EncryptedCopy(std::uint32_t number, std::uint8_t* out) const {
-  std::memcpy(out, PagePtr(number), page_size());
-  if (number != 0 && header_.database_key != 0) {
-    CryptPage(header_.database_key, number, std::span(out, page_size()));
-  }
-}
-
 Status PageStore::ForEachImagePiece(const std::function<Status(Bytes)>& sink) const {
   const bool encrypted = header_.database_key != 0;
-  std::vector<std::uint8_t> buffer(encrypted ? std::size_t{kPagesPerChunk} * page_size() : 0);
+  const std::size_t chunk_bytes = std::size_t{kPagesPerChunk} * page_size();
+  // A chunk's pages one after another, as the file holds them: for encrypting them, and for the
+  // chunks of the scratch file that are not resident.
+  std::vector<std::uint8_t> buffer(encrypted || spill_ ? chunk_bytes : 0);
   for (std::uint32_t first = 0; first < page_count_; first += kPagesPerChunk) {
+    const std::size_t index = first / kPagesPerChunk;
     const std::uint32_t count = std::min(kPagesPerChunk, page_count_ - first);
     const std::size_t bytes = std::size_t{count} * page_size();
+    const Chunk& chunk = chunks_[index];
+    const std::uint8_t* pages = chunk.data;
+    if (chunk.kind == ChunkKind::kSpilled && !chunk.in_use) {
+      // Copied from the file rather than faulted in through the mapping, page by page.
+      if (const int err = spill_->Read(index - first_spilled_chunk_, buffer.data(), bytes)) {
+        return Status(ErrorCode::kIoError,
+                      "Datenträger- oder Netzwerkfehler: Die ausgelagerten "
+                      "Seiten von '" +
+                          name_ + "' sind nicht lesbar (" + SystemErrorText(err) + ").");
+      }
+      pages = buffer.data();
+    }
     if (!encrypted) {
-      JET_RETURN_IF_ERROR(sink(Bytes(PagePtr(first), bytes)));
+      JET_RETURN_IF_ERROR(sink(Bytes(pages, bytes)));
       continue;
     }
+    if (pages != buffer.data()) std::memcpy(buffer.data(), pages, bytes);
     for (std::uint32_t i = 0; i < count; ++i) {
-      EncryptedCopy(first + i, buffer.data() + std::size_t{i} * page_size());
+      if (first + i == 0) continue;  // the header page is kept as stored
+      CryptPage(header_.database_key, first + i,
+                std::span(buffer.data() + std::size_t{i} * page_size(), page_size()));
     }
     JET_RETURN_IF_ERROR(sink(Bytes(buffer.data(), bytes)));
   }

@@ -103,7 +103,6 @@ class PageStore {
  private:
   PageStore() = default;
   std::uint8_t* PagePtr(std::uint32_t number) const;
-  void EncryptedCopy(std::uint32_t number, std::uint8_t* out) const;
   // Forgets the pages from `count` on.
   void DropPagesFrom(std::uint32_t count);
 

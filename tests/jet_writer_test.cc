@@ -266,16 +266,15 @@ TEST(PageStoreSavepoint, ReturnsToItsPointOrKeepsTheChanges) {
 
 // Pages appended after SpillAppendedPages() live in a scratch file of which only a few chunks
 // stay resident: views stay valid across trims, every page keeps its bytes, a rollback drops
-// appended pages, and the image is the one a store in memory gives for the same changes.
-TEST(PageStoreSpill, PagesInTheScratchFileKeepTheirBytesThroughTrimsAndRollbacks) {
-  const TargetCopy copy;
-  const auto bytes = testing_support::ReadFileBytes(copy.path());
+// appended pages, and the image is the one a store in memory gives for the same changes: for a
+// plain file and for an encrypted one, whose image encrypts the pages again on the way out.
+void CheckSpilledPagesAgainstMemory(const std::vector<std::uint8_t>& bytes, const fs::path& dir) {
   jet::MemoryFile spilled_file(bytes);
   jet::MemoryFile memory_file(bytes);
   auto spilled = jet::PageStore::Load(spilled_file);
   auto memory = jet::PageStore::Load(memory_file);
   ASSERT_TRUE(spilled.ok() && memory.ok());
-  (*spilled)->SpillAppendedPages(copy.dir().string());
+  (*spilled)->SpillAppendedPages(dir.string());
   const std::uint32_t first_new = (*spilled)->page_count();
   const jet::Bytes first_view = [&] {
     std::uint32_t n = *(*spilled)->AppendPage();
@@ -304,6 +303,13 @@ TEST(PageStoreSpill, PagesInTheScratchFileKeepTheirBytesThroughTrimsAndRollbacks
     ASSERT_EQ(page[1] | page[2] << 8, static_cast<int>(n & 0xFFFF)) << "page " << n;
   }
   EXPECT_EQ((*spilled)->Image(), (*memory)->Image());
+  // A page of a long-spilled chunk changed through its mapping, the chunk then trimmed again:
+  // the image, copied from the scratch file, has the change.
+  for (jet::PageStore* store : {spilled->get(), memory->get()}) {
+    (*store->MutablePage(first_new + 700))[100] = 0x5C;
+    fill(*store, 10 * 256, 3);
+  }
+  EXPECT_EQ((*spilled)->Image(), (*memory)->Image());
 
   // A rollback drops the appended pages; pages appended again start as zeros.
   (*spilled)->Rollback();
@@ -313,9 +319,22 @@ TEST(PageStoreSpill, PagesInTheScratchFileKeepTheirBytesThroughTrimsAndRollbacks
   fill(**memory, 3 * 256, 2);
   EXPECT_EQ((*spilled)->Image(), (*memory)->Image());
   // The scratch file has no name: the folder holds only the database.
-  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(copy.dir()),
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir),
                           std::filesystem::directory_iterator()),
             1);
+}
+
+TEST(PageStoreSpill, PagesInTheScratchFileKeepTheirBytesThroughTrimsAndRollbacks) {
+  const TargetCopy copy;
+  const auto plain = testing_support::ReadFileBytes(copy.path());
+  {
+    SCOPED_TRACE("plain");
+    CheckSpilledPagesAgainstMemory(plain, copy.dir());
+  }
+  auto encrypted = testing_support::MakeEncryptedCopy(plain, 0x5A17C0DE);
+  ASSERT_TRUE(encrypted.ok()) << encrypted.status().ToString();
+  SCOPED_TRACE("encrypted");
+  CheckSpilledPagesAgainstMemory(*encrypted, copy.dir());
 }
 
 // True when every byte of [p, p + bytes) lies in a mapping of this process.
