@@ -17,8 +17,8 @@
 namespace jet {
 namespace {
 
-// Jet's texts of the errors below, followed by what failed.
-constexpr char kDiskOrNetworkText[] = "Datenträger- oder Netzwerkfehler";
+// Jet's texts of the errors below, followed by what failed (kDiskOrNetworkText beside the file
+// calls).
 constexpr char kDiskFullText[] = "Nicht genügend Speicherplatz auf dem Datenträger";
 constexpr char kReadOnlyText[] =
     "Aktualisieren nicht möglich; Datenbank oder Objekt ist schreibgeschützt";

@@ -45,9 +45,8 @@ class PosixFile : public FileSource {
 
  private:
   Status IoError(const char* what) const {
-    return Status(ErrorCode::kIoError, "Datenträger- oder Netzwerkfehler: " + std::string(what) +
-                                           " bei '" + path_ + "' (" + SystemErrorText(errno) +
-                                           ").");
+    return Status(ErrorCode::kIoError, std::string(kDiskOrNetworkText) + ": " + what + " bei '" +
+                                           path_ + "' (" + SystemErrorText(errno) + ").");
   }
 
   int fd_;

@@ -86,4 +86,7 @@ class FaultInjectingFileSystem : public FileSystem {
 // A system error number as German text for messages ("Zugriff verweigert", ...).
 std::string SystemErrorText(int err);
 
+// Jet's text of a failed read or write, followed in messages by what failed.
+inline constexpr char kDiskOrNetworkText[] = "Datenträger- oder Netzwerkfehler";
+
 }  // namespace jet

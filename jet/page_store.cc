@@ -253,9 +253,8 @@ Status PageStore::ForEachImagePiece(const std::function<Status(Bytes)>& sink) co
       // Copied from the file rather than faulted in through the mapping, page by page.
       if (const int err = spill_->Read(index - first_spilled_chunk_, buffer.data(), bytes)) {
         return Status(ErrorCode::kIoError,
-                      "Datenträger- oder Netzwerkfehler: Die ausgelagerten "
-                      "Seiten von '" +
-                          name_ + "' sind nicht lesbar (" + SystemErrorText(err) + ").");
+                      std::string(kDiskOrNetworkText) + ": Die ausgelagerten Seiten von '" + name_ +
+                          "' sind nicht lesbar (" + SystemErrorText(err) + ").");
       }
       pages = buffer.data();
     }
