@@ -400,8 +400,7 @@ TEST(RunFaults, AStaleLockFileIsTakenOverAndRemoved) {
 int RunAsOtherUser(const std::function<int()>& work) {
   const pid_t child = ::fork();
   if (child == 0) {
-    if (::setgroups(0, nullptr) != 0 || ::setgid(kOtherGroup) != 0 ||
-        ::setuid(kOtherUser) != 0) {
+    if (::setgroups(0, nullptr) != 0 || ::setgid(kOtherGroup) != 0 || ::setuid(kOtherUser) != 0) {
       ::_exit(100);
     }
     ::_exit(work());
@@ -463,8 +462,8 @@ class NoSwapNoFolderSync : public jet::FileSystem {
 TEST(RunFaults, ExceptionsInsideTheCommit) {
   struct Case {
     const char* name;
-    std::function<void()> hook;         // into the index rebuild
-    int number;                         // the error the message must report
+    std::function<void()> hook;  // into the index rebuild
+    int number;                  // the error the message must report
     bool throwing_writes = false;
     bool no_swap_no_sync = false;
     Left left = Left::kOld;
@@ -527,8 +526,8 @@ class ScopedFlags {
 // that says why.
 TEST(RunFaults, TargetsThatCannotBeSwappedAreRefusedFirst) {
   std::vector<std::string> skipped;
-  for (const auto& [flag, says] : {std::pair{FS_APPEND_FL, "chattr +a"},
-                                   std::pair{FS_IMMUTABLE_FL, "chattr +i"}}) {
+  for (const auto& [flag, says] :
+       {std::pair{FS_APPEND_FL, "chattr +a"}, std::pair{FS_IMMUTABLE_FL, "chattr +i"}}) {
     SCOPED_TRACE(says);
     Site site;
     ScopedFlags flags(site.target(), flag);
