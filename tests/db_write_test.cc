@@ -605,4 +605,79 @@ TEST(UniqueIndexRule, TextKeysDifferingInLetterCaseHaveTheSameBytes) {
   EXPECT_FALSE(*collide);
 }
 
+// Keys without Null (jet/index_uniqueness.h): the flags of the unique index over
+// tbl_Einstellungen.txt_Schluessel are set in memory as each case says; a row with that key Null
+// (or given) is added through the record layer and straight to the engine, each on its own copy.
+struct NullKeyCase {
+  const char* name;
+  std::uint8_t flags;
+  bool key_given;
+  int error;  // what both paths report
+};
+
+void SetSettingsKeyFlags(const jet::TableDef& def, std::uint8_t flags) {
+  auto& t = const_cast<jet::TableDef&>(def);
+  const std::uint16_t key = def.FindColumn("txt_Schluessel")->number;
+  for (jet::RealIndex& real : t.real_indexes) {
+    if (real.columns.size() == 1 && real.columns[0].column_number == key) real.flags = flags;
+  }
+}
+
+TEST(NullKeyRule, RequiredIndexRefusesNullOnBothPaths) {
+  const NullKeyCase cases[] = {
+      {"Required, key Null", jet::kIndexUnique | jet::kIndexRequired, false, 3058},
+      {"Required and IgnoreNulls, key Null",
+       jet::kIndexUnique | jet::kIndexRequired | jet::kIndexIgnoreNulls, false, 3058},
+      {"IgnoreNulls only, key Null", jet::kIndexUnique | jet::kIndexIgnoreNulls, false, 0},
+      {"no flags, key Null", 0, false, 0},
+      {"Required, key given", jet::kIndexRequired, true, 0},
+  };
+  for (const NullKeyCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    {
+      testing_support::TargetCopy copy;
+      const auto before = testing_support::ReadFileBytes(copy.path());
+      auto cn = std::make_shared<db::Connection>();
+      cn->Open(db::TargetConnectionString(copy.dir().string() + "/"));
+      cn->BeginTrans();  // the check before writing reads the index as the file defines it
+      SetSettingsKeyFlags(**cn->database().GetTable(kSettings), c.flags);
+      db::Recordset rs;
+      rs.Open(std::string("SELECT * FROM ") + kSettings, cn, db::adOpenDynamic,
+              db::adLockOptimistic);
+      rs.AddNew();
+      if (c.key_given) rs.Fields().Item("txt_Schluessel").Value(Value(std::string("NEU.X")));
+      rs.Fields().Item("txt_Wert").Value(Value(std::string("eins")));
+      std::string message;
+      try {
+        rs.Update();
+      } catch (const DbError& e) {
+        message = e.description();
+      }
+      EXPECT_EQ(ErrorOf([&] { rs.Update(); }), c.error);
+      rs.Close();
+      cn->CommitTrans();
+      cn->Close();
+      if (c.error != 0) {
+        EXPECT_EQ(message,
+                  "Index oder Primärschlüssel kann keinen Nullwert enthalten (Feld "
+                  "'txt_Schluessel' im Index 'txt_Schluessel' der Tabelle 'tbl_Einstellungen').");
+        EXPECT_EQ(testing_support::ReadFileBytes(copy.path()), before);  // nothing was added
+      }
+    }
+    testing_support::TargetCopy copy;
+    auto db = jet::Database::Open(copy.path().string(),
+                                  {.password = testing_support::kTargetPassword, .writable = true});
+    ASSERT_TRUE(db.ok()) << db.status().ToString();
+    const auto def = *(*db)->GetTable(kSettings);
+    SetSettingsKeyFlags(*def, c.flags);
+    const std::uint32_t rows = def->row_count;
+    std::vector<Value> row =
+        SettingsRow(*def, c.key_given ? "NEU.X" : std::optional<std::string>(), "eins");
+    auto placed = (*db)->InsertRow(kSettings, row);
+    EXPECT_EQ(jet::Number(placed.status().code()), c.error) << placed.status().ToString();
+    EXPECT_EQ(def->row_count, rows + (c.error == 0 ? 1 : 0));
+    EXPECT_FALSE(!placed.ok() && (*db)->dirty());  // a refused row leaves nothing behind
+  }
+}
+
 }  // namespace
