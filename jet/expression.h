@@ -11,6 +11,7 @@
 //   and        := not { "And" not }          not := "Not" not | compare
 //   compare    := concat { ("=" | "<>" | "<" | ">" | "<=" | ">=" | "Like") concat
 //                        | "Is" ["Not"] "Null" | ["Not"] "Between" concat "And" concat
+//                          (the bounds in either order, BetweenBounds())
 //                        | ["Not"] "In" "(" expr { "," expr } ")" }
 //   concat     := additive { "&" additive }
 //   additive   := modulo { ("+" | "-") modulo }     modulo := intdiv { "Mod" intdiv }
@@ -76,6 +77,13 @@ class Expression {
   std::string text_;
   bool varies_ = false;
 };
+
+// `x Between a And b` as Jet decides it, in expressions and in SQL alike: x lies between the two
+// bounds whichever of them is the larger (unlike ANSI SQL, "Between 100 And 0" is
+// "Between 0 And 100"). `vs_first` and `vs_second` are x compared with each bound (<0, 0, >0),
+// nullopt where one side is Null; the result is then unknown (nullopt) too, since a Null bound
+// leaves the range open on a side that is not known.
+std::optional<bool> BetweenBounds(std::optional<int> vs_first, std::optional<int> vs_second);
 
 // Whether a result of a validation rule lets the row pass: everything but False (and 0) does;
 // Null passes, as in Jet.

@@ -459,12 +459,7 @@ class Evaluator {
       JET_ASSIGN_OR_RETURN(Value high, Eval(*n.args[2]));
       JET_ASSIGN_OR_RETURN(std::optional<int> lo, Compare(a, low));
       JET_ASSIGN_OR_RETURN(std::optional<int> hi, Compare(a, high));
-      std::optional<bool> r;
-      if ((lo && *lo < 0) || (hi && *hi > 0)) {
-        r = false;
-      } else if (lo && hi) {
-        r = true;
-      }
+      std::optional<bool> r = BetweenBounds(lo, hi);
       if (r && n.negated) r = !*r;
       return Truth(r);
     }
@@ -706,6 +701,11 @@ Result<Value> Expression::Evaluate(const ExpressionContext& context) const {
   if (!root_) return Value();
   Evaluator e(context);
   return e.Eval(*root_);
+}
+
+std::optional<bool> BetweenBounds(std::optional<int> vs_first, std::optional<int> vs_second) {
+  if (!vs_first || !vs_second) return std::nullopt;
+  return (*vs_first >= 0 && *vs_second <= 0) || (*vs_first <= 0 && *vs_second >= 0);
 }
 
 bool RulePasses(const Value& result) {
