@@ -24,6 +24,11 @@
 // the left side of its comparisons ("<1", "Between 0 And 10000", "Like "A*" Or Is Null"): the
 // field's value stands there.
 //
+// Functions: the VBA function library that Jet's expression service offers (String, Choose,
+// Switch, StrComp, Replace, Format..., MonthName, Partition, Sqr, TypeName, ...), each with
+// VBA's argument counts and Null rule; expression_functions.cc holds them in one table. Chr and
+// Asc work in Windows-1252, the ANSI code page of a German Windows.
+//
 // Values are jet::Value in the role of Jet's Variant: Null, Boolean, Byte, Integer, Long,
 // Currency, Single, Double, Date, String, Decimal and GUID. Arithmetic widens the narrower
 // operand and promotes integers that overflow; Null propagates through operators and most

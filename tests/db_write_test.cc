@@ -303,6 +303,83 @@ TEST(ColumnDefaults, EvaluatedAsJetDoes) {
   EXPECT_EQ(db::DefaultFor(t, t.columns[9]), Value(jet::Currency{12346}));
 }
 
+// The VBA functions the expression service offers, each in a column's default, stored as the
+// column's kind takes the result; a Null result stays Null, a failing one is 3388.
+TEST(ColumnDefaults, TheFunctionLibraryInDefaults) {
+  using T = jet::ColumnType;
+  const auto day = [](int y, unsigned m, unsigned d) {
+    return Value(jet::DateTime{static_cast<double>(jet::JetDayFromCivil(y, m, d))});
+  };
+  struct DefaultCase {
+    const char* expression;
+    T type;
+    Value expected;
+  };
+  const DefaultCase cases[] = {
+      {"String(3,\"x\")", T::kText, Value(std::string("xxx"))},
+      {"Choose(2,\"a\",\"b\")", T::kText, Value(std::string("b"))},
+      {"Switch(1>2,\"a\",True,\"b\")", T::kText, Value(std::string("b"))},
+      {"StrComp(\"a\",\"B\")", T::kLong, Value(std::int32_t{-1})},
+      {"StrConv(\"gRÜN tee\",3)", T::kText, Value(std::string("Grün Tee"))},
+      {"StrReverse(\"abc\")", T::kText, Value(std::string("cba"))},
+      {"Replace(\"a-b-c\",\"-\",\"+\")", T::kText, Value(std::string("a+b+c"))},
+      {"InStrRev(\"abca\",\"a\")", T::kLong, Value(std::int32_t{4})},
+      {"IsNumeric(\"1,5\")", T::kBoolean, Value(true)},
+      {"IsDate(\"24.12.2019\")", T::kBoolean, Value(true)},
+      {"IsEmpty(Null)", T::kBoolean, Value(false)},
+      {"Hex(255)", T::kText, Value(std::string("FF"))},
+      {"Oct(8)", T::kText, Value(std::string("10"))},
+      {"MonthName(3)", T::kText, Value(std::string("März"))},
+      {"WeekdayName(1)", T::kText, Value(std::string("Montag"))},
+      {"FormatNumber(1234.5)", T::kText, Value(std::string("1.234,50"))},
+      {"FormatCurrency(2)", T::kText, Value(std::string("2,00 €"))},
+      {"FormatPercent(0.5)", T::kText, Value(std::string("50,00%"))},
+      {"FormatDateTime(#12/24/2019#,2)", T::kText, Value(std::string("24.12.2019"))},
+      {"Partition(5,0,9,5)", T::kText, Value(std::string(" 5: 9"))},
+      {"Sqr(16)", T::kDouble, Value(4.0)},
+      {"Exp(0)", T::kDouble, Value(1.0)},
+      {"Log(1)", T::kDouble, Value(0.0)},
+      {"Sin(0)+Cos(0)+Tan(0)+Atn(0)", T::kDouble, Value(1.0)},
+      {"CVar(\"x\")", T::kText, Value(std::string("x"))},
+      {"CVDate(\"24.12.2019\")", T::kDateTime, day(2019, 12, 24)},
+      {"TypeName(1.5)", T::kText, Value(std::string("Double"))},
+      {"VarType(\"x\")", T::kLong, Value(std::int32_t{8})},
+      {"Chr(128)", T::kText, Value(std::string("€"))},
+      {"Asc(\"€\")", T::kLong, Value(std::int32_t{128})},
+      {"ChrW(8364)", T::kText, Value(std::string("€"))},
+      {"AscW(\"€\")", T::kLong, Value(std::int32_t{8364})},
+      // Null rules.
+      {"String(Null,\"a\")", T::kText, Value()},
+      {"Choose(5,\"a\")", T::kText, Value()},
+      {"Hex(Null)", T::kText, Value()},
+      {"CVDate(Null)", T::kDateTime, Value()},
+  };
+  for (const DefaultCase& c : cases) {
+    SCOPED_TRACE(c.expression);
+    jet::TableDef t;
+    t.name = "t";
+    jet::Column column;
+    column.name = "c";
+    column.type_code = static_cast<std::uint8_t>(c.type);
+    column.length = c.type == T::kText ? 510 : 0;
+    column.properties["DefaultValue"] = jet::Property{10, false, Value(std::string(c.expression))};
+    t.columns.push_back(column);
+    EXPECT_EQ(db::DefaultFor(t, t.columns[0]), c.expected);
+  }
+  // A Null VBA refuses, and a function the service does not have: 3388.
+  for (const char* refused : {"StrReverse(Null)", "MonthName(Null)", "Nirgends(1)"}) {
+    jet::TableDef t;
+    t.name = "t";
+    jet::Column column;
+    column.name = "c";
+    column.type_code = static_cast<std::uint8_t>(T::kText);
+    column.length = 40;
+    column.properties["DefaultValue"] = jet::Property{10, false, Value(std::string(refused))};
+    t.columns.push_back(column);
+    EXPECT_EQ(ErrorOf([&] { (void)db::DefaultFor(t, t.columns[0]); }), 3388) << refused;
+  }
+}
+
 TEST(ColumnChecks, RequiredAndZeroLength) {
   jet::TableDef t = MadeTable();
   t.columns[2].properties["Required"] = jet::Property{1, false, Value(true)};
