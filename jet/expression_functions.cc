@@ -659,11 +659,13 @@ std::string AnsiChar(int code) {
   return DecodeCodePage(Bytes(&byte, 1));
 }
 
-// The comparison mode of StrComp, InStrRev and Replace: omitted, -1 (the module's Option
-// Compare) and 2 (the database's) compare as Jet compares texts, without letter case; 0 compares
-// the characters; 1 compares without letter case.
-Result<bool> BinaryCompareMode(const Args& a, std::size_t at) {
-  if (a.size() <= at) return false;
+// The comparison mode of InStr, StrComp, InStrRev and Replace: 0 compares the characters, 1
+// compares without letter case, -1 (the Option Compare setting) and 2 (the database's) compare
+// as Jet compares texts, without letter case. Omitted, InStr and StrComp follow the Option
+// Compare setting, which in Jet's expressions is the database's; InStrRev and Replace compare
+// the characters, as VBA's reference gives their default.
+Result<bool> BinaryCompareMode(const Args& a, std::size_t at, bool binary_when_omitted) {
+  if (a.size() <= at) return binary_when_omitted;
   if (a[at].is_null()) return ExprError(ErrorCode::kInvalidUseOfNull);
   JET_ASSIGN_OR_RETURN(long long mode, WholeArg(a[at]));
   if (mode < -1 || mode > 2) return BadArgument("Vergleichsmodus");
@@ -849,7 +851,7 @@ Result<Value> Replace(const Args& a) {
     JET_ASSIGN_OR_RETURN(count, WholeArg(a[4]));
     if (count < -1) return BadArgument("Replace");
   }
-  JET_ASSIGN_OR_RETURN(bool binary, BinaryCompareMode(a, 5));
+  JET_ASSIGN_OR_RETURN(bool binary, BinaryCompareMode(a, 5, true));
   const std::u32string s = CodePoints(text);
   if (static_cast<std::size_t>(start) > s.size()) return Value(std::string());
   // The result begins at `start`: what lies before it is not returned.
@@ -881,7 +883,7 @@ Result<Value> InStrRev(const Args& a) {
     JET_ASSIGN_OR_RETURN(start, WholeArg(a[2]));
     if (start == 0 || start < -1) return BadArgument("InStrRev");
   }
-  JET_ASSIGN_OR_RETURN(bool binary, BinaryCompareMode(a, 3));
+  JET_ASSIGN_OR_RETURN(bool binary, BinaryCompareMode(a, 3, true));
   const std::u32string h = CompareForm(*ExprText(a[0]), binary);
   const std::u32string n = CompareForm(*ExprText(a[1]), binary);
   if (start == -1) start = static_cast<long long>(h.size());
@@ -996,7 +998,7 @@ Result<Value> InStrFn(const std::string&, const Args& a, const ExpressionContext
   const Value& hay = a[first];
   const Value& needle = a[first + 1];
   if (hay.is_null() || needle.is_null()) return Value();
-  JET_ASSIGN_OR_RETURN(bool binary, BinaryCompareMode(a, first + 2));
+  JET_ASSIGN_OR_RETURN(bool binary, BinaryCompareMode(a, first + 2, false));
   const std::u32string h = CompareForm(*ExprText(hay), binary);
   const std::u32string n = CompareForm(*ExprText(needle), binary);
   if (static_cast<std::size_t>(start) > h.size() + (n.empty() ? 1 : 0)) {
@@ -1068,7 +1070,7 @@ Result<Value> SwitchFn(const std::string&, const Args& a, const ExpressionContex
   return Value();
 }
 Result<Value> StrCompFn(const std::string&, const Args& a, const ExpressionContext&) {
-  JET_ASSIGN_OR_RETURN(bool binary, BinaryCompareMode(a, 2));
+  JET_ASSIGN_OR_RETURN(bool binary, BinaryCompareMode(a, 2, false));
   if (a[0].is_null() || a[1].is_null()) return Value();
   const std::u32string x = CompareForm(*ExprText(a[0]), binary);
   const std::u32string y = CompareForm(*ExprText(a[1]), binary);

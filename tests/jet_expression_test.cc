@@ -224,8 +224,9 @@ TEST(ExpressionFunctions, Text) {
       {"StrReverse(\"\")", "String:"},    // doc
       {"StrReverse(Null)", "Fehler 94"},  // doc
       {"Replace(\"aXbXc\",\"X\",\"-\")", "String:a-b-c"},
-      {"Replace(\"aXbXc\",\"x\",\"-\")", "String:a-b-c"},  // without letter case, as InStr
-      {"Replace(\"aXbXc\",\"x\",\"-\",1,-1,0)", "String:aXbXc"},
+      {"Replace(\"aXbXc\",\"x\",\"-\")", "String:aXbXc"},  // binary unless told
+      {"Replace(\"aXbXc\",\"x\",\"-\",1,-1,1)", "String:a-b-c"},
+      {"Replace(\"aXbXc\",\"x\",\"-\",1,-1,2)", "String:a-b-c"},
       {"Replace(\"aXbXc\",\"X\",\"-\",3)", "String:b-c"},  // doc: begins at start
       {"Replace(\"aXbXc\",\"X\",\"-\",1,1)", "String:a-bXc"},
       {"Replace(\"\",\"X\",\"-\")", "String:"},            // doc
@@ -236,7 +237,8 @@ TEST(ExpressionFunctions, Text) {
       {"Replace(Null,\"a\",\"b\")", "Fehler 94"},          // doc
       {"InStrRev(\"abcabc\",\"bc\")", "Long:5"},
       {"InStrRev(\"abcabc\",\"bc\",4)", "Long:2"},  // doc: the match must end by start
-      {"InStrRev(\"abcabc\",\"BC\",-1,0)", "Long:0"},
+      {"InStrRev(\"abcabc\",\"BC\")", "Long:0"},    // doc: binary when omitted
+      {"InStrRev(\"abcabc\",\"BC\",-1,1)", "Long:5"},
       {"InStrRev(\"\",\"a\")", "Long:0"},             // doc
       {"InStrRev(Null,\"a\")", "Null"},               // doc
       {"InStrRev(\"abc\",Null)", "Null"},             // doc
