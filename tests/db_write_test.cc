@@ -754,6 +754,14 @@ TEST(NullKeyRule, RequiredIndexRefusesNullOnBothPaths) {
     EXPECT_EQ(jet::Number(placed.status().code()), c.error) << placed.status().ToString();
     EXPECT_EQ(def->row_count, rows + (c.error == 0 ? 1 : 0));
     EXPECT_FALSE(!placed.ok() && (*db)->dirty());  // a refused row leaves nothing behind
+    if (placed.ok() && c.key_given && c.error == 0) {
+      // Replacing the row by one without the key is refused before the old row goes.
+      std::vector<Value> keyless = SettingsRow(*def, std::nullopt, "zwei");
+      auto replaced = (*db)->ReplaceRow(kSettings, *placed, keyless);
+      EXPECT_EQ(replaced.status().code(), jet::ErrorCode::kNullInKey);
+      EXPECT_EQ(def->row_count, rows + 1);
+      EXPECT_EQ(testing_support::RowsOf(**db, kSettings).size(), rows + 1);
+    }
   }
 }
 
