@@ -257,6 +257,8 @@ TEST(ExpressionFunctions, Text) {
       {"FormatCurrency(-3)", "String:-3,00 €"},
       {"FormatPercent(0.256)", "String:25,60%"},
       {"FormatPercent(0.256,0)", "String:26%"},
+      {"FormatCurrency(Null)", "Fehler 94"},
+      {"FormatPercent(Null)", "Fehler 94"},
   };
   for (const Case& c : cases) EXPECT_EQ(Eval(c.expression), c.jet) << c.expression;
 }
@@ -372,6 +374,11 @@ TEST(ExpressionFunctions, Number) {
       {"Log(10)", "Double:2,30258509299405"},
       {"Log(0)", "Fehler 5"},
       {"Log(Null)", "Null"},
+      {"Exp(Null)", "Null"},
+      {"Sin(Null)", "Null"},
+      {"Cos(Null)", "Null"},
+      {"Tan(Null)", "Null"},
+      {"Atn(Null)", "Null"},
       {"Atn(1)*4", "Double:3,14159265358979"},  // doc: pi
       {"Sin(0)", "Double:0"},
       {"Cos(0)", "Double:1"},
