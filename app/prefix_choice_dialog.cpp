@@ -43,12 +43,12 @@ PrefixChoiceDialog::PrefixChoiceDialog(const std::vector<db::TargetCandidate>& c
   layout->addWidget(list_);
 
   auto* buttons = new QDialogButtonBox(this);
-  QPushButton* choose = buttons->addButton(QString::fromUtf8("Auswählen"),
-                                           QDialogButtonBox::AcceptRole);
+  QPushButton* choose =
+      buttons->addButton(QString::fromUtf8("Auswählen"), QDialogButtonBox::AcceptRole);
   choose->setObjectName(QStringLiteral("prefixChoose"));
   choose->setEnabled(false);
-  QPushButton* cancel = buttons->addButton(QStringLiteral("Abbrechen"),
-                                           QDialogButtonBox::RejectRole);
+  QPushButton* cancel =
+      buttons->addButton(QStringLiteral("Abbrechen"), QDialogButtonBox::RejectRole);
   cancel->setObjectName(QStringLiteral("prefixCancel"));
   layout->addWidget(buttons);
   connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);

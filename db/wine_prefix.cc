@@ -260,8 +260,7 @@ std::vector<std::string> UserWinePrefixes() {
 std::vector<std::string> WinePrefixCandidates() {
   const WinePrefixVariable named = ReadWinePrefixVariable();
   if (named.set) {
-    return named.fault.empty() ? std::vector<std::string>{named.path}
-                               : std::vector<std::string>{};
+    return named.fault.empty() ? std::vector<std::string>{named.path} : std::vector<std::string>{};
   }
   return UserWinePrefixes();
 }
@@ -296,8 +295,7 @@ WinePath MapWindowsPath(const std::string& prefix, std::string_view windows_path
       result.problem = WinePathProblem::kNotAbsolute;
       return result;
     }
-    const std::optional<std::string> drive =
-        RealPath(prefix + "/dosdevices/" + Lower(p[0]) + ":");
+    const std::optional<std::string> drive = RealPath(prefix + "/dosdevices/" + Lower(p[0]) + ":");
     if (!drive || !IsDirectory(*drive)) {
       result.problem = WinePathProblem::kNoDrive;
       result.where = std::string(1, static_cast<char>(p[0] & ~0x20)) + ":";
@@ -308,7 +306,8 @@ WinePath MapWindowsPath(const std::string& prefix, std::string_view windows_path
     result.where = p.substr(0, 2);
   } else if (p.starts_with("\\\\")) {
     const std::vector<std::string> names = SplitNames(p.substr(2));
-    const std::string unc = RealPath(prefix + "/dosdevices/unc").value_or(prefix + "/dosdevices/unc");
+    const std::string unc =
+        RealPath(prefix + "/dosdevices/unc").value_or(prefix + "/dosdevices/unc");
     std::optional<std::string> server, share;
     if (names.size() >= 2) server = FindEntry(unc, names[0]);
     if (server) share = FindEntry(unc + "/" + *server, names[1]);

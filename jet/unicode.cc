@@ -93,7 +93,6 @@ std::string FoldCase(std::string_view text) {
   return out;
 }
 
-
 std::string UpperCase(std::string_view text) {
   std::string out;
   out.reserve(text.size());

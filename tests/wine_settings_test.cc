@@ -184,6 +184,39 @@ TEST(WineRegistry, DamagedFilesGiveTheWholeEntryOrNone) {
   }
 }
 
+// --- Letter case as Wine folds names -------------------------------------------------------
+
+// Wine compares file names through the upper-case table of its l_intl.nls: every UTF-16 code unit
+// must fold as our table folds it (same pairs, both directions). Read from the installed Wine.
+TEST(WineCase, FoldsEveryCodeUnitAsWinesCaseTable) {
+  PI_REQUIRE_ORACLE(testing_support::Oracle::kWine);
+  const std::string file = "/usr/share/wine/nls/l_intl.nls";
+  if (!fs::exists(file)) GTEST_SKIP() << file << " is missing (Debian package wine64)";
+  // Layout: u16 version; then the upper-case table and the lower-case table, each a u16 count of
+  // its own words (itself included) followed by a three-level table of differences, read as
+  // ch + t[t[t[ch >> 8] + ((ch >> 4) & 15)] + (ch & 15)] (mod 2^16).
+  const std::vector<std::uint8_t> bytes = testing_support::ReadFileBytes(file);
+  std::vector<std::uint16_t> words(bytes.size() / 2);
+  for (std::size_t i = 0; i < words.size(); ++i) words[i] = bytes[2 * i] | (bytes[2 * i + 1] << 8);
+  ASSERT_GE(words.size(), 3u);
+  const std::size_t upper_at = 2, lower_at = 1 + words[1] + 1;
+  ASSERT_LT(lower_at, words.size());
+  const auto look = [&](std::size_t at, std::uint32_t ch) -> std::uint32_t {
+    const auto word = [&](std::size_t i) -> std::uint32_t {
+      return at + i < words.size() ? words[at + i] : 0;
+    };
+    return (ch + word(word(word(ch >> 8) + ((ch >> 4) & 15)) + (ch & 15))) & 0xFFFF;
+  };
+  int differences = 0;
+  for (std::uint32_t ch = 0; ch < 0x10000; ++ch) {
+    if (ch >= 0xD800 && ch <= 0xDFFF) continue;  // not a character on its own
+    const bool same = jet::UpperCodePoint(ch) == look(upper_at, ch) &&
+                      jet::FoldCodePoint(ch) == look(lower_at, ch);
+    if (!same && ++differences <= 10) ADD_FAILURE() << "U+" << std::hex << ch;
+  }
+  EXPECT_EQ(differences, 0);
+}
+
 // --- Windows paths in a prefix --------------------------------------------------------------
 
 class PrefixPaths : public ::testing::Test {
@@ -408,16 +441,22 @@ TEST(WineSettings, EveryFrontEndsPrefixesAreSearched) {
   for (const Place& place : {
            Place{"Wine", ".wine", {}, ""},
            Place{"winetricks", ".local/share/wineprefixes/zentavo", {}, ""},
-           Place{"winetricks, XDG_DATA_HOME", "daten/wineprefixes/zentavo",
-                 {"XDG_DATA_HOME=daten"}, ""},
+           Place{"winetricks, XDG_DATA_HOME",
+                 "daten/wineprefixes/zentavo",
+                 {"XDG_DATA_HOME=daten"},
+                 ""},
            Place{"winetricks, WINE_PREFIXES", "präfixe/zentavo", {"WINE_PREFIXES=präfixe"}, ""},
            Place{"Bottles", ".local/share/bottles/bottles/Kasse", {}, ""},
            Place{"Bottles (Flatpak)",
-                 ".var/app/com.usebottles.bottles/data/bottles/bottles/Kasse", {}, ""},
+                 ".var/app/com.usebottles.bottles/data/bottles/bottles/Kasse",
+                 {},
+                 ""},
            Place{"PlayOnLinux", ".PlayOnLinux/wineprefix/Zentavo", {}, ""},
            Place{"CrossOver", ".cxoffice/Zentavo", {}, ""},
            Place{"Lutris", "Games/zentavo", {}, ".config/lutris/games/zentavo-1.yml"},
-           Place{"Lutris (data folder)", "Games/zentavo", {},
+           Place{"Lutris (data folder)",
+                 "Games/zentavo",
+                 {},
                  ".local/share/lutris/games/zentavo-1.yml"},
        }) {
     ScratchUser user;
@@ -491,8 +530,8 @@ TEST(WineSettings, SeveralPrefixesGiveTheChoice) {
   ScratchUser user;
   const fs::path bottle = user.home() / ".local/share/bottles/bottles/Kasse";
   const fs::path wine_db = MakeZentavoPrefix(user.default_prefix(), "C:\\Zentavo\\", "Zentavo");
-  const fs::path bottle_db = MakeZentavoPrefix(bottle, "C:\\Programme\\Zentavo\\",
-                                               "programme/zentavo");
+  const fs::path bottle_db =
+      MakeZentavoPrefix(bottle, "C:\\Programme\\Zentavo\\", "programme/zentavo");
   // A prefix without the entry, one with an empty entry and a link to a prefix already listed
   // add nothing.
   MakePrefix(user.home() / ".PlayOnLinux/wineprefix/Leer", "empty.reg");
