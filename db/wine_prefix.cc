@@ -216,7 +216,7 @@ WinePrefixVariable ReadWinePrefixVariable() {
 std::vector<std::string> UserWinePrefixes() {
   std::vector<std::string> prefixes;
   const std::string home = Home();
-  // Wine's own default prefix (wine(1): "If $WINEPREFIX is not set, it defaults to ~/.wine").
+  // Wine's own default prefix (wine(1), WINEPREFIX: the default is $HOME/.wine).
   if (!home.empty()) AddUnique(prefixes, home + "/.wine");
   // winetricks (src/winetricks): W_PREFIXES_ROOT="${WINE_PREFIXES:-${XDG_DATA_HOME}/wineprefixes}"
   // with XDG_DATA_HOME defaulting to ~/.local/share; one prefix per sub-folder NAME.
@@ -232,9 +232,9 @@ std::vector<std::string> UserWinePrefixes() {
   if (!data.empty()) {
     for (const std::string& p : SubFolders(data + "/bottles/bottles")) AddUnique(prefixes, p);
   }
-  // The Bottles Flatpak (com.usebottles.bottles): Flatpak sets $XDG_DATA_HOME of an app to
-  // ~/.var/app/<app id>/data (Flatpak documentation, "Sandbox Permissions", XDG base
-  // directories), so the same path lies below it.
+  // The Bottles Flatpak (com.usebottles.bottles): inside the sandbox $XDG_DATA_HOME is
+  // ~/.var/app/<app id>/data (Flatpak documentation, "Conventions", XDG base directories), so the
+  // same path lies below it.
   if (!home.empty()) {
     for (const std::string& p :
          SubFolders(home + "/.var/app/com.usebottles.bottles/data/bottles/bottles")) {

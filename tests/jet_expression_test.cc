@@ -201,6 +201,8 @@ TEST(Expression, Functions) {
       {"InStr(3,\"abcabc\",\"a\")", "Long:4"},
       {"UCase(\"straße\")", "String:STRAßE"},
       {"LCase(\"ÄB\")", "String:äb"},
+      {"UCase(\"phở ǎ ա\")", "String:PHỞ Ǎ Ա"},
+      {"LCase(\"PHỞ Ǎ Ա\")", "String:phở ǎ ա"},
       {"Trim(\"  x  \")", "String:x"},
       {"LTrim(\"  x \")", "String:x "},
       {"RTrim(\" x  \")", "String: x"},
