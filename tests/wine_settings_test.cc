@@ -488,6 +488,24 @@ TEST(WineSettings, EveryFrontEndsPrefixesAreSearched) {
   }
 }
 
+// Lutris names each game's prefix in its game configuration, as it writes them: quoted or not,
+// with "~" for the home folder; only the key in the top-level section "game" counts.
+TEST(WineSettings, LutrisGameConfigurations) {
+  ScratchUser user;
+  const fs::path games = user.home() / ".config/lutris/games";
+  fs::create_directories(games);
+  const fs::path a = user.home() / "Games/a b", b = user.home() / "Games/b", c = user.path() / "c";
+  for (const fs::path& p : {a, b, c, user.path() / "anders"}) fs::create_directories(p);
+  WriteText(games / "a-1.yml", "game:\n  exe: x.exe\n  prefix: \"" + a.string() + "\"\n");
+  WriteText(games / "b-2.yml", "name: b\ngame:\n  prefix: ~/Games/b\nwine: {}\n");
+  WriteText(games / "c-3.yml", "game:\n    prefix: " + c.string() + "/\r\nsystem:\n");
+  WriteText(games / "d-4.yml", "system:\n  prefix: " + (user.path() / "anders").string() + "\n");
+  WriteText(games / "e-5.yml", "game:\n  exe: x.exe\n");
+  WriteText(games / "f-6.yaml", "game:\n  prefix: " + (user.path() / "anders").string() + "\n");
+  EXPECT_EQ(db::UserWinePrefixes(),
+            (std::vector<std::string>{a.string(), b.string(), c.string()}));
+}
+
 TEST(WineSettings, TheSettingsFileDecidesAloneAndMustHoldTheEntry) {
   ScratchUser user;
   MakeZentavoPrefix(user.default_prefix(), "C:\\Zentavo\\", "Zentavo");
@@ -559,6 +577,13 @@ TEST(WineSettings, SeveralPrefixesGiveTheChoice) {
     }
   }
   EXPECT_EQ(RunImport(kFixtures + "/source.mdb").status, run::kExitNotInstalled);
+  // A candidate that leads to no database is listed with the reason.
+  std::vector<db::TargetCandidate> listed = found;
+  listed[1].database.clear();
+  listed[1].problem = "der Ordner 'C:\\Programme' fehlt";
+  const std::string text = db::SeveralTargetsMessage(listed);
+  EXPECT_NE(text.find(bottle.string() + "': der Ordner 'C:\\Programme' fehlt"), std::string::npos)
+      << text;
   // $WINEPREFIX chooses: then only that prefix counts.
   ScopedEnv env("WINEPREFIX", bottle.string());
   EXPECT_EQ(db::LookupTargetSetting().wine_prefix, bottle.string());
