@@ -502,8 +502,7 @@ TEST(WineSettings, LutrisGameConfigurations) {
   WriteText(games / "d-4.yml", "system:\n  prefix: " + (user.path() / "anders").string() + "\n");
   WriteText(games / "e-5.yml", "game:\n  exe: x.exe\n");
   WriteText(games / "f-6.yaml", "game:\n  prefix: " + (user.path() / "anders").string() + "\n");
-  EXPECT_EQ(db::UserWinePrefixes(),
-            (std::vector<std::string>{a.string(), b.string(), c.string()}));
+  EXPECT_EQ(db::UserWinePrefixes(), (std::vector<std::string>{a.string(), b.string(), c.string()}));
 }
 
 TEST(WineSettings, TheSettingsFileDecidesAloneAndMustHoldTheEntry) {
