@@ -220,15 +220,17 @@ std::vector<std::string> UserWinePrefixes() {
   if (!home.empty()) AddUnique(prefixes, home + "/.wine");
   // winetricks (src/winetricks): W_PREFIXES_ROOT="${WINE_PREFIXES:-${XDG_DATA_HOME}/wineprefixes}"
   // with XDG_DATA_HOME defaulting to ~/.local/share; one prefix per sub-folder NAME.
+  const std::string data = XdgFolder("XDG_DATA_HOME", "/.local/share");
   const char* winetricks = std::getenv("WINE_PREFIXES");
-  const std::string winetricks_root =
-      (winetricks != nullptr && winetricks[0] == '/')
-          ? WithoutTrailingSlashes(winetricks)
-          : XdgFolder("XDG_DATA_HOME", "/.local/share") + "/wineprefixes";
+  std::string winetricks_root;
+  if (winetricks != nullptr && winetricks[0] == '/') {
+    winetricks_root = WithoutTrailingSlashes(winetricks);
+  } else if (!data.empty()) {
+    winetricks_root = data + "/wineprefixes";
+  }
   for (const std::string& p : SubFolders(winetricks_root)) AddUnique(prefixes, p);
   // Bottles (bottles/backend/globals.py, class Paths): bottles = f"{base}/bottles" with
   // base = f"{xdg_data_home}/bottles", xdg_data_home = $XDG_DATA_HOME or ~/.local/share.
-  const std::string data = XdgFolder("XDG_DATA_HOME", "/.local/share");
   if (!data.empty()) {
     for (const std::string& p : SubFolders(data + "/bottles/bottles")) AddUnique(prefixes, p);
   }
