@@ -197,7 +197,9 @@ TEST(WineCase, FoldsEveryCodeUnitAsWinesCaseTable) {
   // ch + t[t[t[ch >> 8] + ((ch >> 4) & 15)] + (ch & 15)] (mod 2^16).
   const std::vector<std::uint8_t> bytes = testing_support::ReadFileBytes(file);
   std::vector<std::uint16_t> words(bytes.size() / 2);
-  for (std::size_t i = 0; i < words.size(); ++i) words[i] = bytes[2 * i] | (bytes[2 * i + 1] << 8);
+  for (std::size_t i = 0; i < words.size(); ++i) {
+    words[i] = static_cast<std::uint16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
+  }
   ASSERT_GE(words.size(), 3u);
   const std::size_t upper_at = 2, lower_at = 1 + words[1] + 1;
   ASSERT_LT(lower_at, words.size());
