@@ -14,10 +14,14 @@ void RunContext::AdvanceProgress() {
   ++counter;
 }
 
-std::string UnexpectedErrorMessage(db::ErrorCode code, const std::string& description) {
+std::string UnexpectedErrorMessage(db::ErrorCode code, const std::string& description,
+                                   TargetAfterError target) {
+  const char* what_happened =
+      target == TargetAfterError::kCompleted
+          ? "Der Import wurde dennoch vollständig in die Zieldatenbank übernommen."
+          : "Die Zieldatenbank wurde nicht verändert.";
   return "Es ist ein unerwarteter Fehler aufgetreten (Fehler " + std::to_string(db::Number(code)) +
-         ": " + description +
-         "). Die Zieldatenbank wurde nicht verändert. Das Programm wird jetzt beendet.";
+         ": " + description + "). " + what_happened + " Das Programm wird jetzt beendet.";
 }
 
 std::string TargetLocationMessage(db::ErrorCode code, const std::string& description) {
