@@ -14,10 +14,12 @@
 #include <QUrl>
 #include <QVBoxLayout>
 #include <exception>
+#include <iostream>
 
 #include "db/wine_prefix.h"
 #include "import/import_run.h"
 #include "run/run_context.h"
+#include "run/run_log.h"
 
 namespace app {
 namespace {
@@ -259,6 +261,9 @@ void frmProdukteImport::cmdImport_Click() {
   } catch (...) {
   }
   running_ = false;
+  if (auto problem = run::AppendRunLog(run, run::RunKind::kImport, status)) {
+    std::cerr << "produkte-import: Warnung: " << *problem << "\n";
+  }
   Terminate(status);
 }
 

@@ -109,7 +109,9 @@ void Connection::Store() {
   // Open recordsets keep copies of the rows they show, so that the tables' rows all go.
   for (Recordset* rs : open_) rs->KeepOwnRows();
   tables_->ReleaseRows();
-  const jet::Status s = db_->Commit();
+  jet::ReplaceOptions options;
+  options.keep_old_as = std::exchange(keep_old_as_, std::string());
+  const jet::Status s = db_->Commit(options);
   if (!s.ok()) {
     db_->Rollback();
     tables_->Clear();

@@ -20,6 +20,7 @@ SettingsEntry LookupTargetSetting() {
 }
 
 std::string TargetDatabaseFile(const DatabaseState& s) {
+  if (!s.target_file.empty()) return s.target_file;
   const std::string recorded = s.strDBRoot + kTargetFileName;
   if (s.strDBRootPrefix.empty()) return recorded;
   const WinePath mapped = MapWindowsPath(s.strDBRootPrefix, recorded);

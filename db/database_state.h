@@ -21,6 +21,9 @@ struct DatabaseState {
   // The Wine prefix whose registry recorded strDBRoot (a Windows path, mapped into the prefix
   // when the target is opened); empty when strDBRoot is a path of this system.
   std::string strDBRootPrefix;
+  // A target database named directly (the command line's --target): used as it is, in place of
+  // strDBRoot and the settings.
+  std::string target_file;
   std::shared_ptr<Connection> cnTarget;
   std::shared_ptr<Recordset> rsTargetA;
   std::shared_ptr<Recordset> rsTargetB;
@@ -35,7 +38,8 @@ std::string LookupTargetFolder();
 // The same with the Wine prefix that recorded it (empty for the INI file or no entry).
 SettingsEntry LookupTargetSetting();
 
-// The file the target connection opens: strDBRoot followed by DBZentavo.mdb, mapped into the Wine
+// The file the target connection opens: target_file when set; otherwise strDBRoot followed by
+// DBZentavo.mdb, mapped into the Wine
 // prefix when strDBRootPrefix is set. Throws TargetLocationError (3044 for a path the prefix
 // cannot reach, 3024 for a missing file) naming the recorded Windows path.
 std::string TargetDatabaseFile(const DatabaseState& state);

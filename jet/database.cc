@@ -51,6 +51,7 @@ Database::Database() : state_(std::make_unique<State>()) {}
 Database::~Database() = default;
 
 const Header& Database::header() const { return state_->pages->header(); }
+const std::string& Database::path() const { return state_->path; }
 const PageStore& Database::pages() const { return *state_->pages; }
 const std::vector<CatalogEntry>& Database::catalog() const { return state_->catalog; }
 bool Database::dirty() const { return state_->pages->dirty(); }
@@ -252,12 +253,13 @@ Status Database::State::RebuildIndexes() {
   return Status::Ok();
 }
 
-Status Database::Commit() {
+Status Database::Commit(const ReplaceOptions& options) {
   if (!writable() || !dirty()) return Status::Ok();
   JET_RETURN_IF_ERROR(state_->RebuildIndexes());
   JET_RETURN_IF_ERROR(state_->WithinSizeLimit());
   JET_RETURN_IF_ERROR(ReplaceFileAtomically(
-      state_->path, [&](const PieceSink& sink) { return state_->pages->ForEachImagePiece(sink); }));
+      state_->path, [&](const PieceSink& sink) { return state_->pages->ForEachImagePiece(sink); },
+      options));
   state_->pages->MarkClean();
   JET_ASSIGN_OR_RETURN(state_->identity, IdentifyFile(state_->path));
   state_->written_tables.clear();

@@ -14,6 +14,7 @@
 #include <string_view>
 #include <vector>
 
+#include "jet/file_commit.h"
 #include "jet/format.h"
 #include "jet/header.h"
 #include "jet/status.h"
@@ -50,6 +51,8 @@ class Database {
   ~Database();
 
   const Header& header() const;
+  // The file, symbolic links resolved (empty for a database opened from memory).
+  const std::string& path() const;
   const Format& format() const { return header().format(); }
   JetVersion version() const { return header().version; }
   const PageStore& pages() const;
@@ -77,7 +80,8 @@ class Database {
   Result<RowPointer> ReplaceRow(std::string_view table, RowPointer row, std::vector<Value>& values);
   // True when there are changes that Commit() would write.
   bool dirty() const;
-  Status Commit();
+  // `options` names where the old file is kept (see ReplaceFileAtomically() in file_commit.h).
+  Status Commit(const ReplaceOptions& options = {});
   void Rollback();
   bool writable() const;
   // Takes the write lock of a database opened for reading, so that it can be changed; fails

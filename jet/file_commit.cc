@@ -166,6 +166,58 @@ Status KeepAttributes(int fd, const std::string& to, const std::string& from,
   return Status::Ok();
 }
 
+// Keeps the file `path` (whose status is `old`) also as `backup`: a hard link, or a copy where
+// the file system has none. The copy is written as `<backup>.neu-<process id>` and renamed when
+// complete, so that `backup` never names a part of the file.
+Status KeepOldFile(const std::string& path, const struct stat& old, const std::string& backup) {
+  if (::link(path.c_str(), backup.c_str()) == 0) return Status::Ok();
+  const int err = errno;
+  if (err != EPERM && err != EMLINK && err != ENOTSUP && err != EOPNOTSUPP && err != ENOSYS &&
+      err != EXDEV) {
+    return IoError("Die Sicherung kann nicht angelegt werden:", backup, err);
+  }
+  const std::string part = backup + ".neu-" + std::to_string(::getpid());
+  const int in = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (in < 0) return IoError("Die Datei ist nicht lesbar:", path, errno);
+  const int out = ::open(part.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  if (out < 0) {
+    const int e = errno;
+    ::close(in);
+    return IoError("Die Sicherung kann nicht angelegt werden:", part, e);
+  }
+  auto fail = [&](Status s) {
+    ::close(in);
+    ::close(out);
+    ::unlink(part.c_str());
+    return s;
+  };
+  constexpr std::size_t kChunk = std::size_t{1} << 20;
+  std::vector<std::uint8_t> buffer(kChunk);
+  for (;;) {
+    const ssize_t n = ::read(in, buffer.data(), buffer.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return fail(IoError("Lesefehler bei", path, errno));
+    if (n == 0) break;
+    Status s = WriteAll(out, Bytes(buffer.data(), static_cast<std::size_t>(n)), part);
+    if (!s.ok()) return fail(s);
+  }
+  Status s = KeepAttributes(out, part, path, old);
+  if (!s.ok()) return fail(s);
+  if (Files().Sync(out) != 0) return fail(IoError("Schreibfehler (fsync) bei", part, errno));
+  ::close(in);
+  if (::close(out) != 0) {
+    const int e = errno;
+    ::unlink(part.c_str());
+    return IoError("Schreibfehler beim Schließen von", part, e);
+  }
+  if (::rename(part.c_str(), backup.c_str()) != 0) {
+    const int e = errno;
+    ::unlink(part.c_str());
+    return IoError("Die Sicherung kann nicht angelegt werden:", backup, e);
+  }
+  return Status::Ok();
+}
+
 }  // namespace
 
 // A new file is written as `<path>.neu-<process id>` beside the database; after the swap the same
@@ -244,7 +296,8 @@ Status CheckReplaceable(const std::string& path) {
 }
 
 Status ReplaceFileAtomically(const std::string& path,
-                             const std::function<Status(const PieceSink&)>& write) {
+                             const std::function<Status(const PieceSink&)>& write,
+                             const ReplaceOptions& options) {
   FileSystem& files = Files();
   struct stat old {};
   const bool exists = ::stat(path.c_str(), &old) == 0;
@@ -266,6 +319,20 @@ Status ReplaceFileAtomically(const std::string& path,
     ::unlink(temp.c_str());
     return IoError("Schreibfehler beim Schließen von", temp, err);
   }
+  // The backup, before anything changes. Where the old file stays in place after all, it goes
+  // again.
+  const bool backup = exists && !options.keep_old_as.empty();
+  if (backup) {
+    s = KeepOldFile(path, old, options.keep_old_as);
+    if (!s.ok()) {
+      ::unlink(temp.c_str());
+      return s;
+    }
+  }
+  auto unchanged = [&](Status failure) {
+    if (backup) ::unlink(options.keep_old_as.c_str());
+    return failure;
+  };
   // The swap leaves the old file under the new file's name, so that a failed folder sync can
   // put it back; where the file system cannot swap, a plain rename replaces it.
   bool swapped = false;
@@ -274,21 +341,22 @@ Status ReplaceFileAtomically(const std::string& path,
     const int err = errno;
     if (!swapped && err != EINVAL && err != ENOSYS && err != ENOTSUP) {
       ::unlink(temp.c_str());
-      return IoError("Die Datei kann nicht ersetzt werden:", path, err);
+      return unchanged(IoError("Die Datei kann nicht ersetzt werden:", path, err));
     }
   }
   if (!swapped && files.Rename(temp, path, /*exchange=*/false) != 0) {
     const int err = errno;
     ::unlink(temp.c_str());
-    return IoError("Die Datei kann nicht ersetzt werden:", path, err);
+    return unchanged(IoError("Die Datei kann nicht ersetzt werden:", path, err));
   }
   const std::string folder = FolderOf(path);
   if (files.SyncFolder(folder) != 0 && errno != EINVAL) {
     const int err = errno;
     if (swapped && files.Rename(temp, path, /*exchange=*/true) == 0) {
       ::unlink(temp.c_str());
+      Status failed = unchanged(IoError("Schreibfehler (fsync) beim Ordner", folder, err));
       (void)files.SyncFolder(folder);
-      return IoError("Schreibfehler (fsync) beim Ordner", folder, err);
+      return failed;
     }
     return Status(ErrorCode::kIoError, std::string(kDiskOrNetworkText) +
                                            ": Schreibfehler (fsync) beim Ordner '" + folder +

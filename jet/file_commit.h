@@ -19,8 +19,21 @@ namespace jet {
 // old or the new file, also after a crash or a power loss. `path` must not be a symbolic link
 // (see ResolveDatabasePath()). All file calls go through Files() (file_system.h).
 using PieceSink = std::function<Status(Bytes)>;
+
+// What a replacement keeps of the file it replaces.
+struct ReplaceOptions {
+  // When set, a path in the same folder that does not exist yet: the old file stays there. It is
+  // made after the new file is written and synced, before the swap: a second name of the old
+  // file (no bytes copied, owner, group, attributes and permissions its own), or, where the file
+  // system has no hard links, a synced copy with the old file's owner, group, extended attributes
+  // and permissions. A backup that cannot be made fails the replacement with the file
+  // untouched; a replacement that fails after it leaves no backup behind.
+  std::string keep_old_as;
+};
+
 Status ReplaceFileAtomically(const std::string& path,
-                             const std::function<Status(const PieceSink&)>& write);
+                             const std::function<Status(const PieceSink&)>& write,
+                             const ReplaceOptions& options = {});
 
 // The file a database path names, symbolic links resolved, as an absolute path: the file that a
 // commit replaces, beside which the lock file and the new file are made. A link stays a link.

@@ -63,6 +63,14 @@ inline constexpr char kMessageInvalidDatabase[] =
 inline constexpr char kMessageCompleted[] =
     "Der Produktedaten Import ist abgeschlossen. Das Programm wird nun beendet.";
 
+// "Die Sicherung 'B' ist zurückgeholt: Sie ist jetzt die Zieldatenbank 'T'. Die ersetzte
+// Datenbank liegt als 'K' daneben. Das Programm wird nun beendet."
+std::string RestoredMessage(const std::string& backup, const std::string& target,
+                            const std::string& kept_as);
+// "Die Sicherung kann nicht zurückgeholt werden (Fehler N: BESCHREIBUNG). Die Zieldatenbank wurde
+// nicht verändert. Das Programm wird jetzt beendet."
+std::string RestoreRefusedMessage(db::ErrorCode code, const std::string& description);
+
 // "Es ist ein unerwarteter Fehler aufgetreten (Fehler N: BESCHREIBUNG). Die Zieldatenbank wurde
 // nicht verändert. Das Programm wird jetzt beendet."
 std::string UnexpectedErrorMessage(db::ErrorCode code, const std::string& description);

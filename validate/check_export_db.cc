@@ -38,8 +38,9 @@ void CheckExportDB(run::RunContext& run) {
     // which names the recorded folder, passes on to the run's report; nothing was changed.
     db::CloseDatabaseConnections(s);
     throw;
-  } catch (const db::DbError&) {
+  } catch (const db::DbError& e) {
     // A failure in the handler itself is not taken here: it passes on to the caller.
+    run.error_number = e.number();
     db::CloseDatabaseConnections(s);
     run.user.MsgBox(run::kMessageInvalidDatabase, run::vbCritical, run::kTitleInvalidDatabase);
     run.user.EndProgram(run::kExitInvalidSource);
