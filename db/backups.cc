@@ -13,8 +13,8 @@
 #include "db/target_layout.h"
 #include "jet/database.h"
 #include "jet/file_commit.h"
-#include "jet/integrity_check.h"
 #include "jet/file_system.h"
+#include "jet/integrity_check.h"
 
 namespace db {
 namespace {
@@ -46,8 +46,7 @@ std::string Join(const std::string& folder, const std::string& name) {
   return folder == "/" ? "/" + name : folder + "/" + name;
 }
 
-std::string NameOf(const NameParts& target, BackupKind kind, const std::string& stamp,
-                   int number) {
+std::string NameOf(const NameParts& target, BackupKind kind, const std::string& stamp, int number) {
   std::string name = target.stem + (kind == BackupKind::kImport ? kImportWord : kRestoreWord);
   name += stamp;
   if (number > 1) name += " (" + std::to_string(number) + ")";
@@ -128,7 +127,8 @@ void CheckIsTargetDatabase(const std::string& backup) {
     }
   }
   auto report = jet::CheckIntegrity(**db, jet::IntegrityScope::kFileStructure);
-  if (!report.ok()) throw BackupRefusal(report.status().code(), what + ": " + report.status().message());
+  if (!report.ok())
+    throw BackupRefusal(report.status().code(), what + ": " + report.status().message());
   if (!report->ok()) {
     throw BackupRefusal(ErrorCode::kCorrupt, "Die Sicherung '" + backup +
                                                  "' ist beschädigt: " + report->problems.front());
@@ -217,9 +217,9 @@ RestoreResult RestoreBackup(const std::string& target, const std::string& backup
   if (backup.empty()) {
     const std::vector<BackupFile> all = ListBackups(result.target);
     if (all.empty()) {
-      throw BackupRefusal(ErrorCode::kFileNotFound,
-                          "Neben '" + result.target +
-                              "' liegt keine Sicherung, die dieses Programm angelegt hat.");
+      throw BackupRefusal(
+          ErrorCode::kFileNotFound,
+          "Neben '" + result.target + "' liegt keine Sicherung, die dieses Programm angelegt hat.");
     }
     result.restored = all.back().path;
   } else {
@@ -228,11 +228,13 @@ RestoreResult RestoreBackup(const std::string& target, const std::string& backup
     struct stat st;
     if (!AsBackup(result.target, *named) || ::stat(named->c_str(), &st) != 0 ||
         !S_ISREG(st.st_mode)) {
-      throw BackupRefusal(
-          ErrorCode::kInvalidArgument,
-          "Die Datei '" + backup + "' ist keine Sicherung, die dieses Programm angelegt hat: "
-              "Zurückgeholt werden nur Dateien wie '" + FileName(NewBackupPath(result.target, BackupKind::kImport, when)) +
-              "' im Ordner der Zieldatenbank '" + Split(result.target).folder + "'.");
+      throw BackupRefusal(ErrorCode::kInvalidArgument,
+                          "Die Datei '" + backup +
+                              "' ist keine Sicherung, die dieses Programm angelegt hat: "
+                              "Zurückgeholt werden nur Dateien wie '" +
+                              FileName(NewBackupPath(result.target, BackupKind::kImport, when)) +
+                              "' im Ordner der Zieldatenbank '" + Split(result.target).folder +
+                              "'.");
     }
     result.restored = *named;
   }

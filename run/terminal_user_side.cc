@@ -12,15 +12,13 @@ constexpr std::chrono::milliseconds kRedrawInterval{200};
 
 }  // namespace
 
-TerminalUserSide::TerminalUserSide(std::ostream& out, std::ostream& err, bool terminal,
-                                   Clock clock)
+TerminalUserSide::TerminalUserSide(std::ostream& out, std::ostream& err, bool terminal, Clock clock)
     : out_(out),
       err_(err),
       terminal_(terminal),
       clock_(clock ? std::move(clock) : Clock([] { return std::chrono::steady_clock::now(); })) {}
 
-void TerminalUserSide::MsgBox(const std::string& prompt, int style,
-                              const std::string& /*title*/) {
+void TerminalUserSide::MsgBox(const std::string& prompt, int style, const std::string& /*title*/) {
   FinishBar();
   // Failures to standard error: the critical messages, and the missing installation, which the
   // window tells with the information icon but which ends the program with an error status.
@@ -113,8 +111,8 @@ void TerminalUserSide::Draw(bool final) {
           std::to_string(max_);
   const double elapsed = std::chrono::duration<double>(clock_() - phase_start_).count();
   if (done_ > 0 && done_ < max_) {
-    line += ", noch " + Duration(elapsed / static_cast<double>(done_) *
-                                 static_cast<double>(max_ - done_));
+    line += ", noch " +
+            Duration(elapsed / static_cast<double>(done_) * static_cast<double>(max_ - done_));
   }
   line += "\x1b[K";  // clears what a longer line before left
   err_ << line;

@@ -42,7 +42,8 @@ TEST(BackupNames, NewNamesSortByTimeAndCountWithinAMinute) {
   Touch(first);
   // Within the same minute the number goes on, whichever kind came first.
   const std::string second = db::NewBackupPath(target, db::BackupKind::kRestore, At(14, 5));
-  EXPECT_EQ(fs::path(second).filename(), "DBZentavo vor Wiederherstellung 2026-12-10 14-05 (2).mdb");
+  EXPECT_EQ(fs::path(second).filename(),
+            "DBZentavo vor Wiederherstellung 2026-12-10 14-05 (2).mdb");
   Touch(second);
   const std::string third = db::NewBackupPath(target, db::BackupKind::kImport, At(14, 5));
   EXPECT_EQ(fs::path(third).filename(), "DBZentavo vor Import 2026-12-10 14-05 (3).mdb");

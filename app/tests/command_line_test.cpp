@@ -75,14 +75,13 @@ std::pair<Message, int> RunWindow(const QString& source) {
 class OtherHolder {
  public:
   explicit OtherHolder(const QString& lock_file) {
-    process_.start(QStringLiteral("python3"),
-                   {"-c",
-                    "import fcntl,sys,time\n"
-                    "f=open(sys.argv[1],'a')\n"
-                    "fcntl.lockf(f,fcntl.LOCK_EX)\n"
-                    "print('ok',flush=True)\n"
-                    "time.sleep(600)\n",
-                    lock_file});
+    process_.start(QStringLiteral("python3"), {"-c",
+                                               "import fcntl,sys,time\n"
+                                               "f=open(sys.argv[1],'a')\n"
+                                               "fcntl.lockf(f,fcntl.LOCK_EX)\n"
+                                               "print('ok',flush=True)\n"
+                                               "time.sleep(600)\n",
+                                               lock_file});
     ok_ = process_.waitForReadyRead(30000);
   }
   ~OtherHolder() {
@@ -216,15 +215,20 @@ class CommandLineTest : public QObject {
     QTest::addColumn<QString>("err");
     QTest::newRow("help") << QStringList{"--help"} << 0 << "Aufruf: produkte-import [OPTION]"
                           << "";
-    QTest::newRow("-h") << QStringList{"-h"} << 0 << "--dry-run" << "";
-    QTest::newRow("version") << QStringList{"--version"} << 0 << "produkte-import 1." << "";
+    QTest::newRow("-h") << QStringList{"-h"} << 0 << "--dry-run"
+                        << "";
+    QTest::newRow("version") << QStringList{"--version"} << 0 << "produkte-import 1."
+                             << "";
     QTest::newRow("unknown") << QStringList{"--quelle", "x"} << 64 << ""
                              << "produkte-import --help";
-    QTest::newRow("no source") << QStringList{"--dry-run"} << 64 << "" << "--source";
+    QTest::newRow("no source") << QStringList{"--dry-run"} << 64 << ""
+                               << "--source";
     QTest::newRow("source and restore") << QStringList{"--source", "a", "--restore"} << 64 << ""
                                         << "--restore";
-    QTest::newRow("extra argument") << QStringList{"--source", "a", "b"} << 64 << "" << "'b'";
-    QTest::newRow("missing value") << QStringList{"--source"} << 64 << "" << "source";
+    QTest::newRow("extra argument") << QStringList{"--source", "a", "b"} << 64 << ""
+                                    << "'b'";
+    QTest::newRow("missing value") << QStringList{"--source"} << 64 << ""
+                                   << "source";
   }
 
   void helpVersionAndWrongArguments() {
