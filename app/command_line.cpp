@@ -11,6 +11,8 @@
 
 #ifndef PI_VERSION
 #define PI_VERSION "unbekannt"
+#define PI_RELEASE_YEAR ""
+#define PI_MAINTAINER ""
 #endif
 
 namespace app {
@@ -28,6 +30,8 @@ bool LoadTarget(const CommandLine& line, db::DatabaseState& state, run::UserSide
     state.target_file = line.target;
     return true;
   }
+  // The one place where the command line finds the recorded target: where several Wine prefixes
+  // could hold it and the window would ask which, the command line refuses here, naming them.
   db::SettingsEntry entry = db::LookupTargetSetting();
   state.strDBRoot = std::move(entry.value);
   state.strDBRootPrefix = std::move(entry.wine_prefix);
@@ -66,7 +70,9 @@ std::string HelpText() {
          "  3   unerwarteter Fehler; die Zieldatenbank ist unverändert\n"
          "  64  falscher Aufruf\n"
          "\n"
-         "Ausführlich: man produkte-import\n";
+         "Ausführlich: man produkte-import\n"
+         "Fehler bitte an " +
+         PI_MAINTAINER + " melden.\n";
 }
 
 CommandLine ParseCommandLine(const QStringList& arguments) {
@@ -132,7 +138,8 @@ int RunCommandLine(const QStringList& arguments, std::ostream& out, std::ostream
     return 0;
   }
   if (line.version) {
-    out << kProgram << " " << PI_VERSION << "\n";
+    out << kProgram << " " << PI_VERSION << "\n"
+        << "Copyright (C) " << PI_RELEASE_YEAR << " " << PI_MAINTAINER << "\n";
     return 0;
   }
 
