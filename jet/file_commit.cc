@@ -170,7 +170,7 @@ Status KeepAttributes(int fd, const std::string& to, const std::string& from,
 // the file system has none. The copy is written as `<backup>.neu-<process id>` and renamed when
 // complete, so that `backup` never names a part of the file.
 Status KeepOldFile(const std::string& path, const struct stat& old, const std::string& backup) {
-  if (::link(path.c_str(), backup.c_str()) == 0) return Status::Ok();
+  if (Files().Link(path, backup) == 0) return Status::Ok();
   const int err = errno;
   if (err != EPERM && err != EMLINK && err != ENOTSUP && err != EOPNOTSUPP && err != ENOSYS &&
       err != EXDEV) {
@@ -193,13 +193,14 @@ Status KeepOldFile(const std::string& path, const struct stat& old, const std::s
   };
   constexpr std::size_t kChunk = std::size_t{1} << 20;
   std::vector<std::uint8_t> buffer(kChunk);
-  for (;;) {
-    const ssize_t n = ::read(in, buffer.data(), buffer.size());
+  for (off_t at = 0;;) {
+    const ssize_t n = Files().ReadAt(in, buffer.data(), buffer.size(), at);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) return fail(IoError("Lesefehler bei", path, errno));
     if (n == 0) break;
     Status s = WriteAll(out, Bytes(buffer.data(), static_cast<std::size_t>(n)), part);
     if (!s.ok()) return fail(s);
+    at += n;
   }
   Status s = KeepAttributes(out, part, path, old);
   if (!s.ok()) return fail(s);
@@ -210,7 +211,7 @@ Status KeepOldFile(const std::string& path, const struct stat& old, const std::s
     ::unlink(part.c_str());
     return IoError("Schreibfehler beim Schließen von", part, e);
   }
-  if (::rename(part.c_str(), backup.c_str()) != 0) {
+  if (Files().Rename(part, backup, /*exchange=*/false) != 0) {
     const int e = errno;
     ::unlink(part.c_str());
     return IoError("Die Sicherung kann nicht angelegt werden:", backup, e);

@@ -10,6 +10,7 @@
 #include "db/backups.h"
 #include "jet/database.h"
 #include "jet/file_commit.h"
+#include "jet/file_system.h"
 #include "tests/fixtures.h"
 #include "tests/test_support.h"
 
@@ -168,6 +169,68 @@ TEST(CommitBackup, NoBackupNoChangeAndAFailedCommitLeavesNoBackup) {
   EXPECT_EQ(s.code(), jet::ErrorCode::kDiskFull);
   EXPECT_FALSE(fs::exists(backup));
   EXPECT_EQ(testing_support::ReadFileText(file), "alt");
+  std::size_t files = 0;
+  for ([[maybe_unused]] const auto& e : fs::directory_iterator(dir.path())) ++files;
+  EXPECT_EQ(files, 1u);
+}
+
+// A file system without hard links (a Windows share, FAT), whose writes may also fail.
+class NoHardLinks : public jet::FileSystem {
+ public:
+  explicit NoHardLinks(int write_error = 0) : write_error_(write_error) {}
+  int Link(const std::string&, const std::string&) override {
+    errno = EPERM;
+    return -1;
+  }
+  ssize_t Write(int fd, const void* data, std::size_t size) override {
+    if (write_error_ != 0 && ++writes_ > 1) {  // the new file's write passes, the copy's fails
+      errno = write_error_;
+      return -1;
+    }
+    return FileSystem::Write(fd, data, size);
+  }
+
+ private:
+  int write_error_;
+  int writes_ = 0;
+};
+
+TEST(CommitBackup, WithoutHardLinksTheOldFileIsCopiedBeforeTheSwap) {
+  testing_support::ScratchDir dir("backup-copy");
+  const fs::path file = dir.path() / "DBZentavo.mdb";
+  const fs::path backup = dir.path() / "DBZentavo vor Import 2026-12-10 14-05.mdb";
+  const std::string old_text(3 << 20, 'a');  // more than one piece of the copy
+  Touch(file, old_text);
+  ::chmod(file.c_str(), 0604);
+  struct stat before;
+  ASSERT_EQ(::stat(file.c_str(), &before), 0);
+  {
+    NoHardLinks files;
+    jet::ScopedFileSystem scope(files);
+    const jet::Status s = jet::ReplaceFileAtomically(
+        file.string(), [](const jet::PieceSink& sink) { return WriteText(sink, "neu"); },
+        {.keep_old_as = backup.string()});
+    ASSERT_TRUE(s.ok()) << s.ToString();
+  }
+  EXPECT_EQ(testing_support::ReadFileText(file), "neu");
+  EXPECT_EQ(testing_support::ReadFileText(backup), old_text);
+  struct stat kept;
+  ASSERT_EQ(::stat(backup.c_str(), &kept), 0);
+  EXPECT_EQ(kept.st_mode, before.st_mode);
+  EXPECT_EQ(kept.st_uid, before.st_uid);
+  EXPECT_EQ(kept.st_gid, before.st_gid);
+
+  // A copy that fails (the disk full) stops the replacement before the file changes.
+  fs::remove(backup);
+  {
+    NoHardLinks files(ENOSPC);
+    jet::ScopedFileSystem scope(files);
+    const jet::Status s = jet::ReplaceFileAtomically(
+        file.string(), [](const jet::PieceSink& sink) { return WriteText(sink, "neuer"); },
+        {.keep_old_as = backup.string()});
+    EXPECT_EQ(s.code(), jet::ErrorCode::kDiskFull) << s.ToString();
+  }
+  EXPECT_EQ(testing_support::ReadFileText(file), "neu");
   std::size_t files = 0;
   for ([[maybe_unused]] const auto& e : fs::directory_iterator(dir.path())) ++files;
   EXPECT_EQ(files, 1u);
