@@ -65,10 +65,11 @@ void RunImport(run::RunContext& run) {
     run.user.EndProgram(run::kExitCompleted);
   }
   // The old target stays beside the new one; of these backups the newest few are kept.
-  run.backup_file = db::NewBackupPath(run.target_file, db::BackupKind::kImport, run.started);
-  s.cnTarget->KeepOldFileOnNextStore(run.backup_file);
+  const std::string backup =
+      db::NewBackupPath(run.target_file, db::BackupKind::kImport, run.started);
+  s.cnTarget->KeepOldFileOnNextStore(backup);
   s.cnTarget->CommitTrans();
-  if (!std::filesystem::exists(run.backup_file)) run.backup_file.clear();  // nothing was stored
+  if (std::filesystem::exists(backup)) run.backup_file = backup;  // else nothing was stored
   for (std::string& failure : db::PruneBackups(run.target_file)) {
     run.notes.push_back(std::move(failure));
   }

@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QProcess>
 #include <QPushButton>
+#include <QRegularExpression>
 
 #include "app/tests/window_test_support.h"
 #include "run/user_side.h"
@@ -166,6 +167,22 @@ class CommandLineTest : public QObject {
     QVERIFY(log[2].contains("\twiederherstellung\tergebnis=abgeschlossen"));
     QVERIFY(log[3].contains(QString::fromUtf8("\twiederherstellung\tergebnis=ungültige Quelle")));
     QVERIFY(log[3].contains("\tfehler=5\t"));
+  }
+
+  // Without --target, the target the settings name, and its backup beside it.
+  void importThroughTheSettings() {
+    const QString folder = ScratchTarget("cli-settings");
+    WriteSettings(folder);
+    const QByteArray old_bytes = Bytes(folder + "DBZentavo.mdb");
+    const Result r = RunProgram({"--source", Fixture("source.mdb")});
+    QCOMPARE(r.status, 0);
+    QCOMPARE(r.out.section('\n', 0, 0), QString::fromUtf8(run::kMessageCompleted));
+    const QStringList backups = QDir(folder).entryList({"DBZentavo vor Import *.mdb"});
+    QCOMPARE(backups.size(), 1);
+    QVERIFY(QRegularExpression("^DBZentavo vor Import \\d{4}-\\d\\d-\\d\\d \\d\\d-\\d\\d\\.mdb$")
+                .match(backups.front())
+                .hasMatch());
+    QCOMPARE(Bytes(folder + backups.front()), old_bytes);
   }
 
   // Each way the window fails, and the same on the command line: message and exit status.
