@@ -25,18 +25,27 @@ std::string Text(const QString& s) { return s.toLocal8Bit().toStdString(); }
 // The load step of the command line: the target named by --target, or the folder the settings
 // record; without either the information message and status 2, as the window's load step.
 // Returns false when the program ends here.
-bool LoadTarget(const CommandLine& line, db::DatabaseState& state, run::UserSide& user) {
+// A search that leads to no database (several Wine prefixes holding the entry among them, which
+// the window would ask about and the command line refuses, naming them all) ends the program
+// with its message and the status of a missing setting.
+bool LoadTarget(const CommandLine& line, db::DatabaseState& state, run::RunContext& run) {
   if (!line.target.empty()) {
     state.target_file = line.target;
     return true;
   }
-  // The one place where the command line finds the recorded target: where several Wine prefixes
-  // could hold it and the window would ask which, the command line refuses here, naming them.
-  db::SettingsEntry entry = db::LookupTargetSetting();
+  db::SettingsEntry entry;
+  try {
+    entry = db::LookupTargetSetting();
+  } catch (const db::TargetLocationError& e) {
+    run.error_number = e.number();
+    run.user.MsgBox(run::TargetLocationMessage(e.code(), e.description()), run::vbCritical,
+                    run::kTitleImport);
+    return false;
+  }
   state.strDBRoot = std::move(entry.value);
   state.strDBRootPrefix = std::move(entry.wine_prefix);
   if (!state.strDBRoot.empty()) return true;
-  user.MsgBox(run::kMessageNotInstalled, run::vbInformation, run::kTitleImport);
+  run.user.MsgBox(run::kMessageNotInstalled, run::vbInformation, run::kTitleImport);
   return false;
 }
 
@@ -149,7 +158,7 @@ int RunCommandLine(const QStringList& arguments, std::ostream& out, std::ostream
   run.dry_run = line.dry_run;
   int status = run::kExitUnexpectedError;
   try {
-    if (!LoadTarget(line, state, user)) user.EndProgram(run::kExitNotInstalled);
+    if (!LoadTarget(line, state, run)) user.EndProgram(run::kExitNotInstalled);
     if (line.restore) {
       import::RestoreRun(run, line.backup);
     } else {

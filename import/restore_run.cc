@@ -24,6 +24,12 @@ void RestoreRun(run::RunContext& run, const std::string& backup) {
     run.user.MsgBox(run::RestoredMessage(done.restored, done.target, done.kept_as),
                     run::vbInformation, run::kTitleImport);
     run.user.EndProgram(run::kExitCompleted);
+  } catch (const db::TargetLocationError& e) {
+    // The target is not where the settings lead: as in an import.
+    run.error_number = e.number();
+    run.user.MsgBox(run::TargetLocationMessage(e.code(), e.description()), run::vbCritical,
+                    run::kTitleImport);
+    run.user.EndProgram(run::kExitNotInstalled);
   } catch (const db::BackupRefusal& e) {
     code = e.code();
     description = e.description();
