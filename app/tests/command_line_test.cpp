@@ -225,6 +225,35 @@ class CommandLineTest : public QObject {
     QVERIFY(QDir(folder).entryList({"* vor *"}).isEmpty());
   }
 
+  // Several Wine prefixes record Zentavo: the window asks which, the command line refuses,
+  // naming each with its database and how to choose, and changes nothing.
+  void severalPrefixesAreRefusedByName() {
+    RemoveSettings();
+    const QString home = QString::fromLocal8Bit(qgetenv("HOME"));
+    const QStringList prefixes = {home + "/.wine", home + "/.local/share/wineprefixes/kasse"};
+    QByteArray registry = Bytes(Fixture("wine/case.reg"));
+    QVERIFY(registry.contains("c:\\\\programme\\\\zentavo\\\\"));
+    QStringList databases;
+    for (const QString& prefix : prefixes) {
+      QVERIFY(QDir().mkpath(prefix + "/drive_c/Programme/Zentavo"));
+      QVERIFY(QDir().mkpath(prefix + "/dosdevices"));
+      QVERIFY(QFile::link("../drive_c", prefix + "/dosdevices/c:"));
+      QFile reg(prefix + "/user.reg");
+      QVERIFY(reg.open(QIODevice::WriteOnly));
+      reg.write(registry);
+      reg.close();
+      databases << prefix + "/drive_c/Programme/Zentavo/DBZentavo.mdb";
+      QVERIFY(QFile::copy(Fixture("target.mdb"), databases.back()));
+    }
+    const Result r = RunProgram({"--source", Fixture("source.mdb")});
+    for (const QString& prefix : prefixes) QDir(prefix).removeRecursively();
+    QCOMPARE(r.status, run::kExitNotInstalled);
+    QVERIFY(r.out.isEmpty());
+    for (const QString& part : prefixes + QStringList{"--target", "WINEPREFIX="}) {
+      QVERIFY2(r.err.contains(part), qPrintable(part + "\n" + r.err));
+    }
+  }
+
   void helpVersionAndWrongArguments_data() {
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<int>("status");
