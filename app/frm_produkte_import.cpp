@@ -14,12 +14,14 @@
 #include <QUrl>
 #include <QVBoxLayout>
 #include <exception>
+#include <iostream>
 
 #include "app/prefix_choice_dialog.h"
 #include "db/target_lookup.h"
 #include "db/wine_prefix.h"
 #include "import/import_run.h"
 #include "run/run_context.h"
+#include "run/run_log.h"
 
 namespace app {
 namespace {
@@ -283,6 +285,9 @@ void frmProdukteImport::cmdImport_Click() {
   } catch (...) {
   }
   running_ = false;
+  if (auto problem = run::AppendRunLog(run, run::RunKind::kImport, status)) {
+    std::cerr << "produkte-import: Warnung: " << *problem << "\n";
+  }
   Terminate(status);
 }
 

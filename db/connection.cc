@@ -132,7 +132,9 @@ void Connection::Store() {
     // Open recordsets keep copies of the rows they show, so that the tables' rows all go.
     for (Recordset* rs : open_) rs->KeepOwnRows();
     tables_->ReleaseRows();
-    s = db_->Commit();
+    jet::ReplaceOptions options;
+    options.keep_old_as = std::exchange(keep_old_as_, std::string());
+    s = db_->Commit(options);
   } catch (...) {
     try {
       RethrowAsDbError();

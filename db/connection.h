@@ -51,6 +51,10 @@ class Connection {
   void CommitTrans();
   void RollbackTrans();
   bool InTransaction() const { return in_transaction_; }
+  // The next store of changes (CommitTrans, or Close outside a transaction) keeps the file it
+  // replaces at `backup_path` (see jet::ReplaceOptions); it fails, with the file unchanged, when
+  // that cannot be made. Applies once.
+  void KeepOldFileOnNextStore(std::string backup_path) { keep_old_as_ = std::move(backup_path); }
 
   bool IsOpen() const { return db_ != nullptr; }
   // Makes the connection refuse every write, whatever the connection string's Mode says (set
@@ -111,6 +115,7 @@ class Connection {
   std::vector<Value> inserted_;  // the row InsertRow() stores, as the engine completes it
   bool failed_write_ = false;    // a write failed half-way: nothing may be stored until rollback
   bool store_failed_ = false;    // the last commit failed, and nothing was written since
+  std::string keep_old_as_;      // where the next store keeps the old file; empty: nowhere
 };
 
 }  // namespace db

@@ -23,6 +23,7 @@ SettingsEntry LookupTargetSetting() {
 }
 
 std::string TargetDatabaseFile(const DatabaseState& s) {
+  if (!s.target_file.empty()) return s.target_file;
   if (!s.strDBRootPrefix.empty()) {
     const WineTarget target = MapWineTarget(s.strDBRootPrefix, s.strDBRoot);
     if (target.code != ErrorCode::kOk) throw TargetLocationError(target.code, target.message);

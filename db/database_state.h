@@ -21,6 +21,9 @@ struct DatabaseState {
   // The Wine prefix whose registry recorded strDBRoot (a Windows path, mapped into the prefix
   // when the target is opened); empty when strDBRoot is a path of this system.
   std::string strDBRootPrefix;
+  // A target database named directly (the command line's --target): used as it is, in place of
+  // strDBRoot and the settings.
+  std::string target_file;
   std::shared_ptr<Connection> cnTarget;
   std::shared_ptr<Recordset> rsTargetA;
   std::shared_ptr<Recordset> rsTargetB;
@@ -37,9 +40,10 @@ std::string LookupTargetFolder();
 // The same with the Wine prefix that recorded it (empty for the INI file or no entry).
 SettingsEntry LookupTargetSetting();
 
-// The file the target connection opens: strDBRoot followed by DBZentavo.mdb, mapped into the Wine
-// prefix when strDBRootPrefix is set. Throws TargetLocationError (3044 for a folder that does not
-// exist or that the prefix cannot reach, 3024 for a missing file) naming the recorded path.
+// The file the target connection opens: target_file when set (as it is); otherwise strDBRoot
+// followed by DBZentavo.mdb, mapped into the Wine prefix when strDBRootPrefix is set. Throws
+// TargetLocationError (3044 for a folder that does not exist or that the prefix cannot reach, 3024
+// for a missing file) naming the recorded path.
 std::string TargetDatabaseFile(const DatabaseState& state);
 
 // "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" + folder + "DBZentavo.mdb ;Persist Security

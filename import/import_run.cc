@@ -1,10 +1,13 @@
 #include "import/import_run.h"
 
 #include <exception>
+#include <filesystem>
 #include <new>
 #include <string>
 
+#include "db/backups.h"
 #include "db/error.h"
+#include "db/recordset.h"
 #include "db/target_layout.h"
 #include "import/phases.h"
 #include "validate/check_export_db.h"
@@ -12,11 +15,43 @@
 namespace import {
 namespace {
 
+// The value of a "SELECT Count(*) AS TotalProdukte ..." statement on `connection`.
+std::int64_t Count(db::Recordset& rs, const std::shared_ptr<db::Connection>& connection,
+                   const std::string& statement) {
+  rs.Open(statement, connection, db::adOpenForwardOnly, db::adLockReadOnly);
+  const std::int64_t n = db::ToInt32(rs.Fields().Item("TotalProdukte").Value());
+  rs.Close();
+  return n;
+}
+
+std::string CountOf(std::string_view table) {
+  return "SELECT Count(*) AS TotalProdukte FROM " + std::string(table);
+}
+
+// What the phases have written: the six product tables' rows (answered from the row counts).
+run::RunCounts ReadCounts(db::DatabaseState& s) {
+  run::RunCounts c;
+  db::Recordset& rs = *s.rsTargetA;
+  c.categories = Count(rs, s.cnTarget, CountOf(db::target::kKategorien));
+  c.products = Count(rs, s.cnTarget, CountOf(db::target::kProdukte));
+  c.product_prices = Count(rs, s.cnTarget, CountOf(db::target::kProduktePreise));
+  c.extras = Count(rs, s.cnTarget, CountOf(db::target::kExtras));
+  c.extra_prices = Count(rs, s.cnTarget, CountOf(db::target::kExtrasPreise));
+  c.assignments = Count(rs, s.cnTarget, CountOf(db::target::kProdukteExtras));
+  c.articles_without_group =
+      Count(*s.rsSource, s.cnSource,
+            "SELECT Count(*) AS TotalProdukte FROM ArtikelStamm WHERE Gruppe IS NULL OR "
+            "Gruppe = ''");
+  return c;
+}
+
 // `completed` turns true once the target holds the whole import.
 void RunImport(run::RunContext& run, bool& completed) {
   db::DatabaseState& s = run.state;
   validate::CheckExportDB(run);
+  if (!run.dry_run) db::ClearInterruptedBackup(db::TargetDatabaseFile(s));
   db::OpenDatabaseConnections(s, run.txt_DBPfad);
+  run.target_file = s.cnTarget->database().path();
   // The whole run is one transaction: the file changes only when every phase has finished.
   s.cnTarget->BeginTrans();
   for (const char* statement : db::target::kResetStatements) s.cnTarget->Execute(statement);
@@ -24,8 +59,24 @@ void RunImport(run::RunContext& run, bool& completed) {
   ImportProducts(run);
   ImportExtras(run);
   AssignExtras(run);
+  run.counts = ReadCounts(s);
+  if (run.dry_run) {
+    // Nothing of it reaches the file.
+    s.cnTarget->RollbackTrans();
+    db::CloseDatabaseConnections(s);
+    run.user.MsgBox(run::DryRunSummary(*run.counts), run::vbInformation, run::kTitleImport);
+    run.user.EndProgram(run::kExitCompleted);
+  }
+  // The old target stays beside the new one; of these backups the newest few are kept.
+  const std::string backup =
+      db::NewBackupPath(run.target_file, db::BackupKind::kImport, run.started);
+  s.cnTarget->KeepOldFileOnNextStore(backup);
   s.cnTarget->CommitTrans();
   completed = true;
+  if (std::filesystem::exists(backup)) run.backup_file = backup;  // else nothing was stored
+  for (std::string& failure : db::PruneBackups(run.target_file)) {
+    run.notes.push_back(std::move(failure));
+  }
   db::CloseDatabaseConnections(s);
   run.user.MsgBox(run::kMessageCompleted, run::vbInformation, run::kTitleImport);
   run.user.EndProgram(run::kExitCompleted);
@@ -68,6 +119,7 @@ void cmdImport_Click(run::RunContext& run) {
     throw;
   } catch (const db::TargetLocationError& e) {
     // The target is not where the settings lead: a lookup fault, not an error of the run.
+    run.error_number = e.number();
     AbandonConnections(run.state);
     run.user.MsgBox(run::TargetLocationMessage(e.code(), e.description()), run::vbCritical,
                     run::kTitleImport);
@@ -89,6 +141,7 @@ void cmdImport_Click(run::RunContext& run) {
     code = db::ErrorCode::kInternalError;
     description = db::StandardText(code);
   }
+  run.error_number = db::Number(code);
   AbandonConnections(run.state);
   run.user.MsgBox(run::UnexpectedErrorMessage(code, description,
                                               completed ? run::TargetAfterError::kCompleted

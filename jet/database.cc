@@ -89,6 +89,7 @@ Database::Database() : state_(std::make_unique<State>()) {}
 Database::~Database() = default;
 
 const Header& Database::header() const { return state_->pages->header(); }
+const std::string& Database::path() const { return state_->path; }
 const PageStore& Database::pages() const { return *state_->pages; }
 const std::vector<CatalogEntry>& Database::catalog() const { return state_->catalog; }
 bool Database::dirty() const { return state_->pages->dirty(); }
@@ -332,11 +333,11 @@ Status Database::State::RebuildIndexes() {
   return Status::Ok();
 }
 
-Status Database::Commit() {
+Status Database::Commit(const ReplaceOptions& options) {
   if (!writable() || !dirty()) return Status::Ok();
   if (state_->broken) return state_->Broken();
   state_->replaced_despite_failure = false;
-  Replacement replacement{.expected = state_->identity};
+  Replacement replacement{.expected = state_->identity, .keep_old_as = options.keep_old_as};
   bool refused = false;  // refused before anything was written: the changes stay, to be mended
   const Status s = Guarded([&] { return CommitNow(replacement, refused); });
   if (replacement.replaced_despite_failure) {

@@ -15,6 +15,7 @@
 #include <string_view>
 #include <vector>
 
+#include "jet/file_commit.h"
 #include "jet/format.h"
 #include "jet/header.h"
 #include "jet/status.h"
@@ -58,6 +59,8 @@ class Database {
   ~Database();
 
   const Header& header() const;
+  // The file, symbolic links resolved (empty for a database opened from memory).
+  const std::string& path() const;
   const Format& format() const { return header().format(); }
   JetVersion version() const { return header().version; }
   const PageStore& pages() const;
@@ -89,7 +92,8 @@ class Database {
   // size limit) leaves the changes as they were; any later failure, out of memory included,
   // forgets them at once, so that nothing can store them after all. The file then holds its old
   // bytes, unless commit_replaced_file_despite_failure() says otherwise.
-  Status Commit();
+  // `options` names where the old file is kept (see ReplaceOptions in file_commit.h).
+  Status Commit(const ReplaceOptions& options = {});
   // The last failed Commit() had already put the new file in place (a folder sync that failed
   // after a plain rename): the file holds the changes, which may not be safe from a power loss.
   bool commit_replaced_file_despite_failure() const;

@@ -374,6 +374,59 @@ Status StillTheFileRead(const std::string& path, const FileIdentity& read) {
   return Status::Ok();
 }
 
+// Keeps the file `path` (whose status is `old`) also as `backup`: a hard link, or a copy where
+// the file system has none. The copy is written as `<backup>.neu-<process id>` and renamed when
+// complete, so that `backup` never names a part of the file.
+Status KeepOldFile(const std::string& path, const struct stat& old, const std::string& backup) {
+  if (Files().Link(path, backup) == 0) return Status::Ok();
+  const int err = errno;
+  if (err != EPERM && err != EMLINK && err != ENOTSUP && err != EOPNOTSUPP && err != ENOSYS &&
+      err != EXDEV) {
+    return IoError("Die Sicherung kann nicht angelegt werden:", backup, err);
+  }
+  const std::string part = backup + ".neu-" + std::to_string(::getpid());
+  const int in = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (in < 0) return IoError("Die Datei ist nicht lesbar:", path, errno);
+  const int out = ::open(part.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  if (out < 0) {
+    const int e = errno;
+    ::close(in);
+    return IoError("Die Sicherung kann nicht angelegt werden:", part, e);
+  }
+  auto fail = [&](Status s) {
+    ::close(in);
+    ::close(out);
+    ::unlink(part.c_str());
+    return s;
+  };
+  constexpr std::size_t kChunk = std::size_t{1} << 20;
+  std::vector<std::uint8_t> buffer(kChunk);
+  for (off_t at = 0;;) {
+    const ssize_t n = Files().ReadAt(in, buffer.data(), buffer.size(), at);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return fail(IoError("Lesefehler bei", path, errno));
+    if (n == 0) break;
+    Status s = WriteAll(out, Bytes(buffer.data(), static_cast<std::size_t>(n)), part);
+    if (!s.ok()) return fail(s);
+    at += n;
+  }
+  Status s = KeepAttributes(out, part, path, old);
+  if (!s.ok()) return fail(s);
+  if (Files().Sync(out) != 0) return fail(IoError("Schreibfehler (fsync) bei", part, errno));
+  ::close(in);
+  if (::close(out) != 0) {
+    const int e = errno;
+    ::unlink(part.c_str());
+    return IoError("Schreibfehler beim Schließen von", part, e);
+  }
+  if (Files().Rename(part, backup, /*exchange=*/false) != 0) {
+    const int e = errno;
+    ::unlink(part.c_str());
+    return IoError("Die Sicherung kann nicht angelegt werden:", backup, e);
+  }
+  return Status::Ok();
+}
+
 }  // namespace
 
 // A new file is written as `<path>.neu-<process id>` beside the database; after the swap the same
@@ -495,6 +548,14 @@ void IgnoreFileSizeSignal() {
 
 Status ReplaceFileAtomically(const std::string& path,
                              const std::function<Status(const PieceSink&)>& write,
+                             const ReplaceOptions& options) {
+  Replacement replacement;
+  replacement.keep_old_as = options.keep_old_as;
+  return ReplaceFileAtomically(path, write, &replacement);
+}
+
+Status ReplaceFileAtomically(const std::string& path,
+                             const std::function<Status(const PieceSink&)>& write,
                              Replacement* replacement) {
   FileSystem& files = Files();
   IgnoreFileSizeSignal();
@@ -513,6 +574,15 @@ Status ReplaceFileAtomically(const std::string& path,
   const FileIdentity* read =
       replacement != nullptr && replacement->expected ? &*replacement->expected : nullptr;
   if (read != nullptr) JET_RETURN_IF_ERROR(StillTheFileRead(path, *read));
+  // The backup, before anything changes. Where the old file stays in place after all, it goes
+  // again.
+  const std::string keep_old_as = replacement != nullptr ? replacement->keep_old_as : "";
+  const bool backup = exists && !keep_old_as.empty();
+  if (backup) JET_RETURN_IF_ERROR(KeepOldFile(path, old, keep_old_as));
+  auto unchanged = [&](Status failure) {
+    if (backup) ::unlink(keep_old_as.c_str());
+    return failure;
+  };
   // The swap leaves the old file under the new file's name, so that a failed folder sync can
   // put it back; where the file system cannot swap, a plain rename replaces it.
   bool swapped = false;
@@ -520,7 +590,7 @@ Status ReplaceFileAtomically(const std::string& path,
     swapped = files.Rename(temp, path, /*exchange=*/true) == 0;
     const int err = errno;
     if (!swapped && err != EINVAL && err != ENOSYS && err != ENOTSUP) {
-      return IoError("Die Datei kann nicht ersetzt werden:", path, err);
+      return unchanged(IoError("Die Datei kann nicht ersetzt werden:", path, err));
     }
   }
   if (swapped && read != nullptr) {
@@ -529,19 +599,20 @@ Status ReplaceFileAtomically(const std::string& path,
     const Status moved = StillTheFileRead(temp, *read);
     if (!moved.ok()) {
       if (files.Rename(temp, path, /*exchange=*/true) == 0) {
-        return StillTheFileRead(path, *read);
+        return unchanged(StillTheFileRead(path, *read));
       }
       file.Keep();
-      return Status(ErrorCode::kIoError,
-                    std::string(kDiskOrNetworkText) + ": Die Datenbank '" + path +
-                        "' wurde während des Speicherns durch eine andere Datei ersetzt, die "
-                        "sich nicht zurücklegen ließ (" +
-                        SystemErrorText(errno) + "); sie liegt jetzt unter '" + temp + "'.");
+      return unchanged(
+          Status(ErrorCode::kIoError, std::string(kDiskOrNetworkText) + ": Die Datenbank '" + path +
+                                          "' wurde während des Speicherns durch eine andere Datei "
+                                          "ersetzt, die sich nicht zurücklegen ließ (" +
+                                          SystemErrorText(errno) + "); sie liegt jetzt unter '" +
+                                          temp + "'."));
     }
   }
   if (!swapped) {
     if (files.Rename(temp, path, /*exchange=*/false) != 0) {
-      return IoError("Die Datei kann nicht ersetzt werden:", path, errno);
+      return unchanged(IoError("Die Datei kann nicht ersetzt werden:", path, errno));
     }
     file.Keep();  // the name is gone: the new file is the database now
   }
@@ -549,9 +620,11 @@ Status ReplaceFileAtomically(const std::string& path,
   if (files.SyncFolder(folder) != 0 && errno != EINVAL) {
     const int err = errno;
     if (swapped && files.Rename(temp, path, /*exchange=*/true) == 0) {
+      Status failed = unchanged(IoError("Schreibfehler (fsync) beim Ordner", folder, err));
       (void)files.SyncFolder(folder);  // the new file goes with `file`
-      return IoError("Schreibfehler (fsync) beim Ordner", folder, err);
+      return failed;
     }
+    // The import stays in place, and so does the backup of the file it replaced.
     if (replacement != nullptr) replacement->replaced_despite_failure = true;
     if (swapped) file.Keep();  // the old file could not go back: the new one stays in place
     return Status(ErrorCode::kIoError, std::string(kDiskOrNetworkText) +

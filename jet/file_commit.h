@@ -23,6 +23,18 @@ struct FileIdentity {
 };
 Result<FileIdentity> IdentifyFile(const std::string& path);
 
+// What a replacement keeps of the file it replaces.
+struct ReplaceOptions {
+  // When set, a path in the same folder that does not exist yet: the old file stays there. It is
+  // made after the new file is written and synced, before the swap: a second name of the old
+  // file (no bytes copied, owner, group, attributes and permissions its own), or, where the file
+  // system has no hard links, a synced copy with the old file's owner, group, extended attributes
+  // and permissions. A backup that cannot be made fails the replacement with the file
+  // untouched; a replacement that fails after it leaves no backup behind, unless the new file
+  // took the path's place all the same (Replacement::replaced_despite_failure).
+  std::string keep_old_as;
+};
+
 // What a caller of ReplaceFileAtomically() asks and learns beyond its status.
 struct Replacement {
   // The file that was read: just before the swap the path must still name it (same device,
@@ -33,6 +45,8 @@ struct Replacement {
   // failed folder sync after a plain rename, where the old file cannot be put back): the path
   // then holds the new bytes, which may not yet be safe from a power loss.
   bool replaced_despite_failure = false;
+  // See ReplaceOptions::keep_old_as.
+  std::string keep_old_as;
 };
 
 // Writes a new file beside `path` (same folder, so the rename stays on one file system) through
@@ -49,6 +63,10 @@ using PieceSink = std::function<Status(Bytes)>;
 Status ReplaceFileAtomically(const std::string& path,
                              const std::function<Status(const PieceSink&)>& write,
                              Replacement* replacement = nullptr);
+// The same, keeping the old file as `options` says.
+Status ReplaceFileAtomically(const std::string& path,
+                             const std::function<Status(const PieceSink&)>& write,
+                             const ReplaceOptions& options);
 
 // Runs `hook` in every later ReplaceFileAtomically() just before it checks the path and swaps
 // (tests only: another program replacing the file at the last moment); an empty one ends it.

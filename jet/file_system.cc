@@ -31,6 +31,8 @@ const char* FileCallName(FileCall call) {
       return "rename";
     case FileCall::kSyncFolder:
       return "folder-fsync";
+    case FileCall::kLink:
+      return "link";
   }
   return "?";
 }
@@ -48,6 +50,10 @@ int FileSystem::Sync(int fd) { return ::fsync(fd); }
 int FileSystem::Rename(const std::string& from, const std::string& to, bool exchange) {
   if (!exchange) return ::rename(from.c_str(), to.c_str());
   return ::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_EXCHANGE);
+}
+
+int FileSystem::Link(const std::string& from, const std::string& to) {
+  return ::link(from.c_str(), to.c_str());
 }
 
 int FileSystem::SyncFolder(const std::string& folder) {
@@ -93,6 +99,10 @@ int FaultInjectingFileSystem::Rename(const std::string& from, const std::string&
 
 int FaultInjectingFileSystem::SyncFolder(const std::string& folder) {
   return Fails(FileCall::kSyncFolder) ? -1 : FileSystem::SyncFolder(folder);
+}
+
+int FaultInjectingFileSystem::Link(const std::string& from, const std::string& to) {
+  return Fails(FileCall::kLink) ? -1 : FileSystem::Link(from, to);
 }
 
 std::string SystemErrorText(int err) {

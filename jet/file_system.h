@@ -4,7 +4,8 @@
 //
 // Each call returns what the system call returns (-1 with errno on failure). Only the calls a
 // failure of which the engine must survive go through here: reading, writing, syncing a file,
-// renaming and syncing a folder. Opening, closing, stat and attributes stay direct system calls.
+// renaming, linking and syncing a folder. Opening, closing, stat and attributes stay direct
+// system calls.
 #pragma once
 
 #include <sys/types.h>
@@ -15,8 +16,8 @@
 
 namespace jet {
 
-enum class FileCall { kRead, kWrite, kSync, kRename, kSyncFolder };
-inline constexpr std::size_t kFileCallKinds = 5;
+enum class FileCall { kRead, kWrite, kSync, kRename, kSyncFolder, kLink };
+inline constexpr std::size_t kFileCallKinds = 6;
 // Name of a call kind for test output ("read", "write", ...).
 const char* FileCallName(FileCall call);
 
@@ -35,6 +36,8 @@ class FileSystem {
   // Opens the folder and fsyncs it, so that a rename in it survives a power loss. EINVAL means
   // the file system does not sync folders (nothing to wait for).
   virtual int SyncFolder(const std::string& folder);
+  // link(2): a second name of a file (the backup a commit keeps).
+  virtual int Link(const std::string& from, const std::string& to);
 };
 
 // The file system the engine uses: the real one unless a test put another in place.
@@ -66,6 +69,7 @@ class FaultInjectingFileSystem : public FileSystem {
   int Sync(int fd) override;
   int Rename(const std::string& from, const std::string& to, bool exchange) override;
   int SyncFolder(const std::string& folder) override;
+  int Link(const std::string& from, const std::string& to) override;
 
   // How many calls of a kind were made (the failed one included).
   int calls(FileCall kind) const { return counts_[static_cast<std::size_t>(kind)]; }

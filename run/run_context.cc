@@ -37,6 +37,36 @@ std::string UnexpectedErrorMessage(db::ErrorCode code, const std::string& descri
          what_happened + " Das Programm wird jetzt beendet.";
 }
 
+std::string RestoredMessage(const std::string& backup, const std::string& target,
+                            const std::string& kept_as) {
+  return "Die Sicherung '" + backup + "' ist zurückgeholt: Sie ist jetzt die Zieldatenbank '" +
+         target + "'. Die ersetzte Datenbank liegt als '" + kept_as +
+         "' daneben. Das Programm wird nun beendet.";
+}
+
+std::string RestoreRefusedMessage(db::ErrorCode code, const std::string& description) {
+  return "Die Sicherung kann nicht zurückgeholt werden (Fehler " +
+         std::to_string(db::Number(code)) + ": " + description +
+         "). Die Zieldatenbank wurde nicht verändert. Das Programm wird jetzt beendet.";
+}
+
+std::string DryRunSummary(const RunCounts& c) {
+  std::string text =
+      "Probelauf: Die Quelldatenbank kann eingelesen werden. Ein Import würde in die "
+      "Zieldatenbank schreiben:\n"
+      "  Produktgruppen:                " +
+      std::to_string(c.categories) + "\n" +
+      "  Artikel:                       " + std::to_string(c.products) + "\n" +
+      "  Preiszeilen der Artikel:       " + std::to_string(c.product_prices) + "\n" +
+      "  Zusatzartikel:                 " + std::to_string(c.extras) + "\n" +
+      "  Preiszeilen der Zusatzartikel: " + std::to_string(c.extra_prices) + "\n" +
+      "  Zusatzartikel je Artikel:      " + std::to_string(c.assignments) + "\n" +
+      "Artikel ohne Produktgruppe in der Quelle: " + std::to_string(c.articles_without_group);
+  if (c.articles_without_group > 0) text += " (sie kämen in die Produktgruppe ohne Namen)";
+  text += ".\nDie Zieldatenbank wurde nicht verändert.";
+  return text;
+}
+
 std::string TargetLocationMessage(db::ErrorCode code, const std::string& description) {
   return "Die Datenbank von Zentavo wurde nicht gefunden " +
          InParentheses("Fehler " + std::to_string(db::Number(code)) + ": " + description) +

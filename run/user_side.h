@@ -68,6 +68,13 @@ enum class TargetAfterError {
   kUnchanged,  // byte for byte as before the run
   kCompleted,  // holding the whole import (the failure came after it reached the file)
 };
+// "Die Sicherung 'B' ist zurückgeholt: Sie ist jetzt die Zieldatenbank 'T'. Die ersetzte
+// Datenbank liegt als 'K' daneben. Das Programm wird nun beendet."
+std::string RestoredMessage(const std::string& backup, const std::string& target,
+                            const std::string& kept_as);
+// "Die Sicherung kann nicht zurückgeholt werden (Fehler N: BESCHREIBUNG). Die Zieldatenbank wurde
+// nicht verändert. Das Programm wird jetzt beendet."
+std::string RestoreRefusedMessage(db::ErrorCode code, const std::string& description);
 
 // "Es ist ein unerwarteter Fehler aufgetreten (Fehler N: BESCHREIBUNG). Die Zieldatenbank wurde
 // nicht verändert. Das Programm wird jetzt beendet." After kCompleted the middle sentence says

@@ -1,6 +1,6 @@
 // Killed at any moment, a writer leaves the database either exactly as it was or exactly as it
 // would have been after the commit: the process is killed (SIGKILL) at random points of a large
-// commit and of a whole import run, and the file is checked every time.
+// commit, of a whole import run and of a restore of a backup, and the file is checked every time.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -11,7 +11,9 @@
 #include <filesystem>
 #include <fstream>
 #include <random>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "jet/database.h"
 #include "jet/integrity_check.h"
@@ -173,6 +175,90 @@ TEST(Crash, KilledDuringAnImportRunTheTargetIsOldOrComplete) {
   // A run after the last kill succeeds.
   ::waitpid(run(), &status, 0);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+}
+
+// Runs produkte-import with `arguments`, its output thrown away and its log in `state`.
+pid_t StartProgram(const fs::path& state, const std::vector<std::string>& arguments) {
+  const std::string program = std::string(PI_BINARY_DIR) + "/app/produkte-import";
+  std::vector<char*> argv;
+  argv.push_back(const_cast<char*>(program.c_str()));
+  for (const std::string& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::setenv("XDG_STATE_HOME", state.c_str(), 1);
+    ::unsetenv("DISPLAY");
+    const int devnull = ::open("/dev/null", O_WRONLY);
+    ::dup2(devnull, 1);
+    ::dup2(devnull, 2);
+    ::execv(program.c_str(), argv.data());
+    ::_exit(127);
+  }
+  return child;
+}
+
+int Wait(pid_t child) {
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST(Crash, KilledDuringARestoreTheTargetIsOldOrRestored) {
+  if (!fs::exists(std::string(PI_BINARY_DIR) + "/app/produkte-import")) {
+    GTEST_SKIP() << "produkte-import is not built";
+  }
+  testing_support::ScratchDir folder("crash-restore");
+  testing_support::ScratchDir state("crash-state");
+  const fs::path target = folder.path() / "DBZentavo.mdb";
+  // The backup: the sample target after an import, under a backup's name of a time after every
+  // backup the runs make (so that none of them is taken for newer, and it is never removed).
+  fs::copy_file(testing_support::Fixture("target.mdb"), target);
+  ASSERT_EQ(Wait(StartProgram(state.path(), {"--source", testing_support::Fixture("source.mdb"),
+                                             "--target", target.string()})),
+            0);
+  const fs::path backup = folder.path() / "DBZentavo vor Import 2099-01-01 00-00.mdb";
+  fs::rename(target, backup);
+  const auto restored_bytes = testing_support::ReadFileBytes(backup);
+  const auto old_bytes = testing_support::ReadFileBytes(testing_support::Fixture("target.mdb"));
+  const std::vector<std::string> restore = {"--restore", backup.string(), "--target",
+                                            target.string()};
+  // Everything but the backup goes; the target is the old file again.
+  auto reset = [&] {
+    for (const auto& e : fs::directory_iterator(folder.path())) {
+      if (e.path() != backup) fs::remove(e.path());
+    }
+    fs::copy_file(testing_support::Fixture("target.mdb"), target);
+  };
+
+  reset();
+  auto start = std::chrono::steady_clock::now();
+  ASSERT_EQ(Wait(StartProgram(state.path(), restore)), 0);
+  const double duration = Seconds(start);
+  ASSERT_EQ(testing_support::ReadFileBytes(target), restored_bytes);
+
+  std::mt19937 rng(33);
+  std::uniform_real_distribution<double> when(0.0, duration * 1.1);
+  int old_seen = 0, restored_seen = 0;
+  for (int round = 0; round < 30; ++round) {
+    reset();
+    const pid_t child = StartProgram(state.path(), restore);
+    std::this_thread::sleep_for(std::chrono::duration<double>(when(rng)));
+    ::kill(child, SIGKILL);
+    Wait(child);
+    const auto bytes = testing_support::ReadFileBytes(target);
+    if (bytes == old_bytes) {
+      ++old_seen;
+    } else {
+      ++restored_seen;
+      EXPECT_EQ(bytes, restored_bytes) << "round " << round << ": neither the old nor the backup";
+    }
+    EXPECT_EQ(testing_support::ReadFileBytes(backup), restored_bytes) << "round " << round;
+    // Whatever the moment, the next restore finds what it needs and completes.
+    EXPECT_EQ(Wait(StartProgram(state.path(), restore)), 0) << "round " << round;
+    EXPECT_EQ(testing_support::ReadFileBytes(target), restored_bytes) << "round " << round;
+  }
+  std::printf("30 kills: %d times the old file, %d times the restored one\n", old_seen,
+              restored_seen);
 }
 
 }  // namespace

@@ -113,7 +113,8 @@ TEST(JetBadFile, EmptyFileMissingFileAndFolder) {
 
   const jet::Status folder = OpenPath(dir.path());
   ExpectProperError(folder);
-  EXPECT_EQ(folder.code(), jet::ErrorCode::kFileNotFound) << folder.ToString();
+  EXPECT_EQ(folder.code(), jet::ErrorCode::kPathNotValid) << folder.ToString();
+  EXPECT_NE(folder.message().find("Ordner"), std::string::npos) << folder.ToString();
 }
 
 TEST(JetBadFile, HeaderPageAloneOrShorter) {

@@ -165,7 +165,7 @@ INSTANTIATE_TEST_SUITE_P(
             "NotADatabase", {}, Fixture("not-a-database.mdb"), ErrorCode::kUnrecognizedFormat},
         BadFileCase{"Truncated", {}, Fixture("truncated.mdb"), ErrorCode::kCorrupt},
         BadFileCase{"Missing", {}, Fixture("no-such-file.mdb"), ErrorCode::kFileNotFound},
-        BadFileCase{"Directory", {}, testing_support::kFixtures, ErrorCode::kFileNotFound},
+        BadFileCase{"Directory", {}, testing_support::kFixtures, ErrorCode::kPathNotValid},
         BadFileCase{"Empty", {}, "", ErrorCode::kUnrecognizedFormat},
         BadFileCase{"AceEngineName", SourceWith(4, "Standard ACE DB"), "",
                     ErrorCode::kUnrecognizedFormat},

@@ -206,9 +206,16 @@ Left ExpectTruthful(const Outcome& out, const Site& site, const std::string& sou
   EXPECT_EQ(out.signal, 0) << "ended by signal " << out.signal << ":\n" << out.output;
   std::set<std::string> names = also_left;
   names.insert("DBZentavo.mdb");
-  EXPECT_EQ(site.Names(), names) << "left beside the target";
   const auto now = testing_support::ReadFileBytes(site.target());
   const bool old = now == OldTarget();
+  // A run that stored the import keeps the old file as its backup; one that did not keeps none.
+  std::set<std::string> found = site.Names();
+  if (!old) {
+    std::erase_if(found, [](const std::string& name) {
+      return name.starts_with("DBZentavo vor Import ") && name.ends_with(".mdb");
+    });
+  }
+  EXPECT_EQ(found, names) << "left beside the target";
   if (out.status == 127 && out.output.find(kCannotLoad) != std::string::npos) {
     EXPECT_TRUE(old);
     return Left::kNotStarted;

@@ -43,8 +43,9 @@ void CheckExportDB(run::RunContext& run) {
     // out: no fault of the source's data. The error passes on to the run's report.
     db::CloseDatabaseConnections(s);
     throw;
-  } catch (const db::DbError&) {
+  } catch (const db::DbError& e) {
     // A failure in the handler itself is not taken here: it passes on to the caller.
+    run.error_number = e.number();
     db::CloseDatabaseConnections(s);
     run.user.MsgBox(run::kMessageInvalidDatabase, run::vbCritical, run::kTitleInvalidDatabase);
     run.user.EndProgram(run::kExitInvalidSource);
