@@ -30,7 +30,21 @@ TEST(Rc4, MatchesThePublishedTestVector) {
 TEST(TextCodec, Ucs2WithSurrogatesAndBrokenPairs) {
   // "Aß€" + U+1F600 as a surrogate pair, then a lone high surrogate.
   const Bytes b = {0x41, 0x00, 0xDF, 0x00, 0xAC, 0x20, 0x3D, 0xD8, 0x00, 0xDE, 0x3D, 0xD8};
-  EXPECT_EQ(jet::DecodeUcs2(b), "Aß€\xF0\x9F\x98\x80\xEF\xBF\xBD");
+  EXPECT_EQ(jet::DecodeUcs2(b), "Aß€\xF0\x9F\x98\x80\xED\xA0\xBD");
+  // Unpaired surrogates are kept as their units and write back unchanged: alone, reversed, and
+  // a high one before a letter.
+  const std::vector<Bytes> broken = {
+      {0x3D, 0xD8},
+      {0x00, 0xDE},
+      {0x00, 0xDE, 0x3D, 0xD8},
+      {0x3D, 0xD8, 0x61, 0x00},
+      {0x61, 0x00, 0xFF, 0xDF, 0xFF, 0xDB},
+  };
+  for (const auto& units : broken) {
+    const std::string text = jet::DecodeJet4Text(units);
+    EXPECT_EQ(jet::EncodeJet4Text(text, true), units) << text;
+  }
+  EXPECT_EQ(jet::DecodeUcs2(Bytes{0x00, 0xDE, 0x3D, 0xD8}), "\xED\xB8\x80\xED\xA0\xBD");
 }
 
 TEST(TextCodec, CompressedTextTogglesBetweenOneAndTwoByteRuns) {
