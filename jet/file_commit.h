@@ -33,6 +33,11 @@ struct Replacement {
   // failed folder sync after a plain rename, where the old file cannot be put back): the path
   // then holds the new bytes, which may not yet be safe from a power loss.
   bool replaced_despite_failure = false;
+  // Set when the commit stopped before touching the path because a new file cannot keep what
+  // makes the file the user's (see ApplyIdentity in PlanCommit()) or the file system refuses to
+  // rename over it: only writing in place can commit then. `why` says so in German.
+  bool needs_in_place = false;
+  std::string why;
 };
 
 // Writes a new file beside `path` (same folder, so the rename stays on one file system) through
@@ -127,5 +132,12 @@ class WriteLock {
   int fd_;
   std::string path_;
 };
+
+// The write locks of a database that the caller named `named` and whose file is `resolved`: one
+// beside the file and, where the name reaches it through a symbolic link, one beside the name, so
+// that a program that locks beside either (Jet under Wine locks beside the name it was given)
+// meets ours. One lock where both lock files are the same. Fails as WriteLock::Acquire().
+Result<std::vector<std::unique_ptr<WriteLock>>> AcquireWriteLocks(const std::string& named,
+                                                                  const std::string& resolved);
 
 }  // namespace jet

@@ -1,0 +1,338 @@
+// Every file the user may write is imported and keeps its identity, on every file system at hand:
+// a table of file systems (tmpfs, ext4 on a loop device, a FUSE file system that shows one fixed
+// owner as a CIFS share mounted with uid= does, vfat) times the cases (the writer's own file,
+// another user's file the writer may write, a group the writer is not in, a second hard link, a
+// symbolic link, a bind mount, a file the writer may not write). The writer is an unprivileged
+// user (nobody) where the tests run as root; mounting needs root, and a file system that cannot be
+// made here is skipped, saying why.
+#include <fcntl.h>
+#include <grp.h>
+#include <gtest/gtest.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "jet/database.h"
+#include "jet/file_commit.h"
+#include "jet/integrity_check.h"
+#include "jet/rollback_journal.h"
+#include "tests/fixtures.h"
+#include "tests/test_support.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using jet::ErrorCode;
+using jet::Value;
+using testing_support::kTargetPassword;
+using testing_support::RunCommand;
+using testing_support::ShellQuote;
+
+constexpr char kExtras[] = "tbl_Verwaltung_ProdukteExtras";
+constexpr uid_t kWriter = 65534;  // nobody
+constexpr gid_t kWriterGroup = 65534;
+
+bool Root() { return ::geteuid() == 0; }
+
+// Opens `path` for writing, adds three rows to the extras and commits.
+jet::Status AddExtras(const fs::path& path) {
+  auto db = jet::Database::Open(path.string(), {.password = kTargetPassword, .writable = true});
+  if (!db.ok()) return db.status();
+  for (int i = 0; i < 3; ++i) {
+    std::vector<Value> row((*(*db)->GetTable(kExtras))->columns.size());
+    row[1] = Value("Extra " + std::to_string(i));
+    auto at = (*db)->InsertRow(kExtras, row);
+    if (!at.ok()) return at.status();
+  }
+  return (*db)->Commit();
+}
+
+std::size_t ExtraRows(const fs::path& path) {
+  auto db = jet::Database::Open(path.string(), {.password = kTargetPassword});
+  if (!db.ok()) return 0;
+  auto report = jet::CheckIntegrity(**db);
+  if (!report.ok() || !report->ok()) return 0;
+  return (*(*db)->GetTable(kExtras))->row_count;
+}
+
+// Runs `work` in a child process as the unprivileged writer when this process is root (as itself
+// otherwise) and returns its exit code.
+int AsWriter(const std::function<int()>& work) {
+  const pid_t child = ::fork();
+  if (child == 0) {
+    if (Root() &&
+        (::setgroups(0, nullptr) != 0 || ::setgid(kWriterGroup) != 0 || ::setuid(kWriter) != 0)) {
+      ::_exit(100);
+    }
+    ::_exit(work());
+  }
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+int AddExtrasCode(const fs::path& path) {
+  const jet::Status s = AddExtras(path);
+  if (!s.ok()) std::fprintf(stderr, "%s\n", s.ToString().c_str());
+  return s.ok() ? 0 : s.number() - 3000;
+}
+
+// One file system mounted on a folder every user may write, unmounted at the end.
+class Mounted {
+ public:
+  explicit Mounted(const std::string& kind) : kind_(kind) {
+    fs::permissions(dir_.path(), fs::perms::all);
+  }
+  ~Mounted() {
+    for (auto it = mounts_.rbegin(); it != mounts_.rend(); ++it) ::umount2(it->c_str(), MNT_DETACH);
+  }
+  // Mounts; the reason why not otherwise.
+  std::optional<std::string> Mount() {
+    const fs::path point = dir_.path() / "fs";
+    fs::create_directory(point);
+    if (kind_ == "scratch") {
+      fs::permissions(point, fs::perms::all);
+      folder_ = point;
+      return std::nullopt;
+    }
+    if (!Root()) return "mounting " + kind_ + " needs root";
+    std::string command;
+    if (kind_ == "tmpfs") {
+      command = "mount -t tmpfs -o mode=0777,size=64m none " + ShellQuote(point.string());
+    } else if (kind_ == "ext4") {
+      if (RunCommand("command -v mkfs.ext4 >/dev/null").exit_code != 0) return "no mkfs.ext4";
+      const std::string image = (dir_.path() / "ext4.img").string();
+      command = "truncate -s 64M " + ShellQuote(image) + " && mkfs.ext4 -q -F " +
+                ShellQuote(image) + " && mount -o loop " + ShellQuote(image) + " " +
+                ShellQuote(point.string());
+    } else if (kind_ == "vfat") {
+      if (RunCommand("command -v mkfs.vfat >/dev/null").exit_code != 0) {
+        return "no mkfs.vfat (Debian package dosfstools)";
+      }
+      const std::string image = (dir_.path() / "vfat.img").string();
+      command = "truncate -s 64M " + ShellQuote(image) + " && mkfs.vfat " + ShellQuote(image) +
+                " >/dev/null && mount -o loop,uid=" + std::to_string(kWriter) +
+                ",gid=" + std::to_string(kWriterGroup) + " " + ShellQuote(image) + " " +
+                ShellQuote(point.string());
+    } else if (kind_ == "bindfs") {
+      if (RunCommand("command -v bindfs >/dev/null").exit_code != 0) {
+        return "no bindfs (Debian package bindfs)";
+      }
+      const int fuse = ::open("/dev/fuse", O_RDWR | O_CLOEXEC);
+      if (fuse < 0) return "/dev/fuse cannot be opened";
+      ::close(fuse);
+      const fs::path below = dir_.path() / "below";
+      fs::create_directory(below);
+      fs::permissions(below, fs::perms::all);
+      // As a CIFS share mounted with uid= shows it: every file the writer's, group 0, and
+      // owner changes are not kept.
+      command = "bindfs -o allow_other --force-user=" + std::to_string(kWriter) +
+                " --force-group=0 --chown-ignore --chgrp-ignore " + ShellQuote(below.string()) +
+                " " + ShellQuote(point.string());
+    }
+    if (RunCommand(command + " 2>/dev/null").exit_code != 0) return kind_ + " cannot be mounted here";
+    mounts_.push_back(point.string());
+    ::chmod(point.c_str(), 0777);
+    folder_ = point;
+    return std::nullopt;
+  }
+  const fs::path& folder() const { return folder_; }
+  // A second mount (bind) to undo at the end.
+  void Track(const std::string& point) { mounts_.push_back(point); }
+
+ private:
+  std::string kind_;
+  testing_support::ScratchDir dir_{"in-place"};
+  fs::path folder_;
+  std::vector<std::string> mounts_;
+};
+
+struct Target {
+  fs::path named;   // the path the writer gives
+  fs::path file;    // the file that changes
+  bool in_place;    // whether the commit must keep the inode
+  int expect = 0;   // the error number expected (minus 3000), 0 for an import
+};
+
+// One case: prepares a copy of the sample target in `folder` and says what to expect, or skips.
+struct Case {
+  const char* name;
+  std::function<std::optional<Target>(Mounted&, std::string& skip)> prepare;
+};
+
+void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
+
+fs::path CopyTarget(const fs::path& folder, const char* name = "DBZentavo.mdb") {
+  const fs::path file = folder / name;
+  fs::copy_file(testing_support::Fixture("target.mdb"), file);
+  return file;
+}
+
+// Gives the file to a user and group; false where the file system does not keep them.
+bool Own(const fs::path& file, uid_t uid, gid_t gid, mode_t mode) {
+  if (::chown(file.c_str(), uid, gid) != 0 || ::chmod(file.c_str(), mode) != 0) return false;
+  struct stat st;
+  return ::stat(file.c_str(), &st) == 0 && st.st_uid == uid && st.st_gid == gid &&
+         (st.st_mode & 07777) == mode;
+}
+
+const Case kCases[] = {
+    {"TheWritersOwnFile",
+     [](Mounted& m, std::string&) -> std::optional<Target> {
+       const fs::path f = CopyTarget(m.folder());
+       if (Root()) (void)Own(f, kWriter, kWriterGroup, 0640);
+       return Target{f, f, false};
+     }},
+    {"AnotherUsersFileTheWriterMayWrite",
+     [](Mounted& m, std::string& skip) -> std::optional<Target> {
+       const fs::path f = CopyTarget(m.folder());
+       if (!Root()) return skip = "needs root, to give the file to another user", std::nullopt;
+       if (!Own(f, 0, 0, 0666)) return skip = "the file system keeps no owner", std::nullopt;
+       return Target{f, f, true};
+     }},
+    {"AGroupTheWriterIsNotIn",
+     [](Mounted& m, std::string& skip) -> std::optional<Target> {
+       const fs::path f = CopyTarget(m.folder());
+       if (!Root()) return skip = "needs root, to give the file to a foreign group", std::nullopt;
+       if (!Own(f, kWriter, 0, 0664)) return skip = "the file system keeps no group", std::nullopt;
+       return Target{f, f, true};
+     }},
+    {"ASecondHardLink",
+     [](Mounted& m, std::string& skip) -> std::optional<Target> {
+       const fs::path f = CopyTarget(m.folder());
+       if (Root()) (void)Own(f, kWriter, kWriterGroup, 0644);
+       std::error_code ec;
+       fs::create_hard_link(f, m.folder() / "Zweitname.mdb", ec);
+       if (ec) return skip = "no hard links here (" + ec.message() + ")", std::nullopt;
+       return Target{f, f, true};
+     }},
+    {"ASymbolicLink",
+     [](Mounted& m, std::string& skip) -> std::optional<Target> {
+       const fs::path f = CopyTarget(m.folder(), "echt.mdb");
+       if (Root()) (void)Own(f, kWriter, kWriterGroup, 0644);
+       std::error_code ec;
+       fs::create_symlink(f, m.folder() / "DBZentavo.mdb", ec);
+       if (ec) return skip = "no symbolic links here (" + ec.message() + ")", std::nullopt;
+       return Target{m.folder() / "DBZentavo.mdb", f, false};
+     }},
+    {"ABindMountedFile",
+     [](Mounted& m, std::string& skip) -> std::optional<Target> {
+       if (!Root()) return skip = "a bind mount needs root", std::nullopt;
+       const fs::path f = CopyTarget(m.folder(), "echt.mdb");
+       (void)Own(f, kWriter, kWriterGroup, 0644);
+       const fs::path onto = m.folder() / "DBZentavo.mdb";
+       { std::ofstream(onto.string()).put('x'); }
+       if (::mount(f.c_str(), onto.c_str(), nullptr, MS_BIND, nullptr) != 0) {
+         return skip = "bind mounts are not possible here", std::nullopt;
+       }
+       m.Track(onto.string());
+       return Target{onto, onto, true};
+     }},
+    {"AFileTheWriterMayNotWrite",
+     [](Mounted& m, std::string& skip) -> std::optional<Target> {
+       const fs::path f = CopyTarget(m.folder());
+       if (!Root()) return skip = "needs root, to leave the file to another user", std::nullopt;
+       if (!Own(f, 0, 0, 0644)) return skip = "the file system keeps no owner", std::nullopt;
+       return Target{f, f, true, static_cast<int>(ErrorCode::kReadOnly) - 3000};
+     }},
+};
+
+class FileSystems : public testing::TestWithParam<std::tuple<const char*, Case>> {};
+
+TEST_P(FileSystems, EveryWritableFileIsImportedAndKeepsItsIdentity) {
+  const auto& [kind, c] = GetParam();
+  Mounted mounted(kind);
+  if (auto why = mounted.Mount()) GTEST_SKIP() << *why;
+  std::string skip;
+  const std::optional<Target> t = c.prepare(mounted, skip);
+  if (!t) GTEST_SKIP() << skip;
+  if (AsWriter([&] { return ::access(t->named.c_str(), R_OK) == 0 ? 0 : 1; }) != 0) {
+    GTEST_SKIP() << "the writer cannot reach " << t->named << " on this system";
+  }
+  struct stat before;
+  ASSERT_EQ(::stat(t->file.c_str(), &before), 0);
+  const auto bytes = testing_support::ReadFileBytes(t->file);
+  const int code = AsWriter([&] { return AddExtrasCode(t->named); });
+  struct stat after;
+  ASSERT_EQ(::stat(t->file.c_str(), &after), 0);
+  ASSERT_EQ(code, t->expect) << kind << " " << c.name;
+  EXPECT_EQ(after.st_uid, before.st_uid);
+  EXPECT_EQ(after.st_gid, before.st_gid);
+  EXPECT_EQ(after.st_mode, before.st_mode);
+  const bool linked = fs::exists(mounted.folder() / "Zweitname.mdb");
+  EXPECT_EQ(after.st_nlink, linked ? 2u : 1u);
+  // On bindfs every file shows the same owner and group, which a new file takes as well: there
+  // only the second link keeps the commit from swapping.
+  if (t->in_place && (std::string(kind) != "bindfs" || linked)) {
+    EXPECT_EQ(after.st_ino, before.st_ino);
+  }
+  EXPECT_FALSE(fs::exists(jet::JournalPath(t->file.string())));
+  if (t->expect != 0) {
+    EXPECT_EQ(testing_support::ReadFileBytes(t->file), bytes);
+    return;
+  }
+  EXPECT_EQ(ExtraRows(t->file), ExtraRows(testing_support::Fixture("target.mdb")) + 3);
+  if (fs::is_symlink(t->named)) {
+    EXPECT_EQ(fs::read_symlink(t->named), t->file);
+  }
+  if (linked) {
+    EXPECT_EQ(testing_support::ReadFileBytes(mounted.folder() / "Zweitname.mdb"),
+              testing_support::ReadFileBytes(t->file));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(InPlace, FileSystems,
+                         testing::Combine(testing::Values("scratch", "tmpfs", "ext4", "bindfs",
+                                                          "vfat"),
+                                          testing::ValuesIn(kCases)),
+                         [](const auto& p) {
+                           return std::string(std::get<0>(p.param)) + "_" +
+                                  std::get<1>(p.param).name;
+                         });
+
+// Runs `work` in a child process (fcntl locks are the process's: a lock of this process does not
+// keep this process out) and returns its exit code.
+int InChild(const std::function<int()>& work) {
+  const pid_t child = ::fork();
+  if (child == 0) ::_exit(work());
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// A lock held beside the name a symbolic link gives (as Jet under Wine holds it) keeps our
+// writer out, and while we write, ours is found beside the name and beside the file.
+TEST(InPlace, LocksAreTakenOnBothSidesOfASymbolicLink) {
+  testing_support::ScratchDir real("in-place-real");
+  testing_support::ScratchDir other("in-place-link");
+  const fs::path file = CopyTarget(real.path());
+  const fs::path link = other.path() / "DBZentavo.mdb";
+  fs::create_symlink(file, link);
+  const int locked = static_cast<int>(ErrorCode::kLocked) - 3000;
+  {
+    auto held = jet::WriteLock::Acquire(link.string());  // beside the link only
+    ASSERT_TRUE(held.ok()) << held.status().ToString();
+    EXPECT_EQ(InChild([&] { return AddExtrasCode(link); }), locked);
+    EXPECT_EQ(InChild([&] { return AddExtrasCode(file); }), 0);  // beside the file: no lock
+  }
+  auto db = jet::Database::Open(link.string(), {.password = kTargetPassword, .writable = true});
+  ASSERT_TRUE(db.ok()) << db.status().ToString();
+  for (const fs::path& p : {link, file}) {
+    EXPECT_EQ(InChild([&] {
+                auto other_lock = jet::WriteLock::Acquire(p.string());
+                return other_lock.ok() ? 0 : other_lock.status().number() - 3000;
+              }),
+              locked)
+        << p;
+  }
+}
+
+}  // namespace
