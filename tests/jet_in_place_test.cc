@@ -138,7 +138,8 @@ class Mounted {
                 " --force-group=0 --chown-ignore --chgrp-ignore " + ShellQuote(below.string()) +
                 " " + ShellQuote(point.string());
     }
-    if (RunCommand(command + " 2>/dev/null").exit_code != 0) return kind_ + " cannot be mounted here";
+    if (RunCommand(command + " 2>/dev/null").exit_code != 0)
+      return kind_ + " cannot be mounted here";
     mounts_.push_back(point.string());
     ::chmod(point.c_str(), 0777);
     folder_ = point;
@@ -156,10 +157,10 @@ class Mounted {
 };
 
 struct Target {
-  fs::path named;   // the path the writer gives
-  fs::path file;    // the file that changes
-  bool in_place;    // whether the commit must keep the inode
-  int expect = 0;   // the error number expected (minus 3000), 0 for an import
+  fs::path named;  // the path the writer gives
+  fs::path file;   // the file that changes
+  bool in_place;   // whether the commit must keep the inode
+  int expect = 0;  // the error number expected (minus 3000), 0 for an import
 };
 
 // One case: prepares a copy of the sample target in `folder` and says what to expect, or skips.
