@@ -311,9 +311,7 @@ Status WritePages(int db, const std::string& path, const InPlaceChanges& changes
 
 }  // namespace
 
-std::string JournalPath(const std::string& database_path) {
-  return database_path + kJournalSuffix;
-}
+std::string JournalPath(const std::string& database_path) { return database_path + kJournalSuffix; }
 
 void SetInPlaceStepHookForTesting(std::function<void(InPlaceStep)> hook) {
   StepHook() = std::move(hook);
