@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <cstring>
+#include <exception>
 #include <fstream>
 #include <iostream>
 #include <sstream>
@@ -93,6 +94,10 @@ int main(int argc, char** argv) {
     import::cmdImport_Click(run);
   } catch (const run::ProgramEnd& end) {
     status = end.status();
+  } catch (const std::exception& e) {
+    // Outside the run's own error handling (its message could not be shown): said here, and the
+    // run's unexpected-error status.
+    std::cout << "Interner Fehler: " << e.what() << "\n";
   }
   std::cerr << "Gesamt: "
             << std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count()

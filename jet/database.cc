@@ -368,11 +368,11 @@ Status Database::Commit() {
 
 Status Database::CommitNow(Replacement& replacement, bool& refused) {
   // A refusal of the rebuild (which then leaves the pages as they were) or of the size.
-  for (const Status& check : {state_->RebuildIndexes(), state_->WithinSizeLimit()}) {
-    if (!check.ok()) {
-      refused = true;
-      return check;
-    }
+  Status check = state_->RebuildIndexes();
+  if (check.ok()) check = state_->WithinSizeLimit();
+  if (!check.ok()) {
+    refused = true;
+    return check;
   }
   if (state_->plan.way == CommitWay::kSwap) {
     const Status swapped = ReplaceFileAtomically(
@@ -399,9 +399,12 @@ Status Database::CommitNow(Replacement& replacement, bool& refused) {
     JET_RETURN_IF_ERROR(WriteInPlace(state_->path, changes, &*replacement.expected));
   }
   state_->pages->MarkClean();
-  JET_ASSIGN_OR_RETURN(state_->identity, IdentifyFile(state_->path));
   state_->written_tables.clear();
   state_->last_writer = nullptr;
+  // The file holds the changes now, whatever follows. An identity that cannot be read matches
+  // no file, so that a later commit refuses rather than replace a file it does not know.
+  auto now = IdentifyFile(state_->path);
+  state_->identity = now.ok() ? *now : FileIdentity{};
   return Status::Ok();
 }
 

@@ -505,12 +505,6 @@ Status CheckReplaceable(const std::string& path) {
   if (OnReadOnlyMount(path) || OnReadOnlyMount(folder)) {
     return ReadOnly(path, "liegt auf einem schreibgeschützten Dateisystem.");
   }
-  if (::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0) {
-    const int err = errno;
-    if (err == EROFS) return ReadOnly(path, "liegt auf einem schreibgeschützten Dateisystem.");
-    return ReadOnly(
-        path, "darf von diesem Benutzer nicht geschrieben werden (" + SystemErrorText(err) + ").");
-  }
   // Flags that even the owner must clear first: the swap could neither replace the file nor
   // remove the old one beside it.
   if (const std::string flag = ProtectingFlag(path); !flag.empty()) {
@@ -519,6 +513,12 @@ Status CheckReplaceable(const std::string& path) {
   if (const std::string flag = ProtectingFlag(folder); !flag.empty()) {
     return ReadOnly(path,
                     "kann nicht ersetzt werden: Ihr Ordner '" + folder + "' ist " + flag + ".");
+  }
+  if (::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0) {
+    const int err = errno;
+    if (err == EROFS) return ReadOnly(path, "liegt auf einem schreibgeschützten Dateisystem.");
+    return ReadOnly(
+        path, "darf von diesem Benutzer nicht geschrieben werden (" + SystemErrorText(err) + ").");
   }
   if (::faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) != 0) {
     return CannotLock(WriteLock::LockFilePath(path), errno);
