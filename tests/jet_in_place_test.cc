@@ -1,16 +1,19 @@
 // Every file the user may write is imported and keeps its identity, on every file system at hand:
 // a table of file systems (tmpfs, ext4 on a loop device, a FUSE file system that shows one fixed
-// owner as a CIFS share mounted with uid= does, vfat) times the cases (the writer's own file,
-// another user's file the writer may write, a group the writer is not in, a second hard link, a
-// symbolic link, a bind mount, a file the writer may not write). The writer is an unprivileged
-// user (nobody) where the tests run as root; mounting needs root, and a file system that cannot be
-// made here is skipped, saying why.
+// owner as a CIFS share mounted with uid= does, ntfs-3g mounted with uid= only, vfat) times the
+// cases (the writer's own file, another user's file the writer may write, a group the writer is not
+// in, a second hard link, a symbolic link, a bind mount, a file the writer may not write). The
+// writer is an unprivileged user (nobody) where the tests run as root; mounting needs root, and a
+// file system that cannot be made here is skipped, saying why.
 #include <fcntl.h>
 #include <grp.h>
 #include <gtest/gtest.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -122,6 +125,21 @@ class Mounted {
                 " >/dev/null && mount -o loop,uid=" + std::to_string(kWriter) +
                 ",gid=" + std::to_string(kWriterGroup) + " " + ShellQuote(image) + " " +
                 ShellQuote(point.string());
+    } else if (kind_ == "ntfs3g") {
+      if (RunCommand("command -v mkntfs >/dev/null && command -v ntfs-3g >/dev/null").exit_code !=
+          0) {
+        return "no mkntfs or ntfs-3g (Debian package ntfs-3g)";
+      }
+      const int fuse = ::open("/dev/fuse", O_RDWR | O_CLOEXEC);
+      if (fuse < 0) return "/dev/fuse cannot be opened";
+      ::close(fuse);
+      // Mounted with uid= only, as a shop mounts a Windows partition: every file shows the
+      // writer as owner and group 0.
+      const std::string image = (dir_.path() / "ntfs.img").string();
+      command = "truncate -s 64M " + ShellQuote(image) + " && mkntfs -F -Q -q " +
+                ShellQuote(image) +
+                " >/dev/null 2>&1 && ntfs-3g -o allow_other,uid=" + std::to_string(kWriter) + " " +
+                ShellQuote(image) + " " + ShellQuote(point.string());
     } else if (kind_ == "bindfs") {
       if (RunCommand("command -v bindfs >/dev/null").exit_code != 0) {
         return "no bindfs (Debian package bindfs)";
@@ -138,8 +156,10 @@ class Mounted {
                 " --force-group=0 --chown-ignore --chgrp-ignore " + ShellQuote(below.string()) +
                 " " + ShellQuote(point.string());
     }
-    if (RunCommand(command + " 2>/dev/null").exit_code != 0)
-      return kind_ + " cannot be mounted here";
+    const auto mounted = RunCommand(command + " 2>&1");
+    if (mounted.exit_code != 0) {
+      return kind_ + " cannot be mounted here: " + mounted.out.substr(0, mounted.out.find('\n'));
+    }
     mounts_.push_back(point.string());
     ::chmod(point.c_str(), 0777);
     folder_ = point;
@@ -157,10 +177,19 @@ class Mounted {
 };
 
 struct Target {
+  Target(fs::path named_path, fs::path changed_file, bool keeps_inode, int error = 0,
+         std::function<void(const fs::path&)> also = {})
+      : named(std::move(named_path)),
+        file(std::move(changed_file)),
+        in_place(keeps_inode),
+        expect(error),
+        check(std::move(also)) {}
   fs::path named;  // the path the writer gives
   fs::path file;   // the file that changes
   bool in_place;   // whether the commit must keep the inode
-  int expect = 0;  // the error number expected (minus 3000), 0 for an import
+  int expect;      // the error number expected (minus 3000), 0 for an import
+  // What else the file must have kept after the import (its own checks).
+  std::function<void(const fs::path&)> check;
 };
 
 // One case: prepares a copy of the sample target in `folder` and says what to expect, or skips.
@@ -183,6 +212,33 @@ bool Own(const fs::path& file, uid_t uid, gid_t gid, mode_t mode) {
   struct stat st;
   return ::stat(file.c_str(), &st) == 0 && st.st_uid == uid && st.st_gid == gid &&
          (st.st_mode & 07777) == mode;
+}
+
+// A default access list as stored (version 2, then entries of tag u16, permissions u16, id u32,
+// little-endian): owner rw, group r, other none.
+constexpr std::uint8_t kReadOnlyGroupAcl[] = {2,    0, 0, 0,                          //
+                                              0x01, 0, 6, 0, 0xFF, 0xFF, 0xFF, 0xFF,  //
+                                              0x04, 0, 4, 0, 0xFF, 0xFF, 0xFF, 0xFF,  //
+                                              0x20, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF};
+
+unsigned Flags(const fs::path& file) {
+  const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+  int flags = 0;
+  if (fd < 0 || ::ioctl(fd, FS_IOC_GETFLAGS, &flags) != 0) flags = 0;
+  if (fd >= 0) ::close(fd);
+  return static_cast<unsigned>(flags);
+}
+
+// Sets one attribute flag (chattr); false where the file system keeps none.
+bool AddFlag(const fs::path& file, unsigned flag) {
+  const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  int flags = 0;
+  bool ok = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+  flags |= static_cast<int>(flag);
+  ok = ok && ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+  ::close(fd);
+  return ok && (Flags(file) & flag) != 0;
 }
 
 const Case kCases[] = {
@@ -237,6 +293,29 @@ const Case kCases[] = {
        m.Track(onto.string());
        return Target{onto, onto, true};
      }},
+    {"AFolderWithADefaultAccessList",
+     [](Mounted& m, std::string& skip) -> std::optional<Target> {
+       // The folder's default list would give a new file only read rights for its group.
+       const fs::path f = CopyTarget(m.folder());
+       if (Root()) (void)Own(f, kWriter, kWriterGroup, 0660);
+       ::chmod(f.c_str(), 0660);
+       if (::setxattr(m.folder().c_str(), "system.posix_acl_default", kReadOnlyGroupAcl,
+                      sizeof kReadOnlyGroupAcl, 0) != 0) {
+         return skip = "no access lists here", std::nullopt;
+       }
+       return Target{f, f, false, 0, [](const fs::path& p) {
+                       EXPECT_LT(::getxattr(p.c_str(), "system.posix_acl_access", nullptr, 0), 0);
+                     }};
+     }},
+    {"AttributeFlags",
+     [](Mounted& m, std::string& skip) -> std::optional<Target> {
+       const fs::path f = CopyTarget(m.folder());
+       if (Root()) (void)Own(f, kWriter, kWriterGroup, 0644);
+       if (!AddFlag(f, FS_NODUMP_FL)) return skip = "no attribute flags here", std::nullopt;
+       return Target{f, f, false, 0, [](const fs::path& p) {
+                       EXPECT_NE(Flags(p) & FS_NODUMP_FL, 0u) << "chattr +d lost";
+                     }};
+     }},
     {"AFileTheWriterMayNotWrite",
      [](Mounted& m, std::string& skip) -> std::optional<Target> {
        const fs::path f = CopyTarget(m.folder());
@@ -270,9 +349,10 @@ TEST_P(FileSystems, EveryWritableFileIsImportedAndKeepsItsIdentity) {
   EXPECT_EQ(after.st_mode, before.st_mode);
   const bool linked = fs::exists(mounted.folder() / "Zweitname.mdb");
   EXPECT_EQ(after.st_nlink, linked ? 2u : 1u);
-  // On bindfs every file shows the same owner and group, which a new file takes as well: there
-  // only the second link keeps the commit from swapping.
-  if (t->in_place && (std::string(kind) != "bindfs" || linked)) {
+  // On bindfs and ntfs-3g every file shows the same owner and group, which a new file takes as
+  // well: there only the second link keeps the commit from swapping.
+  const bool fixed_owner = std::string(kind) == "bindfs" || std::string(kind) == "ntfs3g";
+  if (t->in_place && (!fixed_owner || linked)) {
     EXPECT_EQ(after.st_ino, before.st_ino);
   }
   EXPECT_FALSE(fs::exists(jet::JournalPath(t->file.string())));
@@ -284,6 +364,7 @@ TEST_P(FileSystems, EveryWritableFileIsImportedAndKeepsItsIdentity) {
   if (fs::is_symlink(t->named)) {
     EXPECT_EQ(fs::read_symlink(t->named), t->file);
   }
+  if (t->check) t->check(t->file);
   if (linked) {
     EXPECT_EQ(testing_support::ReadFileBytes(mounted.folder() / "Zweitname.mdb"),
               testing_support::ReadFileBytes(t->file));
@@ -292,12 +373,33 @@ TEST_P(FileSystems, EveryWritableFileIsImportedAndKeepsItsIdentity) {
 
 INSTANTIATE_TEST_SUITE_P(InPlace, FileSystems,
                          testing::Combine(testing::Values("scratch", "tmpfs", "ext4", "bindfs",
-                                                          "vfat"),
+                                                          "ntfs3g", "vfat"),
                                           testing::ValuesIn(kCases)),
                          [](const auto& p) {
                            return std::string(std::get<0>(p.param)) + "_" +
                                   std::get<1>(p.param).name;
                          });
+
+// An attribute only root sees (trusted.*) goes along where root imports; and a commit that writes
+// in place keeps it by construction.
+TEST(InPlace, RootsTrustedAttributesStay) {
+  if (!Root()) GTEST_SKIP() << "trusted.* attributes need root";
+  for (const bool linked : {false, true}) {
+    SCOPED_TRACE(linked ? "in place" : "swapped");
+    testing_support::ScratchDir folder("in-place-trusted");
+    const fs::path file = CopyTarget(folder.path());
+    if (linked) fs::create_hard_link(file, folder.path() / "Zweitname.mdb");
+    const std::string mark = "Kasse 2";
+    if (::setxattr(file.c_str(), "trusted.kasse", mark.data(), mark.size(), 0) != 0) {
+      GTEST_SKIP() << "no trusted.* attributes here";
+    }
+    ASSERT_TRUE(AddExtras(file).ok());
+    char value[32] = {};
+    ASSERT_EQ(::getxattr(file.c_str(), "trusted.kasse", value, sizeof value),
+              static_cast<ssize_t>(mark.size()));
+    EXPECT_EQ(std::string(value), mark);
+  }
+}
 
 // Runs `work` in a child process (fcntl locks are the process's: a lock of this process does not
 // keep this process out) and returns its exit code.
