@@ -27,6 +27,9 @@ struct DatabaseState {
   std::shared_ptr<Recordset> rsTargetC;
   std::shared_ptr<Connection> cnSource;
   std::shared_ptr<Recordset> rsSource;
+  // What opening the target said about an interrupted commit it rolled back first (German), until
+  // the user has been told; "" otherwise.
+  std::string rolled_back;
 };
 
 // The load step's lookup: the recorded target folder, or "" when none is recorded. Only the

@@ -17,11 +17,7 @@ void RunImport(run::RunContext& run, bool& completed) {
   db::DatabaseState& s = run.state;
   validate::CheckExportDB(run);
   db::OpenDatabaseConnections(s, run.txt_DBPfad);
-  // An earlier commit into the target that was interrupted has just been rolled back: the user
-  // learns it before the import goes on.
-  if (const std::string note = s.cnTarget->RolledBack(); !note.empty()) {
-    run.user.MsgBox(note, run::vbInformation, run::kTitleImport);
-  }
+  run.TellRolledBack();
   // The whole run is one transaction: the file changes only when every phase has finished.
   s.cnTarget->BeginTrans();
   for (const char* statement : db::target::kResetStatements) s.cnTarget->Execute(statement);

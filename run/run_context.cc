@@ -14,6 +14,13 @@ void RunContext::AdvanceProgress() {
   ++counter;
 }
 
+void RunContext::TellRolledBack() {
+  if (state.rolled_back.empty()) return;
+  const std::string said = std::move(state.rolled_back);
+  state.rolled_back.clear();
+  user.MsgBox(said, vbInformation, kTitleImport);
+}
+
 std::string UnexpectedErrorMessage(db::ErrorCode code, const std::string& description,
                                    TargetAfterError target) {
   const char* what_happened =

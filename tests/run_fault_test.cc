@@ -43,6 +43,7 @@
 #include "jet/database.h"
 #include "jet/file_commit.h"
 #include "jet/file_system.h"
+#include "jet/rollback_journal.h"
 #include "run/recording_user_side.h"
 #include "tests/fixtures.h"
 #include "tests/test_support.h"
@@ -597,6 +598,37 @@ TEST(RunFaults, TargetsThatCannotBeWrittenAreRefusedFirst) {
     for (const std::string& s : skipped) list += (list.empty() ? "" : ", ") + s;
     GTEST_SKIP() << "not checked on this system: " << list;
   }
+}
+
+// A run killed while it wrote into a target with a second name leaves a journal; the next run
+// rolls the target back before anything else, tells the user so, and then imports.
+TEST(RunFaults, AnInterruptedInPlaceCommitIsRolledBackAndToldAtTheNextRun) {
+  Site site;
+  const fs::path second = fs::path(site.folder()) / "Zweitname.mdb";
+  fs::create_hard_link(site.target(), second);
+  const pid_t child = ::fork();
+  if (child == 0) {
+    jet::SetInPlaceStepHookForTesting([](jet::InPlaceStep step) {
+      if (step == jet::InPlaceStep::kPagesSynced) ::raise(SIGKILL);
+    });
+    (void)RunHere(site);
+    ::_exit(1);
+  }
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  ASSERT_TRUE(WIFSIGNALED(status)) << status;
+  ASSERT_TRUE(fs::exists(jet::JournalPath(site.target().string())));
+  ASSERT_FALSE(testing_support::ReadFileBytes(site.target()) == OldTarget());
+
+  const Outcome out = RunHere(site);
+  EXPECT_EQ(out.status, run::kExitCompleted);
+  ASSERT_EQ(out.messages.size(), 2u) << (out.messages.empty() ? "" : out.messages[0]);
+  EXPECT_NE(out.messages[0].find("beim letzten Speichern unterbrochen"), std::string::npos)
+      << out.messages[0];
+  EXPECT_EQ(out.messages[1], kCompletedMessage);
+  EXPECT_TRUE(testing_support::ReadFileBytes(site.target()) == ImportedTarget());
+  EXPECT_TRUE(testing_support::ReadFileBytes(second) == ImportedTarget());
+  EXPECT_EQ(site.Names(), (std::set<std::string>{"DBZentavo.mdb", "Zweitname.mdb"}));
 }
 
 }  // namespace
