@@ -396,7 +396,8 @@ Status Database::CommitNow(Replacement& replacement, bool& refused) {
         return sink(std::uint64_t{first} * pages.page_size(), bytes);
       });
     };
-    JET_RETURN_IF_ERROR(WriteInPlace(state_->path, changes, &*replacement.expected));
+    JET_RETURN_IF_ERROR(WriteInPlace(state_->path, changes, &*replacement.expected,
+                                     &replacement.replaced_despite_failure));
   }
   state_->pages->MarkClean();
   state_->written_tables.clear();

@@ -744,19 +744,19 @@ Result<std::vector<std::unique_ptr<WriteLock>>> AcquireWriteLocks(const std::str
   std::vector<std::unique_ptr<WriteLock>> locks;
   JET_ASSIGN_OR_RETURN(std::unique_ptr<WriteLock> beside_file, WriteLock::Acquire(resolved));
   locks.push_back(std::move(beside_file));
-  // The name's lock file, its folder resolved: the same file as the first one, unless the name
-  // is a link (a second lock of this process on the same file would be released with the first).
-  const std::string named_lock = WriteLock::LockFilePath(named);
-  const std::size_t slash = named_lock.rfind('/');
-  const std::string folder = slash == std::string::npos ? "." : named_lock.substr(0, slash + 1);
+  // The name with its folder resolved: its lock file is the same as the first one, unless the
+  // name is a link (a second lock of this process on the same file would be released with the
+  // first).
+  const std::size_t slash = named.rfind('/');
+  const std::string folder = slash == std::string::npos ? "." : named.substr(0, slash + 1);
   char* real_folder = ::realpath(folder.c_str(), nullptr);
   if (real_folder == nullptr) return locks;  // the name's folder is gone: nothing to meet there
-  std::string where = real_folder;
+  std::string beside = real_folder;
   ::free(real_folder);
-  if (where != "/") where += "/";
-  where += named_lock.substr(slash == std::string::npos ? 0 : slash + 1);
-  if (where == WriteLock::LockFilePath(resolved)) return locks;
-  JET_ASSIGN_OR_RETURN(std::unique_ptr<WriteLock> beside_name, WriteLock::Acquire(where));
+  if (beside != "/") beside += "/";
+  beside += named.substr(slash == std::string::npos ? 0 : slash + 1);
+  if (WriteLock::LockFilePath(beside) == WriteLock::LockFilePath(resolved)) return locks;
+  JET_ASSIGN_OR_RETURN(std::unique_ptr<WriteLock> beside_name, WriteLock::Acquire(beside));
   locks.push_back(std::move(beside_name));
   return locks;
 }

@@ -318,7 +318,7 @@ void SetInPlaceStepHookForTesting(std::function<void(InPlaceStep)> hook) {
 }
 
 Status WriteInPlace(const std::string& path, const InPlaceChanges& changes,
-                    const FileIdentity* expected) {
+                    const FileIdentity* expected, bool* committed_despite_failure) {
   IgnoreFileSizeSignal();
   const Fd db(::open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC));
   if (db.get() < 0) return IoError("Die Datei kann nicht geöffnet werden:", path, errno);
@@ -330,12 +330,14 @@ Status WriteInPlace(const std::string& path, const InPlaceChanges& changes,
     return Status::Corrupt("Die Datei '" + path + "' ist kürzer als ihre Kopfseite.");
   }
   const std::string journal_path = JournalPath(path);
-  // The journal is private: it holds the database's bytes.
+  // The journal holds the database's bytes: readable by whom the database is (a user who may
+  // write the database must be able to roll it back), by nobody else.
   const Fd journal(
       ::open(journal_path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOCTTY | O_CLOEXEC, 0600));
   if (journal.get() < 0) {
     return IoError("Das Journal kann nicht angelegt werden:", journal_path, errno);
   }
+  (void)::fchmod(journal.get(), st.st_mode & 0666);
   Status s = WriteJournal(db.get(), path, changes, original_size, journal.get(), journal_path);
   if (!s.ok()) {
     // The database is untouched: the journal goes.
@@ -355,7 +357,21 @@ Status WriteInPlace(const std::string& path, const InPlaceChanges& changes,
                                 "Journal '" +
                                 journal_path + "' setzt sie beim nächsten Start zurück.");
   }
-  JET_RETURN_IF_ERROR(RemoveJournal(journal_path));
+  // The commit point. A journal that cannot be removed puts the old bytes back (and, where it
+  // stays, the next start does so again); a folder sync that fails after the removal leaves the
+  // changes in the file, not yet safe from a power loss.
+  if (::unlink(journal_path.c_str()) != 0 && errno != ENOENT) {
+    const Status failed = IoError("Das Journal lässt sich nicht entfernen:", journal_path, errno);
+    auto read = ReadJournal(journal.get(), journal_path);
+    if (read.ok() && read->valid) (void)CopyBack(db.get(), *read, path);
+    return failed;
+  }
+  if (const Status synced = SyncFolderOf(journal_path); !synced.ok()) {
+    if (committed_despite_failure != nullptr) *committed_despite_failure = true;
+    return Status(synced.code(), synced.message() + " Die Datei '" + path +
+                                     "' enthält die Änderungen bereits, aber nicht sicher "
+                                     "gespeichert.");
+  }
   Step(InPlaceStep::kJournalRemoved);
   return Status::Ok();
 }

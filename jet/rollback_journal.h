@@ -58,9 +58,11 @@ struct InPlaceChanges {
 // Writes `changes` into the file at `path` (resolved, regular, writable) in the order above.
 // `expected` is the file that was read: when the path names another file, or the file changed,
 // nothing is written (kLocked). On a failure after step 2 the journal is copied back at once;
-// where that fails too, it stays for the next start. Needs the database's write lock.
+// where that fails too, it stays for the next start. The one failure after which the file holds
+// the changes (a folder sync that fails once the journal is removed) sets
+// `committed_despite_failure`. Needs the database's write lock.
 Status WriteInPlace(const std::string& path, const InPlaceChanges& changes,
-                    const FileIdentity* expected);
+                    const FileIdentity* expected, bool* committed_despite_failure = nullptr);
 
 // Rolls back a commit that WriteInPlace() began and did not finish, when a journal lies beside
 // `path` (resolved): a valid journal is copied back into the file and removed, an invalid one

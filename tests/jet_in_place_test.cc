@@ -24,8 +24,10 @@
 
 #include "jet/database.h"
 #include "jet/file_commit.h"
+#include "jet/file_system.h"
 #include "jet/integrity_check.h"
 #include "jet/rollback_journal.h"
+#include "tests/encrypted_copy.h"
 #include "tests/fixtures.h"
 #include "tests/test_support.h"
 
@@ -436,6 +438,112 @@ TEST(InPlace, LocksAreTakenOnBothSidesOfASymbolicLink) {
               locked)
         << p;
   }
+}
+
+// The same commit written in place and swapped in leaves the same bytes, with and without
+// encrypted pages.
+TEST(InPlace, TheFileIsTheSwapsByteForByte) {
+  const auto plain = testing_support::ReadFileBytes(testing_support::Fixture("target.mdb"));
+  auto encrypted = testing_support::MakeEncryptedCopy(plain, 0x5EC0DE42);
+  ASSERT_TRUE(encrypted.ok()) << encrypted.status().ToString();
+  const std::vector<std::uint8_t>& encrypted_bytes = *encrypted;
+  for (const std::vector<std::uint8_t>* bytes : {&plain, &encrypted_bytes}) {
+    SCOPED_TRACE(bytes == &plain ? "plain" : "encrypted pages");
+    testing_support::ScratchDir folder("in-place-same");
+    const fs::path swapped = folder.path() / "a.mdb";
+    const fs::path in_place = folder.path() / "b.mdb";
+    testing_support::WriteFileBytes(swapped, *bytes);
+    testing_support::WriteFileBytes(in_place, *bytes);
+    fs::create_hard_link(in_place, folder.path() / "b2.mdb");
+    ASSERT_TRUE(AddExtras(swapped).ok());
+    ASSERT_TRUE(AddExtras(in_place).ok());
+    EXPECT_EQ(testing_support::ReadFileBytes(in_place), testing_support::ReadFileBytes(swapped));
+    EXPECT_EQ(ExtraRows(in_place), ExtraRows(testing_support::Fixture("target.mdb")) + 3);
+  }
+}
+
+// Any single failing write, sync or folder sync of an in-place commit leaves the old file, byte
+// for byte, and no journal: what was written is copied back at once. The one exception, a folder
+// sync after the journal's removal (the commit point), leaves the complete commit and says so.
+TEST(InPlace, AFailingCallLeavesTheOldFile) {
+  testing_support::ScratchDir folder("in-place-fault");
+  const fs::path file = folder.path() / "DBZentavo.mdb";
+  const auto old_bytes = testing_support::ReadFileBytes(testing_support::Fixture("target.mdb"));
+  auto fresh = [&] {
+    fs::remove(folder.path() / "Zweitname.mdb");
+    fs::remove(file);
+    testing_support::WriteFileBytes(file, old_bytes);
+    fs::create_hard_link(file, folder.path() / "Zweitname.mdb");
+  };
+  int failures = 0;
+  for (const jet::FileCall kind :
+       {jet::FileCall::kWrite, jet::FileCall::kSync, jet::FileCall::kSyncFolder}) {
+    for (int nth = 1;; ++nth) {
+      SCOPED_TRACE(std::string(jet::FileCallName(kind)) + " #" + std::to_string(nth));
+      fresh();
+      jet::FaultInjectingFileSystem files(kind, nth, EIO);
+      jet::Status s;
+      bool stored = false;
+      {
+        jet::ScopedFileSystem scope(files);
+        auto db =
+            jet::Database::Open(file.string(), {.password = kTargetPassword, .writable = true});
+        ASSERT_TRUE(db.ok()) << db.status().ToString();
+        for (int i = 0; i < 3; ++i) {
+          std::vector<Value> row((*(*db)->GetTable(kExtras))->columns.size());
+          row[1] = Value("Extra " + std::to_string(i));
+          ASSERT_TRUE((*db)->InsertRow(kExtras, row).ok());
+        }
+        s = (*db)->Commit();
+        stored = (*db)->commit_replaced_file_despite_failure();
+      }
+      if (!files.injected()) {
+        EXPECT_TRUE(s.ok()) << s.ToString();
+        break;
+      }
+      ++failures;
+      EXPECT_FALSE(s.ok());
+      // Only the folder sync after the journal's removal leaves the changes, and says so.
+      EXPECT_EQ(stored, testing_support::ReadFileBytes(file) != old_bytes) << s.ToString();
+      if (stored) {
+        EXPECT_EQ(ExtraRows(file), ExtraRows(testing_support::Fixture("target.mdb")) + 3);
+      }
+      EXPECT_FALSE(fs::exists(jet::JournalPath(file.string())));
+    }
+  }
+  EXPECT_GT(failures, 6);
+}
+
+// A file system that refuses to rename over the file (as a busy or protected file makes it): the
+// commit writes in place instead.
+class NoRenameFileSystem : public jet::FileSystem {
+ public:
+  int Rename(const std::string&, const std::string&, bool) override {
+    ++refused;
+    errno = EBUSY;
+    return -1;
+  }
+  int refused = 0;
+};
+
+TEST(InPlace, WhereNoRenameCanReplaceTheFileItIsWrittenInPlace) {
+  testing_support::ScratchDir folder("in-place-rename");
+  const fs::path file = CopyTarget(folder.path());
+  struct stat before;
+  ASSERT_EQ(::stat(file.c_str(), &before), 0);
+  NoRenameFileSystem files;
+  {
+    jet::ScopedFileSystem scope(files);
+    ASSERT_TRUE(AddExtras(file).ok());
+  }
+  EXPECT_EQ(files.refused, 1);
+  struct stat after;
+  ASSERT_EQ(::stat(file.c_str(), &after), 0);
+  EXPECT_EQ(after.st_ino, before.st_ino);
+  EXPECT_EQ(ExtraRows(file), ExtraRows(testing_support::Fixture("target.mdb")) + 3);
+  std::size_t names = 0;
+  for ([[maybe_unused]] const auto& e : fs::directory_iterator(folder.path())) ++names;
+  EXPECT_EQ(names, 1u);  // no new file, no journal, no lock file left
 }
 
 }  // namespace
