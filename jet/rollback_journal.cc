@@ -39,10 +39,14 @@ constexpr std::size_t kRecordHeaderSize = 0x10;
 constexpr std::size_t kRecordOffsetOffset = 0x00;
 constexpr std::size_t kRecordLengthOffset = 0x08;
 
-// Page 0 of a database: what is zeroed while the file is written in place (the engine name,
-// "Standard Jet DB\0", at 0x04; see header.cc), so that no Jet opens it half-written.
-constexpr std::size_t kEngineNameOffset = 0x04;
-constexpr std::size_t kEngineNameLength = 16;
+// Page 0 of a database: what is overwritten with 0xFF while the file is written in place, so that
+// no reader opens it half-written: the page type and magic (0x00, 4 bytes: 00 01 00 00), the
+// engine name ("Standard Jet DB\0", 0x04, 16 bytes) and the version (0x14, 4 bytes); see
+// header.cc. Jet refuses a file without its engine name; other readers look at the page type
+// (mdb-reader) or the version (mdbtools) instead, and refuse these bytes too.
+constexpr std::size_t kTornOffset = 0x00;
+constexpr std::size_t kTornLength = 0x18;
+constexpr std::uint8_t kTornByte = 0xFF;
 
 constexpr std::uint64_t kFnvOffsetBasis = 0xCBF29CE484222325ull;
 constexpr std::uint64_t kFnvPrime = 0x100000001B3ull;
@@ -269,8 +273,9 @@ Status WriteJournal(int db, const std::string& path, const InPlaceChanges& chang
 
 // Steps 3 to 5: the database written, its header last.
 Status WritePages(int db, const std::string& path, const InPlaceChanges& changes) {
-  const std::array<std::uint8_t, kEngineNameLength> zeros{};
-  JET_RETURN_IF_ERROR(WriteAllAt(db, zeros, kEngineNameOffset, path));
+  std::array<std::uint8_t, kTornLength> torn;
+  torn.fill(kTornByte);
+  JET_RETURN_IF_ERROR(WriteAllAt(db, torn, kTornOffset, path));
   JET_RETURN_IF_ERROR(Sync(db, path));
   Step(InPlaceStep::kHeaderInvalidated);
   std::vector<std::uint8_t> header;

@@ -6,8 +6,9 @@
 //   1. the journal `<file>-journal` is written with the original bytes of every range that will
 //      change and the original file size, its header still marked invalid; synced;
 //   2. its header is made valid (record count and checksum); synced; the folder synced;
-//   3. the database's engine name in page 0 is overwritten with zeros: from here until step 5 the
-//      file is one that Jet (and this engine) refuses to open as an unrecognised format; synced;
+//   3. the start of page 0 (page type, magic, engine name, version) is overwritten with 0xFF:
+//      from here until step 5 the file is one that Jet, this engine and the other readers refuse
+//      to open as an unrecognised format; synced;
 //   4. every changed and appended page is written, the file is cut to its new size; synced;
 //   5. page 0 is written as it belongs (with its engine name); synced;
 //   6. the journal is removed and the folder synced: the commit point.
@@ -37,7 +38,7 @@ std::string JournalPath(const std::string& database_path);
 enum class InPlaceStep {
   kJournalWritten,     // 1: the records synced, the header still invalid
   kJournalValid,       // 2: the header valid and synced, the folder synced
-  kHeaderInvalidated,  // 3: page 0's engine name zeroed and synced
+  kHeaderInvalidated,  // 3: the start of page 0 overwritten and synced
   kFirstPagesWritten,  // 4, partly: the first run of pages written, not synced
   kPagesSynced,        // 4: every page written, the size set, synced
   kHeaderWritten,      // 5: page 0 written and synced

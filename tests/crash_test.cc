@@ -193,6 +193,14 @@ TEST(Crash, KilledAtEveryStepOfAnInPlaceCommitTheNextStartRollsBack) {
       fs::copy_file(file, seen, fs::copy_options::overwrite_existing);
       auto other = jet::Database::Open(seen.string(), {.password = kTargetPassword});
       EXPECT_EQ(other.status().code(), jet::ErrorCode::kUnrecognizedFormat);
+      if (!testing_support::MissingOracle(testing_support::Oracle::kMdbExport)) {
+        EXPECT_NE(
+            testing_support::RunCommand("mdb-tables " + testing_support::ShellQuote(seen.string()) +
+                                        " >/dev/null 2>&1")
+                .exit_code,
+            0)
+            << "mdbtools opens the half-written file";
+      }
       fs::remove(seen);
     }
     // The next start: rolled back (and said so) before anything else, under the lock.
