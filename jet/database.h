@@ -70,7 +70,8 @@ class Database {
   Result<std::shared_ptr<const TableDef>> GetTable(std::string_view name) const;
 
   // Writing (databases opened writable). Changes stay in memory until Commit(), which replaces
-  // the file atomically; Rollback() forgets them. Definitions handed out by GetTable() show the
+  // the file atomically or writes them into it behind a rollback journal (commits_in_place());
+  // Rollback() forgets them. Definitions handed out by GetTable() show the
   // changed row counts and counters at once.
   //
   // Stores a row; `values` follow the table's columns, each Null or of the column's kind; an
