@@ -241,10 +241,12 @@ Status PageStore::ForEachStoredRun(std::uint32_t from, std::uint32_t to,
                                    const std::function<Status(std::uint32_t, Bytes)>& sink) const {
   to = std::min(to, page_count_);
   const bool encrypted = header_.database_key != 0;
-  const std::size_t chunk_bytes = std::size_t{kPagesPerChunk} * page_size();
-  // A chunk's pages one after another, as the file holds them: for encrypting them, and for the
-  // chunks of the scratch file that are not resident.
+  // Pages one after another, as the file holds them: for encrypting them, and for the chunks of
+  // the scratch file that are not resident. Grown to what a run needs, no more.
   std::vector<std::uint8_t> buffer;
+  auto room = [&buffer](std::size_t bytes) {
+    if (buffer.size() < bytes) buffer.resize(bytes);
+  };
   for (std::uint32_t first = from; first < to;) {
     const std::size_t index = first / kPagesPerChunk;
     const std::uint32_t chunk_first = static_cast<std::uint32_t>(index) * kPagesPerChunk;
@@ -252,11 +254,11 @@ Status PageStore::ForEachStoredRun(std::uint32_t from, std::uint32_t to,
     const std::uint32_t count = end - first;
     const std::size_t skip = std::size_t{first - chunk_first} * page_size();
     const std::size_t bytes = std::size_t{count} * page_size();
-    if ((encrypted || spill_) && buffer.empty()) buffer.resize(chunk_bytes);
     const Chunk& chunk = chunks_[index];
     const std::uint8_t* pages = chunk.data + skip;
     if (chunk.kind == ChunkKind::kSpilled && !chunk.in_use) {
       // Copied from the file rather than faulted in through the mapping, page by page.
+      room(skip + bytes);
       if (const int err = spill_->Read(index - first_spilled_chunk_, buffer.data(), skip + bytes)) {
         return Status(ErrorCode::kIoError,
                       std::string(kDiskOrNetworkText) + ": Die ausgelagerten Seiten von '" + name_ +
@@ -265,13 +267,22 @@ Status PageStore::ForEachStoredRun(std::uint32_t from, std::uint32_t to,
       pages = buffer.data() + skip;
     }
     if (encrypted) {
-      if (pages != buffer.data() + skip) std::memcpy(buffer.data() + skip, pages, bytes);
-      pages = buffer.data() + skip;
+      // Pages read from the scratch file are encrypted where they lie; others are copied first.
+      const bool read_in = !buffer.empty() && pages == buffer.data() + skip;
+      std::uint8_t* out = nullptr;
+      if (read_in) {
+        out = buffer.data() + skip;
+      } else {
+        room(bytes);
+        out = buffer.data();
+        std::memcpy(out, pages, bytes);
+      }
       for (std::uint32_t i = 0; i < count; ++i) {
         if (first + i == 0) continue;  // the header page is kept as stored
         CryptPage(header_.database_key, first + i,
-                  std::span(buffer.data() + skip + std::size_t{i} * page_size(), page_size()));
+                  std::span(out + std::size_t{i} * page_size(), page_size()));
       }
+      pages = out;
     }
     JET_RETURN_IF_ERROR(sink(first, Bytes(pages, bytes)));
     first = end;
