@@ -25,30 +25,6 @@ constexpr const char* kDayNames[] = {"Sonntag",    "Montag",  "Dienstag", "Mittw
                                      "Donnerstag", "Freitag", "Samstag"};
 constexpr const char* kDayShort[] = {"So", "Mo", "Di", "Mi", "Do", "Fr", "Sa"};
 
-// UCase: letters of Latin, Greek and Cyrillic to capitals; "ß" stays, as in Jet.
-char32_t UpperCodePoint(char32_t c) {
-  if ((c >= U'a' && c <= U'z') || (c >= 0xE0 && c <= 0xFE && c != 0xF7)) return c - 0x20;
-  if (c == 0xFF) return 0x178;
-  if (c >= 0x100 && c <= 0x17F && c != 0x130 && c != 0x131 && c != 0x138 && c != 0x149) {
-    // Latin Extended-A pairs capitals and small letters, offset by their block's parity.
-    const bool odd_small = (c < 0x139) || (c > 0x148 && c < 0x179);
-    if (odd_small && (c % 2) == 1) return c - 1;
-    if (!odd_small && (c % 2) == 0) return c - 1;
-    return c;
-  }
-  if (c >= 0x3B1 && c <= 0x3C9 && c != 0x3C2) return c - 0x20;
-  if (c >= 0x430 && c <= 0x44F) return c - 0x20;
-  if (c >= 0x450 && c <= 0x45F) return c - 0x50;
-  return c;
-}
-
-std::string UpperCase(const std::string& s) {
-  std::string out;
-  std::size_t pos = 0;
-  while (pos < s.size()) AppendUtf8(out, UpperCodePoint(NextCodePoint(s, pos)));
-  return out;
-}
-
 Status BadArgument(const std::string& function) {
   return ExprError(ErrorCode::kInvalidArgument,
                    "Ungültiger Prozeduraufruf oder ungültiges Argument bei " + function);

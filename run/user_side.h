@@ -74,6 +74,11 @@ enum class TargetAfterError {
 // that the import reached the target in full.
 std::string UnexpectedErrorMessage(db::ErrorCode code, const std::string& description,
                                    TargetAfterError target = TargetAfterError::kUnchanged);
+// Zentavo's database was not found where the settings lead (a lookup fault; nothing was changed):
+// "Die Datenbank von Zentavo wurde nicht gefunden (Fehler N: BESCHREIBUNG). Es wurde nichts
+// verändert. Das Programm wird jetzt beendet." Shown with kTitleImport and vbCritical; the program
+// then ends with kExitNotInstalled, the status of a missing setting.
+std::string TargetLocationMessage(db::ErrorCode code, const std::string& description);
 // The description of a failure of the program itself: "Interner Fehler: " and what failed.
 std::string InternalErrorDescription(const std::exception& e);
 

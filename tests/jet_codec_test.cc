@@ -75,6 +75,36 @@ TEST(CaseFolding, IgnoresLetterCaseButKeepsAccents) {
   EXPECT_EQ(jet::FoldCase("\xC3"), "\xEF\xBF\xBD");
 }
 
+// Every script with letter case, as Windows and Wine fold names: Unicode's simple mappings where
+// they go back and forth, nothing else.
+TEST(CaseFolding, EveryScriptThatHasLetterCase) {
+  struct Case {
+    const char* upper;
+    const char* lower;
+  };
+  for (const Case& c : {
+           Case{"ÄPFEL", "äpfel"}, Case{"PHỞ", "phở"},  // Vietnamese: Latin Extended Additional
+           Case{"ǍǏǑ ȘȚ", "ǎǐǒ șț"},                    // Latin Extended-B
+           Case{"ΆΈΉ ΣΟΦΊΑ", "άέή σοφία"}, Case{"ἈἘ", "ἀἐ"},      // Greek, Greek Extended
+           Case{"ЄЇҐ ӘӨ", "єїґ әө"}, Case{"ԱՐՄԵՆԻԱ", "արմենիա"},  // Cyrillic, Armenian
+           Case{"ႠႡ", "ⴀⴁ"}, Case{"ᲐᲑ", "აბ"},                // Georgian
+           Case{"ⰀⰁ", "ⰰⰱ"}, Case{"ⲀⲂ", "ⲁⲃ"},
+           Case{"ＡＢＣ", "ａｂｃ"},  // Glagolitic, Coptic, fullwidth
+           Case{"ⅫⒶ", "ⅻⓐ"},          // Roman numerals, circled letters
+       }) {
+    EXPECT_EQ(jet::FoldCase(c.upper), c.lower) << c.upper;
+    EXPECT_EQ(jet::UpperCase(c.lower), c.upper) << c.lower;
+  }
+  // No partner that goes back and forth: left as they are, in both directions.
+  for (const char* same : {"İ", "ı", "ſ", "ς", "ẞ", "ß", "ǅ", "ϴ", "\u212A", "\u212B", "\u0149"}) {
+    EXPECT_EQ(jet::FoldCase(same), same) << same;
+    EXPECT_EQ(jet::UpperCase(same), same) << same;
+  }
+  // Beyond U+FFFF (two UTF-16 code units each): nothing folds.
+  EXPECT_EQ(jet::FoldCase("\U00010400\U0001E900"), "\U00010400\U0001E900");
+  EXPECT_EQ(jet::UpperCase("straße"), "STRAßE");
+}
+
 TEST(ValueText, CurrencyDecimalAndGuidForms) {
   EXPECT_EQ(jet::FormatCurrency({45800}), "4.5800");
   EXPECT_EQ(jet::FormatCurrency({0}), "0.0000");

@@ -196,6 +196,8 @@ TEST(ExpressionFunctions, Text) {
       {"InStr(1,\"Haus\",\"US\",0)", "Long:0"},
       {"UCase(\"straße\")", "String:STRAßE"},
       {"LCase(\"ÄB\")", "String:äb"},
+      {"UCase(\"phở ǎ ա\")", "String:PHỞ Ǎ Ա"},
+      {"LCase(\"PHỞ Ǎ Ա\")", "String:phở ǎ ա"},
       {"Trim(\"  x  \")", "String:x"},
       {"LTrim(\"  x \")", "String:x "},
       {"RTrim(\" x  \")", "String: x"},
