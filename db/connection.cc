@@ -230,6 +230,8 @@ void Connection::Open(const std::string& connection_string, const std::string& /
   integrity_.reset();
 }
 
+std::string Connection::RolledBack() const { return db_ ? db_->rolled_back() : std::string(); }
+
 void Connection::Execute(const std::string& command_text, int /*options*/) {
   sql::TableProvider& t = tables();
   const std::shared_ptr<const sql::Statement> parsed = Statement(command_text);

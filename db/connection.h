@@ -57,6 +57,8 @@ class Connection {
   void KeepOldFileOnNextStore(std::string backup_path) { keep_old_as_ = std::move(backup_path); }
 
   bool IsOpen() const { return db_ != nullptr; }
+  // What Open() said about an interrupted commit it rolled back first (German), or "".
+  std::string RolledBack() const;
   // Makes the connection refuse every write, whatever the connection string's Mode says (set
   // before Open; the source of an import is opened so and never written).
   void SetReadOnly(bool read_only) { read_only_ = read_only; }

@@ -65,6 +65,7 @@ void OpenDatabaseConnections(DatabaseState& s, const std::string& txt_DBPfad) {
   s.cnTarget = std::make_shared<Connection>();
   s.cnTarget->Open(TargetConnectionStringForFile(TargetDatabaseFile(s)), "", "",
                    adConnectUnspecified);
+  if (std::string said = s.cnTarget->RolledBack(); !said.empty()) s.rolled_back = std::move(said);
   s.rsTargetA = std::make_shared<Recordset>();
   s.rsTargetB = std::make_shared<Recordset>();
   s.rsTargetC = std::make_shared<Recordset>();

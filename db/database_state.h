@@ -30,6 +30,9 @@ struct DatabaseState {
   std::shared_ptr<Recordset> rsTargetC;
   std::shared_ptr<Connection> cnSource;
   std::shared_ptr<Recordset> rsSource;
+  // What opening the target said about an interrupted commit it rolled back first (German), until
+  // the user has been told; "" otherwise.
+  std::string rolled_back;
 };
 
 // The load step's lookup without a window (db/target_lookup.h): the recorded target folder, or ""

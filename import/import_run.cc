@@ -51,6 +51,7 @@ void RunImport(run::RunContext& run, bool& completed) {
   validate::CheckExportDB(run);
   if (!run.dry_run) db::ClearInterruptedBackup(db::TargetDatabaseFile(s));
   db::OpenDatabaseConnections(s, run.txt_DBPfad);
+  run.TellRolledBack();
   run.target_file = s.cnTarget->database().path();
   // The whole run is one transaction: the file changes only when every phase has finished.
   s.cnTarget->BeginTrans();

@@ -16,6 +16,7 @@
 #include "jet/page_allocator.h"
 #include "jet/page_store.h"
 #include "jet/properties.h"
+#include "jet/rollback_journal.h"
 #include "jet/table_writer.h"
 #include "jet/unicode.h"
 
@@ -66,9 +67,12 @@ struct Database::State {
   // The error of every write after a failed rollback.
   Status Broken() const;
 
-  std::string path;  // the file itself, symbolic links resolved
+  std::string path;        // the file itself, symbolic links resolved
+  std::string named_path;  // the path as the caller named it
   FileIdentity identity;
-  std::unique_ptr<WriteLock> lock;
+  std::vector<std::unique_ptr<WriteLock>> locks;  // beside the file, and beside its name
+  CommitPlan plan;                                // how a commit brings the changes into the file
+  std::string rolled_back;  // what the rollback of an interrupted commit at Open said
   std::unique_ptr<PageStore> pages;
   std::vector<CatalogEntry> catalog;
   std::unordered_map<std::string, std::size_t> tables_by_name;  // folded name -> catalog index
@@ -93,7 +97,9 @@ const std::string& Database::path() const { return state_->path; }
 const PageStore& Database::pages() const { return *state_->pages; }
 const std::vector<CatalogEntry>& Database::catalog() const { return state_->catalog; }
 bool Database::dirty() const { return state_->pages->dirty(); }
-bool Database::writable() const { return state_->lock != nullptr; }
+bool Database::writable() const { return !state_->locks.empty(); }
+const std::string& Database::rolled_back() const { return state_->rolled_back; }
+bool Database::commits_in_place() const { return state_->plan.way == CommitWay::kInPlace; }
 
 void SetMaxDatabaseBytesForTesting(std::uint64_t bytes) {
   max_database_bytes = bytes == 0 ? kMaxDatabaseBytes : bytes;
@@ -112,6 +118,15 @@ Result<std::unique_ptr<Database>> Database::Open(const std::string& path,
 
 Result<std::unique_ptr<Database>> Database::OpenFile(const std::string& path,
                                                      const OpenOptions& options) {
+  // Before anything else, under the lock: a commit that wrote in place and was interrupted is
+  // rolled back (its file is one Jet refuses until then).
+  std::string rolled_back;
+  if (auto file = ResolveDatabasePath(path);
+      file.ok() && ::access(JournalPath(*file).c_str(), F_OK) == 0) {
+    JET_ASSIGN_OR_RETURN(auto locks, AcquireWriteLocks(path, *file));
+    JET_ASSIGN_OR_RETURN(std::optional<std::string> said, RollBackInterruptedCommit(*file));
+    if (said) rolled_back = *said;
+  }
   JET_ASSIGN_OR_RETURN(std::unique_ptr<FileSource> file, OpenFileForReading(path));
   JET_ASSIGN_OR_RETURN(std::string resolved, ResolveDatabasePath(path));
   JET_ASSIGN_OR_RETURN(FileIdentity identity, IdentifyFile(resolved));
@@ -119,7 +134,9 @@ Result<std::unique_ptr<Database>> Database::OpenFile(const std::string& path,
   read_options.writable = false;
   JET_ASSIGN_OR_RETURN(std::unique_ptr<Database> db, Open(*file, read_options));
   db->state_->path = std::move(resolved);
+  db->state_->named_path = path;
   db->state_->identity = identity;
+  db->state_->rolled_back = std::move(rolled_back);
   if (options.writable) JET_RETURN_IF_ERROR(db->EnableWriting());
   return db;
 }
@@ -140,17 +157,12 @@ Status Database::EnableWritingNow() {
         "Jet-3-Datenbanken (Access 97) können nur gelesen werden: '" + state_->path + "'.");
   }
   JET_RETURN_IF_ERROR(CheckReplaceable(state_->path));
-  JET_ASSIGN_OR_RETURN(CommitPlan plan, PlanCommit(state_->path));
-  if (plan.way == CommitWay::kInPlace) {
-    // Where writing into the file itself will come in. Until then such a file is refused here,
-    // before anything changes.
-    return Status(ErrorCode::kReadOnly,
-                  "Die Datenbank '" + state_->path + "' wird nicht geändert: Sie " + plan.why +
-                      ". Das Schreiben direkt in die Datei ist noch nicht möglich; bitte "
-                      "importieren Sie in die Datei an ihrem eigentlichen Ort.");
-  }
   IgnoreFileSizeSignal();
-  JET_ASSIGN_OR_RETURN(std::unique_ptr<WriteLock> lock, WriteLock::Acquire(state_->path));
+  JET_ASSIGN_OR_RETURN(std::vector<std::unique_ptr<WriteLock>> locks,
+                       AcquireWriteLocks(state_->named_path, state_->path));
+  // Under the lock: the unfinished new files of a killed writer are gone before the trial.
+  RemoveUnfinishedReplacements(state_->path);
+  JET_ASSIGN_OR_RETURN(state_->plan, PlanCommit(state_->path));
   // What was read must still be the file: otherwise another program wrote it in between.
   JET_ASSIGN_OR_RETURN(FileIdentity now, IdentifyFile(state_->path));
   if (!(now == state_->identity)) {
@@ -174,8 +186,7 @@ Status Database::EnableWritingNow() {
                            "' ist beschädigt und wird nicht geändert: " + report.problems.front() +
                            more);
   }
-  state_->lock = std::move(lock);
-  RemoveUnfinishedReplacements(state_->path);
+  state_->locks = std::move(locks);
   state_->pages->SpillAppendedPages(std::filesystem::path(state_->path).parent_path().string());
   state_->allocator = std::make_unique<PageAllocator>(*state_->pages);
   return Status::Ok();
@@ -254,7 +265,7 @@ Result<std::shared_ptr<const TableDef>> Database::GetTable(std::string_view name
 }
 
 Result<TableWriter*> Database::State::WriterFor(const Database& db, std::string_view table) {
-  if (lock == nullptr) {
+  if (locks.empty()) {
     return Status(ErrorCode::kNotSupported, "Die Datenbank ist nur zum Lesen geöffnet.");
   }
   if (broken) return Broken();
@@ -337,7 +348,9 @@ Status Database::Commit(const ReplaceOptions& options) {
   if (!writable() || !dirty()) return Status::Ok();
   if (state_->broken) return state_->Broken();
   state_->replaced_despite_failure = false;
-  Replacement replacement{.expected = state_->identity, .keep_old_as = options.keep_old_as};
+  Replacement replacement;
+  replacement.expected = state_->identity;
+  replacement.keep_old_as = options.keep_old_as;
   bool refused = false;  // refused before anything was written: the changes stay, to be mended
   const Status s = Guarded([&] { return CommitNow(replacement, refused); });
   if (replacement.replaced_despite_failure) {
@@ -363,9 +376,42 @@ Status Database::CommitNow(Replacement& replacement, bool& refused) {
     refused = true;
     return check;
   }
-  JET_RETURN_IF_ERROR(ReplaceFileAtomically(
-      state_->path, [&](const PieceSink& sink) { return state_->pages->ForEachImagePiece(sink); },
-      &replacement));
+  if (state_->plan.way == CommitWay::kSwap) {
+    const Status swapped = ReplaceFileAtomically(
+        state_->path, [&](const PieceSink& sink) { return state_->pages->ForEachImagePiece(sink); },
+        &replacement);
+    if (!swapped.ok() && !replacement.needs_in_place) return swapped;
+    if (replacement.needs_in_place) {
+      // Found only now (the file system kept less than the trial showed, or refused the rename):
+      // this and every later commit writes in place.
+      state_->plan = CommitPlan{CommitWay::kInPlace, replacement.why};
+      replacement.needs_in_place = false;
+    }
+  }
+  if (state_->plan.way == CommitWay::kInPlace) {
+    const PageStore& pages = *state_->pages;
+    InPlaceChanges changes;
+    changes.new_size = std::uint64_t{pages.page_count()} * pages.page_size();
+    changes.header_size = pages.page_size();
+    changes.write = [&](const RunSink& sink) {
+      return pages.ForEachChangedRun([&](std::uint32_t first, Bytes bytes) {
+        return sink(std::uint64_t{first} * pages.page_size(), bytes);
+      });
+    };
+    // The backup is a copy: a second name of the file would change with it.
+    const std::string& backup = replacement.keep_old_as;
+    if (!backup.empty()) JET_RETURN_IF_ERROR(KeepCopyOfFile(state_->path, backup));
+    const Status written = WriteInPlace(state_->path, changes, &*replacement.expected,
+                                        &replacement.replaced_despite_failure);
+    if (!written.ok()) {
+      // The file holds its old bytes again, unless the changes reached it after all.
+      if (!backup.empty() && !replacement.replaced_despite_failure) {
+        std::error_code ignored;
+        std::filesystem::remove(backup, ignored);
+      }
+      return written;
+    }
+  }
   state_->pages->MarkClean();
   state_->written_tables.clear();
   state_->last_writer = nullptr;

@@ -73,7 +73,8 @@ class Database {
   Result<std::shared_ptr<const TableDef>> GetTable(std::string_view name) const;
 
   // Writing (databases opened writable). Changes stay in memory until Commit(), which replaces
-  // the file atomically; Rollback() forgets them. Definitions handed out by GetTable() show the
+  // the file atomically or writes them into it behind a rollback journal (commits_in_place());
+  // Rollback() forgets them. Definitions handed out by GetTable() show the
   // changed row counts and counters at once.
   //
   // Stores a row; `values` follow the table's columns, each Null or of the column's kind; an
@@ -101,12 +102,18 @@ class Database {
   bool writable() const;
   // Takes the write lock of a database opened for reading, so that it can be changed; fails
   // when another program holds the lock or changed the file since it was read, and refuses a
-  // file that may not be changed (see CheckReplaceable() in file_commit.h), a file that only
-  // writing in place could change (PlanCommit()) and a file that fails the integrity check
-  // (kCorrupt, integrity_check.h). Symbolic links are
-  // resolved when the database is opened: the lock, the new file and the commit work beside the
-  // file they name.
+  // file that this user may not write (see CheckReplaceable() in file_commit.h) and a file that
+  // fails the integrity check (kCorrupt, integrity_check.h). Decides how commits will write
+  // (PlanCommit()). Symbolic links are resolved when the database is opened: the new file, the
+  // journal and the commit work beside the file they name; locks are taken beside the file and
+  // beside the name the caller gave.
   Status EnableWriting();
+  // Whether commits write into the file itself (rollback_journal.h) rather than swap a new file
+  // in: where a new file could not keep the file's identity.
+  bool commits_in_place() const;
+  // Open() found a commit that had written in place and had been interrupted, and rolled it
+  // back: what to tell the user (German), or "".
+  const std::string& rolled_back() const;
 
  private:
   struct State;  // the pages, catalog, definitions and writers (database.cc)

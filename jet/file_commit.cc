@@ -11,6 +11,7 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
@@ -43,12 +44,6 @@ Status IoError(const std::string& what, const std::string& path, int err) {
 Status ReadOnly(const std::string& path, const std::string& why) {
   return Status(ErrorCode::kReadOnly,
                 std::string(kReadOnlyText) + ": Die Datenbank '" + path + "' " + why);
-}
-
-// A file that could be written, but whose writing would lose what makes it the user's file (its
-// owner, group, attributes or other names): Jet's number for a file that may not be written.
-Status Refused(const std::string& path, const std::string& why) {
-  return Status(ErrorCode::kReadOnly, "Die Datenbank '" + path + "' " + why);
 }
 
 Status CannotLock(const std::string& lock_path, int err) {
@@ -98,18 +93,6 @@ Status WriteAll(int fd, Bytes data, const std::string& path) {
   return Status::Ok();
 }
 
-bool InOurGroups(gid_t group) {
-  if (group == ::getegid()) return true;
-  const int count = ::getgroups(0, nullptr);
-  if (count <= 0) return false;
-  std::vector<gid_t> groups(static_cast<std::size_t>(count));
-  const int got = ::getgroups(count, groups.data());
-  for (int i = 0; i < got; ++i) {
-    if (groups[static_cast<std::size_t>(i)] == group) return true;
-  }
-  return false;
-}
-
 // The value of one extended attribute of `path` (or of the open file `fd` when it is >= 0).
 Result<std::vector<char>> AttributeValue(const std::string& path, int fd, const char* name) {
   for (int attempt = 0; attempt < 4; ++attempt) {
@@ -128,49 +111,126 @@ Result<std::vector<char>> AttributeValue(const std::string& path, int fd, const 
   return IoError("Das erweiterte Attribut ist nicht lesbar:", path, ERANGE);
 }
 
-// Copies every extended attribute of `from` that the process can see (POSIX ACLs are
-// "system.posix_acl_*" attributes) to the open file `fd`.
-Status CopyExtendedAttributes(const std::string& from, int fd, const std::string& to) {
-  ssize_t size = ::listxattr(from.c_str(), nullptr, 0);
-  if (size < 0 && (errno == ENOTSUP || errno == ENOSYS)) return Status::Ok();
-  if (size < 0) return IoError("Die erweiterten Attribute sind nicht lesbar:", from, errno);
-  std::vector<char> names(static_cast<std::size_t>(size));
-  size = ::listxattr(from.c_str(), names.data(), names.size());
-  if (size < 0) return IoError("Die erweiterten Attribute sind nicht lesbar:", from, errno);
-  for (std::size_t at = 0; at < static_cast<std::size_t>(size);) {
-    const char* name = names.data() + at;
-    at += std::strlen(name) + 1;
-    JET_ASSIGN_OR_RETURN(std::vector<char> value, AttributeValue(from, -1, name));
-    // What the new file already has (a security label given at its creation) is kept as is.
-    auto present = AttributeValue(to, fd, name);
-    if (present.ok() && *present == value) continue;
-    if (::fsetxattr(fd, name, value.data(), value.size(), 0) != 0) {
-      return Refused(from, "kann nicht gespeichert werden: Ihr erweitertes Attribut '" +
-                               std::string(name) + "' lässt sich nicht übernehmen (" +
-                               SystemErrorText(errno) + ").");
+// The names of the extended attributes of `path` (or of the open file `fd` when it is >= 0) that
+// the process can see; none where the file system keeps none.
+Result<std::vector<std::string>> AttributeNames(const std::string& path, int fd) {
+  for (int attempt = 0; attempt < 4; ++attempt) {
+    ssize_t size = fd >= 0 ? ::flistxattr(fd, nullptr, 0) : ::listxattr(path.c_str(), nullptr, 0);
+    if (size < 0 && (errno == ENOTSUP || errno == ENOSYS)) return std::vector<std::string>();
+    if (size < 0) return IoError("Die erweiterten Attribute sind nicht lesbar:", path, errno);
+    std::vector<char> names(static_cast<std::size_t>(size));
+    size = fd >= 0 ? ::flistxattr(fd, names.data(), names.size())
+                   : ::listxattr(path.c_str(), names.data(), names.size());
+    if (size < 0 && errno == ERANGE) continue;
+    if (size < 0) return IoError("Die erweiterten Attribute sind nicht lesbar:", path, errno);
+    std::vector<std::string> out;
+    for (std::size_t at = 0; at < static_cast<std::size_t>(size);) {
+      out.emplace_back(names.data() + at);
+      at += out.back().size() + 1;
     }
+    return out;
   }
-  return Status::Ok();
+  return IoError("Die erweiterten Attribute sind nicht lesbar:", path, ERANGE);
 }
 
-// Gives the new file `fd` the owner, group, extended attributes and permissions of `old`.
-Status KeepAttributes(int fd, const std::string& to, const std::string& from,
-                      const struct stat& old) {
+// The attribute flags (chattr) that a file's owner may set and that a file written anew can take:
+// append-only and immutable are refused before (CheckReplaceable()), and the others describe how
+// the file system stores the file.
+constexpr unsigned kCopiedFlags =
+    FS_FL_USER_MODIFIABLE & ~static_cast<unsigned>(FS_IMMUTABLE_FL | FS_APPEND_FL);
+
+// The attribute flags of an open file, or nothing where the file system keeps none.
+std::optional<unsigned> FlagsOf(int fd) {
+  int flags = 0;
+  if (::ioctl(fd, FS_IOC_GETFLAGS, &flags) != 0) return std::nullopt;
+  return static_cast<unsigned>(flags);
+}
+
+// Gives the new file `fd` (named `to`) what makes `from` (`old` its stat) the user's file: owner,
+// group, every extended attribute the process can see and set (POSIX ACLs are
+// "system.posix_acl_*" attributes; one the folder's default ACL gave the new file and `from` lacks
+// is removed), the attribute flags, and the permissions. Then measures what the file system kept:
+// "" when the new file matches `from` in all of these, else what differs (German, for the reason
+// of writing in place). Nothing here is an error: a file system that keeps less than we asked
+// only makes the swap unsuitable.
+std::string ApplyIdentity(int fd, const std::string& to, const std::string& from,
+                          const struct stat& old) {
   struct stat now;
-  if (::fstat(fd, &now) != 0) return IoError("Die neue Datei ist nicht lesbar:", to, errno);
-  if ((now.st_uid != old.st_uid || now.st_gid != old.st_gid) &&
-      ::fchown(fd, old.st_uid, old.st_gid) != 0) {
-    return Refused(from,
-                   "kann nicht gespeichert werden: Eigentümer und Gruppe der Datei lassen "
-                   "sich nicht übernehmen (" +
-                       SystemErrorText(errno) + ").");
+  if (::fstat(fd, &now) != 0) return "ihre Angaben lassen sich nicht prüfen";
+  if (now.st_uid != old.st_uid || now.st_gid != old.st_gid) {
+    (void)::fchown(fd, old.st_uid, old.st_gid);
   }
-  JET_RETURN_IF_ERROR(CopyExtendedAttributes(from, fd, to));
+  auto old_names = AttributeNames(from, -1);
+  if (!old_names.ok()) return "ihre erweiterten Attribute sind nicht lesbar";
+  std::vector<std::pair<std::string, std::vector<char>>> wanted;
+  for (const std::string& name : *old_names) {
+    auto value = AttributeValue(from, -1, name.c_str());
+    if (!value.ok()) return "ihr erweitertes Attribut '" + name + "' ist nicht lesbar";
+    // What the new file already has (a security label given at its creation) is kept as is.
+    auto present = AttributeValue(to, fd, name.c_str());
+    if (!present.ok() || *present != *value) {
+      (void)::fsetxattr(fd, name.c_str(), value->data(), value->size(), 0);
+    }
+    wanted.emplace_back(name, std::move(*value));
+  }
+  auto new_names = AttributeNames(to, fd);
+  if (new_names.ok()) {
+    for (const std::string& name : *new_names) {
+      if (std::find(old_names->begin(), old_names->end(), name) == old_names->end()) {
+        (void)::fremovexattr(fd, name.c_str());
+      }
+    }
+  }
+  std::optional<unsigned> old_flags;
+  if (const int old_fd = ::open(from.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+      old_fd >= 0) {
+    old_flags = FlagsOf(old_fd);
+    ::close(old_fd);
+  }
+  if (old_flags) {
+    if (const auto new_flags = FlagsOf(fd);
+        new_flags && (*new_flags & kCopiedFlags) != (*old_flags & kCopiedFlags)) {
+      int set = static_cast<int>((*new_flags & ~kCopiedFlags) | (*old_flags & kCopiedFlags));
+      (void)::ioctl(fd, FS_IOC_SETFLAGS, &set);
+    }
+  }
   // After the owner (which clears set-id bits) and the access list (which sets the mode bits).
-  if (::fchmod(fd, old.st_mode & 07777) != 0) {
-    return IoError("Die Rechte lassen sich nicht setzen:", to, errno);
+  (void)::fchmod(fd, old.st_mode & 07777);
+
+  // What the file system kept.
+  if (::fstat(fd, &now) != 0) return "ihre Angaben lassen sich nicht prüfen";
+  if (now.st_uid != old.st_uid) {
+    return "eine neue Datei erhielte nicht ihren Eigentümer (Nummer " + std::to_string(old.st_uid) +
+           ", sondern " + std::to_string(now.st_uid) + ")";
   }
-  return Status::Ok();
+  if (now.st_gid != old.st_gid) {
+    return "eine neue Datei erhielte nicht ihre Gruppe (Nummer " + std::to_string(old.st_gid) +
+           ", sondern " + std::to_string(now.st_gid) + ")";
+  }
+  if ((now.st_mode & 07777) != (old.st_mode & 07777)) {
+    return "eine neue Datei erhielte nicht ihre Zugriffsrechte";
+  }
+  for (const auto& [name, value] : wanted) {
+    auto kept = AttributeValue(to, fd, name.c_str());
+    if (!kept.ok() || *kept != value) {
+      return "eine neue Datei erhielte ihr erweitertes Attribut '" + name + "' nicht";
+    }
+  }
+  if (auto names = AttributeNames(to, fd); names.ok()) {
+    for (const std::string& name : *names) {
+      if (name.rfind("security.", 0) != 0 &&
+          std::find(old_names->begin(), old_names->end(), name) == old_names->end()) {
+        return "eine neue Datei erhielte das erweiterte Attribut '" + name + "', das sie nicht hat";
+      }
+    }
+  }
+  if (old_flags) {
+    const auto new_flags = FlagsOf(fd);
+    if (!new_flags || (*new_flags & kCopiedFlags) != (*old_flags & kCopiedFlags)) {
+      return "eine neue Datei erhielte nicht ihre Attribut-Flags (chattr)";
+    }
+  }
+  return "";
 }
 
 // What stat's mode names, for messages about a path that is no regular file.
@@ -377,9 +437,10 @@ Status StillTheFileRead(const std::string& path, const FileIdentity& read) {
 // Keeps the file `path` (whose status is `old`) also as `backup`: a hard link, or a copy where
 // the file system has none. The copy is written as `<backup>.neu-<process id>` and renamed when
 // complete, so that `backup` never names a part of the file.
-Status KeepOldFile(const std::string& path, const struct stat& old, const std::string& backup) {
-  if (Files().Link(path, backup) == 0) return Status::Ok();
-  const int err = errno;
+Status KeepOldFile(const std::string& path, const struct stat& old, const std::string& backup,
+                   bool may_link = true) {
+  if (may_link && Files().Link(path, backup) == 0) return Status::Ok();
+  const int err = may_link ? errno : EPERM;
   if (err != EPERM && err != EMLINK && err != ENOTSUP && err != EOPNOTSUPP && err != ENOSYS &&
       err != EXDEV) {
     return IoError("Die Sicherung kann nicht angelegt werden:", backup, err);
@@ -410,8 +471,9 @@ Status KeepOldFile(const std::string& path, const struct stat& old, const std::s
     if (!s.ok()) return fail(s);
     at += n;
   }
-  Status s = KeepAttributes(out, part, path, old);
-  if (!s.ok()) return fail(s);
+  // The copy takes what it can of the file's identity; what the file system does not keep is no
+  // reason to go without a backup.
+  (void)ApplyIdentity(out, part, path, old);
   if (Files().Sync(out) != 0) return fail(IoError("Schreibfehler (fsync) bei", part, errno));
   ::close(in);
   if (::close(out) != 0) {
@@ -428,6 +490,28 @@ Status KeepOldFile(const std::string& path, const struct stat& old, const std::s
 }
 
 }  // namespace
+
+Status KeepCopyOfFile(const std::string& path, const std::string& backup) {
+  struct stat old {};
+  if (::stat(path.c_str(), &old) != 0) return IoError("Die Datei ist nicht lesbar:", path, errno);
+  return KeepOldFile(path, old, backup, /*may_link=*/false);
+}
+
+// A rename that the file system refuses for this file, not for a fault: a file that is busy (a
+// mount onto it), on another device, or that the folder forbids replacing.
+static bool CannotRenameOver(int err) {
+  return err == EBUSY || err == EXDEV || err == EPERM || err == EACCES;
+}
+
+// The swap stops, the path untouched, because only writing in place keeps the file's identity.
+static Status SwapUnsuitable(const std::string& path, std::string why, Replacement* replacement) {
+  const std::string text = "Die Datenbank '" + path + "' " + why + ".";
+  if (replacement != nullptr) {
+    replacement->needs_in_place = true;
+    replacement->why = std::move(why);
+  }
+  return Status(ErrorCode::kReadOnly, text);
+}
 
 // A new file is written as `<path>.neu-<process id>` beside the database; after the swap the same
 // name holds the old file until it is removed.
@@ -500,37 +584,31 @@ Status CheckReplaceable(const std::string& path) {
   if (::faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) != 0) {
     return CannotLock(WriteLock::LockFilePath(path), errno);
   }
-  if (st.st_nlink > 1) {
-    return Refused(path, "wird nicht geändert: Die Datei ist unter " + std::to_string(st.st_nlink) +
-                             " Namen erreichbar (feste Links), die beim Speichern getrennt "
-                             "würden. Bitte arbeiten Sie mit einer Kopie, die nur einen Namen "
-                             "hat.");
-  }
-  if (::geteuid() != 0) {
-    if (st.st_uid != ::geteuid()) {
-      return Refused(path, "wird nicht geändert: Die Datei gehört einem anderen Benutzer (Nummer " +
-                               std::to_string(st.st_uid) +
-                               "), und beim Speichern ginge sie in Ihren Besitz über. Bitte "
-                               "führen Sie den Import als Eigentümer der Datei aus.");
-    }
-    if (!InOurGroups(st.st_gid)) {
-      return Refused(path, "wird nicht geändert: Die Datei gehört der Gruppe Nummer " +
-                               std::to_string(st.st_gid) +
-                               ", der Sie nicht angehören, und beim Speichern ginge diese Gruppe "
-                               "verloren.");
-    }
-  }
   return Status::Ok();
 }
 
 Result<CommitPlan> PlanCommit(const std::string& path) {
-  // The hard-link and foreign-group refusals of CheckReplaceable() are cases of in-place writing
-  // too, once it exists.
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0) return IoError("Die Datei ist nicht lesbar:", path, errno);
   if (IsMountRoot(path)) {
     return CommitPlan{CommitWay::kInPlace,
                       "ist an ihrem Ort eingehängt (bind mount), und eine eingehängte Datei kann "
                       "nicht durch eine neue ersetzt werden"};
   }
+  if (st.st_nlink > 1) {
+    return CommitPlan{CommitWay::kInPlace, "ist unter " + std::to_string(st.st_nlink) +
+                                               " Namen erreichbar (feste Links), die eine neue "
+                                               "Datei trennen würde"};
+  }
+  // A trial: an empty new file beside it takes what it can of the file, and what the file system
+  // kept is compared (a network share that shows every file as the user's, a group the user is
+  // not in, a folder whose default access list overrides).
+  const std::string trial = path + kNewFileInfix + std::to_string(::getpid());
+  const int fd = ::open(trial.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  if (fd < 0) return CannotLock(WriteLock::LockFilePath(path), errno);
+  NewFile file(trial, fd);
+  const std::string differs = ApplyIdentity(fd, trial, path, st);
+  if (!differs.empty()) return CommitPlan{CommitWay::kInPlace, differs};
   return CommitPlan{};
 }
 
@@ -566,8 +644,14 @@ Status ReplaceFileAtomically(const std::string& path,
   if (fd < 0) return IoError("Die neue Datei kann nicht angelegt werden:", temp, errno);
   // Removes the new file on every way out below, an exception of `write` included.
   NewFile file(temp, fd);
+  // The file's identity first, and measured: where the new file cannot take it, the commit must
+  // write in place, and nothing more is written here.
+  if (exists) {
+    if (std::string differs = ApplyIdentity(fd, temp, path, old); !differs.empty()) {
+      return SwapUnsuitable(path, std::move(differs), replacement);
+    }
+  }
   JET_RETURN_IF_ERROR(write([&](Bytes piece) { return WriteAll(fd, piece, temp); }));
-  if (exists) JET_RETURN_IF_ERROR(KeepAttributes(fd, temp, path, old));
   if (files.Sync(fd) != 0) return IoError("Schreibfehler (fsync) bei", temp, errno);
   if (file.Close() != 0) return IoError("Schreibfehler beim Schließen von", temp, errno);
   if (BeforeSwapHook()) BeforeSwapHook()();
@@ -589,6 +673,13 @@ Status ReplaceFileAtomically(const std::string& path,
   if (exists) {
     swapped = files.Rename(temp, path, /*exchange=*/true) == 0;
     const int err = errno;
+    if (!swapped && CannotRenameOver(err)) {
+      return SwapUnsuitable(
+          path,
+          "kann auf ihrem Dateisystem nicht durch eine neue Datei ersetzt werden (" +
+              SystemErrorText(err) + ")",
+          replacement);
+    }
     if (!swapped && err != EINVAL && err != ENOSYS && err != ENOTSUP) {
       return unchanged(IoError("Die Datei kann nicht ersetzt werden:", path, err));
     }
@@ -612,7 +703,15 @@ Status ReplaceFileAtomically(const std::string& path,
   }
   if (!swapped) {
     if (files.Rename(temp, path, /*exchange=*/false) != 0) {
-      return unchanged(IoError("Die Datei kann nicht ersetzt werden:", path, errno));
+      const int err = errno;
+      if (exists && CannotRenameOver(err)) {
+        return unchanged(SwapUnsuitable(
+            path,
+            "kann auf ihrem Dateisystem nicht durch eine neue Datei ersetzt werden (" +
+                SystemErrorText(err) + ")",
+            replacement));
+      }
+      return unchanged(IoError("Die Datei kann nicht ersetzt werden:", path, err));
     }
     file.Keep();  // the name is gone: the new file is the database now
   }
@@ -719,6 +818,28 @@ WriteLock::~WriteLock() {
     ::unlink(path_.c_str());
   }
   ::close(fd_);  // releases the lock
+}
+
+Result<std::vector<std::unique_ptr<WriteLock>>> AcquireWriteLocks(const std::string& named,
+                                                                  const std::string& resolved) {
+  std::vector<std::unique_ptr<WriteLock>> locks;
+  JET_ASSIGN_OR_RETURN(std::unique_ptr<WriteLock> beside_file, WriteLock::Acquire(resolved));
+  locks.push_back(std::move(beside_file));
+  // The name with its folder resolved: its lock file is the same as the first one, unless the
+  // name is a link (a second lock of this process on the same file would be released with the
+  // first).
+  const std::size_t slash = named.rfind('/');
+  const std::string folder = slash == std::string::npos ? "." : named.substr(0, slash + 1);
+  char* real_folder = ::realpath(folder.c_str(), nullptr);
+  if (real_folder == nullptr) return locks;  // the name's folder is gone: nothing to meet there
+  std::string beside = real_folder;
+  ::free(real_folder);
+  if (beside != "/") beside += "/";
+  beside += named.substr(slash == std::string::npos ? 0 : slash + 1);
+  if (WriteLock::LockFilePath(beside) == WriteLock::LockFilePath(resolved)) return locks;
+  JET_ASSIGN_OR_RETURN(std::unique_ptr<WriteLock> beside_name, WriteLock::Acquire(beside));
+  locks.push_back(std::move(beside_name));
+  return locks;
 }
 
 }  // namespace jet

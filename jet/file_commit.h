@@ -47,11 +47,17 @@ struct Replacement {
   bool replaced_despite_failure = false;
   // See ReplaceOptions::keep_old_as.
   std::string keep_old_as;
+  // Set when the commit stopped before touching the path because a new file cannot keep what
+  // makes the file the user's (see ApplyIdentity in PlanCommit()) or the file system refuses to
+  // rename over it: only writing in place can commit then. `why` says so in German.
+  bool needs_in_place = false;
+  std::string why;
 };
 
 // Writes a new file beside `path` (same folder, so the rename stays on one file system) through
-// `write`, which hands its pieces to the given sink; gives it the owner, group, extended
-// attributes (POSIX ACLs included) and permissions of the file it replaces, syncs it, swaps it
+// `write`, which hands its pieces to the given sink; first gives it the owner, group, extended
+// attributes (POSIX ACLs included), attribute flags and permissions of the file it replaces and
+// measures what was kept (see PlanCommit()), then syncs it, swaps it
 // with `path` and syncs the folder. On any failure, a failed folder sync after the swap included,
 // `path` holds exactly its old bytes again and the new file is removed (also when `write`
 // throws): a reader sees either the old or the new file, also after a crash or a power loss. The
@@ -63,6 +69,10 @@ using PieceSink = std::function<Status(Bytes)>;
 Status ReplaceFileAtomically(const std::string& path,
                              const std::function<Status(const PieceSink&)>& write,
                              Replacement* replacement = nullptr);
+// Keeps a synced copy of the file at `path` as `backup` (a path in the same folder that does not
+// exist yet), with the file's owner, group, extended attributes and permissions: the backup of a
+// commit that writes into the file itself, where a second name would change with it.
+Status KeepCopyOfFile(const std::string& path, const std::string& backup);
 // The same, keeping the old file as `options` says.
 Status ReplaceFileAtomically(const std::string& path,
                              const std::function<Status(const PieceSink&)>& write,
@@ -85,13 +95,12 @@ Result<std::string> ResolveDatabasePath(const std::string& path);
 // error number for a database that may not be written (kReadOnly), are:
 //   - a file without any write permission, or one this process may not write;
 //   - a file on a file system mounted read-only;
-//   - a file, or its folder, marked append-only or immutable (chattr +a, +i): the swap could not
-//     replace it;
-//   - a file with more than one name (hard links): replacing it would split them;
-//   - a file whose owner or group a new file of this process cannot take (another user's file
-//     that ours may write): replacing it would hand it to us.
-// A path that names no regular file fails as NotRegularFile() says. A folder in which no new
-// file can be made fails with kCannotLock, as the lock file cannot be made there either.
+//   - a file, or its folder, marked append-only or immutable (chattr +a, +i): neither a swap nor
+//     writing in place (whose journal must be removed) could change it.
+// Nothing is refused for what makes the file the user's (owner, group, links, mounts): where a
+// new file could not keep that, the commit writes in place (PlanCommit()). A path that names no
+// regular file fails as NotRegularFile() says. A folder in which no new file can be made fails with
+// kCannotLock, as the lock file cannot be made there either.
 Status CheckReplaceable(const std::string& path);
 
 // The error for a path that names something other than a regular file (`mode` as stat gives it:
@@ -109,8 +118,15 @@ struct CommitPlan {
   std::string why;  // for kInPlace: why the file cannot be swapped (German, for the message)
 };
 // The one place that decides how the file at `path` (resolved) is committed, before the first
-// change: a file that is the root of a mount (bind-mounted onto its name, where a rename over it
-// fails with EBUSY) can only be written in place.
+// change (call it under the write lock). Written in place is a file that no new file can replace
+// as the same file:
+//   - the root of a mount (bind-mounted onto its name, where a rename over it fails with EBUSY);
+//   - a file with more than one name (hard links), which a swap would split;
+//   - a file whose owner, group, mode, extended attributes (ACLs included) or attribute flags a
+//     trial file beside it does not keep (measured, not predicted: another user's file, a group
+//     the user is not in, a file system that keeps less, a folder whose default ACL overrides).
+// A swap that finds later that it cannot keep them (or that the file system refuses to rename
+// over the file) stops before touching the path (Replacement::needs_in_place).
 Result<CommitPlan> PlanCommit(const std::string& path);
 
 // Removes what a writer killed during ReplaceFileAtomically left behind beside `path` (its
@@ -145,5 +161,12 @@ class WriteLock {
   int fd_;
   std::string path_;
 };
+
+// The write locks of a database that the caller named `named` and whose file is `resolved`: one
+// beside the file and, where the name reaches it through a symbolic link, one beside the name, so
+// that a program that locks beside either (Jet under Wine locks beside the name it was given)
+// meets ours. One lock where both lock files are the same. Fails as WriteLock::Acquire().
+Result<std::vector<std::unique_ptr<WriteLock>>> AcquireWriteLocks(const std::string& named,
+                                                                  const std::string& resolved);
 
 }  // namespace jet

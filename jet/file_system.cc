@@ -45,6 +45,10 @@ ssize_t FileSystem::Write(int fd, const void* data, std::size_t size) {
   return ::write(fd, data, size);
 }
 
+ssize_t FileSystem::WriteAt(int fd, const void* data, std::size_t size, off_t offset) {
+  return ::pwrite(fd, data, size, offset);
+}
+
 int FileSystem::Sync(int fd) { return ::fsync(fd); }
 
 int FileSystem::Rename(const std::string& from, const std::string& to, bool exchange) {
@@ -86,6 +90,11 @@ ssize_t FaultInjectingFileSystem::ReadAt(int fd, void* out, std::size_t size, of
 
 ssize_t FaultInjectingFileSystem::Write(int fd, const void* data, std::size_t size) {
   return Fails(FileCall::kWrite) ? -1 : FileSystem::Write(fd, data, size);
+}
+
+ssize_t FaultInjectingFileSystem::WriteAt(int fd, const void* data, std::size_t size,
+                                          off_t offset) {
+  return Fails(FileCall::kWrite) ? -1 : FileSystem::WriteAt(fd, data, size, offset);
 }
 
 int FaultInjectingFileSystem::Sync(int fd) {

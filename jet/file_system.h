@@ -28,6 +28,8 @@ class FileSystem {
   virtual ssize_t ReadAt(int fd, void* out, std::size_t size, off_t offset);
   // write(2).
   virtual ssize_t Write(int fd, const void* data, std::size_t size);
+  // pwrite(2); counted and failed as a write.
+  virtual ssize_t WriteAt(int fd, const void* data, std::size_t size, off_t offset);
   // fsync(2).
   virtual int Sync(int fd);
   // rename(2); with `exchange`, both names swap their files atomically (renameat2 with
@@ -66,6 +68,7 @@ class FaultInjectingFileSystem : public FileSystem {
 
   ssize_t ReadAt(int fd, void* out, std::size_t size, off_t offset) override;
   ssize_t Write(int fd, const void* data, std::size_t size) override;
+  ssize_t WriteAt(int fd, const void* data, std::size_t size, off_t offset) override;
   int Sync(int fd) override;
   int Rename(const std::string& from, const std::string& to, bool exchange) override;
   int SyncFolder(const std::string& folder) override;

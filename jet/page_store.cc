@@ -237,40 +237,73 @@ void PageStore::EndSavepoint() {
   in_savepoint_ = false;
 }
 
-Status PageStore::ForEachImagePiece(const std::function<Status(Bytes)>& sink) const {
+Status PageStore::ForEachStoredRun(std::uint32_t from, std::uint32_t to,
+                                   const std::function<Status(std::uint32_t, Bytes)>& sink) const {
+  to = std::min(to, page_count_);
   const bool encrypted = header_.database_key != 0;
-  const std::size_t chunk_bytes = std::size_t{kPagesPerChunk} * page_size();
-  // A chunk's pages one after another, as the file holds them: for encrypting them, and for the
-  // chunks of the scratch file that are not resident.
-  std::vector<std::uint8_t> buffer(encrypted || spill_ ? chunk_bytes : 0);
-  for (std::uint32_t first = 0; first < page_count_; first += kPagesPerChunk) {
+  // Pages one after another, as the file holds them: for encrypting them, and for the chunks of
+  // the scratch file that are not resident. Grown to what a run needs, no more.
+  std::vector<std::uint8_t> buffer;
+  auto room = [&buffer](std::size_t bytes) {
+    if (buffer.size() < bytes) buffer.resize(bytes);
+  };
+  for (std::uint32_t first = from; first < to;) {
     const std::size_t index = first / kPagesPerChunk;
-    const std::uint32_t count = std::min(kPagesPerChunk, page_count_ - first);
+    const std::uint32_t chunk_first = static_cast<std::uint32_t>(index) * kPagesPerChunk;
+    const std::uint32_t end = std::min(chunk_first + kPagesPerChunk, to);
+    const std::uint32_t count = end - first;
+    const std::size_t skip = std::size_t{first - chunk_first} * page_size();
     const std::size_t bytes = std::size_t{count} * page_size();
     const Chunk& chunk = chunks_[index];
-    const std::uint8_t* pages = chunk.data;
+    const std::uint8_t* pages = chunk.data + skip;
     if (chunk.kind == ChunkKind::kSpilled && !chunk.in_use) {
       // Copied from the file rather than faulted in through the mapping, page by page.
-      if (const int err = spill_->Read(index - first_spilled_chunk_, buffer.data(), bytes)) {
+      room(skip + bytes);
+      if (const int err = spill_->Read(index - first_spilled_chunk_, buffer.data(), skip + bytes)) {
         return Status(ErrorCode::kIoError,
                       std::string(kDiskOrNetworkText) + ": Die ausgelagerten Seiten von '" + name_ +
                           "' sind nicht lesbar (" + SystemErrorText(err) + ").");
       }
-      pages = buffer.data();
+      pages = buffer.data() + skip;
     }
-    if (!encrypted) {
-      JET_RETURN_IF_ERROR(sink(Bytes(pages, bytes)));
-      continue;
+    if (encrypted) {
+      // Pages read from the scratch file are encrypted where they lie; others are copied first.
+      const bool read_in = !buffer.empty() && pages == buffer.data() + skip;
+      std::uint8_t* out = nullptr;
+      if (read_in) {
+        out = buffer.data() + skip;
+      } else {
+        room(bytes);
+        out = buffer.data();
+        std::memcpy(out, pages, bytes);
+      }
+      for (std::uint32_t i = 0; i < count; ++i) {
+        if (first + i == 0) continue;  // the header page is kept as stored
+        CryptPage(header_.database_key, first + i,
+                  std::span(out + std::size_t{i} * page_size(), page_size()));
+      }
+      pages = out;
     }
-    if (pages != buffer.data()) std::memcpy(buffer.data(), pages, bytes);
-    for (std::uint32_t i = 0; i < count; ++i) {
-      if (first + i == 0) continue;  // the header page is kept as stored
-      CryptPage(header_.database_key, first + i,
-                std::span(buffer.data() + std::size_t{i} * page_size(), page_size()));
-    }
-    JET_RETURN_IF_ERROR(sink(Bytes(buffer.data(), bytes)));
+    JET_RETURN_IF_ERROR(sink(first, Bytes(pages, bytes)));
+    first = end;
   }
   return Status::Ok();
+}
+
+Status PageStore::ForEachImagePiece(const std::function<Status(Bytes)>& sink) const {
+  return ForEachStoredRun(0, page_count_, [&](std::uint32_t, Bytes piece) { return sink(piece); });
+}
+
+Status PageStore::ForEachChangedRun(const std::function<Status(std::uint32_t, Bytes)>& sink) const {
+  JET_RETURN_IF_ERROR(ForEachStoredRun(0, 1, sink));
+  for (auto at = undo_.begin(); at != undo_.end();) {
+    // Neighbouring changed pages go as one run.
+    const std::uint32_t first = at->first;
+    std::uint32_t end = first + 1;
+    for (++at; at != undo_.end() && at->first == end; ++at) ++end;
+    JET_RETURN_IF_ERROR(ForEachStoredRun(first, end, sink));
+  }
+  return ForEachStoredRun(clean_page_count_, page_count_, sink);
 }
 
 std::vector<std::uint8_t> PageStore::Image() const {

@@ -97,6 +97,14 @@ class PageStore {
   // Hands the whole file to `sink` in consecutive pieces: page 0 as stored, every other page
   // encrypted again when the database encrypts its pages.
   Status ForEachImagePiece(const std::function<Status(Bytes)>& sink) const;
+  // Hands the pages from `from` up to `to` to `sink` as ForEachImagePiece() does, each piece
+  // with the number of its first page.
+  Status ForEachStoredRun(std::uint32_t from, std::uint32_t to,
+                          const std::function<Status(std::uint32_t, Bytes)>& sink) const;
+  // Only what differs from the file as it was at the last MarkClean(), in ascending order: page 0
+  // (always, as stored), every page changed since, and every page appended since (for writing
+  // the changes into the file itself).
+  Status ForEachChangedRun(const std::function<Status(std::uint32_t, Bytes)>& sink) const;
   // The same bytes into a buffer (tests, fuzzing).
   std::vector<std::uint8_t> Image() const;
 

@@ -14,6 +14,13 @@ void RunContext::AdvanceProgress() {
   ++counter;
 }
 
+void RunContext::TellRolledBack() {
+  if (state.rolled_back.empty()) return;
+  const std::string said = std::move(state.rolled_back);
+  state.rolled_back.clear();
+  user.MsgBox(said, vbInformation, kTitleImport);
+}
+
 namespace {
 
 // A description goes inside the message's parentheses: a final full stop of its own would stand

@@ -46,6 +46,9 @@ struct RunContext {
   ProgressDisplay& progress() { return user.Progress(); }
   // Shows the counter as the progress value, then raises it by one (overflow: error 6).
   void AdvanceProgress();
+  // Tells the user, once, that opening the target rolled back an interrupted commit
+  // (state.rolled_back), before the run goes on.
+  void TellRolledBack();
 };
 
 // What a trial run reports in place of the completion message: what an import would store.

@@ -4,12 +4,14 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <random>
 #include <string>
 #include <thread>
@@ -17,6 +19,7 @@
 
 #include "jet/database.h"
 #include "jet/integrity_check.h"
+#include "jet/rollback_journal.h"
 #include "jet/table_scan.h"
 #include "tests/fixtures.h"
 #include "tests/test_support.h"
@@ -121,6 +124,100 @@ TEST(Crash, KilledDuringALargeCommitTheFileIsOldOrNew) {
   }
   std::printf("50 kills: %d times the old file, %d times the new one\n", old_seen, new_seen);
   EXPECT_GT(old_seen, 0);
+}
+
+// The work of one writer that commits in place (the file has a second name): 2,000 new price
+// rows; killed after `step` of the in-place commit, or not at all (-1).
+[[noreturn]] void AddPricesInPlace(const fs::path& file, int step) {
+  if (step >= 0) {
+    jet::SetInPlaceStepHookForTesting([step](jet::InPlaceStep at) {
+      if (static_cast<int>(at) == step) ::raise(SIGKILL);
+    });
+  }
+  auto db = jet::Database::Open(file.string(), {.password = kTargetPassword, .writable = true});
+  if (!db.ok() || !(*db)->commits_in_place()) ::_exit(2);
+  auto t = (*db)->GetTable(kPrices);
+  for (int i = 0; i < 2000; ++i) {
+    std::vector<jet::Value> row((*t)->columns.size());
+    row[1] = jet::Value(static_cast<std::int32_t>(i / 10));
+    row[2] = jet::Value(static_cast<std::int32_t>(i % 10 + 1));
+    row[3] = jet::Value(i * 0.25);
+    row[4] = jet::Value(std::int32_t{2});
+    if (!(*db)->InsertRow(kPrices, row).ok()) ::_exit(4);
+  }
+  ::_exit((*db)->Commit().ok() ? 0 : 5);
+}
+
+int RunChild(const std::function<void()>& work) {
+  const pid_t child = ::fork();
+  if (child == 0) work();
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  return status;
+}
+
+TEST(Crash, KilledAtEveryStepOfAnInPlaceCommitTheNextStartRollsBack) {
+  testing_support::ScratchDir folder("crash-in-place");
+  const fs::path original = testing_support::Fixture("target.mdb");
+  const fs::path file = folder.path() / "DBZentavo.mdb";
+  const fs::path second = folder.path() / "Zweitname.mdb";
+  const fs::path journal = jet::JournalPath(file.string());
+  const auto old_bytes = testing_support::ReadFileBytes(original);
+  auto fresh = [&] {
+    fs::remove(second);
+    fs::remove(file);
+    fs::copy_file(original, file);
+    fs::create_hard_link(file, second);
+  };
+  fresh();
+  int status = RunChild([&] { AddPricesInPlace(file, -1); });
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  const auto new_bytes = testing_support::ReadFileBytes(file);
+  ASSERT_NE(new_bytes, old_bytes);
+  EXPECT_FALSE(fs::exists(journal));
+
+  for (int step = 0; step < jet::kInPlaceSteps; ++step) {
+    SCOPED_TRACE("killed after step " + std::to_string(step + 1));
+    fresh();
+    struct stat before;
+    ASSERT_EQ(::stat(file.c_str(), &before), 0);
+    status = RunChild([&] { AddPricesInPlace(file, step); });
+    ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << status;
+    const auto step_kind = static_cast<jet::InPlaceStep>(step);
+    const bool committed = step_kind == jet::InPlaceStep::kJournalRemoved;
+    const bool torn = step_kind >= jet::InPlaceStep::kHeaderInvalidated &&
+                      step_kind <= jet::InPlaceStep::kPagesSynced;
+    EXPECT_EQ(fs::exists(journal), !committed);
+    if (torn) {
+      // A copy without the journal, as another program sees the file: not a database at all.
+      const fs::path seen = folder.path() / "gesehen.mdb";
+      fs::copy_file(file, seen, fs::copy_options::overwrite_existing);
+      auto other = jet::Database::Open(seen.string(), {.password = kTargetPassword});
+      EXPECT_EQ(other.status().code(), jet::ErrorCode::kUnrecognizedFormat);
+      if (!testing_support::MissingOracle(testing_support::Oracle::kMdbExport)) {
+        EXPECT_NE(
+            testing_support::RunCommand("mdb-tables " + testing_support::ShellQuote(seen.string()) +
+                                        " >/dev/null 2>&1")
+                .exit_code,
+            0)
+            << "mdbtools opens the half-written file";
+      }
+      fs::remove(seen);
+    }
+    // The next start: rolled back (and said so) before anything else, under the lock.
+    auto db = jet::Database::Open(file.string(), {.password = kTargetPassword, .writable = true});
+    ASSERT_TRUE(db.ok()) << db.status().ToString();
+    const bool said = !(*db)->rolled_back().empty();
+    EXPECT_EQ(said, step_kind >= jet::InPlaceStep::kJournalValid && !committed)
+        << (*db)->rolled_back();
+    db->reset();
+    EXPECT_FALSE(fs::exists(journal));
+    EXPECT_EQ(testing_support::ReadFileBytes(file), committed ? new_bytes : old_bytes);
+    struct stat after;
+    ASSERT_EQ(::stat(file.c_str(), &after), 0);
+    EXPECT_EQ(after.st_ino, before.st_ino);
+    EXPECT_EQ(after.st_nlink, 2u);
+  }
 }
 
 TEST(Crash, KilledDuringAnImportRunTheTargetIsOldOrComplete) {

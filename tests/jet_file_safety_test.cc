@@ -1,8 +1,8 @@
 // What a commit does to the file the user named: a symbolic link is followed and stays a link;
 // mode, owner, group, extended attributes and access lists stay; what Jet refuses (a read-only
-// file, a folder without room for the lock file) and what we refuse (another user's file, a file
-// with several names, a damaged file) is refused before anything changes; the size limit; a
-// failing folder sync.
+// file, a folder without room for the lock file) and what we refuse (a damaged file) is refused
+// before anything changes; the size limit; a failing folder sync. Files a new file could not
+// replace without losing their identity are written in place (jet_in_place_test.cc).
 #include <grp.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -256,27 +256,7 @@ INSTANTIATE_TEST_SUITE_P(
                     fs::permissions(f.path(), fs::perms::owner_write, fs::perm_options::remove);
                   }
                 },
-                ErrorCode::kCannotLock},
-        Refusal{"AnotherUsersFileThatWeMayWrite",
-                [](const Folder& f) {
-                  // As root, the file stays root's and the writer is nobody; otherwise there is
-                  // no other user to give it to, and the case is skipped.
-                  fs::permissions(f.db(), fs::perms::all & ~fs::perms::owner_exec &
-                                              ~fs::perms::group_exec & ~fs::perms::others_exec);
-                },
-                ErrorCode::kReadOnly, true},
-        Refusal{"AGroupTheWriterIsNotIn",
-                [](const Folder& f) {
-                  // As root: the writer's file, but in root's group, which the writer is not in.
-                  ASSERT_EQ(::chown(f.db().c_str(), kOtherUser, 0), 0);
-                },
-                ErrorCode::kReadOnly, true},
-        Refusal{"ASecondHardLink",
-                [](const Folder& f) {
-                  OwnedByTheWriter(f);
-                  fs::create_hard_link(f.db(), f.path() / "Zweitname.mdb");
-                },
-                ErrorCode::kReadOnly}),
+                ErrorCode::kCannotLock}),
     [](const auto& p) { return std::string(p.param.name); });
 
 TEST(FileSafety, RefusalsReadForTheUser) {
@@ -288,12 +268,6 @@ TEST(FileSafety, RefusalsReadForTheUser) {
             "schreibgeschützt: Die Datenbank '" +
                 folder.db().string() +
                 "' ist schreibgeschützt (die Datei hat keine Schreibrechte).");
-  fs::permissions(folder.db(), fs::perms::owner_read | fs::perms::owner_write);
-  fs::create_hard_link(folder.db(), folder.path() / "b.mdb");
-  s = AddExtras(folder.db());
-  EXPECT_EQ(s.code(), ErrorCode::kReadOnly);
-  EXPECT_NE(s.message().find("unter 2 Namen erreichbar (feste Links)"), std::string::npos)
-      << s.message();
   // Still readable: only writing is refused.
   EXPECT_GT(ExtraRows(folder.db()), 0u);
 }

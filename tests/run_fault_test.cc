@@ -43,6 +43,7 @@
 #include "jet/database.h"
 #include "jet/file_commit.h"
 #include "jet/file_system.h"
+#include "jet/rollback_journal.h"
 #include "run/recording_user_side.h"
 #include "tests/fixtures.h"
 #include "tests/test_support.h"
@@ -543,10 +544,10 @@ class ScopedFlags {
   bool set_ = false;
 };
 
-// An append-only or immutable target and a target that is mounted onto its name (bind mount) or
-// lies on a read-only mount are refused before the first change, with Jet's 3027 and a message
-// that says why.
-TEST(RunFaults, TargetsThatCannotBeSwappedAreRefusedFirst) {
+// An append-only or immutable target and a target on a read-only mount are refused before the
+// first change, with Jet's 3027 and a message that says why; a target mounted onto its name (bind
+// mount), which no new file can replace, is written in place.
+TEST(RunFaults, TargetsThatCannotBeWrittenAreRefusedFirst) {
   std::vector<std::string> skipped;
   for (const auto& [flag, says] :
        {std::pair{FS_APPEND_FL, "chattr +a"}, std::pair{FS_IMMUTABLE_FL, "chattr +i"}}) {
@@ -571,12 +572,11 @@ TEST(RunFaults, TargetsThatCannotBeSwappedAreRefusedFirst) {
     if (::mount(mounted.c_str(), site.target().c_str(), nullptr, MS_BIND, nullptr) != 0) {
       skipped.push_back("bind mount (" + std::string(std::strerror(errno)) + ")");
     } else {
+      // Written in place: the mounted file holds the import, the name below it is untouched.
       const Outcome out = RunHere(site);
-      EXPECT_EQ(ExpectTruthful(out, site), Left::kOld);
-      EXPECT_EQ(ErrorNumber(out), 3027);
-      EXPECT_TRUE(Mentions(out, "bind mount")) << (out.messages.empty() ? "" : out.messages.back());
+      EXPECT_EQ(ExpectTruthful(out, site), Left::kImport);
       ::umount2(site.target().c_str(), MNT_DETACH);
-      EXPECT_TRUE(testing_support::ReadFileBytes(mounted) == OldTarget());
+      EXPECT_TRUE(testing_support::ReadFileBytes(mounted) == ImportedTarget());
       EXPECT_TRUE(testing_support::ReadFileBytes(site.target()) == OldTarget());
     }
   }
@@ -605,6 +605,48 @@ TEST(RunFaults, TargetsThatCannotBeSwappedAreRefusedFirst) {
     for (const std::string& s : skipped) list += (list.empty() ? "" : ", ") + s;
     GTEST_SKIP() << "not checked on this system: " << list;
   }
+}
+
+// A run killed while it wrote into a target with a second name leaves a journal; the next run
+// rolls the target back before anything else, tells the user so, and then imports.
+TEST(RunFaults, AnInterruptedInPlaceCommitIsRolledBackAndToldAtTheNextRun) {
+  Site site;
+  const fs::path second = fs::path(site.folder()) / "Zweitname.mdb";
+  fs::create_hard_link(site.target(), second);
+  const pid_t child = ::fork();
+  if (child == 0) {
+    jet::SetInPlaceStepHookForTesting([](jet::InPlaceStep step) {
+      if (step == jet::InPlaceStep::kPagesSynced) ::raise(SIGKILL);
+    });
+    (void)RunHere(site);
+    ::_exit(1);
+  }
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  ASSERT_TRUE(WIFSIGNALED(status)) << status;
+  ASSERT_TRUE(fs::exists(jet::JournalPath(site.target().string())));
+  ASSERT_FALSE(testing_support::ReadFileBytes(site.target()) == OldTarget());
+
+  const Outcome out = RunHere(site);
+  EXPECT_EQ(out.status, run::kExitCompleted);
+  ASSERT_EQ(out.messages.size(), 2u) << (out.messages.empty() ? "" : out.messages[0]);
+  EXPECT_NE(out.messages[0].find("beim letzten Speichern unterbrochen"), std::string::npos)
+      << out.messages[0];
+  EXPECT_EQ(out.messages[1], kCompletedMessage);
+  EXPECT_TRUE(testing_support::ReadFileBytes(site.target()) == ImportedTarget());
+  EXPECT_TRUE(testing_support::ReadFileBytes(second) == ImportedTarget());
+  // Each run took its backup, a copy of the old file, before it began to write into the target.
+  std::set<std::string> names = site.Names();
+  int backups = 0;
+  std::erase_if(names, [&](const std::string& name) {
+    if (!name.starts_with("DBZentavo vor Import ")) return false;
+    EXPECT_TRUE(testing_support::ReadFileBytes(fs::path(site.folder()) / name) == OldTarget())
+        << name;
+    ++backups;
+    return true;
+  });
+  EXPECT_EQ(backups, 2);
+  EXPECT_EQ(names, (std::set<std::string>{"DBZentavo.mdb", "Zweitname.mdb"}));
 }
 
 }  // namespace

@@ -24,6 +24,7 @@ void CheckExportDB(run::RunContext& run) {
   db::DatabaseState& s = run.state;
   try {
     db::OpenDatabaseConnections(s, run.txt_DBPfad);
+    run.TellRolledBack();
     s.rsSource->Open(db::source::kSelectAllArticles, s.cnSource, db::adOpenForwardOnly,
                      db::adLockReadOnly);
     CheckFirstRow(*s.rsSource, db::source::kArtikelStammColumns);
