@@ -43,6 +43,12 @@ class IndexCursor {
   IndexEntry previous_;
 };
 
+// The rows an index's leaves name, in leaf order, read as IndexCursor walks the leaves but without
+// building keys: for checks that need the rows only. The pages must be index pages of the table
+// and the leaf chain consistent (each leaf names the one before it); key order is not checked.
+Result<std::vector<RowPointer>> IndexedRows(const PageStore& store, const TableDef& table,
+                                            const RealIndex& index);
+
 // The rows whose key is exactly `key` (as EncodeIndexKey builds it), in index order. Descends from
 // the root: in each intermediate page to the first child whose last key is not below `key` (the
 // child tail when every entry is below it), then reads leaves along the next pointers while the
