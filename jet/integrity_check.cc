@@ -34,7 +34,9 @@ class Checker {
         continue;
       }
       ++report_.tables;
+      in_system_table_ = e.is_system();
       CheckTable(**table, e.is_system());
+      in_system_table_ = false;
     }
     CheckOwnedPagesAreMapped();
     CheckFreePages();
@@ -43,7 +45,11 @@ class Checker {
   }
 
  private:
-  void Problem(std::string text) { report_.problems.push_back(std::move(text)); }
+  // Damage of Access's own tables is Access's business: the import never writes them, and it
+  // reads the few it needs (the catalog, the relationships) with errors of their own.
+  void Problem(std::string text) {
+    (in_system_table_ ? report_.tolerated : report_.problems).push_back(std::move(text));
+  }
   void Tolerated(std::string text) { report_.tolerated.push_back(std::move(text)); }
 
   // Every row refers to an existing row where a relationship enforces integrity.
@@ -253,6 +259,7 @@ class Checker {
   std::map<std::uint32_t, std::set<std::uint32_t>> table_pages_;
   std::map<std::uint32_t, std::string> table_names_;
   std::map<std::uint32_t, bool> system_tables_;
+  bool in_system_table_ = false;
 };
 
 }  // namespace

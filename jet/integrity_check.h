@@ -19,9 +19,10 @@ struct IntegrityReport {
   // Damage, German, each naming table, page or index. Damage of a table stops a write to it (see
   // PrepareTableForWriting).
   std::vector<std::string> problems;
-  // What Access itself leaves in sound files (a system table's row count that is off, a system
-  // table's page missing from its usage map, pages listed as free that a usage map still names):
-  // a write repairs it in what it changes, or keeps clear of it.
+  // What Access itself leaves in sound files (a row count that is off, a system table's page
+  // missing from its usage map, pages listed as free that a usage map still names), and anything
+  // found in Access's own system tables, which the import never writes: a write repairs it in
+  // what it changes, or keeps clear of it.
   std::vector<std::string> tolerated;
   std::vector<std::string> notes;  // what could not be checked, and why
   std::size_t tables = 0;
@@ -37,9 +38,9 @@ struct IntegrityReport {
 // key, and every index holds exactly one entry per row (its key as the rows give it, in order, in
 // a sound B-tree whose pages belong to the index). Pages the free map lists are used by nobody.
 // What Access leaves as well is reported as tolerated, not as a problem: a row count that is off,
-// a table's free-space map naming pages not of the table, a page of a system table (or an emptied
-// page of any table) missing from its usage map, an index page missing from the index's usage map,
-// and pages the free map lists although a usage map names them.
+// a table's free-space map naming pages not of the table, a page of a system table missing from
+// its usage map, an index page missing from the index's usage map, pages the free map lists
+// although a usage map names them, and whatever else is found in a system table.
 // With IntegrityScope::kEverything also: every relationship that enforces integrity has its
 // foreign-key index entries, and every reference without a Null names an existing row of the
 // primary table. kFileStructure leaves the relationships out: what it checks is what a writer

@@ -168,9 +168,11 @@ TEST_P(IndexesOf, EveryEntryStandsForALiveRowAndHoldsTheKeyOfItsValues) {
         auto key = jet::EncodeIndexKey(*table, index, r.values, db_->header());
         // The text values of the key's columns, for the two cases below.
         std::vector<std::pair<std::string, jet::TextSortOrder>> texts;
+        bool binary = false;  // Binary keys (in Access's own system tables) are not built
         for (const jet::IndexColumn& ic : index.columns) {
           for (std::size_t i = 0; i < table->columns.size(); ++i) {
             const jet::Column& c = table->columns[i];
+            if (c.number == ic.column_number && c.type() == jet::ColumnType::kBinary) binary = true;
             if (c.number != ic.column_number || !r.values[i].is<std::string>()) continue;
             auto order = jet::TextSortOrderOf(c, db_->header());
             ASSERT_TRUE(order.ok()) << order.status().ToString();
@@ -179,9 +181,11 @@ TEST_P(IndexesOf, EveryEntryStandsForALiveRowAndHoldsTheKeyOfItsValues) {
         }
         if (!key.ok()) {
           EXPECT_EQ(key.status().code(), jet::ErrorCode::kNotSupported) << key.status().ToString();
-          EXPECT_TRUE(std::any_of(texts.begin(), texts.end(), [](const auto& t) {
-            return HasUncoveredCharacter(t.first, t.second);
-          })) << key.status().ToString();
+          EXPECT_TRUE(binary || std::any_of(texts.begin(), texts.end(),
+                                            [](const auto& t) {
+                                              return HasUncoveredCharacter(t.first, t.second);
+                                            }))
+              << key.status().ToString();
           ++unsupported;
           continue;
         }
