@@ -13,6 +13,7 @@
 #include <string>
 
 #include "db/database_state.h"
+#include "jet/database.h"
 #include "run/recording_user_side.h"
 
 namespace {
@@ -94,6 +95,7 @@ int main(int argc, char** argv) {
   } catch (const run::ProgramEnd& end) {
     status = end.status();
   }
+  std::cerr << "Prüfung vor dem Schreiben: " << jet::WriteCheckSeconds() << " s\n";
   std::cerr << "Gesamt: "
             << std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count()
             << " s, Status " << status << "\n";

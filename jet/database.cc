@@ -1,5 +1,7 @@
 #include "jet/database.h"
 
+#include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <map>
 #include <set>
@@ -23,6 +25,20 @@ constexpr std::uint16_t kWindows1252 = 1252;
 
 std::uint64_t max_database_bytes = kMaxDatabaseBytes;
 bool check_before_writing = true;
+std::atomic<std::int64_t> write_check_nanoseconds{0};
+
+// Adds the time from its construction to its end to write_check_nanoseconds.
+class CheckTimer {
+ public:
+  ~CheckTimer() {
+    write_check_nanoseconds += std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                   std::chrono::steady_clock::now() - start_)
+                                   .count();
+  }
+
+ private:
+  std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
+};
 
 }  // namespace
 
@@ -64,6 +80,8 @@ void SetMaxDatabaseBytesForTesting(std::uint64_t bytes) {
 }
 
 void SetWriteCheckForTesting(bool check) { check_before_writing = check; }
+
+double WriteCheckSeconds() { return static_cast<double>(write_check_nanoseconds.load()) / 1e9; }
 
 Result<std::unique_ptr<Database>> Database::Open(const std::string& path,
                                                  const OpenOptions& options) {
@@ -108,7 +126,10 @@ Status Database::EnableWriting() {
 }
 
 std::unique_ptr<PageAllocator> Database::State::NewAllocator(const Database& db) {
-  return std::make_unique<PageAllocator>(*pages, [&db] { return PagesClaimedByUsageMaps(db); });
+  return std::make_unique<PageAllocator>(*pages, [&db] {
+    const CheckTimer timer;
+    return PagesClaimedByUsageMaps(db);
+  });
 }
 
 Result<std::unique_ptr<Database>> Database::Open(FileSource& source, const OpenOptions& options) {
@@ -190,6 +211,7 @@ Result<TableWriter*> Database::State::WriterFor(const Database& db, std::string_
     // A damaged table is not changed: a commit would store the damage again as if it were sound,
     // and changes could spread it. What the writes rewrite anyway is repaired here.
     if (check_before_writing) {
+      const CheckTimer timer;
       const Status s =
           PrepareTableForWriting(*pages, *allocator, *tables.at(def->page), checked_pages);
       if (!s.ok()) {

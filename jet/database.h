@@ -36,6 +36,11 @@ void SetMaxDatabaseBytesForTesting(std::uint64_t bytes);
 // fuzzer reaches the writer with damaged pages too (tests only).
 void SetWriteCheckForTesting(bool check);
 
+// The time the process has spent in the checks before the first change to each table (see
+// Database::EnableWriting()) and in finding the pages the usage maps name, in seconds: for the
+// benchmarks, which report it as a share of the import.
+double WriteCheckSeconds();
+
 struct OpenOptions {
   std::string password;   // the database password; empty for databases without one
   bool writable = false;  // take the write lock and allow changes (Jet 4 files only)
@@ -82,10 +87,10 @@ class Database {
   bool writable() const;
   // Takes the write lock of a database opened for reading, so that it can be changed; fails
   // when another program holds the lock or changed the file since it was read, and refuses a
-  // file that may not be changed (see CheckReplaceable() in file_commit.h) and a file that fails
-  // the integrity check (kCorrupt, integrity_check.h). Symbolic links are
+  // file that may not be changed (see CheckReplaceable() in file_commit.h). Symbolic links are
   // resolved when the database is opened: the lock, the new file and the commit work beside the
-  // file they name.
+  // file they name. The first change to each table is refused with kCorrupt, and changes nothing,
+  // when the table is damaged (PrepareTableForWriting() in integrity_check.h).
   Status EnableWriting();
 
  private:

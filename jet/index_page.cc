@@ -1,6 +1,7 @@
 #include "jet/index_page.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <string>
 
@@ -135,10 +136,8 @@ Result<IndexPage> DecodeLeafRows(JetVersion version, std::uint32_t number, Bytes
   std::size_t start = 0;
   std::size_t count = 0;
   for (std::size_t byte = 0; byte < bitmap.size(); ++byte) {
-    if (bitmap[byte] == 0) continue;
-    for (std::size_t bit = byte * 8; bit < byte * 8 + 8; ++bit) {
-      if ((bitmap[byte] & (1u << (bit % 8))) == 0) continue;
-      const std::size_t end = bit;
+    for (unsigned bits = bitmap[byte]; bits != 0; bits &= bits - 1) {
+      const std::size_t end = byte * 8 + static_cast<std::size_t>(std::countr_zero(bits));
       if (end > area.size() || end < start) {
         return Corrupt(number, "markiert ein Eintragsende (" + std::to_string(end) +
                                    ") hinter dem Seitenende");
@@ -159,12 +158,18 @@ Result<IndexPage> DecodeLeafRows(JetVersion version, std::uint32_t number, Bytes
                                    " Bytes (Eintrag " + std::to_string(count) + ")");
       }
       // The row pointer is the entry's last 4 bytes; the shared prefix may reach into it.
-      std::uint8_t tail[kIndexEntryRowSize];
-      for (std::size_t k = 0; k < kIndexEntryRowSize; ++k) {
-        const std::size_t at = size - kIndexEntryRowSize + k;
-        tail[k] = at < shared ? first[at] : stored[at - shared];
+      std::uint8_t joined[kIndexEntryRowSize];
+      const std::uint8_t* tail = joined;
+      if (stored.size() >= kIndexEntryRowSize) {
+        tail = stored.data() + stored.size() - kIndexEntryRowSize;
+      } else {
+        for (std::size_t k = 0; k < kIndexEntryRowSize; ++k) {
+          const std::size_t at = size - kIndexEntryRowSize + k;
+          joined[k] = at < shared ? first[at] : stored[at - shared];
+        }
       }
-      rows.push_back(RowPointer{BigEndian(Bytes(tail, 3)), tail[3]});
+      rows.push_back(RowPointer{
+          std::uint32_t{tail[0]} << 16 | std::uint32_t{tail[1]} << 8 | tail[2], tail[3]});
       start = end;
       ++count;
     }

@@ -87,8 +87,8 @@ Result<bool> IndexCursor::Next() {
   return true;
 }
 
-Result<std::vector<RowPointer>> IndexedRows(const PageStore& store, const TableDef& table,
-                                            const RealIndex& index) {
+Status ForEachIndexedRow(const PageStore& store, const TableDef& table, const RealIndex& index,
+                         const std::function<bool(RowPointer)>& visit) {
   std::uint32_t number = index.first_page;
   for (std::size_t depth = 0;; ++depth) {
     if (depth >= kMaxDepth) return Corrupt(table, index, "der Baum ist zu tief (zyklisch?)");
@@ -96,11 +96,12 @@ Result<std::vector<RowPointer>> IndexedRows(const PageStore& store, const TableD
     if (page.leaf) break;
     JET_ASSIGN_OR_RETURN(number, FirstChild(table, index, page));
   }
-  std::vector<RowPointer> rows;
+  std::vector<RowPointer> rows;  // one leaf's, the buffer kept from leaf to leaf
   std::uint32_t prev = 0;
   for (std::uint32_t read = 0; number != 0; ++read) {
     if (read >= store.page_count()) return Corrupt(table, index, "die Blattkette ist zyklisch");
     JET_ASSIGN_OR_RETURN(Bytes bytes, store.Page(number));
+    rows.clear();
     JET_ASSIGN_OR_RETURN(IndexPage leaf,
                          DecodeLeafRows(store.format().version, number, bytes, rows));
     if (leaf.owner != table.page) {
@@ -113,10 +114,13 @@ Result<std::vector<RowPointer>> IndexedRows(const PageStore& store, const TableD
                      PageName(number) + " nennt Seite " + std::to_string(leaf.prev_page) +
                          " als Vorgänger statt " + std::to_string(prev));
     }
+    for (RowPointer row : rows) {
+      if (!visit(row)) return Status::Ok();
+    }
     prev = number;
     number = leaf.next_page;
   }
-  return rows;
+  return Status::Ok();
 }
 
 Result<std::vector<RowPointer>> FindEqual(const PageStore& store, const TableDef& table,

@@ -386,23 +386,29 @@ Status PrepareTableForWriting(PageStore& store, PageAllocator& allocator, TableD
       }
       JET_RETURN_IF_ERROR(claim(p, "des " + index_name));
     }
-    auto rows = IndexedRows(store, table, index);
-    if (!rows.ok()) return damaged(index_name + ": " + rows.status().message());
     std::vector<bool> seen(live.bits());
-    for (RowPointer row : *rows) {
+    std::uint32_t entries = 0;
+    Status mismatch;
+    const Status walked = ForEachIndexedRow(store, table, index, [&](RowPointer row) {
       const std::size_t bit = live.Bit(row);
       if (!live.Live(bit)) {
-        return damaged(index_name + ": Ein Eintrag nennt die Zeile " + std::to_string(row.row) +
-                       " auf " + page_name(row.page) + ", die die Tabelle nicht hat.");
+        mismatch = damaged(index_name + ": Ein Eintrag nennt die Zeile " + std::to_string(row.row) +
+                           " auf " + page_name(row.page) + ", die die Tabelle nicht hat.");
+        return false;
       }
       if (seen[bit]) {
-        return damaged(index_name + ": Die Zeile " + std::to_string(row.row) + " auf " +
-                       page_name(row.page) + " steht zweimal im Index.");
+        mismatch = damaged(index_name + ": Die Zeile " + std::to_string(row.row) + " auf " +
+                           page_name(row.page) + " steht zweimal im Index.");
+        return false;
       }
       seen[bit] = true;
-    }
-    if (!index.ignore_nulls() && rows->size() != live.count()) {
-      return damaged(index_name + ": " + std::to_string(rows->size()) +
+      ++entries;
+      return true;
+    });
+    if (!walked.ok()) return damaged(index_name + ": " + walked.message());
+    if (!mismatch.ok()) return mismatch;
+    if (!index.ignore_nulls() && entries != live.count()) {
+      return damaged(index_name + ": " + std::to_string(entries) +
                      " Einträge passen nicht zu den " + std::to_string(live.count()) +
                      " Zeilen der Tabelle.");
     }
