@@ -124,7 +124,7 @@ int main(int argc, char** argv) {
     // Damage stops an import that writes the table; what Access leaves as well does not.
     for (const std::string& note : report->notes) std::cout << "Hinweis: " << note << "\n";
     for (const std::string& problem : report->problems) {
-      std::cout << "Fehler (hält einen Import an): " << problem << "\n";
+      std::cout << "Fehler (hält einen Import an, der die Tabelle schreibt): " << problem << "\n";
     }
     for (const std::string& quirk : report->tolerated) {
       std::cout << "Wie von Access (hält keinen Import an): " << quirk << "\n";
