@@ -179,13 +179,15 @@ TEST_P(IndexesOf, EveryEntryStandsForALiveRowAndHoldsTheKeyOfItsValues) {
             texts.emplace_back(r.values[i].as<std::string>(), *order);
           }
         }
+        if (!key.ok() && binary) {
+          EXPECT_EQ(key.status().code(), jet::ErrorCode::kNotSupported) << key.status().ToString();
+          continue;
+        }
         if (!key.ok()) {
           EXPECT_EQ(key.status().code(), jet::ErrorCode::kNotSupported) << key.status().ToString();
-          EXPECT_TRUE(binary || std::any_of(texts.begin(), texts.end(),
-                                            [](const auto& t) {
-                                              return HasUncoveredCharacter(t.first, t.second);
-                                            }))
-              << key.status().ToString();
+          EXPECT_TRUE(std::any_of(texts.begin(), texts.end(), [](const auto& t) {
+            return HasUncoveredCharacter(t.first, t.second);
+          })) << key.status().ToString();
           ++unsupported;
           continue;
         }
