@@ -15,6 +15,8 @@
 #include <QVBoxLayout>
 #include <exception>
 
+#include "app/prefix_choice_dialog.h"
+#include "db/target_lookup.h"
 #include "db/wine_prefix.h"
 #include "import/import_run.h"
 #include "run/run_context.h"
@@ -94,7 +96,8 @@ void AddWineDrivesToSidebar(QFileDialog& dialog) {
 frmProdukteImport::frmProdukteImport(QWidget* parent)
     : QWidget(parent),
       file_dialog_runner_([](QFileDialog& dialog) { return dialog.exec(); }),
-      message_box_runner_([](QMessageBox& box) { box.exec(); }) {
+      message_box_runner_([](QMessageBox& box) { box.exec(); }),
+      prefix_choice_runner_([](PrefixChoiceDialog& dialog) { return dialog.exec(); }) {
   setObjectName(QStringLiteral("frmProdukteImport"));
   setWindowTitle(QStringLiteral("Produkte Import: Orbelin nach Zentavo"));
   setWindowIcon(QIcon(QStringLiteral(":/icons/produkte-import.png")));
@@ -190,12 +193,33 @@ void frmProdukteImport::SetMessageBoxRunner(MessageBoxRunner runner) {
   message_box_runner_ = std::move(runner);
 }
 
+void frmProdukteImport::SetPrefixChoiceRunner(PrefixChoiceRunner runner) {
+  prefix_choice_runner_ = std::move(runner);
+}
+
 bool frmProdukteImport::Form_Load() {
-  db::SettingsEntry entry = db::LookupTargetSetting();
-  state_.strDBRoot = std::move(entry.value);
-  state_.strDBRootPrefix = std::move(entry.wine_prefix);
-  if (!state_.strDBRoot.empty()) return true;
   try {
+    try {
+      const std::vector<db::TargetCandidate> candidates = db::FindTargetCandidates();
+      db::SettingsEntry entry;
+      if (candidates.size() == 1) {
+        entry = db::ChooseCandidate(candidates.front());
+      } else if (candidates.size() > 1) {
+        PrefixChoiceDialog dialog(candidates);
+        const int answer = prefix_choice_runner_(dialog);
+        if (answer != QDialog::Accepted || dialog.chosenIndex() < 0) {
+          EndProgram(run::kExitNotInstalled);
+        }
+        entry = db::ChooseCandidate(candidates[static_cast<std::size_t>(dialog.chosenIndex())]);
+      }
+      state_.strDBRoot = std::move(entry.value);
+      state_.strDBRootPrefix = std::move(entry.wine_prefix);
+    } catch (const db::TargetLocationError& e) {
+      MsgBox(run::TargetLocationMessage(e.code(), e.description()), run::vbCritical,
+             run::kTitleImport);
+      EndProgram(run::kExitNotInstalled);
+    }
+    if (!state_.strDBRoot.empty()) return true;
     MsgBox(run::kMessageNotInstalled, run::vbInformation, run::kTitleImport);
     EndProgram(run::kExitNotInstalled);
   } catch (const run::ProgramEnd& end) {

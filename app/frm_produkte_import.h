@@ -22,6 +22,8 @@ class QSplitter;
 
 namespace app {
 
+class PrefixChoiceDialog;
+
 // The window reacts to its load step and to the three buttons. Every way out of it ends the
 // program: the window then hides and emits programEnded with the exit status, and handles no
 // further event.
@@ -35,17 +37,23 @@ class frmProdukteImport : public QWidget, public run::UserSide {
   // Shows a prepared message box modally and returns when the user has confirmed it. The default
   // is QDialog::exec.
   using MessageBoxRunner = std::function<void(QMessageBox&)>;
+  // Runs the question which Wine prefix counts, modally; returns QDialog::Accepted when the user
+  // picked one. The default is QDialog::exec.
+  using PrefixChoiceRunner = std::function<int(PrefixChoiceDialog&)>;
 
   explicit frmProdukteImport(QWidget* parent = nullptr);
   ~frmProdukteImport() override;
 
   // The load step: the target folder from the settings. Without one it shows the information
   // message and ends the program (status kExitNotInstalled) and returns false; the window must
-  // then not be shown.
+  // then not be shown. When several Wine prefixes hold it, it asks which one counts (cancelling
+  // ends the program with the same status); a fault of the lookup (db/target_lookup.h) is shown
+  // with the path it concerns, and the program ends with that status too.
   bool Form_Load();
 
   void SetFileDialogRunner(FileDialogRunner runner);
   void SetMessageBoxRunner(MessageBoxRunner runner);
+  void SetPrefixChoiceRunner(PrefixChoiceRunner runner);
 
   bool ended() const { return ended_; }
   int exitStatus() const { return exit_status_; }
@@ -86,6 +94,7 @@ class frmProdukteImport : public QWidget, public run::UserSide {
   db::DatabaseState state_;
   FileDialogRunner file_dialog_runner_;
   MessageBoxRunner message_box_runner_;
+  PrefixChoiceRunner prefix_choice_runner_;
   bool ended_ = false;
   bool running_ = false;
   int exit_status_ = 0;

@@ -82,8 +82,16 @@ int main(int argc, char** argv) {
   const auto start = std::chrono::steady_clock::now();
   int status = run::kExitUnexpectedError;
   try {
-    // The load step: the target folder from the settings.
-    db::SettingsEntry entry = db::LookupTargetSetting();
+    // The load step: the target folder from the settings. Without a window there is no one to
+    // ask: several prefixes holding the entry are refused, naming them all.
+    db::SettingsEntry entry;
+    try {
+      entry = db::LookupTargetSetting();
+    } catch (const db::TargetLocationError& e) {
+      user.MsgBox(run::TargetLocationMessage(e.code(), e.description()), run::vbCritical,
+                  run::kTitleImport);
+      user.EndProgram(run::kExitNotInstalled);
+    }
     state.strDBRoot = std::move(entry.value);
     state.strDBRootPrefix = std::move(entry.wine_prefix);
     if (state.strDBRoot.empty()) {

@@ -46,17 +46,9 @@ void CheckUniqueIndexes(sql::TableData& table, const std::vector<Value>& row,
     });
     if (numbered) continue;
     int present = -1;  // the first key column that is not Null
-    bool any_null = false;
     for_each_key_column([&](std::size_t i) {
-      const bool null = row[i].is_null();
-      any_null = any_null || null;
-      if (!null && present < 0) present = static_cast<int>(i);
+      if (!row[i].is_null() && present < 0) present = static_cast<int>(i);
     });
-    if (any_null && index.primary()) {
-      throw DbError(ErrorCode::kNullInKey, "Der Primärschlüssel '" + index.name +
-                                               "' der Tabelle '" + t.name +
-                                               "' darf keinen Nullwert enthalten.");
-    }
     if (present < 0) continue;  // every key column Null: a Null entry never collides
     const std::vector<std::uint32_t>& candidates =
         table.RowsWithKey(present, sql::EqualityKey(row[static_cast<std::size_t>(present)]));
@@ -155,6 +147,8 @@ void Connection::InsertRow(sql::TableData& table, const std::vector<Value>& row)
   values = row;  // a copy into the room of the one before; `row` stays as it was
   PrepareWrite();
   CheckRow(table.def(), table.rules(), values);
+  // Null in the key of a Required index or the primary key: 3058 (the engine checks it too).
+  if (const jet::Status s = jet::CheckKeysNotNull(table.def(), values); !s.ok()) Throw(s);
   CheckUniqueIndexes(table, values, db_->header());
   integrity().CheckInsert(*tables_, table, values);
   auto place = db_->InsertRow(table.def().name, values);
@@ -162,7 +156,8 @@ void Connection::InsertRow(sql::TableData& table, const std::vector<Value>& row)
     // The engine checks a row fully before it writes anything; a failure after that leaves
     // the pages half changed, and nothing is stored from here on.
     const jet::ErrorCode code = place.status().code();
-    if (code != jet::ErrorCode::kInvalidValue && code != jet::ErrorCode::kRecordTooLarge) {
+    if (code != jet::ErrorCode::kInvalidValue && code != jet::ErrorCode::kRecordTooLarge &&
+        code != jet::ErrorCode::kNullInKey) {
       failed_write_ = true;
     }
     Throw(place.status());
@@ -225,6 +220,10 @@ void Connection::DeleteRows(sql::TableData& table, const std::vector<std::uint32
     for (const auto& [position, columns] : change.nulled) {
       sql::Row row = change.table->rows()[position];
       for (int c : columns) row[static_cast<std::size_t>(c)] = Value();
+      // A reference set to Null in the key of a Required index is refused before any change.
+      if (const jet::Status s = jet::CheckKeysNotNull(change.table->def(), row); !s.ok()) {
+        Throw(s);
+      }
       replaced[i].push_back({position, std::move(row), change.table->places()[position]});
     }
   }

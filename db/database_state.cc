@@ -1,8 +1,10 @@
 #include "db/database_state.h"
 
+#include <sys/stat.h>
+
 #include "db/error.h"
 #include "db/target_layout.h"
-#include "db/wine_prefix.h"
+#include "db/target_lookup.h"
 
 namespace db {
 namespace {
@@ -14,46 +16,33 @@ constexpr char kTargetFileName[] = "DBZentavo.mdb";
 std::string LookupTargetFolder() { return LookupTargetSetting().value; }
 
 SettingsEntry LookupTargetSetting() {
-  const std::string application = std::string("Zentavo") + "Settings";
-  std::optional<SettingsEntry> entry = FindSetting(application, kSettingsSection, kSettingsKey);
-  return entry ? std::move(*entry) : SettingsEntry{};
+  std::vector<TargetCandidate> candidates = FindTargetCandidates();
+  if (candidates.empty()) return SettingsEntry{};
+  if (candidates.size() > 1) throw SeveralTargetsError(std::move(candidates));
+  return ChooseCandidate(candidates.front());
 }
 
 std::string TargetDatabaseFile(const DatabaseState& s) {
-  const std::string recorded = s.strDBRoot + kTargetFileName;
-  if (s.strDBRootPrefix.empty()) return recorded;
-  const WinePath mapped = MapWindowsPath(s.strDBRootPrefix, recorded);
-  const std::string by_wine = "Der von Zentavo unter Wine (Präfix '" + s.strDBRootPrefix +
-                              "') eingetragene Zielordner '" + s.strDBRoot + "'";
-  switch (mapped.problem) {
-    case WinePathProblem::kNone:
-      return mapped.path;
-    case WinePathProblem::kNotAbsolute:
-      throw TargetLocationError(ErrorCode::kPathNotValid,
-                                by_wine + " ist kein vollständiger Windows-Pfad mit Laufwerk.");
-    case WinePathProblem::kNoDrive:
-      throw TargetLocationError(ErrorCode::kPathNotValid,
-                                by_wine + " liegt auf dem Laufwerk " + mapped.where +
-                                    ", das in diesem Präfix nicht eingerichtet "
-                                    "ist (keine Verknüpfung in dosdevices).");
-    case WinePathProblem::kNoShare:
-      throw TargetLocationError(ErrorCode::kPathNotValid,
-                                by_wine + " liegt auf der Netzwerkfreigabe " + mapped.where +
-                                    ", die unter Linux nicht erreichbar ist. Binden Sie die "
-                                    "Freigabe ein und tragen Sie den Ordner in ZentavoSettings.ini "
-                                    "ein.");
-    case WinePathProblem::kFolderMissing:
-      throw TargetLocationError(
-          ErrorCode::kPathNotValid,
-          by_wine + " ist nicht erreichbar: der Ordner '" + mapped.where + "' fehlt.");
-    case WinePathProblem::kFileMissing:
-      throw TargetLocationError(ErrorCode::kFileNotFound,
-                                "Die Datei '" + recorded +
-                                    "' wurde nicht gefunden (Zentavo unter "
-                                    "Wine, Präfix '" +
-                                    s.strDBRootPrefix + "', gesucht als '" + mapped.path + "').");
+  if (!s.strDBRootPrefix.empty()) {
+    const WineTarget target = MapWineTarget(s.strDBRootPrefix, s.strDBRoot);
+    if (target.code != ErrorCode::kOk) throw TargetLocationError(target.code, target.message);
+    return target.file;
   }
-  return recorded;
+  // A folder of this system, as the settings file records it: the file it names must exist.
+  const std::string file = s.strDBRoot + kTargetFileName;
+  struct stat st;
+  if (::stat(file.c_str(), &st) == 0) return file;
+  const std::size_t slash = file.rfind('/');
+  const std::string folder = slash == std::string::npos ? "." : file.substr(0, slash + 1);
+  if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+    throw TargetLocationError(ErrorCode::kPathNotValid,
+                              "Der eingetragene Zielordner '" + s.strDBRoot + "' (Datei '" +
+                                  SettingsFile(std::string("Zentavo") + "Settings") +
+                                  "') existiert nicht.");
+  }
+  throw TargetLocationError(ErrorCode::kFileNotFound,
+                            "Die Zieldatenbank '" + file + "' existiert nicht (eingetragen in '" +
+                                SettingsFile(std::string("Zentavo") + "Settings") + "').");
 }
 
 std::string TargetConnectionString(const std::string& strDBRoot) {

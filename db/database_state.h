@@ -29,15 +29,17 @@ struct DatabaseState {
   std::shared_ptr<Recordset> rsSource;
 };
 
-// The load step's lookup: the recorded target folder, or "" when none is recorded. Only the
-// empty text counts as absent; a value of blanks is returned as it is.
+// The load step's lookup without a window (db/target_lookup.h): the recorded target folder, or ""
+// when none is recorded. Only the empty text counts as absent; a value of blanks is returned as it
+// is. Throws TargetLocationError for a fault of the lookup, SeveralTargetsError when several Wine
+// prefixes hold the entry.
 std::string LookupTargetFolder();
 // The same with the Wine prefix that recorded it (empty for the INI file or no entry).
 SettingsEntry LookupTargetSetting();
 
 // The file the target connection opens: strDBRoot followed by DBZentavo.mdb, mapped into the Wine
-// prefix when strDBRootPrefix is set. Throws TargetLocationError (3044 for a path the prefix
-// cannot reach, 3024 for a missing file) naming the recorded Windows path.
+// prefix when strDBRootPrefix is set. Throws TargetLocationError (3044 for a folder that does not
+// exist or that the prefix cannot reach, 3024 for a missing file) naming the recorded path.
 std::string TargetDatabaseFile(const DatabaseState& state);
 
 // "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" + folder + "DBZentavo.mdb ;Persist Security

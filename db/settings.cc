@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <sstream>
 
 #include "db/wine_prefix.h"
 #include "db/wine_registry.h"
@@ -21,12 +22,25 @@ std::optional<std::string> ReadIniSetting(const std::string& file, const std::st
                                           const std::string& key) {
   std::ifstream in(file, std::ios::binary);
   if (!in) return std::nullopt;
+  std::ostringstream text;
+  text << in.rdbuf();
+  return FindIniValue(text.str(), section, key);
+}
+
+}  // namespace
+
+std::optional<std::string> FindIniValue(std::string_view text, const std::string& section,
+                                        const std::string& key) {
   const std::string wanted_section = jet::FoldCase(section);
   const std::string wanted_key = jet::FoldCase(key);
   bool in_section = false;
-  std::string line;
   bool first = true;
-  while (std::getline(in, line)) {
+  std::size_t b = 0;
+  while (b < text.size()) {
+    std::size_t e = text.find('\n', b);
+    if (e == std::string_view::npos) e = text.size();
+    std::string line(text.substr(b, e - b));
+    b = e + 1;
     if (!line.empty() && line.back() == '\r') line.pop_back();
     if (first && line.rfind("\xEF\xBB\xBF", 0) == 0) line.erase(0, 3);  // UTF-8 BOM
     first = false;
@@ -46,7 +60,9 @@ std::optional<std::string> ReadIniSetting(const std::string& file, const std::st
   return std::nullopt;
 }
 
-}  // namespace
+std::string SettingsFile(const std::string& application) {
+  return SettingsFolder() + "/" + application + ".ini";
+}
 
 std::string SettingsFolder() {
   const char* xdg = std::getenv("XDG_CONFIG_HOME");
@@ -61,7 +77,7 @@ std::string RegistrySettingsKey(const std::string& application, const std::strin
 
 std::optional<SettingsEntry> FindSetting(const std::string& application, const std::string& section,
                                          const std::string& key) {
-  if (auto value = ReadIniSetting(SettingsFolder() + "/" + application + ".ini", section, key)) {
+  if (auto value = ReadIniSetting(SettingsFile(application), section, key)) {
     return SettingsEntry{std::move(*value), ""};
   }
   for (const std::string& prefix : WinePrefixCandidates()) {

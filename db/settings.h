@@ -13,17 +13,27 @@
 //   2. the registry of the Wine prefix that $WINEPREFIX names, when set: the file user.reg, key
 //      Software\VB and VBA Program Settings\<application>\<section>, string value <key>, where a
 //      Windows program running under Wine records its settings. The value is a Windows path.
-//   3. the same in ~/.wine, Wine's default prefix.
-// A user.reg that cannot be parsed, or a value of another type than a string, holds no entry.
+//   3. otherwise the same in each prefix of the user (~/.wine, then the front ends' prefixes:
+//      WinePrefixCandidates()), the first that holds it.
+// A user.reg that cannot be parsed, or a value of another type than a string, holds no entry here.
+// The load step's own search (db/target_lookup.h) is stricter: it refuses such faults by name and
+// lets the user choose between several prefixes.
 #pragma once
 
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace db {
 
 // The folder that holds the settings files.
 std::string SettingsFolder();
+// The settings file of `application` in it.
+std::string SettingsFile(const std::string& application);
+
+// The value of `key` in `[section]` of an INI text as described above, or nullopt.
+std::optional<std::string> FindIniValue(std::string_view text, const std::string& section,
+                                        const std::string& key);
 
 // Where the registry of a Windows program keeps the settings of `application`.
 std::string RegistrySettingsKey(const std::string& application, const std::string& section);

@@ -12,11 +12,27 @@
 
 namespace db {
 
-// The prefixes to look in, in this order, each once: the one $WINEPREFIX names (when set to an
-// absolute path; Wine refuses others), then ~/.wine. They need not exist.
+// What $WINEPREFIX says. Wine takes it only as an absolute path; a path that names no folder is
+// refused here as well, so that a mistyped prefix never falls back to another one.
+struct WinePrefixVariable {
+  bool set = false;
+  std::string path;   // without trailing slashes; when set and valid
+  std::string fault;  // German, naming the value, when set but not usable; empty otherwise
+};
+WinePrefixVariable ReadWinePrefixVariable();
+
+// The prefixes of this user, in the order they are searched, each once and only those that exist
+// as folders: ~/.wine, then the prefixes the front ends keep (winetricks, Bottles, the Bottles
+// Flatpak, PlayOnLinux, CrossOver, Lutris; see wine_prefix.cc for where each keeps them). Within
+// one front end's folder in byte order of the names. $WINEPREFIX is not among them.
+std::vector<std::string> UserWinePrefixes();
+
+// The prefixes whose registry may name the target: the one $WINEPREFIX names when it is set and
+// usable (then it alone, as in Wine), else UserWinePrefixes(). Empty when $WINEPREFIX is set but
+// not usable.
 std::vector<std::string> WinePrefixCandidates();
 
-// Those of WinePrefixCandidates() that exist, as their drive_c folders (for the file dialog).
+// The drive_c folders of $WINEPREFIX (when usable) and of UserWinePrefixes(), for the file dialog.
 std::vector<std::string> WineDriveFolders();
 
 // Why a Windows path names no file of this system.
@@ -40,9 +56,13 @@ struct WinePath {
 };
 
 // Maps a Windows path (drive letter or \\server\share, backslashes or slashes, "\\?\" allowed)
-// into `prefix` as Wine does: the drive through its dosdevices/ link, then each name without
-// regard to letter case (an exact match first, else the first of the names that match, in byte
-// order); "." is skipped and ".." goes up, never above the drive.
+// into `prefix` as Wine does: the drive through its dosdevices/ link, resolved by the kernel
+// (realpath: the prefix, dosdevices/ and the drive link may each be symbolic links, relative
+// links count from the folder that really holds them), then each name without regard to letter
+// case as jet::FoldCase folds it (the exact name when it exists, else the first entry of the
+// folder that matches, in the order the folder lists them, as Wine takes it); "." is skipped and
+// ".." goes up, never above the drive, as Windows reads the text. The path found is resolved by
+// the kernel too: it is the file Wine opens.
 WinePath MapWindowsPath(const std::string& prefix, std::string_view windows_path);
 
 }  // namespace db

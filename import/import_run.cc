@@ -53,6 +53,12 @@ void cmdImport_Click(run::RunContext& run) {
     return;  // not reached: the run ends the program
   } catch (const run::ProgramEnd&) {
     throw;
+  } catch (const db::TargetLocationError& e) {
+    // The target is not where the settings lead: a lookup fault, not an error of the run.
+    AbandonConnections(run.state);
+    run.user.MsgBox(run::TargetLocationMessage(e.code(), e.description()), run::vbCritical,
+                    run::kTitleImport);
+    run.user.EndProgram(run::kExitNotInstalled);
   } catch (const db::DbError& e) {
     code = e.code();
     description = e.description();

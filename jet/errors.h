@@ -40,7 +40,7 @@ enum class ErrorCode : int {
   kRecordTooLarge = 3047,            // the row does not fit on a page
   kCorrupt = 3049,                   // damaged file or not a database
   kCannotLock = 3050,                // the lock file cannot be made or locked
-  kNullInKey = 3058,                 // Null in a primary key
+  kNullInKey = 3058,                 // Null in a primary key or a Required index
   kTooFewParameters = 3061,          // a statement names a column the table lacks
   kExpressionSyntax = 3075,          // an expression or statement that does not parse
   kTableNotFound = 3078,             // no such table
@@ -74,8 +74,9 @@ enum class ErrorCode : int {
 // The number the user sees.
 constexpr int Number(ErrorCode code) { return static_cast<int>(code); }
 
-// The standard German text of a number, for the numbers whose description is always the same;
-// empty for the others, whose descriptions name what failed.
+// The standard German text of a number, for the numbers Jet or the runtime always words the same
+// (a description may add which object failed); empty for the others, whose descriptions name
+// what failed.
 constexpr std::string_view StandardText(ErrorCode code) {
   switch (code) {
     case ErrorCode::kInvalidArgument:
@@ -92,6 +93,8 @@ constexpr std::string_view StandardText(ErrorCode code) {
       return "Interner Fehler";
     case ErrorCode::kInvalidUseOfNull:
       return "Unzulässige Verwendung von Null";
+    case ErrorCode::kNullInKey:
+      return "Index oder Primärschlüssel kann keinen Nullwert enthalten";
     default:
       return {};
   }

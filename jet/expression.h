@@ -11,6 +11,7 @@
 //   and        := not { "And" not }          not := "Not" not | compare
 //   compare    := concat { ("=" | "<>" | "<" | ">" | "<=" | ">=" | "Like") concat
 //                        | "Is" ["Not"] "Null" | ["Not"] "Between" concat "And" concat
+//                          (the bounds in either order, BetweenBounds())
 //                        | ["Not"] "In" "(" expr { "," expr } ")" }
 //   concat     := additive { "&" additive }
 //   additive   := modulo { ("+" | "-") modulo }     modulo := intdiv { "Mod" intdiv }
@@ -22,6 +23,11 @@
 // [h:nn[:ss] [AM|PM]]#, #yyyy-mm-dd ...# or #h:nn[:ss]#. A field's validation rule may leave out
 // the left side of its comparisons ("<1", "Between 0 And 10000", "Like "A*" Or Is Null"): the
 // field's value stands there.
+//
+// Functions: the VBA function library that Jet's expression service offers (String, Choose,
+// Switch, StrComp, Replace, Format..., MonthName, Partition, Sqr, TypeName, ...), each with
+// VBA's argument counts and Null rule; expression_functions.cc holds them in one table. Chr and
+// Asc work in Windows-1252, the ANSI code page of a German Windows.
 //
 // Values are jet::Value in the role of Jet's Variant: Null, Boolean, Byte, Integer, Long,
 // Currency, Single, Double, Date, String, Decimal and GUID. Arithmetic widens the narrower
@@ -76,6 +82,13 @@ class Expression {
   std::string text_;
   bool varies_ = false;
 };
+
+// `x Between a And b` as Jet decides it, in expressions and in SQL alike: x lies between the two
+// bounds whichever of them is the larger (unlike ANSI SQL, "Between 100 And 0" is
+// "Between 0 And 100"). `vs_first` and `vs_second` are x compared with each bound (<0, 0, >0),
+// nullopt where one side is Null; the result is then unknown (nullopt) too, since a Null bound
+// leaves the range open on a side that is not known.
+std::optional<bool> BetweenBounds(std::optional<int> vs_first, std::optional<int> vs_second);
 
 // Whether a result of a validation rule lets the row pass: everything but False (and 0) does;
 // Null passes, as in Jet.

@@ -25,30 +25,6 @@ constexpr const char* kDayNames[] = {"Sonntag",    "Montag",  "Dienstag", "Mittw
                                      "Donnerstag", "Freitag", "Samstag"};
 constexpr const char* kDayShort[] = {"So", "Mo", "Di", "Mi", "Do", "Fr", "Sa"};
 
-// UCase: letters of Latin, Greek and Cyrillic to capitals; "ß" stays, as in Jet.
-char32_t UpperCodePoint(char32_t c) {
-  if ((c >= U'a' && c <= U'z') || (c >= 0xE0 && c <= 0xFE && c != 0xF7)) return c - 0x20;
-  if (c == 0xFF) return 0x178;
-  if (c >= 0x100 && c <= 0x17F && c != 0x130 && c != 0x131 && c != 0x138 && c != 0x149) {
-    // Latin Extended-A pairs capitals and small letters, offset by their block's parity.
-    const bool odd_small = (c < 0x139) || (c > 0x148 && c < 0x179);
-    if (odd_small && (c % 2) == 1) return c - 1;
-    if (!odd_small && (c % 2) == 0) return c - 1;
-    return c;
-  }
-  if (c >= 0x3B1 && c <= 0x3C9 && c != 0x3C2) return c - 0x20;
-  if (c >= 0x430 && c <= 0x44F) return c - 0x20;
-  if (c >= 0x450 && c <= 0x45F) return c - 0x50;
-  return c;
-}
-
-std::string UpperCase(const std::string& s) {
-  std::string out;
-  std::size_t pos = 0;
-  while (pos < s.size()) AppendUtf8(out, UpperCodePoint(NextCodePoint(s, pos)));
-  return out;
-}
-
 Status BadArgument(const std::string& function) {
   return ExprError(ErrorCode::kInvalidArgument,
                    "Ungültiger Prozeduraufruf oder ungültiges Argument bei " + function);
@@ -513,36 +489,6 @@ Result<Value> Format(const Args& a) {
   return Value(s);
 }
 
-// The argument counts a function takes.
-struct Arity {
-  int min, max;
-  bool varies;
-};
-
-const std::map<std::string, Arity>& Functions() {
-  static const std::map<std::string, Arity> kFunctions = {
-      {"date", {0, 0, true}},        {"now", {0, 0, true}},          {"time", {0, 0, true}},
-      {"dateserial", {3, 3, false}}, {"timeserial", {3, 3, false}},  {"dateadd", {3, 3, false}},
-      {"datediff", {3, 5, false}},   {"datepart", {2, 4, false}},    {"year", {1, 1, false}},
-      {"month", {1, 1, false}},      {"day", {1, 1, false}},         {"weekday", {1, 2, false}},
-      {"hour", {1, 1, false}},       {"minute", {1, 1, false}},      {"second", {1, 1, false}},
-      {"format", {1, 4, false}},     {"len", {1, 1, false}},         {"left", {2, 2, false}},
-      {"right", {2, 2, false}},      {"mid", {2, 3, false}},         {"instr", {2, 4, false}},
-      {"ucase", {1, 1, false}},      {"lcase", {1, 1, false}},       {"trim", {1, 1, false}},
-      {"ltrim", {1, 1, false}},      {"rtrim", {1, 1, false}},       {"nz", {1, 2, false}},
-      {"iif", {3, 3, false}},        {"val", {1, 1, false}},         {"str", {1, 1, false}},
-      {"cstr", {1, 1, false}},       {"clng", {1, 1, false}},        {"cint", {1, 1, false}},
-      {"cdbl", {1, 1, false}},       {"ccur", {1, 1, false}},        {"cdate", {1, 1, false}},
-      {"cbool", {1, 1, false}},      {"csng", {1, 1, false}},        {"cbyte", {1, 1, false}},
-      {"cdec", {1, 1, false}},       {"abs", {1, 1, false}},         {"int", {1, 1, false}},
-      {"fix", {1, 1, false}},        {"round", {1, 2, false}},       {"sgn", {1, 1, false}},
-      {"genguid", {0, 0, true}},     {"currentuser", {0, 0, false}}, {"isnull", {1, 1, false}},
-      {"space", {1, 1, false}},      {"chr", {1, 1, false}},         {"asc", {1, 1, false}},
-      {"datevalue", {1, 1, false}},  {"timevalue", {1, 1, false}},
-  };
-  return kFunctions;
-}
-
 Result<Value> TextFunction(const std::string& f, const Args& a) {
   if (a[0].is_null()) return Value();
   const std::string text = *ExprText(a[0]);
@@ -678,172 +624,702 @@ Result<Value> MathFunction(const std::string& f, const Args& a) {
   return Value(r);
 }
 
+// The ANSI code page of Chr and Asc. VBA's Chr and Asc convert through the system's ANSI code
+// page; a German (as every Western European) Windows has Windows-1252, so Chr(128) is "€" and
+// Asc("€") is 128. jet/text_codec.h holds the code page's table, which Jet 3 texts use as well.
+// A character the code page lacks gives Asc the code of "?", as Windows' conversion gives it.
+constexpr int kAnsiUnmappable = '?';
+
+std::string AnsiChar(int code) {
+  const auto byte = static_cast<std::uint8_t>(code);
+  return DecodeCodePage(Bytes(&byte, 1));
+}
+
+// The comparison mode of InStr, StrComp, InStrRev and Replace: 0 compares the characters, 1
+// compares without letter case, -1 (the Option Compare setting) and 2 (the database's) compare
+// as Jet compares texts, without letter case. Omitted, InStr and StrComp follow the Option
+// Compare setting, which in Jet's expressions is the database's; InStrRev and Replace compare
+// the characters, as VBA's reference gives their default.
+Result<bool> BinaryCompareMode(const Args& a, std::size_t at, bool binary_when_omitted) {
+  if (a.size() <= at) return binary_when_omitted;
+  if (a[at].is_null()) return ExprError(ErrorCode::kInvalidUseOfNull);
+  JET_ASSIGN_OR_RETURN(long long mode, WholeArg(a[at]));
+  if (mode < -1 || mode > 2) return BadArgument("Vergleichsmodus");
+  return mode == 0;
+}
+
+std::u32string CompareForm(const std::string& s, bool binary) {
+  return CodePoints(binary ? s : FoldCase(s));
+}
+
+// Tristate arguments of the Format... functions: -1 True, 0 False, -2 (or omitted) the
+// regional setting.
+Result<bool> Tristate(const Args& a, std::size_t at, bool regional) {
+  if (a.size() <= at) return regional;
+  JET_ASSIGN_OR_RETURN(long long t, WholeArg(a[at]));
+  if (t == -2) return regional;
+  if (t != 0 && t != -1) return BadArgument("Format");
+  return t == -1;
+}
+
+// FormatNumber, FormatCurrency and FormatPercent under German regional settings: two decimals,
+// a leading zero, "." grouping, "-" before negative numbers, the euro sign after the number.
+Result<Value> FormatNumeric(const std::string& f, const Args& a) {
+  JET_ASSIGN_OR_RETURN(double d, ExprNumber(a[0]));
+  int digits = 2;
+  if (a.size() > 1) {
+    JET_ASSIGN_OR_RETURN(long long n, WholeArg(a[1]));
+    if (n < -1 || n > 99) return BadArgument(f);
+    if (n >= 0) digits = static_cast<int>(n);
+  }
+  JET_ASSIGN_OR_RETURN(bool leading, Tristate(a, 2, true));
+  JET_ASSIGN_OR_RETURN(bool parens, Tristate(a, 3, false));
+  JET_ASSIGN_OR_RETURN(bool group, Tristate(a, 4, true));
+  if (f == "formatpercent") d *= 100;
+  const double scale = std::pow(10.0, digits);
+  const double rounded = std::round(std::fabs(d) * scale) / scale;  // half away from zero
+  std::string text = FixedDigits(rounded, digits, group, leading ? 1 : 0);
+  if (text.empty() || text.front() == ',') {
+    if (leading) text.insert(text.begin(), '0');
+  }
+  if (f == "formatcurrency") text += " €";
+  if (f == "formatpercent") text += "%";
+  if (d < 0 && rounded != 0) text = parens ? "(" + text + ")" : "-" + text;
+  return Value(text);
+}
+
+// FormatDateTime's named formats under German regional settings.
+Result<Value> FormatDateTimeOf(const Args& a) {
+  JET_ASSIGN_OR_RETURN(double days, ToDateDays(a[0]));
+  long long named = 0;
+  if (a.size() > 1) {
+    JET_ASSIGN_OR_RETURN(named, WholeArg(a[1]));
+  }
+  const char* format = nullptr;
+  switch (named) {
+    case 0:
+      return Value(*ExprText(Value(DateTime{days})));  // the short date and the long time
+    case 1:
+      format = "dddd, d. mmmm yyyy";
+      break;
+    case 2:
+      format = "dd/mm/yyyy";
+      break;
+    case 3:
+      format = "hh:nn:ss";
+      break;
+    case 4:
+      format = "hh:nn";
+      break;
+    default:
+      return BadArgument("FormatDateTime");
+  }
+  JET_ASSIGN_OR_RETURN(std::string s, FormatDate(days, format));
+  return Value(s);
+}
+
+// Hex and Oct: whole numbers in base 16 or 8; negative numbers in two's complement of 16 bits for
+// Byte, Integer and Boolean values, of 32 bits for the others.
+Result<Value> InBase(const Args& a, int base) {
+  JET_ASSIGN_OR_RETURN(std::int64_t n, RoundToLong(a[0]));
+  const bool narrow = a[0].is<std::uint8_t>() || a[0].is<std::int16_t>() || a[0].is<bool>();
+  std::uint32_t bits = narrow ? static_cast<std::uint16_t>(n) : static_cast<std::uint32_t>(n);
+  std::string out;
+  do {
+    out.insert(out.begin(), "0123456789ABCDEF"[bits % static_cast<unsigned>(base)]);
+    bits /= static_cast<unsigned>(base);
+  } while (bits != 0);
+  return Value(out);
+}
+
+// Partition: the range of `interval` numbers from `start` in which a number falls, as
+// "lower:upper", each side padded with blanks to the digits of `stop` plus one.
+Result<Value> PartitionOf(const Args& a) {
+  JET_ASSIGN_OR_RETURN(long long number, WholeArg(a[0]));
+  JET_ASSIGN_OR_RETURN(long long start, WholeArg(a[1]));
+  JET_ASSIGN_OR_RETURN(long long stop, WholeArg(a[2]));
+  JET_ASSIGN_OR_RETURN(long long interval, WholeArg(a[3]));
+  if (start < 0 || stop <= start || interval < 1) return BadArgument("Partition");
+  const std::size_t width = std::to_string(stop).size() + 1;
+  const auto pad = [&](const std::string& s) {
+    return s.size() >= width ? s : std::string(width - s.size(), ' ') + s;
+  };
+  std::string lower, upper;
+  if (number < start) {
+    upper = std::to_string(start - 1);
+  } else if (number > stop) {
+    lower = std::to_string(stop + 1);
+  } else if (interval == 1) {
+    lower = upper = std::to_string(number);
+  } else {
+    const long long low = start + (number - start) / interval * interval;
+    lower = std::to_string(low);
+    upper = std::to_string(std::min(low + interval - 1, stop));
+  }
+  return Value(pad(lower) + ":" + pad(upper));
+}
+
+// Proper case (StrConv mode 3): the first letter of every word capital, the others small; words
+// are separated by Chr(0), tab, line feed, vertical tab, form feed, carriage return and blank.
+std::string ProperCase(const std::string& s) {
+  std::string out;
+  bool word_start = true;
+  std::size_t pos = 0;
+  while (pos < s.size()) {
+    const char32_t c = NextCodePoint(s, pos);
+    std::string one;
+    AppendUtf8(one, c);
+    out += word_start ? UpperCase(one) : FoldCase(one);
+    word_start = c == 0 || (c >= 9 && c <= 13) || c == U' ';
+  }
+  return out;
+}
+
+// VBA's type names and VarType numbers of the values the service knows. A GUID is given as the
+// text it is read as; binary data as an array of bytes.
+const char* TypeNameOf(const Value& v) {
+  if (v.is_null()) return "Null";
+  if (v.is<bool>()) return "Boolean";
+  if (v.is<std::uint8_t>()) return "Byte";
+  if (v.is<std::int16_t>()) return "Integer";
+  if (v.is<std::int32_t>()) return "Long";
+  if (v.is<float>()) return "Single";
+  if (v.is<double>()) return "Double";
+  if (v.is<Currency>()) return "Currency";
+  if (v.is<Decimal>()) return "Decimal";
+  if (v.is<DateTime>()) return "Date";
+  if (v.is<ByteString>()) return "Byte()";
+  return "String";
+}
+
+std::int16_t VarTypeOf(const Value& v) {
+  constexpr std::int16_t kArray = 8192;
+  if (v.is_null()) return 1;
+  if (v.is<bool>()) return 11;
+  if (v.is<std::uint8_t>()) return 17;
+  if (v.is<std::int16_t>()) return 2;
+  if (v.is<std::int32_t>()) return 3;
+  if (v.is<float>()) return 4;
+  if (v.is<double>()) return 5;
+  if (v.is<Currency>()) return 6;
+  if (v.is<Decimal>()) return 14;
+  if (v.is<DateTime>()) return 7;
+  if (v.is<ByteString>()) return kArray + 17;
+  return 8;
+}
+
+// The text of an argument that VBA declares As String: Null there is error 94.
+Result<std::string> TextArg(const Value& v) {
+  if (v.is_null()) return ExprError(ErrorCode::kInvalidUseOfNull);
+  return *ExprText(v);
+}
+
+Result<Value> Replace(const Args& a) {
+  JET_ASSIGN_OR_RETURN(std::string text, TextArg(a[0]));
+  JET_ASSIGN_OR_RETURN(std::string find, TextArg(a[1]));
+  JET_ASSIGN_OR_RETURN(std::string with, TextArg(a[2]));
+  long long start = 1, count = -1;
+  if (a.size() > 3) {
+    JET_ASSIGN_OR_RETURN(start, WholeArg(a[3]));
+    if (start < 1) return BadArgument("Replace");
+  }
+  if (a.size() > 4) {
+    JET_ASSIGN_OR_RETURN(count, WholeArg(a[4]));
+    if (count < -1) return BadArgument("Replace");
+  }
+  JET_ASSIGN_OR_RETURN(bool binary, BinaryCompareMode(a, 5, true));
+  const std::u32string s = CodePoints(text);
+  if (static_cast<std::size_t>(start) > s.size()) return Value(std::string());
+  // The result begins at `start`: what lies before it is not returned.
+  const std::u32string rest = s.substr(static_cast<std::size_t>(start - 1));
+  const std::u32string sought = CodePoints(find), replacement = CodePoints(with);
+  if (sought.empty() || count == 0) return Value(Utf8(rest));
+  const std::u32string look = CompareForm(Utf8(rest), binary);
+  const std::u32string key = CompareForm(find, binary);
+  std::u32string out;
+  std::size_t at = 0;
+  long long done = 0;
+  while (count < 0 || done < count) {
+    const std::size_t hit = look.find(key, at);
+    if (hit == std::u32string::npos) break;
+    out += rest.substr(at, hit - at);
+    out += replacement;
+    at = hit + key.size();
+    ++done;
+  }
+  out += rest.substr(at);
+  return Value(Utf8(out));
+}
+
+Result<Value> InStrRev(const Args& a) {
+  if (a.size() > 2 && a[2].is_null()) return ExprError(ErrorCode::kInvalidUseOfNull);
+  if (a[0].is_null() || a[1].is_null()) return Value();
+  long long start = -1;
+  if (a.size() > 2) {
+    JET_ASSIGN_OR_RETURN(start, WholeArg(a[2]));
+    if (start == 0 || start < -1) return BadArgument("InStrRev");
+  }
+  JET_ASSIGN_OR_RETURN(bool binary, BinaryCompareMode(a, 3, true));
+  const std::u32string h = CompareForm(*ExprText(a[0]), binary);
+  const std::u32string n = CompareForm(*ExprText(a[1]), binary);
+  if (start == -1) start = static_cast<long long>(h.size());
+  if (static_cast<std::size_t>(start) > h.size()) return Value(std::int32_t{0});
+  if (n.empty()) return Value(static_cast<std::int32_t>(start));
+  // A match counts only when its last character lies at or before `start`.
+  if (n.size() > static_cast<std::size_t>(start)) return Value(std::int32_t{0});
+  const std::size_t at = h.rfind(n, static_cast<std::size_t>(start) - n.size());
+  return Value(static_cast<std::int32_t>(at == std::u32string::npos ? 0 : at + 1));
+}
+
+// What a function does with Null arguments before it runs; anything else is its own rule.
+enum class NullRule {
+  kOwn,         // takes Null as a value or decides itself
+  kFirstNull,   // Null in the first argument gives Null
+  kAnyNull,     // Null in any argument gives Null
+  kFirstError,  // Null in the first argument is error 94 (VBA declares it As String or Long)
+};
+
+using Impl = Result<Value> (*)(const std::string& f, const Args& a, const ExpressionContext& c);
+
+struct FunctionDef {
+  const char* name;  // folded; a trailing "$" is dropped before the look-up
+  int min, max;      // argument counts
+  NullRule nulls;
+  bool varies;  // the value may change between calls with the same arguments
+  Impl impl;
+};
+
+Result<Value> TextFn(const std::string& f, const Args& a, const ExpressionContext&) {
+  return TextFunction(f, a);
+}
+Result<Value> ConvertFn(const std::string& f, const Args& a, const ExpressionContext&) {
+  return Convert(f == "cvdate" ? "cdate" : f, a[0]);
+}
+Result<Value> MathFn(const std::string& f, const Args& a, const ExpressionContext&) {
+  return MathFunction(f, a);
+}
+Result<Value> ClockFn(const std::string& f, const Args&, const ExpressionContext& c) {
+  const double now = NowDays(c);
+  const double lin = LinearDays(now);
+  const double day = std::floor(lin);
+  if (f == "now") return Value(DateTime{now});
+  return Value(DateTime{f == "date" ? StoredDays(day) : lin - day});
+}
+Result<Value> DatePartsFn(const std::string& f, const Args& a, const ExpressionContext&) {
+  JET_ASSIGN_OR_RETURN(double d, ToDateDays(a[0]));
+  const DateParts p = Split(d);
+  int first_day = 1;
+  if (a.size() > 1 && !a[1].is_null()) {
+    JET_ASSIGN_OR_RETURN(long long fd, WholeArg(a[1]));
+    first_day = fd == 0 ? 2 : static_cast<int>(fd);  // 0: the system's first day, Monday here
+    if (first_day < 1 || first_day > 7) return BadArgument("Weekday");
+  }
+  const long long r = f == "year"     ? p.year
+                      : f == "month"  ? p.month
+                      : f == "day"    ? p.day
+                      : f == "hour"   ? p.hour
+                      : f == "minute" ? p.minute
+                      : f == "second" ? p.second
+                                      : (p.weekday - first_day + 7) % 7 + 1;
+  return Value(static_cast<std::int16_t>(r));
+}
+Result<Value> DateArithmeticFn(const std::string& f, const Args& a, const ExpressionContext&) {
+  const std::string interval = Interval(a[0]);
+  if (f == "dateadd") {
+    if (a[1].is_null() || a[2].is_null()) return Value();
+    JET_ASSIGN_OR_RETURN(double n, ExprNumber(a[1]));
+    JET_ASSIGN_OR_RETURN(double d, ToDateDays(a[2]));
+    return DateAdd(interval, static_cast<long long>(std::trunc(n)), d);
+  }
+  const std::size_t first_day_at = f == "datepart" ? 2 : 3;
+  int first_day = 1;
+  if (a.size() > first_day_at && !a[first_day_at].is_null()) {
+    JET_ASSIGN_OR_RETURN(long long fd, WholeArg(a[first_day_at]));
+    first_day = fd == 0 ? 2 : static_cast<int>(fd);
+    if (first_day < 1 || first_day > 7) return BadArgument(f);
+  }
+  if (f == "datepart") {
+    if (a[1].is_null()) return Value();
+    JET_ASSIGN_OR_RETURN(double d, ToDateDays(a[1]));
+    return DatePartOf(interval, d, first_day);
+  }
+  if (a[1].is_null() || a[2].is_null()) return Value();
+  JET_ASSIGN_OR_RETURN(double d1, ToDateDays(a[1]));
+  JET_ASSIGN_OR_RETURN(double d2, ToDateDays(a[2]));
+  return DateDiff(interval, d1, d2, first_day);
+}
+Result<Value> SerialFn(const std::string& f, const Args& a, const ExpressionContext&) {
+  for (const Value& v : a) {
+    if (v.is_null()) return ExprError(ErrorCode::kInvalidUseOfNull);
+  }
+  JET_ASSIGN_OR_RETURN(long long x, WholeArg(a[0]));
+  JET_ASSIGN_OR_RETURN(long long y, WholeArg(a[1]));
+  JET_ASSIGN_OR_RETURN(long long z, WholeArg(a[2]));
+  if (f == "dateserial") {
+    JET_ASSIGN_OR_RETURN(double d, SerialDate(x, y, z));
+    return Value(DateTime{StoredDays(d)});
+  }
+  const double secs = static_cast<double>(x * 3600 + y * 60 + z);
+  return Value(DateTime{StoredDays(secs / 86400.0)});
+}
+Result<Value> InStrFn(const std::string&, const Args& a, const ExpressionContext&) {
+  // InStr([start,] text, sought[, compare]); texts compared ignoring letter case.
+  std::size_t first = 0;
+  long long start = 1;
+  if (a.size() >= 3 && !IsText(a[0]) && IsNumeric(a[0])) {
+    JET_ASSIGN_OR_RETURN(start, WholeArg(a[0]));
+    if (start < 1) return BadArgument("InStr");
+    first = 1;
+  }
+  const Value& hay = a[first];
+  const Value& needle = a[first + 1];
+  if (hay.is_null() || needle.is_null()) return Value();
+  JET_ASSIGN_OR_RETURN(bool binary, BinaryCompareMode(a, first + 2, false));
+  const std::u32string h = CompareForm(*ExprText(hay), binary);
+  const std::u32string n = CompareForm(*ExprText(needle), binary);
+  if (static_cast<std::size_t>(start) > h.size() + (n.empty() ? 1 : 0)) {
+    return Value(std::int32_t{0});
+  }
+  const std::size_t at = h.find(n, static_cast<std::size_t>(start - 1));
+  return Value(static_cast<std::int32_t>(at == std::u32string::npos ? 0 : at + 1));
+}
+Result<Value> StrFn(const std::string&, const Args& a, const ExpressionContext&) {
+  JET_ASSIGN_OR_RETURN(double d, ExprNumber(a[0]));
+  std::string s = *ExprText(a[0]);
+  if (IsText(a[0]) || a[0].is<bool>()) s = FormatGeneral(d, 15);
+  for (char& ch : s) {
+    if (ch == ',') ch = '.';  // Str always writes a decimal point
+  }
+  return Value(d >= 0 ? " " + s : s);
+}
+Result<Value> ChrFn(const std::string& f, const Args& a, const ExpressionContext&) {
+  JET_ASSIGN_OR_RETURN(long long n, WholeArg(a[0]));
+  if (f == "chr") {
+    if (n < 0 || n > 255) return BadArgument("Chr");
+    return Value(AnsiChar(static_cast<int>(n)));
+  }
+  if (n < -32768 || n > 0xFFFF) return BadArgument("ChrW");
+  if (n < 0) n += 0x10000;
+  std::string s;
+  AppendUtf8(s, static_cast<char32_t>(n));
+  return Value(s);
+}
+Result<Value> AscFn(const std::string& f, const Args& a, const ExpressionContext&) {
+  const std::u32string s = CodePoints(*ExprText(a[0]));
+  if (s.empty()) return BadArgument(f == "asc" ? "Asc" : "AscW");
+  if (f == "asc") {
+    const int byte = CodePageByte(s[0]);
+    return Value(static_cast<std::int16_t>(byte < 0 ? kAnsiUnmappable : byte));
+  }
+  // The first UTF-16 unit, as an Integer: units above 32767 are negative.
+  const char32_t unit = s[0] > 0xFFFF ? 0xD800 + ((s[0] - 0x10000) >> 10) : s[0];
+  return Value(static_cast<std::int16_t>(static_cast<std::uint16_t>(unit)));
+}
+Result<Value> StringFn(const std::string&, const Args& a, const ExpressionContext&) {
+  JET_ASSIGN_OR_RETURN(long long n, WholeArg(a[0]));
+  if (n < 0) return BadArgument("String");
+  std::string one;
+  if (IsText(a[1])) {
+    const std::u32string s = CodePoints(a[1].as<std::string>());
+    if (s.empty()) return BadArgument("String");
+    AppendUtf8(one, s[0]);
+  } else {
+    JET_ASSIGN_OR_RETURN(long long code, WholeArg(a[1]));
+    one = AnsiChar(static_cast<int>(((code % 256) + 256) % 256));
+  }
+  std::string out;
+  for (long long i = 0; i < n; ++i) out += one;
+  return Value(out);
+}
+Result<Value> ChooseFn(const std::string&, const Args& a, const ExpressionContext&) {
+  JET_ASSIGN_OR_RETURN(long long index, WholeArg(a[0]));
+  if (index < 1 || index >= static_cast<long long>(a.size())) return Value();
+  return a[static_cast<std::size_t>(index)];
+}
+Result<Value> SwitchFn(const std::string&, const Args& a, const ExpressionContext&) {
+  if (a.size() % 2 != 0) return BadArgument("Switch");
+  for (std::size_t i = 0; i + 1 < a.size(); i += 2) {
+    if (a[i].is_null()) continue;
+    JET_ASSIGN_OR_RETURN(Value yes, ToBoolean(a[i]));
+    if (yes.as<bool>()) return a[i + 1];
+  }
+  return Value();
+}
+Result<Value> StrCompFn(const std::string&, const Args& a, const ExpressionContext&) {
+  JET_ASSIGN_OR_RETURN(bool binary, BinaryCompareMode(a, 2, false));
+  if (a[0].is_null() || a[1].is_null()) return Value();
+  const std::u32string x = CompareForm(*ExprText(a[0]), binary);
+  const std::u32string y = CompareForm(*ExprText(a[1]), binary);
+  const int c = x.compare(y);
+  return Value(static_cast<std::int16_t>(c < 0 ? -1 : c > 0 ? 1 : 0));
+}
+Result<Value> StrConvFn(const std::string&, const Args& a, const ExpressionContext&) {
+  if (a[1].is_null()) return ExprError(ErrorCode::kInvalidUseOfNull);
+  JET_ASSIGN_OR_RETURN(long long mode, WholeArg(a[1]));
+  const std::string text = *ExprText(a[0]);
+  // The case modes; the East Asian and byte conversions have no meaning for these texts.
+  if (mode == 1) return Value(UpperCase(text));
+  if (mode == 2) return Value(FoldCase(text));
+  if (mode == 3) return Value(ProperCase(text));
+  return BadArgument("StrConv");
+}
+Result<Value> StrReverseFn(const std::string&, const Args& a, const ExpressionContext&) {
+  std::u32string s = CodePoints(*ExprText(a[0]));
+  std::reverse(s.begin(), s.end());
+  return Value(Utf8(s));
+}
+Result<Value> NamesFn(const std::string& f, const Args& a, const ExpressionContext&) {
+  JET_ASSIGN_OR_RETURN(long long n, WholeArg(a[0]));
+  bool abbreviate = false;
+  if (a.size() > 1) {
+    JET_ASSIGN_OR_RETURN(Value b, ToBoolean(a[1]));
+    abbreviate = b.as<bool>();
+  }
+  if (f == "monthname") {
+    if (n < 1 || n > 12) return BadArgument("MonthName");
+    return Value(std::string((abbreviate ? kMonthShort : kMonthNames)[n - 1]));
+  }
+  // WeekdayName counts from the first day of the week, by default the system's: Monday.
+  int first_day = 2;
+  if (a.size() > 2) {
+    JET_ASSIGN_OR_RETURN(long long fd, WholeArg(a[2]));
+    if (fd < 0 || fd > 7) return BadArgument("WeekdayName");
+    if (fd != 0) first_day = static_cast<int>(fd);
+  }
+  if (n < 1 || n > 7) return BadArgument("WeekdayName");
+  const auto day = static_cast<std::size_t>((n - 1 + first_day - 1) % 7);  // 0 Sunday
+  return Value(std::string((abbreviate ? kDayShort : kDayNames)[day]));
+}
+Result<Value> IsFn(const std::string& f, const Args& a, const ExpressionContext&) {
+  const Value& v = a[0];
+  if (f == "isnull") return Value(v.is_null());
+  if (f == "isempty") return Value(false);  // no value of a row or an expression is Empty
+  if (f == "isnumeric") {
+    if (v.is_null() || v.is<DateTime>() || v.is<ByteString>() || v.is<Guid>()) return Value(false);
+    if (!IsText(v)) return Value(true);
+    // A number's text; the words True and False, which arithmetic takes, are not numbers here.
+    const std::string word = FoldCase(v.as<std::string>());
+    if (word == "wahr" || word == "true" || word == "falsch" || word == "false") {
+      return Value(false);
+    }
+    return Value(ExprNumber(v).ok());
+  }
+  // isdate
+  if (v.is<DateTime>()) return Value(true);
+  if (!IsText(v)) return Value(false);
+  return Value(ParseDateText(v.as<std::string>()).has_value());
+}
+Result<Value> ScienceFn(const std::string& f, const Args& a, const ExpressionContext&) {
+  JET_ASSIGN_OR_RETURN(double x, ExprNumber(a[0]));
+  double r = 0;
+  if (f == "sqr") {
+    if (x < 0) return BadArgument("Sqr");
+    r = std::sqrt(x);
+  } else if (f == "exp") {
+    r = std::exp(x);
+    if (!std::isfinite(r)) return ExprError(ErrorCode::kOverflow);
+  } else if (f == "log") {
+    if (x <= 0) return BadArgument("Log");
+    r = std::log(x);
+  } else if (f == "sin") {
+    r = std::sin(x);
+  } else if (f == "cos") {
+    r = std::cos(x);
+  } else if (f == "tan") {
+    r = std::tan(x);
+  } else {
+    r = std::atan(x);
+  }
+  return Value(r);
+}
+
+// Jet's expression service offers the VBA function library to defaults and validation rules.
+// Each function once: its argument counts, what Null does to it, and its implementation. IIf is
+// evaluated by the evaluator (only the branch chosen); its entry gives its argument count.
+// The Null rules follow VBA: a function VBA declares to return a String (FormatNumber,
+// MonthName, StrReverse, Replace, ...) cannot return Null and fails with error 94 instead.
+const FunctionDef kFunctions[] = {
+    // Choice.
+    {"iif", 3, 3, NullRule::kOwn, false, nullptr},
+    {"nz", 1, 2, NullRule::kOwn, false,
+     [](const std::string&, const Args& a, const ExpressionContext&) -> Result<Value> {
+       if (!a[0].is_null()) return a[0];
+       return a.size() > 1 ? a[1] : Value(std::string());
+     }},
+    {"choose", 2, 255, NullRule::kFirstNull, false, ChooseFn},
+    {"switch", 2, 255, NullRule::kOwn, false, SwitchFn},
+    // Text.
+    {"len", 1, 1, NullRule::kFirstNull, false, TextFn},
+    {"left", 2, 2, NullRule::kFirstNull, false, TextFn},
+    {"right", 2, 2, NullRule::kFirstNull, false, TextFn},
+    {"mid", 2, 3, NullRule::kFirstNull, false, TextFn},
+    {"ucase", 1, 1, NullRule::kFirstNull, false, TextFn},
+    {"lcase", 1, 1, NullRule::kFirstNull, false, TextFn},
+    {"trim", 1, 1, NullRule::kFirstNull, false, TextFn},
+    {"ltrim", 1, 1, NullRule::kFirstNull, false, TextFn},
+    {"rtrim", 1, 1, NullRule::kFirstNull, false, TextFn},
+    {"instr", 2, 4, NullRule::kOwn, false, InStrFn},
+    {"instrrev", 2, 4, NullRule::kOwn, false,
+     [](const std::string&, const Args& a, const ExpressionContext&) { return InStrRev(a); }},
+    {"replace", 3, 6, NullRule::kFirstError, false,
+     [](const std::string&, const Args& a, const ExpressionContext&) { return Replace(a); }},
+    {"space", 1, 1, NullRule::kFirstError, false,
+     [](const std::string&, const Args& a, const ExpressionContext&) -> Result<Value> {
+       JET_ASSIGN_OR_RETURN(long long n, WholeArg(a[0]));
+       if (n < 0) return BadArgument("Space");
+       return Value(std::string(static_cast<std::size_t>(n), ' '));
+     }},
+    {"string", 2, 2, NullRule::kAnyNull, false, StringFn},
+    {"strcomp", 2, 3, NullRule::kOwn, false, StrCompFn},
+    {"strconv", 2, 3, NullRule::kFirstNull, false, StrConvFn},
+    {"strreverse", 1, 1, NullRule::kFirstError, false, StrReverseFn},
+    {"chr", 1, 1, NullRule::kFirstError, false, ChrFn},
+    {"chrw", 1, 1, NullRule::kFirstError, false, ChrFn},
+    {"asc", 1, 1, NullRule::kFirstError, false, AscFn},
+    {"ascw", 1, 1, NullRule::kFirstError, false, AscFn},
+    {"format", 1, 4, NullRule::kFirstNull, false,
+     [](const std::string&, const Args& a, const ExpressionContext&) { return Format(a); }},
+    {"formatnumber", 1, 5, NullRule::kFirstError, false,
+     [](const std::string& f, const Args& a, const ExpressionContext&) {
+       return FormatNumeric(f, a);
+     }},
+    {"formatcurrency", 1, 5, NullRule::kFirstError, false,
+     [](const std::string& f, const Args& a, const ExpressionContext&) {
+       return FormatNumeric(f, a);
+     }},
+    {"formatpercent", 1, 5, NullRule::kFirstError, false,
+     [](const std::string& f, const Args& a, const ExpressionContext&) {
+       return FormatNumeric(f, a);
+     }},
+    {"currentuser", 0, 0, NullRule::kOwn, false,
+     [](const std::string&, const Args&, const ExpressionContext&) -> Result<Value> {
+       return Value(std::string("Admin"));
+     }},
+    // Date.
+    {"date", 0, 0, NullRule::kOwn, true, ClockFn},
+    {"now", 0, 0, NullRule::kOwn, true, ClockFn},
+    {"time", 0, 0, NullRule::kOwn, true, ClockFn},
+    {"dateserial", 3, 3, NullRule::kOwn, false, SerialFn},
+    {"timeserial", 3, 3, NullRule::kOwn, false, SerialFn},
+    {"dateadd", 3, 3, NullRule::kOwn, false, DateArithmeticFn},
+    {"datediff", 3, 5, NullRule::kOwn, false, DateArithmeticFn},
+    {"datepart", 2, 4, NullRule::kOwn, false, DateArithmeticFn},
+    {"year", 1, 1, NullRule::kFirstNull, false, DatePartsFn},
+    {"month", 1, 1, NullRule::kFirstNull, false, DatePartsFn},
+    {"day", 1, 1, NullRule::kFirstNull, false, DatePartsFn},
+    {"weekday", 1, 2, NullRule::kFirstNull, false, DatePartsFn},
+    {"hour", 1, 1, NullRule::kFirstNull, false, DatePartsFn},
+    {"minute", 1, 1, NullRule::kFirstNull, false, DatePartsFn},
+    {"second", 1, 1, NullRule::kFirstNull, false, DatePartsFn},
+    {"monthname", 1, 2, NullRule::kFirstError, false, NamesFn},
+    {"weekdayname", 1, 3, NullRule::kFirstError, false, NamesFn},
+    {"formatdatetime", 1, 2, NullRule::kFirstError, false,
+     [](const std::string&, const Args& a, const ExpressionContext&) {
+       return FormatDateTimeOf(a);
+     }},
+    // Number.
+    {"abs", 1, 1, NullRule::kFirstNull, false, MathFn},
+    {"int", 1, 1, NullRule::kFirstNull, false, MathFn},
+    {"fix", 1, 1, NullRule::kFirstNull, false, MathFn},
+    {"round", 1, 2, NullRule::kFirstNull, false, MathFn},
+    {"sgn", 1, 1, NullRule::kFirstNull, false, MathFn},
+    {"sqr", 1, 1, NullRule::kFirstNull, false, ScienceFn},
+    {"exp", 1, 1, NullRule::kFirstNull, false, ScienceFn},
+    {"log", 1, 1, NullRule::kFirstNull, false, ScienceFn},
+    {"sin", 1, 1, NullRule::kFirstNull, false, ScienceFn},
+    {"cos", 1, 1, NullRule::kFirstNull, false, ScienceFn},
+    {"tan", 1, 1, NullRule::kFirstNull, false, ScienceFn},
+    {"atn", 1, 1, NullRule::kFirstNull, false, ScienceFn},
+    {"hex", 1, 1, NullRule::kFirstNull, false,
+     [](const std::string&, const Args& a, const ExpressionContext&) { return InBase(a, 16); }},
+    {"oct", 1, 1, NullRule::kFirstNull, false,
+     [](const std::string&, const Args& a, const ExpressionContext&) { return InBase(a, 8); }},
+    {"partition", 4, 4, NullRule::kAnyNull, false,
+     [](const std::string&, const Args& a, const ExpressionContext&) { return PartitionOf(a); }},
+    {"genguid", 0, 0, NullRule::kOwn, true,
+     [](const std::string&, const Args&, const ExpressionContext&) -> Result<Value> {
+       return Value(NewGuid());
+     }},
+    // Conversion.
+    {"val", 1, 1, NullRule::kFirstError, false,
+     [](const std::string&, const Args& a, const ExpressionContext&) -> Result<Value> {
+       return Value(Val(*ExprText(a[0])));
+     }},
+    {"str", 1, 1, NullRule::kFirstNull, false, StrFn},
+    {"cstr", 1, 1, NullRule::kFirstError, false, ConvertFn},
+    {"clng", 1, 1, NullRule::kFirstError, false, ConvertFn},
+    {"cint", 1, 1, NullRule::kFirstError, false, ConvertFn},
+    {"cdbl", 1, 1, NullRule::kFirstError, false, ConvertFn},
+    {"ccur", 1, 1, NullRule::kFirstError, false, ConvertFn},
+    {"cdate", 1, 1, NullRule::kFirstError, false, ConvertFn},
+    {"cbool", 1, 1, NullRule::kFirstError, false, ConvertFn},
+    {"csng", 1, 1, NullRule::kFirstError, false, ConvertFn},
+    {"cbyte", 1, 1, NullRule::kFirstError, false, ConvertFn},
+    {"cdec", 1, 1, NullRule::kFirstError, false, ConvertFn},
+    {"datevalue", 1, 1, NullRule::kFirstError, false, ConvertFn},
+    {"timevalue", 1, 1, NullRule::kFirstError, false, ConvertFn},
+    {"cvdate", 1, 1, NullRule::kFirstNull, false, ConvertFn},
+    {"cvar", 1, 1, NullRule::kOwn, false,
+     [](const std::string&, const Args& a, const ExpressionContext&) -> Result<Value> {
+       return a[0];
+     }},
+    {"isnull", 1, 1, NullRule::kOwn, false, IsFn},
+    {"isempty", 1, 1, NullRule::kOwn, false, IsFn},
+    {"isnumeric", 1, 1, NullRule::kOwn, false, IsFn},
+    {"isdate", 1, 1, NullRule::kOwn, false, IsFn},
+    {"typename", 1, 1, NullRule::kOwn, false,
+     [](const std::string&, const Args& a, const ExpressionContext&) -> Result<Value> {
+       return Value(std::string(TypeNameOf(a[0])));
+     }},
+    {"vartype", 1, 1, NullRule::kOwn, false,
+     [](const std::string&, const Args& a, const ExpressionContext&) -> Result<Value> {
+       return Value(VarTypeOf(a[0]));
+     }},
+};
+
+const FunctionDef* FindFunction(const std::string& folded_name) {
+  static const std::map<std::string, const FunctionDef*> kByName = [] {
+    std::map<std::string, const FunctionDef*> m;
+    for (const FunctionDef& f : kFunctions) m.emplace(f.name, &f);
+    return m;
+  }();
+  auto it = kByName.find(folded_name);
+  return it == kByName.end() ? nullptr : it->second;
+}
+
 }  // namespace
 
 bool KnownFunction(const std::string& folded_name, bool* varies) {
-  auto it = Functions().find(folded_name);
-  if (it == Functions().end()) return false;
-  if (varies != nullptr) *varies = it->second.varies;
+  const FunctionDef* f = FindFunction(folded_name);
+  if (f == nullptr) return false;
+  if (varies != nullptr) *varies = f->varies;
   return true;
 }
 
-Result<Value> CallFunction(const std::string& f, const Args& a, const ExpressionContext& c) {
-  auto it = Functions().find(f);
-  if (it == Functions().end()) {
-    return Status(ErrorCode::kUndefinedFunction, "Unbekannte Funktion '" + f + "'.");
+Result<Value> CallFunction(const std::string& name, const Args& a, const ExpressionContext& c) {
+  const FunctionDef* f = FindFunction(name);
+  if (f == nullptr || f->impl == nullptr) {
+    return Status(ErrorCode::kUndefinedFunction, "Unbekannte Funktion '" + name + "'.");
   }
-  if (static_cast<int>(a.size()) < it->second.min || static_cast<int>(a.size()) > it->second.max) {
-    return ExprError(ErrorCode::kInvalidArgument, "Falsche Anzahl an Argumenten für " + f);
+  if (static_cast<int>(a.size()) < f->min || static_cast<int>(a.size()) > f->max) {
+    return ExprError(ErrorCode::kInvalidArgument, "Falsche Anzahl an Argumenten für " + name);
   }
-  if (f == "now" || f == "date" || f == "time") {
-    const double now = NowDays(c);
-    const double lin = LinearDays(now);
-    const double day = std::floor(lin);
-    if (f == "now") return Value(DateTime{now});
-    return Value(DateTime{f == "date" ? StoredDays(day) : lin - day});
+  switch (f->nulls) {
+    case NullRule::kOwn:
+      break;
+    case NullRule::kFirstNull:
+      if (a[0].is_null()) return Value();
+      break;
+    case NullRule::kAnyNull:
+      for (const Value& v : a) {
+        if (v.is_null()) return Value();
+      }
+      break;
+    case NullRule::kFirstError:
+      if (a[0].is_null()) return ExprError(ErrorCode::kInvalidUseOfNull);
+      break;
   }
-  if (f == "genguid") return Value(NewGuid());
-  if (f == "currentuser") return Value(std::string("Admin"));
-  if (f == "nz") {
-    if (!a[0].is_null()) return a[0];
-    return a.size() > 1 ? a[1] : Value(std::string());
-  }
-  if (f == "isnull") return Value(a[0].is_null());
-  if (f == "format") return Format(a);
-  if (f == "len" || f == "left" || f == "right" || f == "mid" || f == "ucase" || f == "lcase" ||
-      f == "trim" || f == "ltrim" || f == "rtrim") {
-    return TextFunction(f, a);
-  }
-  if (f == "cstr" || f == "clng" || f == "cint" || f == "cdbl" || f == "ccur" || f == "cdate" ||
-      f == "cbool" || f == "csng" || f == "cbyte" || f == "cdec" || f == "datevalue" ||
-      f == "timevalue") {
-    return Convert(f, a[0]);
-  }
-  if (f == "abs" || f == "int" || f == "fix" || f == "round" || f == "sgn") {
-    return MathFunction(f, a);
-  }
-  if (f == "val") {
-    if (a[0].is_null()) {
-      return ExprError(ErrorCode::kInvalidUseOfNull);
-    }
-    return Value(Val(*ExprText(a[0])));
-  }
-  if (f == "str") {
-    if (a[0].is_null()) return Value();
-    JET_ASSIGN_OR_RETURN(double d, ExprNumber(a[0]));
-    std::string s = *ExprText(a[0]);
-    if (IsText(a[0]) || a[0].is<bool>()) s = FormatGeneral(d, 15);
-    for (char& ch : s) {
-      if (ch == ',') ch = '.';  // Str always writes a decimal point
-    }
-    return Value(d >= 0 ? " " + s : s);
-  }
-  if (f == "space") {
-    JET_ASSIGN_OR_RETURN(long long n, WholeArg(a[0]));
-    if (n < 0) return BadArgument("Space");
-    return Value(std::string(static_cast<std::size_t>(n), ' '));
-  }
-  if (f == "chr") {
-    JET_ASSIGN_OR_RETURN(long long n, WholeArg(a[0]));
-    if (n < 0 || n > 0xFFFF) return BadArgument("Chr");
-    std::string s;
-    AppendUtf8(s, static_cast<char32_t>(n));
-    return Value(s);
-  }
-  if (f == "asc") {
-    if (a[0].is_null()) {
-      return ExprError(ErrorCode::kInvalidUseOfNull);
-    }
-    const std::u32string s = CodePoints(*ExprText(a[0]));
-    if (s.empty()) return BadArgument("Asc");
-    return Value(static_cast<std::int32_t>(s[0]));
-  }
-  if (f == "instr") {
-    // InStr([start,] text, sought[, compare]); texts compared ignoring letter case.
-    std::size_t first = 0;
-    long long start = 1;
-    if (a.size() >= 3 && !IsText(a[0]) && IsNumeric(a[0])) {
-      JET_ASSIGN_OR_RETURN(start, WholeArg(a[0]));
-      if (start < 1) return BadArgument("InStr");
-      first = 1;
-    }
-    const Value& hay = a[first];
-    const Value& needle = a[first + 1];
-    if (hay.is_null() || needle.is_null()) return Value();
-    bool binary = false;
-    if (a.size() > first + 2) {
-      JET_ASSIGN_OR_RETURN(long long mode, WholeArg(a[first + 2]));
-      binary = mode == 0;
-    }
-    std::u32string h = CodePoints(binary ? *ExprText(hay) : FoldCase(*ExprText(hay)));
-    std::u32string n = CodePoints(binary ? *ExprText(needle) : FoldCase(*ExprText(needle)));
-    if (static_cast<std::size_t>(start) > h.size() + (n.empty() ? 1 : 0)) {
-      return Value(std::int32_t{0});
-    }
-    const std::size_t at = h.find(n, static_cast<std::size_t>(start - 1));
-    return Value(static_cast<std::int32_t>(at == std::u32string::npos ? 0 : at + 1));
-  }
-  if (f == "dateserial" || f == "timeserial") {
-    for (const Value& v : a) {
-      if (v.is_null()) return ExprError(ErrorCode::kInvalidUseOfNull);
-    }
-    JET_ASSIGN_OR_RETURN(long long x, WholeArg(a[0]));
-    JET_ASSIGN_OR_RETURN(long long y, WholeArg(a[1]));
-    JET_ASSIGN_OR_RETURN(long long z, WholeArg(a[2]));
-    if (f == "dateserial") {
-      JET_ASSIGN_OR_RETURN(double d, SerialDate(x, y, z));
-      return Value(DateTime{StoredDays(d)});
-    }
-    const double secs = static_cast<double>(x * 3600 + y * 60 + z);
-    return Value(DateTime{StoredDays(secs / 86400.0)});
-  }
-  // Date parts and date arithmetic.
-  if (f == "year" || f == "month" || f == "day" || f == "hour" || f == "minute" || f == "second" ||
-      f == "weekday") {
-    if (a[0].is_null()) return Value();
-    JET_ASSIGN_OR_RETURN(double d, ToDateDays(a[0]));
-    const DateParts p = Split(d);
-    int first_day = 1;
-    if (a.size() > 1 && !a[1].is_null()) {
-      JET_ASSIGN_OR_RETURN(long long fd, WholeArg(a[1]));
-      first_day = fd == 0 ? 2 : static_cast<int>(fd);  // 0: the system's first day, Monday here
-      if (first_day < 1 || first_day > 7) return BadArgument("Weekday");
-    }
-    const long long r = f == "year"     ? p.year
-                        : f == "month"  ? p.month
-                        : f == "day"    ? p.day
-                        : f == "hour"   ? p.hour
-                        : f == "minute" ? p.minute
-                        : f == "second" ? p.second
-                                        : (p.weekday - first_day + 7) % 7 + 1;
-    return Value(static_cast<std::int16_t>(r));
-  }
-  if (f == "datepart" || f == "dateadd" || f == "datediff") {
-    const std::string interval = Interval(a[0]);
-    if (f == "dateadd") {
-      if (a[1].is_null() || a[2].is_null()) return Value();
-      JET_ASSIGN_OR_RETURN(double n, ExprNumber(a[1]));
-      JET_ASSIGN_OR_RETURN(double d, ToDateDays(a[2]));
-      return DateAdd(interval, static_cast<long long>(std::trunc(n)), d);
-    }
-    const std::size_t first_day_at = f == "datepart" ? 2 : 3;
-    int first_day = 1;
-    if (a.size() > first_day_at && !a[first_day_at].is_null()) {
-      JET_ASSIGN_OR_RETURN(long long fd, WholeArg(a[first_day_at]));
-      first_day = fd == 0 ? 2 : static_cast<int>(fd);
-      if (first_day < 1 || first_day > 7) return BadArgument(f);
-    }
-    if (f == "datepart") {
-      if (a[1].is_null()) return Value();
-      JET_ASSIGN_OR_RETURN(double d, ToDateDays(a[1]));
-      return DatePartOf(interval, d, first_day);
-    }
-    if (a[1].is_null() || a[2].is_null()) return Value();
-    JET_ASSIGN_OR_RETURN(double d1, ToDateDays(a[1]));
-    JET_ASSIGN_OR_RETURN(double d2, ToDateDays(a[2]));
-    return DateDiff(interval, d1, d2, first_day);
-  }
-  return Status(ErrorCode::kUndefinedFunction, "Unbekannte Funktion '" + f + "'.");
+  return f->impl(name, a, c);
 }
 
 }  // namespace jet

@@ -49,7 +49,13 @@ struct Column {
   bool long_value() const { return type() == ColumnType::kMemo || type() == ColumnType::kOle; }
 };
 
-// Index flag bits of a physical index.
+// Index flag bits of a physical index (the flags byte of its definition). mdbtools' format notes
+// and Jackcess agree on the three that carry meaning; Access also sets 0x80 on every index it
+// makes, with no known meaning. Whether an index is the primary key is not a flag here but the
+// logical index's type (kIndexTypePrimary).
+//   0x01 Unique       no key twice (Null entries excepted, index_uniqueness.h)
+//   0x02 IgnoreNulls  rows whose key columns are all Null get no entry
+//   0x08 Required     no key column may be Null (error 3058, index_uniqueness.h)
 inline constexpr std::uint8_t kIndexUnique = 0x01;
 inline constexpr std::uint8_t kIndexIgnoreNulls = 0x02;
 inline constexpr std::uint8_t kIndexRequired = 0x08;

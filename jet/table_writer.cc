@@ -6,6 +6,7 @@
 #include "jet/byte_writer.h"
 #include "jet/data_page.h"
 #include "jet/data_page_writer.h"
+#include "jet/index_uniqueness.h"
 #include "jet/long_value.h"
 #include "jet/row_reader.h"
 #include "jet/row_writer.h"
@@ -63,6 +64,7 @@ Result<RowPointer> TableWriter::Insert(std::vector<Value>& values) {
     return Status(ErrorCode::kInvalidValue,
                   "Die Zeile hat nicht so viele Werte wie '" + table_->name + "' Spalten.");
   }
+  JET_RETURN_IF_ERROR(CheckKeysNotNull(*table_, values));
   // One field and one data buffer per column; only long-value columns ever fill theirs, so the
   // buffers of the row before need only those emptied.
   std::vector<ByteString>& long_fields = long_fields_;
@@ -242,6 +244,7 @@ Result<RowPointer> TableWriter::Replace(RowPointer row, std::vector<Value>& valu
     return Status(ErrorCode::kInvalidValue,
                   "Die Zeile hat nicht so viele Werte wie '" + table_->name + "' Spalten.");
   }
+  JET_RETURN_IF_ERROR(CheckKeysNotNull(*table_, values));  // before the old row goes
   JET_ASSIGN_OR_RETURN(bool changed_in_place, NullInPlace(row, values));
   if (changed_in_place) return row;
   JET_RETURN_IF_ERROR(Delete(row));

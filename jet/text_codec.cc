@@ -12,7 +12,6 @@ namespace {
 constexpr std::uint8_t kCompressedMarker0 = 0xFF;
 constexpr std::uint8_t kCompressedMarker1 = 0xFE;
 constexpr std::uint8_t kCompressionToggle = 0x00;
-constexpr char32_t kReplacement = 0xFFFD;
 
 // Windows-1252 0x80..0x9F; 0 marks the five unmapped bytes.
 constexpr std::array<char16_t, 32> kCp1252High = {
@@ -27,12 +26,10 @@ void AppendUnits(std::string& out, const std::vector<char16_t>& units) {
       if (i + 1 < units.size() && units[i + 1] >= 0xDC00 && units[i + 1] <= 0xDFFF) {
         cp = 0x10000 + ((cp - 0xD800) << 10) + (units[i + 1] - 0xDC00);
         ++i;
-      } else {
-        cp = kReplacement;
       }
-    } else if (cp >= 0xDC00 && cp <= 0xDFFF) {
-      cp = kReplacement;
     }
+    // An unpaired surrogate stays as it is (in the three bytes UTF-8 gives a code unit of its
+    // range), so that the text writes back unchanged and keys as Access keys it.
     AppendUtf8(out, cp);
   }
 }

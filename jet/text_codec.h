@@ -22,7 +22,10 @@ std::vector<std::uint8_t> EncodeJet4Text(std::string_view utf8, bool compress);
 // The same, appended to `out`.
 void AppendJet4Text(std::string_view utf8, bool compress, std::vector<std::uint8_t>& out);
 
-// UTF-16LE to UTF-8; an odd trailing byte is dropped, unpaired surrogates become U+FFFD.
+// UTF-16LE to UTF-8; an odd trailing byte is dropped. An unpaired surrogate, which other programs
+// may leave in a file, is kept as the three-byte sequence of its code unit (ED A0 80..ED BF BF, as
+// in "generalised UTF-8"), which EncodeJet4Text() writes back as the same unit and the text index
+// key encoder keys as that unit: nothing of the text is lost or replaced.
 std::string DecodeUcs2(Bytes bytes);
 
 // A Jet 4 text value: compressed (FF FE marker) or plain UCS-2.

@@ -35,6 +35,19 @@ constexpr char32_t kLastCodePoint = 0x10FFFF;
 constexpr char32_t kReplacementCharacter = 0xFFFD;
 constexpr char32_t kHighSurrogateBase = 0xD800;
 constexpr char32_t kLowSurrogateBase = 0xDC00;
+// Jet 4: a surrogate code unit, paired or not, keys like an accented character: a two-byte weight
+// and the accent byte 3F. A high surrogate weighs its unit less 10238 (D800 -> B002). A low one
+// weighs its unit less an amount that falls by 2 from band to band of its offset in DC00-DFFF: 9992
+// for the first 8 units, then 9990, 9988 and 9986 for 254 units each, 9984 for the rest; so the low
+// byte of its weight skips 00 and 01 (DC07 -> B4FF, DC08 -> B502, ..., DFFF -> B8FF).
+constexpr std::uint16_t kHighSurrogateWeightOffset = 10238;
+constexpr std::uint16_t kLowSurrogateWeightOffset = 9992;  // of the first band
+constexpr std::uint16_t kLowSurrogateFirstBand = 8;        // units in the first band
+constexpr std::uint16_t kLowSurrogateBand = 254;           // units in each band after it
+constexpr std::uint16_t kLowSurrogateLastBand = 4;
+constexpr std::uint16_t kLowSurrogateBandStep = 2;
+constexpr std::uint8_t kSurrogateAccent = 0x3F;
+constexpr std::uint8_t kSurrogateWeightSize = 2;
 
 std::string CodePointName(char32_t cp) {
   char buf[16];
@@ -60,7 +73,23 @@ struct SortCode {
   std::uint32_t secondary;
 };
 
+// The code of a surrogate code unit (D800-DFFF).
+SortCode SurrogateCode(std::uint16_t unit) {
+  unsigned offset = kHighSurrogateWeightOffset;
+  if (unit >= kLowSurrogateBase) {
+    const unsigned o = unit - kLowSurrogateBase;
+    const unsigned band =
+        o < kLowSurrogateFirstBand
+            ? 0
+            : std::min<unsigned>(kLowSurrogateLastBand,
+                                 1 + (o - kLowSurrogateFirstBand) / kLowSurrogateBand);
+    offset = kLowSurrogateWeightOffset - kLowSurrogateBandStep * band;
+  }
+  return {SortCodeKind::kAccented, kSurrogateWeightSize, unit - offset, 1, kSurrogateAccent};
+}
+
 SortCode CodeOf(const SortCodeTable& table, const SortCodeRun& run, std::uint16_t unit) {
+  if (run.kind == SortCodeKind::kSurrogate) return SurrogateCode(unit);
   SortCode c{run.kind, run.primary_size(), run.primary, run.secondary_size(), run.secondary};
   if (c.primary_size > sizeof run.primary) {
     c.primary = table.wide[run.primary];  // wide weights never count
@@ -74,6 +103,7 @@ SortCode CodeOf(const SortCodeTable& table, const SortCodeRun& run, std::uint16_
   };
   switch (run.kind) {
     case SortCodeKind::kIgnored:
+    case SortCodeKind::kSurrogate:  // handled above
       break;
     case SortCodeKind::kControl:
     case SortCodeKind::kMark:
@@ -100,7 +130,8 @@ SortCode CodeOf(const SortCodeTable& table, const SortCodeRun& run, std::uint16_
 }
 
 // The codes of the text's units: UTF-16 code units (Jet 4; a code point past U+FFFF enters as its
-// surrogate pair) or Windows-1252 bytes (Jet 3), at most kTextKeyMaxChars of them.
+// surrogate pair, a surrogate that UTF-8 carries alone as itself) or Windows-1252 bytes (Jet 3), at
+// most kTextKeyMaxChars of them.
 Status CodesOf(std::string_view text, TextSortOrder order, const SortCodeTable& table,
                std::vector<SortCode>& codes) {
   const auto add = [&](std::uint16_t unit) -> Status {

@@ -33,9 +33,9 @@
 //                       nibble first, a last odd nibble padded with 0. Without accents: byte 00.
 //   descending columns: every byte inverted.
 // Jet 4 keys are built from UTF-16 code units: a character past U+FFFF enters as its surrogate
-// pair, each surrogate with a weight of its own that sorts after every other character (see
-// tools/make_sort_tables.py), and an unpaired surrogate the same way. Texts are cut to their first
-// 255 units (Jet 4) or bytes (Jet 3).
+// pair, each surrogate keyed on its own like an accented character (a two-byte weight computed
+// from the unit, and the accent byte 3F; see SurrogateCode in text_sort_key.cc), an unpaired
+// surrogate the same way. Texts are cut to their first 255 units (Jet 4) or bytes (Jet 3).
 #pragma once
 
 #include <cstdint>

@@ -2,8 +2,10 @@
 //
 // Each UTF-16 code unit (Jet 4) or Windows-1252 byte (Jet 3) of a text gets a code of one kind;
 // the encoder in text_sort_key.cc turns the codes of a text into its index key. The tables are
-// generated (text_sort_tables.cc, by tools/make_sort_tables.py) and cover every code unit of their
-// order: 0000-FFFF for the Jet 4 orders, surrogates included, 00-FF for Jet 3.
+// generated (text_sort_tables.cc, by tools/make_sort_tables.py) from reference lists of Access's
+// codes and cover every code unit of their order: 0000-FFFF for the Jet 4 orders, 00-FF for Jet 3.
+// The lists hold no surrogates (D800-DFFF); the tables mark them kSurrogate, and the encoder
+// computes their codes.
 #pragma once
 
 #include <cstddef>
@@ -22,6 +24,8 @@ enum class SortCodeKind : std::uint8_t {
   kSmallKana,    // the same with the size mark 2
   kAccentCycle,  // groups of `group` code units sharing a primary weight: the first plain, the
                  // k-th (k >= 1) accented with `secondary + (k - 1) * accent_step`
+  kSurrogate,    // a UTF-16 surrogate (D800-DFFF): no run data; text_sort_key.cc computes the
+                 // code from the unit
 };
 
 // Code units from `first` up to the next run's `first` (the last run: up to the table's end)

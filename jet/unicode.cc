@@ -1,5 +1,8 @@
 #include "jet/unicode.h"
 
+#include <array>
+
+#include "jet/case_tables.h"
 #include "jet/text_codec.h"
 
 namespace jet {
@@ -40,23 +43,39 @@ char32_t NextCodePoint(std::string_view s, std::size_t& pos) {
   return cp;
 }
 
-char32_t FoldCodePoint(char32_t cp) {
-  if (cp >= U'A' && cp <= U'Z') return cp + 32;
-  if (cp < 0xC0) return cp;
-  if (cp <= 0xDE) return cp == 0xD7 ? cp : cp + 32;  // À..Þ except ×
-  if (cp >= 0x100 && cp <= 0x17F) {
-    // Latin Extended-A: pairs (upper even, lower odd) except 0x130..0x138 and 0x149..0x14A area
-    if (cp == 0x130 || cp == 0x131 || cp == 0x138 || cp == 0x149 || cp == 0x17F) return cp;
-    if ((cp >= 0x139 && cp <= 0x148) || (cp >= 0x179 && cp <= 0x17E)) {
-      return (cp % 2 == 1) ? cp + 1 : cp;  // these pairs start on odd code points
+namespace {
+
+// Both directions of the case pairs, indexed by UTF-16 code unit: the partner's code unit, or the
+// unit itself where it has none.
+struct CaseMaps {
+  std::array<char16_t, 0x10000> to_lower;
+  std::array<char16_t, 0x10000> to_upper;
+  CaseMaps() {
+    for (std::size_t i = 0; i < to_lower.size(); ++i) {
+      to_lower[i] = to_upper[i] = static_cast<char16_t>(i);
     }
-    if (cp == 0x178) return 0xFF;
-    return (cp % 2 == 0) ? cp + 1 : cp;
+    for (std::size_t i = 0; i < kCasePairCount; ++i) {
+      to_lower[kCasePairs[i].upper] = kCasePairs[i].lower;
+      to_upper[kCasePairs[i].lower] = kCasePairs[i].upper;
+    }
   }
-  if (cp >= 0x391 && cp <= 0x3AB && cp != 0x3A2) return cp + 32;  // Greek capitals
-  if (cp >= 0x410 && cp <= 0x42F) return cp + 32;                 // Cyrillic А..Я
-  if (cp >= 0x400 && cp <= 0x40F) return cp + 80;                 // Cyrillic Ѐ..Џ
-  return cp;
+};
+
+const CaseMaps& Maps() {
+  static const CaseMaps maps;
+  return maps;
+}
+
+}  // namespace
+
+char32_t FoldCodePoint(char32_t cp) {
+  if (cp < 0x80) return (cp >= U'A' && cp <= U'Z') ? cp + 32 : cp;
+  return cp < 0x10000 ? Maps().to_lower[cp] : cp;
+}
+
+char32_t UpperCodePoint(char32_t cp) {
+  if (cp < 0x80) return (cp >= U'a' && cp <= U'z') ? cp - 32 : cp;
+  return cp < 0x10000 ? Maps().to_upper[cp] : cp;
 }
 
 std::string FoldCase(std::string_view text) {
@@ -71,6 +90,14 @@ std::string FoldCase(std::string_view text) {
       AppendUtf8(out, FoldCodePoint(cp));
     }
   }
+  return out;
+}
+
+std::string UpperCase(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  std::size_t pos = 0;
+  while (pos < text.size()) AppendUtf8(out, UpperCodePoint(NextCodePoint(text, pos)));
   return out;
 }
 

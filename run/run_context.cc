@@ -20,6 +20,12 @@ std::string UnexpectedErrorMessage(db::ErrorCode code, const std::string& descri
          "). Die Zieldatenbank wurde nicht verändert. Das Programm wird jetzt beendet.";
 }
 
+std::string TargetLocationMessage(db::ErrorCode code, const std::string& description) {
+  return "Die Datenbank von Zentavo wurde nicht gefunden (Fehler " +
+         std::to_string(db::Number(code)) + ": " + description +
+         "). Es wurde nichts verändert. Das Programm wird jetzt beendet.";
+}
+
 std::string InternalErrorDescription(const std::exception& e) {
   return std::string(db::StandardText(db::ErrorCode::kInternalError)) + ": " + e.what();
 }

@@ -66,6 +66,11 @@ inline constexpr char kMessageCompleted[] =
 // "Es ist ein unerwarteter Fehler aufgetreten (Fehler N: BESCHREIBUNG). Die Zieldatenbank wurde
 // nicht verändert. Das Programm wird jetzt beendet."
 std::string UnexpectedErrorMessage(db::ErrorCode code, const std::string& description);
+// Zentavo's database was not found where the settings lead (a lookup fault; nothing was changed):
+// "Die Datenbank von Zentavo wurde nicht gefunden (Fehler N: BESCHREIBUNG). Es wurde nichts
+// verändert. Das Programm wird jetzt beendet." Shown with kTitleImport and vbCritical; the program
+// then ends with kExitNotInstalled, the status of a missing setting.
+std::string TargetLocationMessage(db::ErrorCode code, const std::string& description);
 // The description of a failure of the program itself: "Interner Fehler: " and what failed.
 std::string InternalErrorDescription(const std::exception& e);
 

@@ -100,6 +100,8 @@ TEST(Settings, LooksUpTheIniFileOfTheApplication) {
   const std::string home = std::getenv("HOME") != nullptr ? std::getenv("HOME") : "";
   ::setenv("HOME", scratch.config().c_str(), 1);
   ::unsetenv("WINEPREFIX");
+  ::unsetenv("XDG_DATA_HOME");  // nor the front ends' prefixes
+  ::unsetenv("WINE_PREFIXES");
   EXPECT_EQ(db::LookupTargetFolder(), "");  // no file
   {
     std::ofstream ini(scratch.config() / "ZentavoSettings.ini");

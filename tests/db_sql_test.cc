@@ -232,6 +232,27 @@ TEST_F(SourceQueries, LookupsAgreeWithAFullScan) {
   }
 }
 
+TEST_F(SourceQueries, BetweenTakesItsBoundsInEitherOrder) {
+  const auto ids = [&](const std::string& where) {
+    std::vector<Value> out;
+    const auto rs = Select("SELECT ID FROM ArtikelStamm WHERE " + where);
+    for (std::size_t i = 0; i < rs.size(); ++i) out.push_back(rs.value(i, 0));
+    return out;
+  };
+  const auto numbers = ids("ID >= 10 AND ID <= 20");
+  EXPECT_EQ(numbers.size(), 11u);
+  EXPECT_EQ(ids("ID BETWEEN 10 AND 20"), numbers);
+  EXPECT_EQ(ids("ID BETWEEN 20 AND 10"), numbers);
+  EXPECT_EQ(ids("ID between 20.5 and 9.5"), numbers);
+  const auto texts = ids("Gruppe >= 'pasta' AND Gruppe <= 'SALATE'");
+  EXPECT_FALSE(texts.empty());
+  EXPECT_EQ(ids("Gruppe BETWEEN 'Salate' AND 'Pasta'"), texts);  // Null groups: never between
+  EXPECT_EQ(ids("ID BETWEEN 7 AND 7"), ids("ID = 7"));
+  EXPECT_EQ(ErrorOf([&] { Select("SELECT * FROM ArtikelStamm WHERE ID BETWEEN 1 AND 'x'"); }),
+            3464);
+  EXPECT_EQ(ErrorOf([&] { Select("SELECT * FROM ArtikelStamm WHERE ID BETWEEN 1 OR 2"); }), 3075);
+}
+
 TEST_F(SourceQueries, WrongNamesAndKindsFail) {
   EXPECT_EQ(ErrorOf([&] { Select("SELECT * FROM Nirgends"); }), 3078);
   EXPECT_EQ(ErrorOf([&] { Select("SELECT Nichts FROM ArtikelStamm"); }), 3061);

@@ -303,6 +303,83 @@ TEST(ColumnDefaults, EvaluatedAsJetDoes) {
   EXPECT_EQ(db::DefaultFor(t, t.columns[9]), Value(jet::Currency{12346}));
 }
 
+// The VBA functions the expression service offers, each in a column's default, stored as the
+// column's kind takes the result; a Null result stays Null, a failing one is 3388.
+TEST(ColumnDefaults, TheFunctionLibraryInDefaults) {
+  using T = jet::ColumnType;
+  const auto day = [](int y, unsigned m, unsigned d) {
+    return Value(jet::DateTime{static_cast<double>(jet::JetDayFromCivil(y, m, d))});
+  };
+  struct DefaultCase {
+    const char* expression;
+    T type;
+    Value expected;
+  };
+  const DefaultCase cases[] = {
+      {"String(3,\"x\")", T::kText, Value(std::string("xxx"))},
+      {"Choose(2,\"a\",\"b\")", T::kText, Value(std::string("b"))},
+      {"Switch(1>2,\"a\",True,\"b\")", T::kText, Value(std::string("b"))},
+      {"StrComp(\"a\",\"B\")", T::kLong, Value(std::int32_t{-1})},
+      {"StrConv(\"gRÜN tee\",3)", T::kText, Value(std::string("Grün Tee"))},
+      {"StrReverse(\"abc\")", T::kText, Value(std::string("cba"))},
+      {"Replace(\"a-b-c\",\"-\",\"+\")", T::kText, Value(std::string("a+b+c"))},
+      {"InStrRev(\"abca\",\"a\")", T::kLong, Value(std::int32_t{4})},
+      {"IsNumeric(\"1,5\")", T::kBoolean, Value(true)},
+      {"IsDate(\"24.12.2019\")", T::kBoolean, Value(true)},
+      {"IsEmpty(Null)", T::kBoolean, Value(false)},
+      {"Hex(255)", T::kText, Value(std::string("FF"))},
+      {"Oct(8)", T::kText, Value(std::string("10"))},
+      {"MonthName(3)", T::kText, Value(std::string("März"))},
+      {"WeekdayName(1)", T::kText, Value(std::string("Montag"))},
+      {"FormatNumber(1234.5)", T::kText, Value(std::string("1.234,50"))},
+      {"FormatCurrency(2)", T::kText, Value(std::string("2,00 €"))},
+      {"FormatPercent(0.5)", T::kText, Value(std::string("50,00%"))},
+      {"FormatDateTime(#12/24/2019#,2)", T::kText, Value(std::string("24.12.2019"))},
+      {"Partition(5,0,9,5)", T::kText, Value(std::string(" 5: 9"))},
+      {"Sqr(16)", T::kDouble, Value(4.0)},
+      {"Exp(0)", T::kDouble, Value(1.0)},
+      {"Log(1)", T::kDouble, Value(0.0)},
+      {"Sin(0)+Cos(0)+Tan(0)+Atn(0)", T::kDouble, Value(1.0)},
+      {"CVar(\"x\")", T::kText, Value(std::string("x"))},
+      {"CVDate(\"24.12.2019\")", T::kDateTime, day(2019, 12, 24)},
+      {"TypeName(1.5)", T::kText, Value(std::string("Double"))},
+      {"VarType(\"x\")", T::kLong, Value(std::int32_t{8})},
+      {"Chr(128)", T::kText, Value(std::string("€"))},
+      {"Asc(\"€\")", T::kLong, Value(std::int32_t{128})},
+      {"ChrW(8364)", T::kText, Value(std::string("€"))},
+      {"AscW(\"€\")", T::kLong, Value(std::int32_t{8364})},
+      // Null rules.
+      {"String(Null,\"a\")", T::kText, Value()},
+      {"Choose(5,\"a\")", T::kText, Value()},
+      {"Hex(Null)", T::kText, Value()},
+      {"CVDate(Null)", T::kDateTime, Value()},
+  };
+  for (const DefaultCase& c : cases) {
+    SCOPED_TRACE(c.expression);
+    jet::TableDef t;
+    t.name = "t";
+    jet::Column column;
+    column.name = "c";
+    column.type_code = static_cast<std::uint8_t>(c.type);
+    column.length = c.type == T::kText ? 510 : 0;
+    column.properties["DefaultValue"] = jet::Property{10, false, Value(std::string(c.expression))};
+    t.columns.push_back(column);
+    EXPECT_EQ(db::DefaultFor(t, t.columns[0]), c.expected);
+  }
+  // A Null VBA refuses, and a function the service does not have: 3388.
+  for (const char* refused : {"StrReverse(Null)", "MonthName(Null)", "Nirgends(1)"}) {
+    jet::TableDef t;
+    t.name = "t";
+    jet::Column column;
+    column.name = "c";
+    column.type_code = static_cast<std::uint8_t>(T::kText);
+    column.length = 40;
+    column.properties["DefaultValue"] = jet::Property{10, false, Value(std::string(refused))};
+    t.columns.push_back(column);
+    EXPECT_EQ(ErrorOf([&] { (void)db::DefaultFor(t, t.columns[0]); }), 3388) << refused;
+  }
+}
+
 TEST(ColumnChecks, RequiredAndZeroLength) {
   jet::TableDef t = MadeTable();
   t.columns[2].properties["Required"] = jet::Property{1, false, Value(true)};
@@ -603,6 +680,89 @@ TEST(UniqueIndexRule, TextKeysDifferingInLetterCaseHaveTheSameBytes) {
                                     SettingsRow(*def, std::nullopt, std::nullopt), (*db)->header());
   ASSERT_TRUE(collide.ok());
   EXPECT_FALSE(*collide);
+}
+
+// Keys without Null (jet/index_uniqueness.h): the flags of the unique index over
+// tbl_Einstellungen.txt_Schluessel are set in memory as each case says; a row with that key Null
+// (or given) is added through the record layer and straight to the engine, each on its own copy.
+struct NullKeyCase {
+  const char* name;
+  std::uint8_t flags;
+  bool key_given;
+  int error;  // what both paths report
+};
+
+void SetSettingsKeyFlags(const jet::TableDef& def, std::uint8_t flags) {
+  auto& t = const_cast<jet::TableDef&>(def);
+  const std::uint16_t key = def.FindColumn("txt_Schluessel")->number;
+  for (jet::RealIndex& real : t.real_indexes) {
+    if (real.columns.size() == 1 && real.columns[0].column_number == key) real.flags = flags;
+  }
+}
+
+TEST(NullKeyRule, RequiredIndexRefusesNullOnBothPaths) {
+  const NullKeyCase cases[] = {
+      {"Required, key Null", jet::kIndexUnique | jet::kIndexRequired, false, 3058},
+      {"Required and IgnoreNulls, key Null",
+       jet::kIndexUnique | jet::kIndexRequired | jet::kIndexIgnoreNulls, false, 3058},
+      {"IgnoreNulls only, key Null", jet::kIndexUnique | jet::kIndexIgnoreNulls, false, 0},
+      {"no flags, key Null", 0, false, 0},
+      {"Required, key given", jet::kIndexRequired, true, 0},
+  };
+  for (const NullKeyCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    {
+      testing_support::TargetCopy copy;
+      const auto before = testing_support::ReadFileBytes(copy.path());
+      auto cn = std::make_shared<db::Connection>();
+      cn->Open(db::TargetConnectionString(copy.dir().string() + "/"));
+      cn->BeginTrans();  // the check before writing reads the index as the file defines it
+      SetSettingsKeyFlags(**cn->database().GetTable(kSettings), c.flags);
+      db::Recordset rs;
+      rs.Open(std::string("SELECT * FROM ") + kSettings, cn, db::adOpenDynamic,
+              db::adLockOptimistic);
+      rs.AddNew();
+      if (c.key_given) rs.Fields().Item("txt_Schluessel").Value(Value(std::string("NEU.X")));
+      rs.Fields().Item("txt_Wert").Value(Value(std::string("eins")));
+      std::string message;
+      try {
+        rs.Update();
+      } catch (const DbError& e) {
+        message = e.description();
+      }
+      EXPECT_EQ(ErrorOf([&] { rs.Update(); }), c.error);
+      rs.Close();
+      cn->CommitTrans();
+      cn->Close();
+      if (c.error != 0) {
+        EXPECT_EQ(message,
+                  "Index oder Primärschlüssel kann keinen Nullwert enthalten (Feld "
+                  "'txt_Schluessel' im Index 'txt_Schluessel' der Tabelle 'tbl_Einstellungen').");
+        EXPECT_EQ(testing_support::ReadFileBytes(copy.path()), before);  // nothing was added
+      }
+    }
+    testing_support::TargetCopy copy;
+    auto db = jet::Database::Open(copy.path().string(),
+                                  {.password = testing_support::kTargetPassword, .writable = true});
+    ASSERT_TRUE(db.ok()) << db.status().ToString();
+    const auto def = *(*db)->GetTable(kSettings);
+    SetSettingsKeyFlags(*def, c.flags);
+    const std::uint32_t rows = def->row_count;
+    std::vector<Value> row =
+        SettingsRow(*def, c.key_given ? "NEU.X" : std::optional<std::string>(), "eins");
+    auto placed = (*db)->InsertRow(kSettings, row);
+    EXPECT_EQ(jet::Number(placed.status().code()), c.error) << placed.status().ToString();
+    EXPECT_EQ(def->row_count, rows + (c.error == 0 ? 1 : 0));
+    EXPECT_FALSE(!placed.ok() && (*db)->dirty());  // a refused row leaves nothing behind
+    if (placed.ok() && c.key_given && c.error == 0) {
+      // Replacing the row by one without the key is refused before the old row goes.
+      std::vector<Value> keyless = SettingsRow(*def, std::nullopt, "zwei");
+      auto replaced = (*db)->ReplaceRow(kSettings, *placed, keyless);
+      EXPECT_EQ(replaced.status().code(), jet::ErrorCode::kNullInKey);
+      EXPECT_EQ(def->row_count, rows + 1);
+      EXPECT_EQ(testing_support::RowsOf(**db, kSettings).size(), rows + 1);
+    }
+  }
 }
 
 }  // namespace

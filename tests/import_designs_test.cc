@@ -176,6 +176,41 @@ TEST(ImportDesigns, RulesThatTheNewRowsBreakRefuseTheRunAndLeaveTheTarget) {
   }
 }
 
+TEST(ImportDesigns, ARequiredIndexRefusesTheNewRowsWithoutItsKey) {
+  // An index over dtm_Erstellt with Required set: the run leaves the column Null.
+  Design d("index-required.mdb");
+  const auto before = testing_support::ReadFileBytes(d.target());
+  const RunResult r = d.Import();
+  EXPECT_EQ(r.status, run::kExitUnexpectedError);
+  EXPECT_NE(r.message.find("Fehler 3058: Index oder Primärschlüssel kann keinen Nullwert "
+                           "enthalten (Feld 'dtm_Erstellt' im Index 'dtm_ErstelltIndex'"),
+            std::string::npos)
+      << r.message;
+  EXPECT_EQ(testing_support::ReadFileBytes(d.target()), before);
+}
+
+TEST(ImportDesigns, BetweenBoundsInEitherOrderAndTheFunctionLibrary) {
+  for (const char* file : {"rule-between-reversed.mdb", "rule-strcomp.mdb", "rule-string.mdb"}) {
+    SCOPED_TRACE(file);
+    Design d(file);
+    const RunResult r = d.Import();
+    EXPECT_EQ(r.status, run::kExitCompleted) << r.message;
+    d.ExpectSound();
+  }
+  {
+    Design d("default-chr.mdb");  // Chr$(128): the euro sign of Windows-1252
+    ASSERT_EQ(d.Import().status, run::kExitCompleted);
+    ExpectEveryNewProduct(d, "txt_Code", Value(std::string("€")));
+    d.ExpectSound();
+  }
+  {
+    Design d("default-choose.mdb");
+    ASSERT_EQ(d.Import().status, run::kExitCompleted);
+    const double day = static_cast<double>(jet::JetDayFromCivil(2019, 12, 24));
+    ExpectEveryNewProduct(d, "dtm_Ablauf", Value(jet::DateTime{day}));
+  }
+}
+
 TEST(ImportDesigns, ATableOfSmallRowsTakesEveryAssignment) {
   Design d("small-rows.mdb");
   const RunResult r = d.Import();

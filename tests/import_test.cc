@@ -330,9 +330,26 @@ INSTANTIATE_TEST_SUITE_P(
         ValidationCase{"NotADatabase", "not-a-database.mdb", "target.mdb", false},
         ValidationCase{"Truncated", "truncated.mdb", "target.mdb", false},
         ValidationCase{"MissingFile", "fehlt.mdb", "target.mdb", false},
-        ValidationCase{"WrongTargetPassword", "source.mdb", "target-wrong-password.mdb", false},
-        ValidationCase{"FolderWithoutSeparator", "source.mdb", "target.mdb", true}),
+        ValidationCase{"WrongTargetPassword", "source.mdb", "target-wrong-password.mdb", false}),
     [](const auto& p) { return p.param.name; });
+
+// A recorded folder that leads to no database (here: without its final '/', so the file name is
+// glued to the folder's) is not blamed on the source: its own message names the file that was
+// looked for, and the program ends with the status of a missing setting.
+TEST(ImportRun, AMissingTargetIsNamedAndNotBlamedOnTheSource) {
+  Scratch scratch("target.mdb");
+  const auto before = testing_support::ReadFileBytes(scratch.target());
+  std::string root = scratch.folder();
+  root.pop_back();
+  const RunResult r = RunImport(root, kFixtures + "/source.mdb");
+  EXPECT_EQ(r.status, run::kExitNotInstalled);
+  ASSERT_EQ(r.messages.size(), 1u);
+  EXPECT_NE(r.messages[0].prompt.find("Fehler 3024"), std::string::npos) << r.messages[0].prompt;
+  EXPECT_NE(r.messages[0].prompt.find(root + "DBZentavo.mdb"), std::string::npos)
+      << r.messages[0].prompt;
+  EXPECT_EQ(r.messages[0].title, run::kTitleImport);
+  EXPECT_EQ(testing_support::ReadFileBytes(scratch.target()), before);
+}
 
 TEST(ImportRun, AFailureInAnyPhaseLeavesTheTargetAsItWas) {
   // The n-th progress value falls in the product phase (n <= 249), the extra phase and the

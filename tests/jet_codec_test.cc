@@ -30,7 +30,21 @@ TEST(Rc4, MatchesThePublishedTestVector) {
 TEST(TextCodec, Ucs2WithSurrogatesAndBrokenPairs) {
   // "Aß€" + U+1F600 as a surrogate pair, then a lone high surrogate.
   const Bytes b = {0x41, 0x00, 0xDF, 0x00, 0xAC, 0x20, 0x3D, 0xD8, 0x00, 0xDE, 0x3D, 0xD8};
-  EXPECT_EQ(jet::DecodeUcs2(b), "Aß€\xF0\x9F\x98\x80\xEF\xBF\xBD");
+  EXPECT_EQ(jet::DecodeUcs2(b), "Aß€\xF0\x9F\x98\x80\xED\xA0\xBD");
+  // Unpaired surrogates are kept as their units and write back unchanged: alone, reversed, and
+  // a high one before a letter.
+  const std::vector<Bytes> broken = {
+      {0x3D, 0xD8},
+      {0x00, 0xDE},
+      {0x00, 0xDE, 0x3D, 0xD8},
+      {0x3D, 0xD8, 0x61, 0x00},
+      {0x61, 0x00, 0xFF, 0xDF, 0xFF, 0xDB},
+  };
+  for (const auto& units : broken) {
+    const std::string text = jet::DecodeJet4Text(units);
+    EXPECT_EQ(jet::EncodeJet4Text(text, true), units) << text;
+  }
+  EXPECT_EQ(jet::DecodeUcs2(Bytes{0x00, 0xDE, 0x3D, 0xD8}), "\xED\xB8\x80\xED\xA0\xBD");
 }
 
 TEST(TextCodec, CompressedTextTogglesBetweenOneAndTwoByteRuns) {
@@ -59,6 +73,36 @@ TEST(CaseFolding, IgnoresLetterCaseButKeepsAccents) {
   EXPECT_EQ(jet::FoldCase("×ß"), "×ß");
   // Malformed UTF-8 folds to replacement characters instead of failing.
   EXPECT_EQ(jet::FoldCase("\xC3"), "\xEF\xBF\xBD");
+}
+
+// Every script with letter case, as Windows and Wine fold names: Unicode's simple mappings where
+// they go back and forth, nothing else.
+TEST(CaseFolding, EveryScriptThatHasLetterCase) {
+  struct Case {
+    const char* upper;
+    const char* lower;
+  };
+  for (const Case& c : {
+           Case{"ÄPFEL", "äpfel"}, Case{"PHỞ", "phở"},  // Vietnamese: Latin Extended Additional
+           Case{"ǍǏǑ ȘȚ", "ǎǐǒ șț"},                    // Latin Extended-B
+           Case{"ΆΈΉ ΣΟΦΊΑ", "άέή σοφία"}, Case{"ἈἘ", "ἀἐ"},      // Greek, Greek Extended
+           Case{"ЄЇҐ ӘӨ", "єїґ әө"}, Case{"ԱՐՄԵՆԻԱ", "արմենիա"},  // Cyrillic, Armenian
+           Case{"ႠႡ", "ⴀⴁ"}, Case{"ᲐᲑ", "აბ"},                // Georgian
+           Case{"ⰀⰁ", "ⰰⰱ"}, Case{"ⲀⲂ", "ⲁⲃ"},
+           Case{"ＡＢＣ", "ａｂｃ"},  // Glagolitic, Coptic, fullwidth
+           Case{"ⅫⒶ", "ⅻⓐ"},          // Roman numerals, circled letters
+       }) {
+    EXPECT_EQ(jet::FoldCase(c.upper), c.lower) << c.upper;
+    EXPECT_EQ(jet::UpperCase(c.lower), c.upper) << c.lower;
+  }
+  // No partner that goes back and forth: left as they are, in both directions.
+  for (const char* same : {"İ", "ı", "ſ", "ς", "ẞ", "ß", "ǅ", "ϴ", "\u212A", "\u212B", "\u0149"}) {
+    EXPECT_EQ(jet::FoldCase(same), same) << same;
+    EXPECT_EQ(jet::UpperCase(same), same) << same;
+  }
+  // Beyond U+FFFF (two UTF-16 code units each): nothing folds.
+  EXPECT_EQ(jet::FoldCase("\U00010400\U0001E900"), "\U00010400\U0001E900");
+  EXPECT_EQ(jet::UpperCase("straße"), "STRAßE");
 }
 
 TEST(ValueText, CurrencyDecimalAndGuidForms) {

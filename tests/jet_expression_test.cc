@@ -128,6 +128,12 @@ TEST(Expression, ComparisonsLikeAndLogicWithNull) {
       {"5 Between 1 And 5", "Boolean:Wahr"},
       {"6 Between 1 And 5", "Boolean:Falsch"},
       {"3 Not Between 1 And 5", "Boolean:Falsch"},
+      {"5 Between 10 And 1", "Boolean:Wahr"},  // Jet takes the bounds in either order
+      {"0 Between 10 And 1", "Boolean:Falsch"},
+      {"3 Not Between 5 And 1", "Boolean:Falsch"},
+      {"\"b\" Between \"c\" And \"A\"", "Boolean:Wahr"},
+      {"5 Between Null And 1", "Null"},
+      {"Null Between 1 And 5", "Null"},
       {"3 In (1,2,3)", "Boolean:Wahr"},
       {"4 In (1,Null)", "Null"},
       {"Null Is Null", "Boolean:Wahr"},
@@ -150,7 +156,153 @@ TEST(Expression, ComparisonsLikeAndLogicWithNull) {
   for (const Case& c : cases) EXPECT_EQ(Eval(c.expression), c.jet) << c.expression;
 }
 
-TEST(Expression, Functions) {
+// The functions, family by family. Cases marked "doc" are the examples of Microsoft's VBA
+// reference for the function; each function also has its Null rule.
+TEST(ExpressionFunctions, Choice) {
+  const Case cases[] = {
+      {"Nz(Null,5)", "Integer:5"},
+      {"Nz(3,5)", "Integer:3"},
+      {"IIf(1>2,\"ja\",\"nein\")", "String:nein"},
+      {"IIf(Null,1,2)", "Integer:2"},
+      {"IIf(True,1,1/0)", "Integer:1"},  // only the chosen branch is evaluated
+      {"Choose(2,\"Speedy\",\"United\",\"Federal\")", "String:United"},  // doc
+      {"Choose(3,\"one\",\"two\",\"three\")", "String:three"},           // doc
+      {"Choose(2.5,\"a\",\"b\",\"c\")", "String:b"},                     // rounded half to even
+      {"Choose(4,\"a\",\"b\",\"c\")", "Null"},                           // doc: beyond the choices
+      {"Choose(0,\"a\")", "Null"},
+      {"Choose(Null,\"a\")", "Null"},
+      {"Choose(1,\"a\",1/0)", "Fehler 11"},  // doc: every choice is evaluated
+      {"Switch(\"Rome\"=\"London\",\"English\",\"Rome\"=\"Rome\",\"Italian\")",
+       "String:Italian"},                    // doc
+      {"Switch(False,1)", "Null"},           // doc: none is True
+      {"Switch(True,Null,True,2)", "Null"},  // doc: the first True has Null
+      {"Switch(Null,1,True,2)", "Integer:2"},
+      {"Switch(True,1,False)", "Fehler 5"},   // doc: unpaired
+      {"Switch(True,1,1/0,2)", "Fehler 11"},  // doc: every expression is evaluated
+  };
+  for (const Case& c : cases) EXPECT_EQ(Eval(c.expression), c.jet) << c.expression;
+}
+
+TEST(ExpressionFunctions, Text) {
+  const Case cases[] = {
+      {"Len(\"Größe\")", "Long:5"},
+      {"Len(Null)", "Null"},
+      {"Left(\"Größe\",3)", "String:Grö"},
+      {"Right(\"Größe\",2)", "String:ße"},
+      {"Mid(\"Größe\",2,2)", "String:rö"},
+      {"Mid(\"abc\",5)", "String:"},
+      {"InStr(\"Haus\",\"US\")", "Long:3"},
+      {"InStr(3,\"abcabc\",\"a\")", "Long:4"},
+      {"InStr(1,\"Haus\",\"US\",0)", "Long:0"},
+      {"UCase(\"straße\")", "String:STRAßE"},
+      {"LCase(\"ÄB\")", "String:äb"},
+      {"UCase(\"phở ǎ ա\")", "String:PHỞ Ǎ Ա"},
+      {"LCase(\"PHỞ Ǎ Ա\")", "String:phở ǎ ա"},
+      {"Trim(\"  x  \")", "String:x"},
+      {"LTrim(\"  x \")", "String:x "},
+      {"RTrim(\" x  \")", "String: x"},
+      {"Space(3) & \"|\"", "String:   |"},
+      {"String(5,\"*\")", "String:*****"},          // doc
+      {"String(5,42)", "String:*****"},             // doc
+      {"String(10,\"ABC\")", "String:AAAAAAAAAA"},  // doc
+      {"String(2,298)", "String:**"},               // doc: a code beyond 255 taken Mod 256
+      {"String(2,128)", "String:€€"},
+      {"String(Null,\"a\")", "Null"},
+      {"String(2,Null)", "Null"},
+      {"String(-1,\"a\")", "Fehler 5"},
+      {"StrComp(\"ABCD\",\"abcd\",1)", "Integer:0"},   // doc
+      {"StrComp(\"ABCD\",\"abcd\",0)", "Integer:-1"},  // doc
+      {"StrComp(\"abcd\",\"ABCD\",0)", "Integer:1"},   // doc (binary there by default)
+      {"StrComp(\"abcd\",\"ABCD\")", "Integer:0"},     // Jet compares without letter case
+      {"StrComp(\"a\",\"b\")", "Integer:-1"},
+      {"StrComp(Null,\"a\")", "Null"},             // doc
+      {"StrComp(\"a\",\"a\",Null)", "Fehler 94"},  // doc: compare Null is an error
+      {"StrConv(\"hallo welt\",1)", "String:HALLO WELT"},
+      {"StrConv(\"HALLO Welt\",2)", "String:hallo welt"},
+      {"StrConv(\"hALLO wELT\" & Chr(10) & \"äpfel\",3)", "String:Hallo Welt\nÄpfel"},
+      {"StrConv(Null,1)", "Null"},
+      {"StrConv(\"a\",64)", "Fehler 5"},
+      {"StrReverse(\"Größe\")", "String:eßörG"},
+      {"StrReverse(\"\")", "String:"},    // doc
+      {"StrReverse(Null)", "Fehler 94"},  // doc
+      {"Replace(\"aXbXc\",\"X\",\"-\")", "String:a-b-c"},
+      {"Replace(\"aXbXc\",\"x\",\"-\")", "String:aXbXc"},  // binary unless told
+      {"Replace(\"aXbXc\",\"x\",\"-\",1,-1,1)", "String:a-b-c"},
+      {"Replace(\"aXbXc\",\"x\",\"-\",1,-1,2)", "String:a-b-c"},
+      {"Replace(\"aXbXc\",\"X\",\"-\",3)", "String:b-c"},  // doc: begins at start
+      {"Replace(\"aXbXc\",\"X\",\"-\",1,1)", "String:a-bXc"},
+      {"Replace(\"\",\"X\",\"-\")", "String:"},            // doc
+      {"Replace(\"abc\",\"\",\"-\")", "String:abc"},       // doc
+      {"Replace(\"aXbXc\",\"X\",\"\")", "String:abc"},     // doc
+      {"Replace(\"abc\",\"b\",\"-\",9)", "String:"},       // doc
+      {"Replace(\"abc\",\"b\",\"-\",1,0)", "String:abc"},  // doc
+      {"Replace(Null,\"a\",\"b\")", "Fehler 94"},          // doc
+      {"InStrRev(\"abcabc\",\"bc\")", "Long:5"},
+      {"InStrRev(\"abcabc\",\"bc\",4)", "Long:2"},  // doc: the match must end by start
+      {"InStrRev(\"abcabc\",\"BC\")", "Long:0"},    // doc: binary when omitted
+      {"InStrRev(\"abcabc\",\"BC\",-1,1)", "Long:5"},
+      {"InStrRev(\"\",\"a\")", "Long:0"},             // doc
+      {"InStrRev(Null,\"a\")", "Null"},               // doc
+      {"InStrRev(\"abc\",Null)", "Null"},             // doc
+      {"InStrRev(\"abc\",\"\",2)", "Long:2"},         // doc: an empty match gives start
+      {"InStrRev(\"abc\",\"x\")", "Long:0"},          // doc
+      {"InStrRev(\"abc\",\"a\",9)", "Long:0"},        // doc: start beyond the text
+      {"InStrRev(\"abc\",\"a\",Null)", "Fehler 94"},  // doc
+      {"Format(\"abc\",\">\")", "String:ABC"},
+      {"Format(Null,\">\")", "Null"},
+      {"FormatNumber(1234.5)", "String:1.234,50"},
+      {"FormatNumber(-0.5,1,0)", "String:-,5"},
+      {"FormatNumber(-1234.567,2,-1,-1,0)", "String:(1234,57)"},
+      {"FormatNumber(\"x\")", "Fehler 13"},
+      {"FormatNumber(Null)", "Fehler 94"},
+      {"FormatCurrency(1234.5)", "String:1.234,50 €"},
+      {"FormatCurrency(-3)", "String:-3,00 €"},
+      {"FormatPercent(0.256)", "String:25,60%"},
+      {"FormatPercent(0.256,0)", "String:26%"},
+      {"FormatCurrency(Null)", "Fehler 94"},
+      {"FormatPercent(Null)", "Fehler 94"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(Eval(c.expression), c.jet) << c.expression;
+}
+
+// Chr and Asc go through the ANSI code page, Windows-1252; ChrW and AscW are Unicode.
+TEST(ExpressionFunctions, CharacterCodes) {
+  const Case cases[] = {
+      {"Chr(65)", "String:A"},  // doc
+      {"Chr(97)", "String:a"},  // doc
+      {"Chr(62)", "String:>"},  // doc
+      {"Chr(37)", "String:%"},  // doc
+      {"Chr(128)", "String:€"},
+      {"Chr(150)", "String:–"},
+      {"Chr(228)", "String:ä"},
+      {"Chr(256)", "Fehler 5"},
+      {"Chr(Null)", "Fehler 94"},
+      {"Chr$(128)", "String:€"},
+      {"Asc(\"A\")", "Integer:65"},      // doc
+      {"Asc(\"a\")", "Integer:97"},      // doc
+      {"Asc(\"Apple\")", "Integer:65"},  // doc
+      {"Asc(\"€\")", "Integer:128"},
+      {"Asc(\"ä\")", "Integer:228"},
+      {"Asc(\"Ω\")", "Integer:63"},  // not in the code page: "?"
+      {"Asc(\"\")", "Fehler 5"},     // doc
+      {"Asc(Null)", "Fehler 94"},
+      {"ChrW(8364)", "String:€"},
+      {"ChrW(128)", "String:\xC2\x80"},
+      {"ChrW(-8192)", "String:\xEE\x80\x80"},  // -8192 is &HE000
+      {"ChrW(65536)", "Fehler 5"},
+      {"AscW(\"€\")", "Integer:8364"},
+      {"AscW(ChrW(65535))", "Integer:-1"},
+      {"AscW(\"\")", "Fehler 5"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(Eval(c.expression), c.jet) << c.expression;
+  // Every code from 128 to 255 goes there and back.
+  for (int code = 128; code <= 255; ++code) {
+    const std::string e = "Asc(Chr(" + std::to_string(code) + "))";
+    EXPECT_EQ(Eval(e), "Integer:" + std::to_string(code)) << e;
+  }
+}
+
+TEST(ExpressionFunctions, Date) {
   const Case cases[] = {
       {"Date()", "Date:08.12.2026"},
       {"Now()", "Date:08.12.2026 14:30:15"},
@@ -185,35 +337,92 @@ TEST(Expression, Functions) {
       {"Format(Date(),\"yyyy\")", "String:2026"},
       {"Format(#12/24/2019#,\"Short Date\")", "String:24.12.2019"},
       {"Format(#12/24/2019#,\"Long Date\")", "String:Dienstag, 24. Dezember 2019"},
-      {"Format(1234.5,\"0.00\")", "String:1234,50"},
-      {"Format(1234.5,\"#,##0.00\")", "String:1.234,50"},
-      {"Format(0.256,\"0%\")", "String:26%"},
-      {"Format(5,\"000\")", "String:005"},
-      {"Format(True,\"Yes/No\")", "String:Ja"},
-      {"Format(\"abc\",\">\")", "String:ABC"},
-      {"Len(\"Größe\")", "Long:5"},
-      {"Len(Null)", "Null"},
-      {"Left(\"Größe\",3)", "String:Grö"},
-      {"Right(\"Größe\",2)", "String:ße"},
-      {"Mid(\"Größe\",2,2)", "String:rö"},
-      {"Mid(\"abc\",5)", "String:"},
-      {"InStr(\"Haus\",\"US\")", "Long:3"},
-      {"InStr(3,\"abcabc\",\"a\")", "Long:4"},
-      {"UCase(\"straße\")", "String:STRAßE"},
-      {"LCase(\"ÄB\")", "String:äb"},
-      {"Trim(\"  x  \")", "String:x"},
-      {"LTrim(\"  x \")", "String:x "},
-      {"RTrim(\" x  \")", "String: x"},
-      {"Nz(Null,5)", "Integer:5"},
-      {"Nz(3,5)", "Integer:3"},
-      {"IIf(1>2,\"ja\",\"nein\")", "String:nein"},
-      {"IIf(Null,1,2)", "Integer:2"},
-      {"IIf(True,1,1/0)", "Integer:1"},  // only the chosen branch is evaluated
+      {"MonthName(3)", "String:März"},
+      {"MonthName(3,True)", "String:Mrz"},
+      {"MonthName(12,False)", "String:Dezember"},
+      {"MonthName(13)", "Fehler 5"},
+      {"MonthName(Null)", "Fehler 94"},
+      {"WeekdayName(1)", "String:Montag"},  // the system's first day: Monday
+      {"WeekdayName(1,True,1)", "String:So"},
+      {"WeekdayName(7,False,vbSunday)", "Fehler 3265"},  // named constants are VBA's only
+      {"WeekdayName(7,False,1)", "String:Samstag"},
+      {"WeekdayName(8)", "Fehler 5"},
+      {"WeekdayName(Null)", "Fehler 94"},
+      {"FormatDateTime(#12/24/2019 18:30:00#)", "String:24.12.2019 18:30:00"},
+      {"FormatDateTime(#12/24/2019#,1)", "String:Dienstag, 24. Dezember 2019"},
+      {"FormatDateTime(#12/24/2019 18:30:00#,2)", "String:24.12.2019"},
+      {"FormatDateTime(#6:05:09 PM#,3)", "String:18:05:09"},
+      {"FormatDateTime(#6:05:09 PM#,4)", "String:18:05"},
+      {"FormatDateTime(#12/24/2019#,5)", "Fehler 5"},
+      {"FormatDateTime(Null)", "Fehler 94"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(Eval(c.expression), c.jet) << c.expression;
+}
+
+TEST(ExpressionFunctions, Number) {
+  const Case cases[] = {
+      {"Abs(-3)", "Integer:3"},
+      {"Int(-2.5)", "Double:-3"},
+      {"Fix(-2.5)", "Double:-2"},
+      {"Round(2.5)", "Double:2"},
+      {"Round(2.567,2)", "Double:2,57"},
+      {"Sqr(4)", "Double:2"},                  // doc
+      {"Sqr(23)", "Double:4,79583152331272"},  // doc
+      {"Sqr(0)", "Double:0"},                  // doc
+      {"Sqr(-4)", "Fehler 5"},                 // doc
+      {"Sqr(Null)", "Null"},
+      {"Exp(1)", "Double:2,71828182845905"},
+      {"Exp(710)", "Fehler 6"},
+      {"Log(10)", "Double:2,30258509299405"},
+      {"Log(0)", "Fehler 5"},
+      {"Log(Null)", "Null"},
+      {"Exp(Null)", "Null"},
+      {"Sin(Null)", "Null"},
+      {"Cos(Null)", "Null"},
+      {"Tan(Null)", "Null"},
+      {"Atn(Null)", "Null"},
+      {"Atn(1)*4", "Double:3,14159265358979"},  // doc: pi
+      {"Sin(0)", "Double:0"},
+      {"Cos(0)", "Double:1"},
+      {"Tan(0)", "Double:0"},
+      {"Round(Sin(Atn(1)*2),10)", "Double:1"},
+      {"Hex(5)", "String:5"},      // doc
+      {"Hex(10)", "String:A"},     // doc
+      {"Hex(459)", "String:1CB"},  // doc
+      {"Hex(255)", "String:FF"},   // doc
+      {"Hex(-1)", "String:FFFF"},
+      {"Hex(-40000)", "String:FFFF63C0"},
+      {"Hex(2.5)", "String:2"},
+      {"Hex(Null)", "Null"},  // doc
+      {"Hex(3000000000)", "Fehler 6"},
+      {"Oct(4)", "String:4"},      // doc
+      {"Oct(8)", "String:10"},     // doc
+      {"Oct(459)", "String:713"},  // doc
+      {"Oct(Null)", "Null"},
+      // Partition, from the table of the documentation: start, stop, interval 0, 99, 5.
+      {"Partition(-1,0,99,5)", "String:   : -1"},
+      {"Partition(0,0,99,5)", "String:  0:  4"},
+      {"Partition(97,0,99,5)", "String: 95: 99"},
+      {"Partition(100,0,99,5)", "String:100:   "},
+      {"Partition(25,20,199,10)", "String:  20:  29"},
+      {"Partition(1005,100,1010,20)", "String: 1000: 1010"},
+      {"Partition(100,0,1000,1)", "String:  100:  100"},
+      {"Partition(Null,0,99,5)", "Null"},  // doc
+      {"Partition(1,5,5,1)", "Fehler 5"},  // doc: stop must lie above start
+      {"Partition(1,-1,5,1)", "Fehler 5"},
+      {"Partition(1,0,5,0)", "Fehler 5"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(Eval(c.expression), c.jet) << c.expression;
+}
+
+TEST(ExpressionFunctions, Conversion) {
+  const Case cases[] = {
       {"Val(\"12.5 kg\")", "Double:12,5"},
       {"Val(\"abc\")", "Double:0"},
       {"Str(12.5)", "String: 12.5"},
       {"Str(-3)", "String:-3"},
       {"CStr(12)", "String:12"},
+      {"CStr(1.5)", "String:1,5"},
       {"CLng(2.5)", "Long:2"},
       {"CLng(3.5)", "Long:4"},
       {"CInt(\"12\")", "Integer:12"},
@@ -223,14 +432,70 @@ TEST(Expression, Functions) {
       {"CDate(\"24.12.2019\")", "Date:24.12.2019"},
       {"CBool(0)", "Boolean:Falsch"},
       {"CBool(Null)", "Fehler 94"},
-      {"Abs(-3)", "Integer:3"},
-      {"Int(-2.5)", "Double:-3"},
-      {"Fix(-2.5)", "Double:-2"},
-      {"Round(2.5)", "Double:2"},
-      {"Round(2.567,2)", "Double:2,57"},
+      {"CVar(5)", "Integer:5"},
+      {"CVar(\"x\")", "String:x"},
+      {"CVar(Null)", "Null"},
+      {"CVDate(\"24.12.2019\")", "Date:24.12.2019"},
+      {"CVDate(Null)", "Null"},
+      {"CVDate(\"x\")", "Fehler 13"},
+      {"IsNumeric(\"53\")", "Boolean:Wahr"},         // doc
+      {"IsNumeric(\"459.95\")", "Boolean:Wahr"},     // doc
+      {"IsNumeric(\"45 Help\")", "Boolean:Falsch"},  // doc
+      {"IsNumeric(\"1,5\")", "Boolean:Wahr"},
+      {"IsNumeric(\"\")", "Boolean:Falsch"},
+      {"IsNumeric(\"Wahr\")", "Boolean:Falsch"},
+      {"IsNumeric(\"&HFF\")", "Boolean:Wahr"},
+      {"IsNumeric(Null)", "Boolean:Falsch"},
+      {"IsNumeric(#1/1/2020#)", "Boolean:Falsch"},  // doc: a date is not numeric
+      {"IsNumeric(True)", "Boolean:Wahr"},
+      {"IsDate(\"04/28/2014\")", "Boolean:Wahr"},      // doc
+      {"IsDate(\"April 28, 2014\")", "Boolean:Wahr"},  // doc
+      {"IsDate(\"13/32/2014\")", "Boolean:Falsch"},    // doc
+      {"IsDate(\"04.28.14\")", "Boolean:Wahr"},        // doc: a time
+      {"IsDate(\"04.28.2014\")", "Boolean:Falsch"},    // doc
+      {"IsDate(\"28. April 2014\")", "Boolean:Wahr"},
+      {"IsDate(\"24.12.2019\")", "Boolean:Wahr"},
+      {"IsDate(#1/1/2020#)", "Boolean:Wahr"},
+      {"IsDate(Null)", "Boolean:Falsch"},
+      {"IsDate(5)", "Boolean:Falsch"},
+      {"CDate(\"04.28.14\")", "Date:04:28:14"},
+      {"IsEmpty(Null)", "Boolean:Falsch"},  // doc
+      {"IsEmpty(\"\")", "Boolean:Falsch"},
+      {"IsNull(Null)", "Boolean:Wahr"},
+      {"TypeName(\"x\")", "String:String"},      // doc
+      {"TypeName(1)", "String:Integer"},         // doc
+      {"TypeName(CCur(1))", "String:Currency"},  // doc
+      {"TypeName(Null)", "String:Null"},         // doc
+      {"TypeName(40000)", "String:Long"},
+      {"TypeName(1.5)", "String:Double"},
+      {"TypeName(Date())", "String:Date"},
+      {"TypeName(True)", "String:Boolean"},
+      {"TypeName(CDec(1))", "String:Decimal"},
+      {"TypeName(CByte(1))", "String:Byte"},
+      {"TypeName(CSng(1))", "String:Single"},
+      {"VarType(459)", "Integer:2"},              // doc
+      {"VarType(#2/12/1969#)", "Integer:7"},      // doc
+      {"VarType(\"Hello World\")", "Integer:8"},  // doc
+      {"VarType(Null)", "Integer:1"},
+      {"VarType(40000)", "Integer:3"},
+      {"VarType(1.5)", "Integer:5"},
+      {"VarType(CCur(1))", "Integer:6"},
+      {"VarType(True)", "Integer:11"},
+      {"VarType(CDec(1))", "Integer:14"},
+      {"VarType(CByte(1))", "Integer:17"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(Eval(c.expression), c.jet) << c.expression;
+}
+
+TEST(ExpressionFunctions, UnknownFunctionsAndWrongArgumentCounts) {
+  const Case cases[] = {
       {"CurrentUser()", "String:Admin"},
       {"GenGUID() Is Not Null", "Boolean:Wahr"},
       {"Unbekannt(1)", "Fehler 3085"},
+      {"MsgBox(\"x\")", "Fehler 3085"},  // VBA's, not the expression service's
+      {"Sqr()", "Fehler 5"},
+      {"String(1)", "Fehler 5"},
+      {"Choose(1)", "Fehler 5"},
       {"1 +", "Fehler 3075"},
       {"\"offen", "Fehler 3075"},
   };
@@ -249,6 +514,10 @@ TEST(Expression, FieldRulesLeaveOutTheFieldAndNullPasses) {
       {"<1", Value(), true},  // Null passes a rule whose result is Null
       {"Between 0 And 10000", Value(10000.0), true},
       {"Between 0 And 10000", Value(-1.0), false},
+      {"Between 100 And 0 Or Is Null", Value(50.0), true},
+      {"Between 100 And 0 Or Is Null", Value(100.0), true},
+      {"Between 100 And 0 Or Is Null", Value(150.0), false},
+      {"Between 100 And 0 Or Is Null", Value(), true},
       {"Like \"*\" Or Is Null", Value(std::string("abc")), true},
       {"Like \"*\" Or Is Null", Value(), true},
       {"Is Not Null", Value(), false},

@@ -151,6 +151,14 @@ TEST(JetInspectCli, SchemaNamesKeyColumnsAndIndexes) {
                            "  Gruppe (Gruppe aufsteigend), Indexbaum"}) {
     EXPECT_NE(run.out.find(part), std::string::npos) << part;
   }
+  // An index's flags as the definition stores them: here Required without Unique.
+  const InspectRun required =
+      Inspect({"--password", kTargetPassword, "schema", Fixture("designs/index-required.mdb"),
+               "tbl_Verwaltung_Produkte"});
+  ASSERT_EQ(required.exit_code, 0) << required.err;
+  EXPECT_NE(required.out.find("  dtm_ErstelltIndex (dtm_Erstellt aufsteigend) erforderlich, "),
+            std::string::npos)
+      << required.out;
 }
 
 // check: damage apart from what Access leaves as well (a row count that is off), and the exit

@@ -44,16 +44,21 @@ constexpr std::size_t kJet4PageSize = 4096;
 // the root page field.
 constexpr std::size_t kRootFieldAfterColumns = 34;
 
-// Group names as shops write them: emoji (one with the emoji presentation selector), CJK, a
-// combining accent, Arabic, Hebrew, Thai, and two names that differ only in their emoji.
+// Group names as shops write them: emoji (one with the emoji presentation selector, one a flag,
+// one joined by U+200D), CJK and a CJK extension character, mathematical letters, a combining
+// accent, Arabic, Hebrew, Thai, and two names that differ only in their emoji.
 const std::vector<std::string> kNames = {
-    "Pizza \xF0\x9F\x8D\x95",               // Pizza 🍕
-    "Pizza \xF0\x9F\x8D\x94",               // Pizza 🍔
-    "Scharf \xF0\x9F\x8C\xB6\xEF\xB8\x8F",  // Scharf 🌶️
-    "\xE5\xAF\xBF\xE5\x8F\xB8",             // 寿司
-    "Cafe\xCC\x81",                         // Café, e + U+0301
-    "\xD9\x85\xD8\xB7\xD8\xB9\xD9\x85",     // مطعم
-    "\xD7\xA9\xD7\x9C\xD7\x95\xD7\x9D",     // שלום
+    "Pizza \xF0\x9F\x8D\x95",                            // Pizza 🍕
+    "Pizza \xF0\x9F\x8D\x94",                            // Pizza 🍔
+    "Scharf \xF0\x9F\x8C\xB6\xEF\xB8\x8F",               // Scharf 🌶️
+    "\xF0\x9F\x87\xA9\xF0\x9F\x87\xAA",                  // 🇩🇪: U+1F1E9 U+1F1EA
+    "\xF0\xA9\xB8\xBD",                                  // 𩸽: U+29E3D (CJK extension B)
+    "\xF0\x9D\x90\x81\xF0\x9D\x90\xA2\xF0\x9D\x90\xA8",  // 𝐁𝐢𝐨: U+1D401 U+1D422 U+1D428
+    "\xF0\x9F\x91\xA8\xE2\x80\x8D\xF0\x9F\x8D\xB3",      // 👨‍🍳: U+1F468 U+200D U+1F373
+    "\xE5\xAF\xBF\xE5\x8F\xB8",                          // 寿司
+    "Cafe\xCC\x81",                                      // Café, e + U+0301
+    "\xD9\x85\xD8\xB7\xD8\xB9\xD9\x85",                  // مطعم
+    "\xD7\xA9\xD7\x9C\xD7\x95\xD7\x9D",                  // שלום
     "\xE0\xB8\x82\xE0\xB9\x89\xE0\xB8\xB2\xE0\xB8\xA7\xE0\xB8\x9C\xE0\xB8\xB1\xE0\xB8"
     "\x94",  // ข้าวผัด
     "Pizza",
@@ -71,6 +76,53 @@ std::string AsMdbExportPrints(const std::string& text) {
     }
   }
   return out;
+}
+
+// The ascending keys of the names past U+FFFF, worked out by hand. Each surrogate keys on its own
+// with a two-byte weight and the accent byte 3F (letters before it get 02): a high surrogate weighs
+// its unit less 10238, a low one its unit less 9992 / 9990 / 9988 / 9986 / 9984 for offsets
+// o = unit - DC00 below 8 / 262 / 516 / 770 / beyond. So D83C -> B03E, D835 -> B037, D867 -> B069,
+// D83D -> B03F; DC01 (o 1) -> B4F9, DC22 (o 34) -> B51C, DC28 (o 40) -> B522, DC68 (o 104) ->
+// B562, DDE9 (o 489) -> B6E5, DDEA -> B6E6, DE3D (o 573) -> B73B, DF55 (o 853) -> B855, DF73 (o
+// 883) -> B873. U+200D is ignored.
+struct HandKey {
+  std::string name;
+  const char* legacy;   // order of Access 2000-2007
+  const char* general;  // order of Access 2010 and later
+};
+const std::vector<HandKey> kHandKeys = {
+    {kNames[0],  // P i z z a, space, then the pizza
+     "66 59 78 78 4A 07 B0 3E B8 55 01 02 02 02 02 02 02 3F 3F 00",
+     "0E 7E 0E 32 0E A9 0E A9 0E 02 07 02 B0 3E B8 55 01 02 02 02 02 02 02 3F 3F 00"},
+    {kNames[3], "B0 3E B6 E5 B0 3E B6 E6 01 3F 3F 3F 3F 00",
+     "B0 3E B6 E5 B0 3E B6 E6 01 3F 3F 3F 3F 00"},
+    {kNames[4], "B0 69 B7 3B 01 3F 3F 00", "B0 69 B7 3B 01 3F 3F 00"},
+    {kNames[5], "B0 37 B4 F9 B0 37 B5 1C B0 37 B5 22 01 3F 3F 3F 3F 3F 3F 00",
+     "B0 37 B4 F9 B0 37 B5 1C B0 37 B5 22 01 3F 3F 3F 3F 3F 3F 00"},
+    {kNames[6], "B0 3F B5 62 B0 3E B8 73 01 3F 3F 3F 3F 00",
+     "B0 3F B5 62 B0 3E B8 73 01 3F 3F 3F 3F 00"},
+};
+
+// The hand-written key of `name` in `order`, with the flag byte 7F of an ascending column; empty
+// for other names.
+std::string HandKeyOf(const std::string& name, jet::TextSortOrder order) {
+  for (const HandKey& h : kHandKeys) {
+    if (h.name == name) {
+      return std::string("7F ") + (order == jet::TextSortOrder::kGeneral ? h.general : h.legacy);
+    }
+  }
+  return "";
+}
+
+std::string Hex(const jet::ByteString& b) {
+  std::string s;
+  char buf[4];
+  for (std::uint8_t x : b) {
+    std::snprintf(buf, sizeof buf, "%02X ", x);
+    s += buf;
+  }
+  if (!s.empty()) s.pop_back();
+  return s;
 }
 
 std::unique_ptr<jet::Database> Open(const std::filesystem::path& file, bool writable) {
@@ -234,6 +286,147 @@ TEST_P(TextIndexFile, NamesInEveryScriptAreIndexedAndReadBackByEveryReader) {
   }
 }
 
+// The names among `names` that the single-column index on `column` lists, with their keys, in
+// the index's order (ascending).
+std::vector<std::pair<std::string, jet::ByteString>> IndexedNames(
+    jet::Database& db, const std::string& table_name, const char* column,
+    const std::vector<std::string>& names) {
+  const auto table = *db.GetTable(table_name);
+  const std::size_t col = ColumnAt(*table, column);
+  std::map<std::uint32_t, std::string> name_at;
+  jet::TableScan scan(db, *table);
+  while (*scan.Next()) {
+    if (scan.values()[col].is<std::string>()) {
+      name_at[scan.position().Raw()] = scan.values()[col].as<std::string>();
+    }
+  }
+  const auto index = std::find_if(
+      table->real_indexes.begin(), table->real_indexes.end(), [&](const jet::RealIndex& ri) {
+        return ri.columns.size() == 1 && ri.columns[0].column_number == table->columns[col].number;
+      });
+  std::vector<std::pair<std::string, jet::ByteString>> in_order;
+  if (index == table->real_indexes.end()) {
+    ADD_FAILURE() << "no index on " << column;
+    return in_order;
+  }
+  EXPECT_TRUE(index->columns[0].ascending) << column;
+  for (const jet::IndexEntry& e : testing_support::EntriesOf(db.pages(), *table, *index)) {
+    const auto named = name_at.find(e.row.Raw());
+    if (named != name_at.end() &&
+        std::find(names.begin(), names.end(), named->second) != names.end()) {
+      in_order.emplace_back(named->second, e.key);
+    }
+  }
+  return in_order;
+}
+
+// Inserts `names` into tbl_Kunden.txt_Nachname of `file` (its index in `order`) and commits.
+void InsertCustomers(const std::filesystem::path& file, jet::TextSortOrder order,
+                     const std::vector<std::string>& names) {
+  ASSERT_NO_FATAL_FAILURE(SetSortVersion(file, "tbl_Kunden", "txt_Nachname",
+                                         order == jet::TextSortOrder::kGeneral ? 1 : 0));
+  auto db = Open(file, true);
+  ASSERT_TRUE(db);
+  const auto customers = *db->GetTable("tbl_Kunden");
+  for (const std::string& name : names) {
+    std::vector<Value> customer(customers->columns.size());
+    customer[ColumnAt(*customers, "txt_Nachname")] = Value(name);
+    ASSERT_TRUE(db->InsertRow("tbl_Kunden", customer).ok()) << name;
+  }
+  const jet::Status s = db->Commit();
+  ASSERT_TRUE(s.ok()) << s.ToString();
+}
+
+int CheckExitCode(const std::filesystem::path& file) {
+  const auto check = RunCommand(ShellQuote(PI_BINARY_DIR "/tools/jet-inspect") + " --password " +
+                                kTargetPassword + " check " + ShellQuote(file.string()));
+  EXPECT_EQ(check.exit_code, 0) << check.out;
+  return check.exit_code;
+}
+
+// A table of names past U+FFFF (emoji, a flag, CJK extensions, mathematical letters) with some of
+// the BMP around them, in the order their keys give: by the weights of their surrogates, which in
+// the 2010 order lie between the private use area (A902..) and Hangul (C003..), and in the
+// 2000-2007 order after Hangul (8103..) and among CJK ideographs (U+5BFF weighs AD5A), before the
+// private use area (E602..).
+TEST_P(TextIndexFile, NamesPastTheBmpStandInTheIndexInTheOrderOfTheirKeys) {
+  const jet::TextSortOrder order = GetParam();
+  const std::string pua = "\xEE\x80\x80", hangul = "\xEA\xB0\x80", kotobuki = "\xE5\xAF\xBF";
+  std::vector<std::string> expected = {
+      "Pizza",
+      "Pizza \xF0\x9F\x8D\x95",  // 🍕 B03E B855
+      "Pizza \xF0\x9F\x98\x80",  // 😀 B03F B6FC
+      "Pizzen",
+      "\xF0\x90\x80\x80",                  // U+10000: B002 B4F8
+      "\xF0\x9D\x90\x81io",                // 𝐁io: B037 B4F9, letters
+      "\xF0\x9D\x90\x81\xF0\x9D\x90\xA2",  // 𝐁𝐢: B037 B4F9 B037 B51C
+      "\xF0\x9D\x93\x90",                  // 𝓐 U+1D4D0: B037 B5CA
+      "\xF0\x9D\x94\xB8",                  // 𝔸 U+1D538: B037 B634
+      "\xF0\x9F\x87\xA9\xF0\x9F\x87\xAA",  // 🇩🇪: B03E B6E5 B03E B6E6
+      "\xF0\x9F\x8D\x95",                  // 🍕 U+1F355: B03E B855
+      "\xF0\x9F\x98\x80",                  // 😀 U+1F600: B03F B6FC
+      "\xF0\x9F\x98\x84",                  // 😄 U+1F604: B03F B702
+      "\xF0\xA0\x80\x80",                  // 𠀀 U+20000: B042 B4F8
+      "\xF0\xAA\x9C\x80",                  // 𪜀 U+2A700: B06B B7FE
+  };
+  if (order == jet::TextSortOrder::kGeneral) {
+    expected.insert(expected.begin() + 4, pua);
+    expected.push_back(hangul);
+    expected.push_back(kotobuki);  // FDFF4A85
+  } else {
+    expected.insert(expected.begin() + 4, {hangul, kotobuki});
+    expected.push_back(pua);
+  }
+  testing_support::TargetCopy copy;
+  ASSERT_NO_FATAL_FAILURE(InsertCustomers(
+      copy.path(), order, std::vector<std::string>(expected.rbegin(), expected.rend())));
+  EXPECT_EQ(CheckExitCode(copy.path()), 0);
+  auto db = Open(copy.path(), false);
+  ASSERT_TRUE(db);
+  std::vector<std::string> in_order;
+  for (const auto& [name, key] : IndexedNames(*db, "tbl_Kunden", "txt_Nachname", expected)) {
+    in_order.push_back(name);
+  }
+  EXPECT_EQ(in_order, expected);
+}
+
+// Unpaired surrogates, which other programs may leave in a file, are read and written as the
+// units they are, and keyed unit by unit as the pairs are: "a" + DE00, D83D alone, DE00 before
+// D83D. Every reader copes with them.
+TEST_P(TextIndexFile, UnpairedSurrogatesKeepTheirUnitsAndAreKeyedByThem) {
+  const jet::TextSortOrder order = GetParam();
+  const bool general = order == jet::TextSortOrder::kGeneral;
+  const std::vector<std::pair<std::string, std::string>> names = {
+      {"a\xED\xB8\x80", general ? "7F 0E 02 B6 FC 01 02 3F 00" : "7F 4A B6 FC 01 02 3F 00"},
+      {"\xED\xA0\xBD", "7F B0 3F 01 3F 00"},
+      {"\xED\xB8\x80\xED\xA0\xBD", "7F B6 FC B0 3F 01 3F 3F 00"},
+  };
+  std::vector<std::string> texts;
+  for (const auto& n : names) texts.push_back(n.first);
+  testing_support::TargetCopy copy;
+  ASSERT_NO_FATAL_FAILURE(InsertCustomers(copy.path(), order, texts));
+  EXPECT_EQ(CheckExitCode(copy.path()), 0);
+  auto db = Open(copy.path(), false);
+  ASSERT_TRUE(db);
+  // Our reader gives each text back as written (else it would not be found), keyed as by hand,
+  // in key order.
+  const auto indexed = IndexedNames(*db, "tbl_Kunden", "txt_Nachname", texts);
+  ASSERT_EQ(indexed.size(), names.size());
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    EXPECT_EQ(indexed[i].first, names[i].first) << i;
+    EXPECT_EQ(Hex(indexed[i].second), names[i].second) << i;
+  }
+  // mdb-export and mdb-reader read the table.
+  EXPECT_EQ(
+      RunCommand("LC_ALL=C.UTF-8 mdb-export " + ShellQuote(copy.path().string()) + " tbl_Kunden")
+          .exit_code,
+      0);
+  EXPECT_EQ(RunCommand(testing_support::MdbReaderCommand({copy.path(), kTargetPassword}) +
+                       " --table tbl_Kunden")
+                .exit_code,
+            0);
+}
+
 // ---- The migration into a target with a text index on the group names ----
 
 // The sample target with its index "lng_ID" of the categories turned into a text index on
@@ -359,6 +552,7 @@ TEST_P(TextIndexFile, AMigrationWithSuchGroupNamesFillsATextIndexOnTheGroups) {
     }
   }
   std::vector<std::string> in_order;
+  std::size_t hand_checked = 0;
   for (const jet::IndexEntry& e : testing_support::EntriesOf(db->pages(), *def, real)) {
     const auto named = group_at.find(e.row.Raw());
     if (named == group_at.end()) continue;
@@ -368,7 +562,14 @@ TEST_P(TextIndexFile, AMigrationWithSuchGroupNamesFillsATextIndexOnTheGroups) {
         jet::AppendKeyColumn(def->columns[col], true, Value(named->second), db->header(), key)
             .ok());
     EXPECT_EQ(key, e.key) << named->second;
+    // The names past U+FFFF, byte for byte as written out by hand.
+    const std::string hand = HandKeyOf(named->second, order);
+    if (!hand.empty()) {
+      ++hand_checked;
+      EXPECT_EQ(Hex(e.key), hand) << named->second;
+    }
   }
+  EXPECT_EQ(hand_checked, kHandKeys.size());
   for (const std::string& name : kNames) {
     EXPECT_EQ(std::count(in_order.begin(), in_order.end(), name), 1) << name;
   }

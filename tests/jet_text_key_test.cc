@@ -215,50 +215,160 @@ TEST(TextKey, BothJet4TablesCoverEveryCodeUnit) {
   EXPECT_EQ(jet::FindSortCode(jet::kGeneral97Codes, 0x100), nullptr);
 }
 
-TEST(TextKey, CharactersPastTheBmpAreKeyedAsTheirSurrogatePair) {
+// ---- Characters past U+FFFF ----
+//
+// Each surrogate of the pair keys on its own: a two-byte weight and the accent byte 3F at its
+// place. High surrogate: the unit less 10238. Low surrogate: the unit less 9992, 9990, 9988, 9986
+// or 9984 for the offsets o = unit - DC00 below 8, 262, 516, 770 and the rest. The keys are the
+// same in both orders. The expected keys below are worked out by hand from that rule; those of
+// U+1F600 to U+1F604 ("a😀a" and its neighbours) are the bytes Access 2010 wrote for them.
+
+struct HandKey {
+  const char* what;
+  std::string text;
+  const char* legacy;   // key in the order of Access 2000-2007
+  const char* general;  // key in the order of Access 2010 and later; null: the same
+};
+
+const std::vector<HandKey>& HandKeys() {
+  static const std::vector<HandKey> keys = {
+      // One character in every band of the low surrogate, and at the bands' edges.
+      {"U+10000 D800 DC00, o=0", Utf8(0x10000), "B0 02 B4 F8 01 3F 3F 00", nullptr},
+      {"U+20000 CJK ext. B, D840 DC00, o=0", Utf8(0x20000), "B0 42 B4 F8 01 3F 3F 00", nullptr},
+      {"U+1D401 bold B, D835 DC01, o=1", Utf8(0x1D401), "B0 37 B4 F9 01 3F 3F 00", nullptr},
+      {"U+1D407 bold H, DC07, o=7", Utf8(0x1D407), "B0 37 B4 FF 01 3F 3F 00", nullptr},
+      {"U+1D408 bold I, DC08, o=8", Utf8(0x1D408), "B0 37 B5 02 01 3F 3F 00", nullptr},
+      {"U+1D4D0 script A, DCD0, o=208", Utf8(0x1D4D0), "B0 37 B5 CA 01 3F 3F 00", nullptr},
+      {"U+1D505 fraktur B, DD05, o=261", Utf8(0x1D505), "B0 37 B5 FF 01 3F 3F 00", nullptr},
+      {"U+1D507 fraktur D, DD07, o=263", Utf8(0x1D507), "B0 37 B6 03 01 3F 3F 00", nullptr},
+      {"U+1D538 double-struck A, DD38, o=312", Utf8(0x1D538), "B0 37 B6 34 01 3F 3F 00", nullptr},
+      {"U+1F1E9 regional D, D83C DDE9, o=489", Utf8(0x1F1E9), "B0 3E B6 E5 01 3F 3F 00", nullptr},
+      {"U+1F600, D83D DE00, o=512", Utf8(0x1F600), "B0 3F B6 FC 01 3F 3F 00", nullptr},
+      {"U+1F603, DE03, o=515", Utf8(0x1F603), "B0 3F B6 FF 01 3F 3F 00", nullptr},
+      {"U+1F604, DE04, o=516", Utf8(0x1F604), "B0 3F B7 02 01 3F 3F 00", nullptr},
+      {"U+2A700 CJK ext. C, D869 DF00, o=768", Utf8(0x2A700), "B0 6B B7 FE 01 3F 3F 00", nullptr},
+      {"U+1F701, D83D DF01, o=769", Utf8(0x1F701), "B0 3F B7 FF 01 3F 3F 00", nullptr},
+      {"U+1F702, DF02, o=770", Utf8(0x1F702), "B0 3F B8 02 01 3F 3F 00", nullptr},
+      {"U+1F355 pizza, D83C DF55, o=853", Utf8(0x1F355), "B0 3E B8 55 01 3F 3F 00", nullptr},
+      {"U+1F3FF, D83C DFFF, o=1023", Utf8(0x1F3FF), "B0 3E B8 FF 01 3F 3F 00", nullptr},
+      {"U+10FFFD DBFF DFFD", Utf8(0x10FFFD), "B4 01 B8 FD 01 3F 3F 00", nullptr},
+      // In texts: letters before take the accent byte 02, accents and marks after keep theirs.
+      {"a, U+1F600, a", "a" + Utf8(0x1F600) + "a", "4A B0 3F B6 FC 4A 01 02 3F 3F 00",
+       "0E 02 B0 3F B6 FC 0E 02 01 02 3F 3F 00"},
+      {"flag DE: U+1F1E9 U+1F1EA", Utf8(0x1F1E9) + Utf8(0x1F1EA),
+       "B0 3E B6 E5 B0 3E B6 E6 01 3F 3F 3F 3F 00", nullptr},
+      {"Pizza, U+1F355", "Pizza " + Utf8(0x1F355),
+       "66 59 78 78 4A 07 B0 3E B8 55 01 02 02 02 02 02 02 3F 3F 00",
+       "0E 7E 0E 32 0E A9 0E A9 0E 02 07 02 B0 3E B8 55 01 02 02 02 02 02 02 3F 3F 00"},
+      {"U+1F600, e acute", Utf8(0x1F600) + "\xC3\xA9", "B0 3F B6 FC 51 01 3F 3F 0E 00",
+       "B0 3F B6 FC 0E 21 01 3F 3F 0E 00"},
+      {"e acute, U+1F600", "\xC3\xA9" + Utf8(0x1F600), "51 B0 3F B6 FC 01 0E 3F 3F 00",
+       "0E 21 B0 3F B6 FC 01 0E 3F 3F 00"},
+      // A combining acute (mark 0C) adds to the low surrogate's accent byte.
+      {"U+1F600, U+0301", Utf8(0x1F600) + "\xCC\x81", "B0 3F B6 FC 01 3F 4B 00", nullptr},
+      // A control after the pair: its position counts the two accent bytes (7 + 4 * 2 = 0F).
+      {"U+1F600, hyphen, a", Utf8(0x1F600) + "-a",
+       "B0 3F B6 FC 4A 01 3F 3F 01 01 01 80 0F 06 82 00",
+       "B0 3F B6 FC 0E 02 01 3F 3F 01 01 01 80 0F 06 82 00"},
+      // The emoji presentation selector is ignored.
+      {"U+1F336 U+FE0F", Utf8(0x1F336) + Utf8(0xFE0F), "B0 3E B8 36 01 3F 3F 00", nullptr},
+      // Unpaired surrogates, as UTF-8 carries them, key unit by unit by the same rule.
+      {"D83D alone", "\xED\xA0\xBD", "B0 3F 01 3F 00", nullptr},
+      {"DE00 alone", "\xED\xB8\x80", "B6 FC 01 3F 00", nullptr},
+      {"DE00 before D83D", "\xED\xB8\x80\xED\xA0\xBD", "B6 FC B0 3F 01 3F 3F 00", nullptr},
+      {"a, D83D, a",
+       "a\xED\xA0\xBD"
+       "a",
+       "4A B0 3F 4A 01 02 3F 00", "0E 02 B0 3F 0E 02 01 02 3F 00"},
+  };
+  return keys;
+}
+
+TEST(TextKey, CharactersPastTheBmpHaveTheKeysAccessGivesThem) {
   for (TextSortOrder order : kJet4Orders) {
-    SCOPED_TRACE(static_cast<int>(order));
-    // U+1F355 is D83C DF55: FF 40+n/254 02+n%254 for n = 0x3C and 0x755.
-    EXPECT_EQ(Hex(Key("\xF0\x9F\x8D\x95", order)), "FF 40 3E FF 47 65 01 00 ");
-    // Supplementary characters sort by code point, after every character of the BMP.
-    const std::vector<char32_t> ascending = {0xFFFC,  0x10000, 0x1F336, 0x1F355,
-                                             0x1F600, 0x20000, 0x10FFFD};
-    for (std::size_t i = 1; i < ascending.size(); ++i) {
-      EXPECT_LT(
-          jet::CompareKeys(Key(Utf8(ascending[i - 1]), order), Key(Utf8(ascending[i]), order)), 0)
-          << std::hex << static_cast<unsigned>(ascending[i]);
+    for (const HandKey& k : HandKeys()) {
+      const char* want =
+          order == TextSortOrder::kGeneral && k.general != nullptr ? k.general : k.legacy;
+      EXPECT_EQ(Hex(Key(k.text, order)), std::string(want) + " ")
+          << k.what << (order == TextSortOrder::kGeneral ? " (2010)" : " (2000)");
     }
-    for (char32_t bmp : {0x4E00u, 0xAC00u, 0xE000u, 0xF8FFu, 0xFFE5u}) {
-      EXPECT_LT(jet::CompareKeys(Key(Utf8(bmp), order), Key(Utf8(0x10000), order)), 0)
-          << static_cast<unsigned>(bmp);
-    }
-    // Group names as shops write them: in the order of their letters, the emoji last.
-    const std::vector<std::string> names = {"Pizza", "Pizza \xF0\x9F\x8D\x95",
-                                            "Pizza \xF0\x9F\x8D\x95 gro\xC3\x9F", "Pizzen"};
-    for (std::size_t i = 1; i < names.size(); ++i) {
-      EXPECT_LT(jet::CompareKeys(Key(names[i - 1], order), Key(names[i], order)), 0) << names[i];
-    }
-    // A descending key inverts the ascending one.
+    // A descending key is the ascending one and 00, inverted, then 00.
     ByteString down;
-    ASSERT_TRUE(jet::AppendTextKey("\xF0\x9F\x8D\x95", order, false, down).ok());
-    EXPECT_EQ(Hex(down), "00 BF C1 00 B8 9A FE FF 00 ");
+    ASSERT_TRUE(jet::AppendTextKey(Utf8(0x1F600), order, false, down).ok());
+    EXPECT_EQ(Hex(down), "4F C0 49 03 FE C0 C0 FF 00 ");
   }
 }
 
-TEST(TextKey, UnpairedSurrogatesHaveKeysOfTheirOwn) {
-  // A surrogate alone, as UTF-8 carries it (ED A0 BC is D83C, ED BD 95 is DF55).
-  const std::string high = "\xED\xA0\xBC", low = "\xED\xBD\x95", pair = "\xF0\x9F\x8D\x95";
+TEST(TextKey, EverySurrogateAloneKeysByItsUnit) {
+  // High surrogates weigh B002..B401, low ones B4F8..B8FF: both count up with the unit, the low
+  // ones skipping the low bytes 00 and 01. Each has the accent byte 3F.
   for (TextSortOrder order : kJet4Orders) {
-    SCOPED_TRACE(static_cast<int>(order));
-    EXPECT_EQ(Hex(Key(high, order)), "FF 40 3E 01 00 ");
-    EXPECT_EQ(Hex(Key(low, order)), "FF 47 65 01 00 ");
-    EXPECT_EQ(Key(high + low, order), Key(pair, order));
-    EXPECT_LT(jet::CompareKeys(Key(high, order), Key(pair, order)), 0);
-    EXPECT_NE(Key("a" + high, order), Key("a", order));
-    EXPECT_NE(Key(low + "a", order), Key(high + "a", order));
-    // Malformed UTF-8 and code points past U+10FFFF enter as U+FFFD, which is ignored.
-    EXPECT_EQ(Key("a\xFF", order), Key("a", order));
-    EXPECT_EQ(Key("a\xF7\xBF\xBF\xBF", order), Key("a", order));
+    std::uint32_t last = 0;
+    for (std::uint32_t unit = 0xD800; unit <= 0xDFFF; ++unit) {
+      std::string text;
+      jet::AppendUtf8(text, unit);  // three bytes ED xx xx, as generalised UTF-8 writes it
+      const ByteString key = Key(text, order);
+      ASSERT_EQ(key.size(), 5u) << std::hex << unit;
+      EXPECT_EQ(Hex(ByteString(key.begin() + 2, key.end())), "01 3F 00 ") << std::hex << unit;
+      const std::uint32_t weight = key[0] << 8 | key[1];
+      EXPECT_GT(weight, last) << std::hex << unit;
+      last = weight;
+      if (unit == 0xD800) {
+        EXPECT_EQ(weight, 0xB002u);
+      } else if (unit == 0xDBFF) {
+        EXPECT_EQ(weight, 0xB401u);
+      } else if (unit == 0xDC00) {
+        EXPECT_EQ(weight, 0xB4F8u);
+      }
+      if (unit >= 0xDC00) {
+        EXPECT_GE(key[1], 0x02) << std::hex << unit;
+      }
+    }
+    EXPECT_EQ(last, 0xB8FFu);
+  }
+}
+
+// Names as a table holds them, in the order of their keys. In the 2010 order every character
+// past U+FFFF sorts between the private use area (A902..) and Hangul (C003..), by its surrogates'
+// weights; in the 2000-2007 order between Hangul (8103..) and the private use area (E602..),
+// among CJK ideographs whose weights share the range (U+5BFF 寿 weighs AD5A).
+TEST(TextKey, NamesPastTheBmpSortByTheirSurrogatesWeights) {
+  const std::string pua = Utf8(0xE000), hangul = "\xEA\xB0\x80", kotobuki = "\xE5\xAF\xBF";
+  const std::vector<std::string> supplementary = {
+      "Pizza",
+      "Pizza " + Utf8(0x1F355),  // 🍕 B03E B855
+      "Pizza " + Utf8(0x1F600),  // 😀 B03F B6FC
+      "Pizzen",
+      Utf8(0x10000),                  // B002 B4F8
+      Utf8(0x1D401) + "io",           // 𝐁io: B037 B4F9
+      Utf8(0x1D401) + Utf8(0x1D422),  // 𝐁𝐢: B037 B4F9 B037 B51C
+      Utf8(0x1D4D0),                  // 𝓐 B037 B5CA
+      Utf8(0x1D538),                  // 𝔸 B037 B634
+      Utf8(0x1F1E9) + Utf8(0x1F1EA),  // 🇩🇪 B03E B6E5 B03E B6E6
+      Utf8(0x1F355),                  // 🍕 B03E B855
+      Utf8(0x1F600),                  // 😀 B03F B6FC
+      Utf8(0x1F604),                  // 😄 B03F B702
+      Utf8(0x20000),                  // 𠀀 B042 B4F8
+      Utf8(0x2A700),                  // 𪜀 B06B B7FE
+      Utf8(0x10FFFD),                 // B401 B8FD
+  };
+  // The letters of "𝐁io" (4A.., 0E..) weigh less than the surrogates of "𝐁𝐢".
+  for (TextSortOrder order : kJet4Orders) {
+    std::vector<std::string> names = supplementary;
+    if (order == TextSortOrder::kGeneral) {
+      names.insert(names.begin() + 4, pua);
+      names.push_back(hangul);
+      names.push_back(kotobuki);  // FDFF4A85
+    } else {
+      names.insert(names.begin() + 4, hangul);
+      names.insert(names.begin() + 5, kotobuki);
+      names.push_back(pua);
+    }
+    for (std::size_t i = 1; i < names.size(); ++i) {
+      EXPECT_LT(jet::CompareKeys(Key(names[i - 1], order), Key(names[i], order)), 0)
+          << names[i - 1] << " / " << names[i]
+          << (order == TextSortOrder::kGeneral ? " (2010)" : "");
+    }
   }
 }
 

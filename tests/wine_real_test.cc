@@ -9,12 +9,15 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "db/connection.h"
 #include "db/database_state.h"
 #include "db/settings.h"
+#include "db/target_lookup.h"
 #include "import/import_run.h"
 #include "run/recording_user_side.h"
 #include "tests/test_support.h"
@@ -107,14 +110,20 @@ TEST(RealWine, ThePrefixesRegistryNamesTheTarget) {
   EXPECT_EQ(r.status, 0) << r.out;
   EXPECT_NE(ReadFileBytes(default_target), default_bytes);
 
-  // A damaged registry in $WINEPREFIX holds no entry: ~/.wine's is taken.
+  // A damaged registry in $WINEPREFIX is refused by name; ~/.wine is not taken instead.
   std::string text = testing_support::ReadFileText(named / "user.reg");
   const std::size_t root = text.find("\"Root\"=");
   ASSERT_NE(root, std::string::npos);
   text.resize(root + 20);
   WriteText(named / "user.reg", text);
-  ScopedEnv env("WINEPREFIX", named.string());
-  EXPECT_EQ(db::LookupTargetSetting().wine_prefix, user.default_prefix().string());
+  {
+    ScopedEnv env("WINEPREFIX", named.string());
+    const auto before = ReadFileBytes(default_target);
+    const ImportRun damaged = RunImportProgram();
+    EXPECT_EQ(damaged.status, run::kExitNotInstalled) << damaged.out;
+    EXPECT_NE(damaged.out.find((named / "user.reg").string()), std::string::npos) << damaged.out;
+    EXPECT_EQ(ReadFileBytes(default_target), before);
+  }
 
   // Without the entry anywhere the program is not installed: the load step's message.
   ASSERT_EQ(Wine(user.default_prefix(), "reg delete " + ShellQuote(kKey) + " /f").exit_code, 0);
@@ -218,6 +227,112 @@ TEST(RealWine, LocksMeetAcrossWine) {
   const auto r = RunCommand(try_lock);
   EXPECT_EQ(r.exit_code, 0) << r.out;
   EXPECT_EQ(ReadFileBytes(target), bytes);
+}
+
+// Zentavo installed with a front end, as a new user has it: no settings file, no $WINEPREFIX.
+// Each front end's prefix alone is found; two of them give the choice, which import-run refuses
+// naming both; a relative or missing $WINEPREFIX is refused and ~/.wine's database stays as it was.
+TEST(RealWine, FrontEndPrefixesAreFoundAndSeveralGiveTheChoice) {
+  PI_REQUIRE_ORACLE(testing_support::Oracle::kWine);
+  ScratchUser user;
+  const fs::path home = user.home();
+  struct FrontEnd {
+    const char* name;
+    fs::path prefix;
+  };
+  const FrontEnd front_ends[] = {
+      {"winetricks", home / ".local/share/wineprefixes/zentavo"},
+      {"Bottles", home / ".local/share/bottles/bottles/Zentavo"},
+      {"Bottles (Flatpak)", home / ".var/app/com.usebottles.bottles/data/bottles/bottles/Zentavo"},
+      {"PlayOnLinux", home / ".PlayOnLinux/wineprefix/Zentavo"},
+  };
+  std::vector<std::unique_ptr<PrefixServer>> servers;
+  for (const FrontEnd& f : front_ends) {
+    servers.push_back(std::make_unique<PrefixServer>(f.prefix));
+    ASSERT_NO_FATAL_FAILURE(RegAdd(f.prefix, "C:\\Zentavo\\"));
+    PlaceTarget(f.prefix / "drive_c" / "Zentavo" / "DBZentavo.mdb");
+  }
+  // One at a time: the others' registries are moved away.
+  for (const FrontEnd& f : front_ends) {
+    for (const FrontEnd& other : front_ends) {
+      if (&other != &f) fs::rename(other.prefix / "user.reg", other.prefix / "user.reg.weg");
+    }
+    const fs::path target = f.prefix / "drive_c" / "Zentavo" / "DBZentavo.mdb";
+    const auto before = ReadFileBytes(target);
+    const ImportRun r = RunImportProgram();
+    EXPECT_EQ(r.status, 0) << f.name << "\n" << r.out;
+    EXPECT_NE(ReadFileBytes(target), before) << f.name;
+    for (const FrontEnd& other : front_ends) {
+      if (&other != &f) fs::rename(other.prefix / "user.reg.weg", other.prefix / "user.reg");
+    }
+  }
+  // All four: the choice. import-run has no window to ask in and refuses, naming every prefix
+  // and how to choose; nothing changes.
+  const fs::path first = front_ends[0].prefix / "drive_c" / "Zentavo" / "DBZentavo.mdb";
+  const auto first_bytes = ReadFileBytes(first);
+  EXPECT_EQ(db::FindTargetCandidates().size(), 4u);
+  const ImportRun several = RunImportProgram();
+  EXPECT_EQ(several.status, run::kExitNotInstalled) << several.out;
+  for (const FrontEnd& f : front_ends) {
+    EXPECT_NE(several.out.find(f.prefix.string()), std::string::npos) << several.out;
+  }
+  EXPECT_NE(several.out.find("WINEPREFIX="), std::string::npos) << several.out;
+  EXPECT_NE(several.out.find("--target"), std::string::npos) << several.out;
+  EXPECT_EQ(ReadFileBytes(first), first_bytes);
+
+  // A relative or missing $WINEPREFIX is refused by name; ~/.wine's database stays unchanged.
+  PrefixServer default_server(user.default_prefix());
+  ASSERT_NO_FATAL_FAILURE(RegAdd(user.default_prefix(), "C:\\Zentavo\\"));
+  const fs::path default_target = user.default_prefix() / "drive_c" / "Zentavo" / "DBZentavo.mdb";
+  PlaceTarget(default_target);
+  const auto default_bytes = ReadFileBytes(default_target);
+  for (const std::string& value :
+       {std::string(".wine"), std::string("Zentavo/prefix"), (home / "fehlt").string()}) {
+    ScopedEnv env("WINEPREFIX", value);
+    const ImportRun r = RunImportProgram();
+    EXPECT_EQ(r.status, run::kExitNotInstalled) << value << "\n" << r.out;
+    EXPECT_NE(r.out.find("'" + value + "'"), std::string::npos) << r.out;
+    EXPECT_EQ(ReadFileBytes(default_target), default_bytes) << value;
+  }
+}
+
+// ~/.wine is a link to a prefix elsewhere whose dosdevices/ is a link to a folder beside it, with
+// Wine's own relative c: link; the recorded folder has letters beyond ASCII in another case than
+// on the disk. The import changes the very database that Wine reaches as the recorded path.
+TEST(RealWine, ALinkedPrefixLeadsToTheDatabaseWineOpens) {
+  PI_REQUIRE_ORACLE(testing_support::Oracle::kWine);
+  ScratchUser user;
+  const fs::path elsewhere = user.path() / "woanders";
+  const fs::path real_prefix = elsewhere / "präfix";
+  PrefixServer server(real_prefix);
+  ASSERT_NO_FATAL_FAILURE(RegAdd(real_prefix, "C:\\ÄPFEL\\PHỞ\\"));
+  // Move dosdevices/ beside the prefix, keeping Wine's own links, and link it back.
+  fs::rename(real_prefix / "dosdevices", elsewhere / "geräte");
+  fs::create_directory_symlink("../geräte", real_prefix / "dosdevices");
+  // c: -> ../drive_c now means elsewhere/drive_c: Wine's C: is that folder, so the prefix's
+  // drive (with Windows in it) goes there, and a decoy takes its place in the prefix.
+  fs::rename(real_prefix / "drive_c", elsewhere / "drive_c");
+  const fs::path wine_target = elsewhere / "drive_c" / "äpfel" / "Phở" / "DBZentavo.mdb";
+  PlaceTarget(wine_target);
+  const fs::path text_target = real_prefix / "drive_c" / "äpfel" / "Phở" / "DBZentavo.mdb";
+  PlaceTarget(text_target);
+  fs::create_directory_symlink(real_prefix, user.default_prefix());
+
+  // Where Wine itself writes C:\ÄPFEL\PHỞ\marke.txt.
+  const auto r = Wine(user.default_prefix(), "cmd /c \"echo x> C:\\ÄPFEL\\PHỞ\\marke.txt\"");
+  ASSERT_EQ(r.exit_code, 0) << r.out;
+  ASSERT_TRUE(fs::exists(wine_target.parent_path() / "marke.txt"));
+  ASSERT_FALSE(fs::exists(text_target.parent_path() / "marke.txt"));
+
+  const auto found = db::FindTargetCandidates();
+  ASSERT_EQ(found.size(), 1u);
+  EXPECT_EQ(found[0].database, wine_target.string());
+  const auto wine_bytes = ReadFileBytes(wine_target);
+  const auto text_bytes = ReadFileBytes(text_target);
+  const ImportRun run = RunImportProgram();
+  EXPECT_EQ(run.status, 0) << run.out;
+  EXPECT_NE(ReadFileBytes(wine_target), wine_bytes);
+  EXPECT_EQ(ReadFileBytes(text_target), text_bytes);
 }
 
 }  // namespace

@@ -6,15 +6,21 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <filesystem>
+#include <functional>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "db/database_state.h"
 #include "db/error.h"
 #include "db/settings.h"
+#include "db/target_lookup.h"
 #include "db/wine_prefix.h"
 #include "db/wine_registry.h"
 #include "import/import_run.h"
+#include "jet/unicode.h"
 #include "run/recording_user_side.h"
 #include "tests/test_support.h"
 #include "tests/wine_test_util.h"
@@ -178,6 +184,41 @@ TEST(WineRegistry, DamagedFilesGiveTheWholeEntryOrNone) {
   }
 }
 
+// --- Letter case as Wine folds names -------------------------------------------------------
+
+// Wine compares file names through the upper-case table of its l_intl.nls: every UTF-16 code unit
+// must fold as our table folds it (same pairs, both directions). Read from the installed Wine.
+TEST(WineCase, FoldsEveryCodeUnitAsWinesCaseTable) {
+  PI_REQUIRE_ORACLE(testing_support::Oracle::kWine);
+  const std::string file = "/usr/share/wine/nls/l_intl.nls";
+  if (!fs::exists(file)) GTEST_SKIP() << file << " is missing (Debian package wine64)";
+  // Layout: u16 version; then the upper-case table and the lower-case table, each a u16 count of
+  // its own words (itself included) followed by a three-level table of differences, read as
+  // ch + t[t[t[ch >> 8] + ((ch >> 4) & 15)] + (ch & 15)] (mod 2^16).
+  const std::vector<std::uint8_t> bytes = testing_support::ReadFileBytes(file);
+  std::vector<std::uint16_t> words(bytes.size() / 2);
+  for (std::size_t i = 0; i < words.size(); ++i) {
+    words[i] = static_cast<std::uint16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
+  }
+  ASSERT_GE(words.size(), 3u);
+  const std::size_t upper_at = 2, lower_at = 1 + words[1] + 1;
+  ASSERT_LT(lower_at, words.size());
+  const auto look = [&](std::size_t at, std::uint32_t ch) -> std::uint32_t {
+    const auto word = [&](std::size_t i) -> std::uint32_t {
+      return at + i < words.size() ? words[at + i] : 0;
+    };
+    return (ch + word(word(word(ch >> 8) + ((ch >> 4) & 15)) + (ch & 15))) & 0xFFFF;
+  };
+  int differences = 0;
+  for (std::uint32_t ch = 0; ch < 0x10000; ++ch) {
+    if (ch >= 0xD800 && ch <= 0xDFFF) continue;  // not a character on its own
+    const bool same = jet::UpperCodePoint(ch) == look(upper_at, ch) &&
+                      jet::FoldCodePoint(ch) == look(lower_at, ch);
+    if (!same && ++differences <= 10) ADD_FAILURE() << "U+" << std::hex << ch;
+  }
+  EXPECT_EQ(differences, 0);
+}
+
 // --- Windows paths in a prefix --------------------------------------------------------------
 
 class PrefixPaths : public ::testing::Test {
@@ -207,16 +248,70 @@ TEST_F(PrefixPaths, NamesAreFoundWithoutRegardToLetterCase) {
     EXPECT_EQ(p.problem, WinePathProblem::kNone) << windows;
     EXPECT_EQ(p.path, file) << windows;
   }
-  // Umlauts fold too; the exact spelling wins where several names match.
+  // Umlauts fold too; the exact spelling wins where several names match, else the first entry
+  // the folder lists, as Wine takes it.
   EXPECT_EQ(db::MapWindowsPath(prefix(), "C:\\KASSENBÜRO \"SÜD\"").path,
             drive_c() + "/Kassenbüro \"Süd\"");
   fs::create_directories(prefix_ / "drive_c" / "programme");
   EXPECT_EQ(db::MapWindowsPath(prefix(), "C:\\programme").path, drive_c() + "/programme");
-  EXPECT_EQ(db::MapWindowsPath(prefix(), "C:\\PROGRAMME").path, drive_c() + "/Programme");
+  EXPECT_EQ(db::MapWindowsPath(prefix(), "C:\\Programme").path, drive_c() + "/Programme");
+  std::string listed_first;
+  for (const auto& entry : fs::directory_iterator(prefix_ / "drive_c")) {
+    const std::string name = entry.path().filename().string();
+    if (name == "programme" || name == "Programme") {
+      listed_first = name;
+      break;
+    }
+  }
+  EXPECT_EQ(db::MapWindowsPath(prefix(), "C:\\PROGRAMME").path, drive_c() + "/" + listed_first);
   // Drive Z: is the root of this system.
-  const db::WinePath z = db::MapWindowsPath(prefix(), "Z:" + drive_c() + "/PROGRAMME");
+  const db::WinePath z = db::MapWindowsPath(prefix(), "Z:" + drive_c() + "/Programme");
   EXPECT_EQ(z.problem, WinePathProblem::kNone);
   EXPECT_EQ(z.path, drive_c() + "/Programme");
+}
+
+// Letters beyond ASCII in another case than on the disk, as Wine folds them: Latin-1, Latin
+// Extended Additional (Vietnamese), Greek and Cyrillic.
+TEST_F(PrefixPaths, NonAsciiNamesInAnotherCase) {
+  fs::create_directories(prefix_ / "drive_c" / "äpfel" / "Phở" / "σοφία" / "ЖУК");
+  const db::WinePath p = db::MapWindowsPath(prefix(), "C:\\ÄPFEL\\PHỞ\\ΣΟΦΊΑ\\жук");
+  EXPECT_EQ(p.problem, WinePathProblem::kNone);
+  EXPECT_EQ(p.path, drive_c() + "/äpfel/Phở/σοφία/ЖУК");
+  // Letters Wine does not fold stay apart: the Turkish dotted I is no i, long s no s.
+  fs::create_directories(prefix_ / "drive_c" / "istanbul");
+  EXPECT_EQ(db::MapWindowsPath(prefix(), "C:\\İSTANBUL").problem, WinePathProblem::kFileMissing);
+  EXPECT_EQ(db::MapWindowsPath(prefix(), "C:\\ıstanbul").problem, WinePathProblem::kFileMissing);
+  EXPECT_EQ(db::MapWindowsPath(prefix(), "C:\\ſtanbul").problem, WinePathProblem::kFileMissing);
+}
+
+// The prefix, dosdevices/ and the drive links are resolved by the kernel: a relative link counts
+// from the folder that really holds it, not from the path it was reached through.
+TEST_F(PrefixPaths, LinksAreResolvedAsTheKernelDoes) {
+  // elsewhere/prefix holds user.reg; its dosdevices/ is a link to ../devices, a folder beside the
+  // prefix, whose c: is the usual relative link ../drive_c: the drive_c beside devices/, not the
+  // prefix's own.
+  const fs::path elsewhere = dir_.path() / "elsewhere";
+  const fs::path real_prefix = elsewhere / "prefix";
+  fs::create_directories(real_prefix / "drive_c" / "Zentavo");
+  WriteText(real_prefix / "drive_c" / "Zentavo" / "DBZentavo.mdb", "falsch");
+  fs::create_directories(elsewhere / "devices");
+  fs::create_directories(elsewhere / "drive_c" / "Zentavo");
+  WriteText(elsewhere / "drive_c" / "Zentavo" / "DBZentavo.mdb", "richtig");
+  fs::create_directory_symlink("../devices", real_prefix / "dosdevices");
+  fs::create_directory_symlink("../drive_c", elsewhere / "devices" / "c:");
+  fs::create_directory_symlink(elsewhere / "drive_c", elsewhere / "devices" / "d:");  // absolute
+  // The prefix itself is reached through a link.
+  const fs::path linked = dir_.path() / "home-wine";
+  fs::create_directory_symlink(real_prefix, linked);
+  for (const char* windows : {"C:\\zentavo\\dbzentavo.mdb", "D:\\ZENTAVO\\DBZentavo.mdb"}) {
+    const db::WinePath p = db::MapWindowsPath(linked.string(), windows);
+    EXPECT_EQ(p.problem, WinePathProblem::kNone) << windows;
+    EXPECT_EQ(p.path, (elsewhere / "drive_c" / "Zentavo" / "DBZentavo.mdb").string()) << windows;
+    EXPECT_EQ(ReadFileText(p.path), "richtig");
+  }
+  // A drive link that leads nowhere is an unmapped drive.
+  fs::create_directory_symlink("../fehlt", elsewhere / "devices" / "e:");
+  EXPECT_EQ(db::MapWindowsPath(linked.string(), "E:\\x").problem, WinePathProblem::kNoDrive);
 }
 
 TEST_F(PrefixPaths, WhatCannotBeMappedSaysWhy) {
@@ -270,62 +365,285 @@ TEST_F(PrefixPaths, SharesThroughTheirLinkInDosdevices) {
 
 // --- The lookup order ----------------------------------------------------------------------
 
-TEST(WineSettings, TheFirstPlaceThatHoldsTheEntryWins) {
+struct RunResult {
+  int status = -1;
+  std::vector<run::Message> messages;
+};
+
+// The window's load step and the import run, as import-run does them.
+RunResult RunImport(const std::string& source) {
+  run::RecordingUserSide user;
+  db::DatabaseState state;
+  RunResult result;
+  try {
+    try {
+      db::SettingsEntry entry = db::LookupTargetSetting();
+      state.strDBRoot = entry.value;
+      state.strDBRootPrefix = entry.wine_prefix;
+    } catch (const db::TargetLocationError& e) {
+      user.MsgBox(run::TargetLocationMessage(e.code(), e.description()), run::vbCritical,
+                  run::kTitleImport);
+      user.EndProgram(run::kExitNotInstalled);
+    }
+    if (state.strDBRoot.empty()) {
+      user.MsgBox(run::kMessageNotInstalled, run::vbInformation, run::kTitleImport);
+      user.EndProgram(run::kExitNotInstalled);
+    }
+    run::RunContext run{state, source, user};
+    import::cmdImport_Click(run);
+  } catch (const run::ProgramEnd& end) {
+    result.status = end.status();
+  }
+  result.messages = user.messages();
+  return result;
+}
+
+// case.reg (written by Wine) with another Root value, escaped as Wine escapes it.
+std::string RegistryWithRoot(const std::string& root) {
+  std::string escaped;
+  std::size_t pos = 0;
+  while (pos < root.size()) {
+    const char32_t cp = jet::NextCodePoint(root, pos);
+    if (cp == '\\' || cp == '"') {
+      escaped += '\\';
+      escaped += static_cast<char>(cp);
+    } else if (cp >= 0x20 && cp < 0x7F) {
+      escaped += static_cast<char>(cp);
+    } else {
+      char unit[8];
+      std::snprintf(unit, sizeof unit, "\\x%04x", static_cast<unsigned>(cp));
+      escaped += unit;
+    }
+  }
+  std::string text = ReadFileText(kRegistries + "/case.reg");
+  const std::string old = "c:\\\\programme\\\\zentavo\\\\";
+  text.replace(text.find(old), old.size(), escaped);
+  return text;
+}
+
+// A prefix at `prefix` whose registry records `root`, with the database placed where it leads
+// (`folders` below drive_c, spelled as on the disk); returns the database file.
+fs::path MakeZentavoPrefix(const fs::path& prefix, const std::string& root,
+                           const std::string& folders) {
+  MakePrefix(prefix);
+  WriteText(prefix / "user.reg", RegistryWithRoot(root));
+  const fs::path target = prefix / "drive_c" / folders / "DBZentavo.mdb";
+  PlaceTarget(target);
+  return target;
+}
+
+// Where the front ends keep their prefixes, each found with no setting and no $WINEPREFIX.
+TEST(WineSettings, EveryFrontEndsPrefixesAreSearched) {
+  struct Place {
+    const char* front_end;
+    std::string prefix;                  // below the scratch home
+    std::vector<std::string> variables;  // NAME=value below the scratch home
+    std::string lutris_config;           // a Lutris game file naming the prefix, below home
+  };
+  for (const Place& place : {
+           Place{"Wine", ".wine", {}, ""},
+           Place{"winetricks", ".local/share/wineprefixes/zentavo", {}, ""},
+           Place{"winetricks, XDG_DATA_HOME",
+                 "daten/wineprefixes/zentavo",
+                 {"XDG_DATA_HOME=daten"},
+                 ""},
+           Place{"winetricks, WINE_PREFIXES", "präfixe/zentavo", {"WINE_PREFIXES=präfixe"}, ""},
+           Place{"Bottles", ".local/share/bottles/bottles/Kasse", {}, ""},
+           Place{"Bottles (Flatpak)",
+                 ".var/app/com.usebottles.bottles/data/bottles/bottles/Kasse",
+                 {},
+                 ""},
+           Place{"PlayOnLinux", ".PlayOnLinux/wineprefix/Zentavo", {}, ""},
+           Place{"CrossOver", ".cxoffice/Zentavo", {}, ""},
+           Place{"Lutris", "Games/zentavo", {}, ".config/lutris/games/zentavo-1.yml"},
+           Place{"Lutris (data folder)",
+                 "Games/zentavo",
+                 {},
+                 ".local/share/lutris/games/zentavo-1.yml"},
+       }) {
+    ScratchUser user;
+    std::vector<std::unique_ptr<ScopedEnv>> env;
+    for (const std::string& v : place.variables) {
+      const std::size_t eq = v.find('=');
+      env.push_back(std::make_unique<ScopedEnv>(v.substr(0, eq).c_str(),
+                                                (user.home() / v.substr(eq + 1)).string()));
+    }
+    if (place.lutris_config.rfind(".local", 0) == 0) {
+      fs::remove_all(user.home() / ".config");  // Lutris then keeps its files in the data folder
+    }
+    const fs::path prefix = user.home() / place.prefix;
+    const fs::path target = MakeZentavoPrefix(prefix, "C:\\Zentavo\\", "Zentavo");
+    if (!place.lutris_config.empty()) {
+      fs::create_directories((user.home() / place.lutris_config).parent_path());
+      WriteText(user.home() / place.lutris_config,
+                "game:\n  exe: drive_c/Zentavo/Zentavo.exe\n  prefix: '" + prefix.string() +
+                    "'\nname: Zentavo\nrunner: wine\nwine:\n  version: lutris-7.2\n");
+    }
+    const std::vector<db::TargetCandidate> found = db::FindTargetCandidates();
+    ASSERT_EQ(found.size(), 1u) << place.front_end;
+    EXPECT_EQ(found[0].prefix, prefix.string()) << place.front_end;
+    EXPECT_EQ(found[0].database, target.string()) << place.front_end;
+    EXPECT_TRUE(found[0].last_change.has_value()) << place.front_end;
+    const db::SettingsEntry entry = db::LookupTargetSetting();
+    EXPECT_EQ(entry.value, "C:\\Zentavo\\") << place.front_end;
+    EXPECT_EQ(entry.wine_prefix, prefix.string()) << place.front_end;
+  }
+}
+
+// Lutris names each game's prefix in its game configuration, as it writes them: quoted or not,
+// with "~" for the home folder; only the key in the top-level section "game" counts.
+TEST(WineSettings, LutrisGameConfigurations) {
   ScratchUser user;
-  const fs::path named = user.path() / "prefixes" / "zentavo";
-  EXPECT_EQ(db::FindSetting("ZentavoSettings", "DB", "Root"), std::nullopt);
+  const fs::path games = user.home() / ".config/lutris/games";
+  fs::create_directories(games);
+  const fs::path a = user.home() / "Games/a b", b = user.home() / "Games/b", c = user.path() / "c";
+  for (const fs::path& p : {a, b, c, user.path() / "anders"}) fs::create_directories(p);
+  WriteText(games / "a-1.yml", "game:\n  exe: x.exe\n  prefix: \"" + a.string() + "\"\n");
+  WriteText(games / "b-2.yml", "name: b\ngame:\n  prefix: ~/Games/b\nwine: {}\n");
+  WriteText(games / "c-3.yml", "game:\n    prefix: " + c.string() + "/\r\nsystem:\n");
+  WriteText(games / "d-4.yml", "system:\n  prefix: " + (user.path() / "anders").string() + "\n");
+  WriteText(games / "e-5.yml", "game:\n  exe: x.exe\n");
+  WriteText(games / "f-6.yaml", "game:\n  prefix: " + (user.path() / "anders").string() + "\n");
+  EXPECT_EQ(db::UserWinePrefixes(), (std::vector<std::string>{a.string(), b.string(), c.string()}));
+}
+
+TEST(WineSettings, TheSettingsFileDecidesAloneAndMustHoldTheEntry) {
+  ScratchUser user;
+  MakeZentavoPrefix(user.default_prefix(), "C:\\Zentavo\\", "Zentavo");
+  const fs::path ini = user.home() / ".config" / "ZentavoSettings.ini";
+  WriteText(ini, "[DB]\nRoot=/srv/zentavo/\n");
+  auto found = db::FindTargetCandidates();
+  ASSERT_EQ(found.size(), 1u);
+  EXPECT_EQ(found[0].root, "/srv/zentavo/");
+  EXPECT_EQ(found[0].prefix, "");
+  WriteText(ini, "[DB]\nRoot=\n");  // an empty entry: not installed, the prefix is not asked
+  EXPECT_TRUE(db::FindTargetCandidates().empty());
   EXPECT_EQ(db::LookupTargetFolder(), "");
 
-  // ~/.wine alone.
-  MakePrefix(user.default_prefix(), "case.reg");
-  auto entry = db::FindSetting("ZentavoSettings", "DB", "Root");
-  ASSERT_TRUE(entry);
-  EXPECT_EQ(entry->value, "c:\\programme\\zentavo\\");
-  EXPECT_EQ(entry->wine_prefix, user.default_prefix().string());
+  struct Fault {
+    const char* what;
+    std::function<void()> make;
+    int number;
+  };
+  for (const Fault& f : {
+           Fault{"no [DB] entry", [&] { WriteText(ini, "[Anders]\nRoot=/x/\n"); }, 3265},
+           Fault{"unreadable",
+                 [&] {
+                   fs::remove(ini);
+                   fs::create_directory(ini);
+                 },
+                 3043},
+       }) {
+    f.make();
+    try {
+      db::FindTargetCandidates();
+      ADD_FAILURE() << f.what;
+    } catch (const db::TargetLocationError& e) {
+      EXPECT_EQ(e.number(), f.number) << f.what;
+      EXPECT_NE(e.description().find(ini.string()), std::string::npos) << e.description();
+    }
+  }
+}
 
-  // $WINEPREFIX before ~/.wine.
-  MakePrefix(named, "umlauts.reg");
-  {
-    ScopedEnv env("WINEPREFIX", named.string() + "/");
-    entry = db::FindSetting("ZentavoSettings", "DB", "Root");
-    ASSERT_TRUE(entry);
-    EXPECT_EQ(entry->value, kRecordedRoot);
-    EXPECT_EQ(entry->wine_prefix, named.string());
-    EXPECT_EQ(db::LookupTargetSetting().wine_prefix, named.string());
+TEST(WineSettings, SeveralPrefixesGiveTheChoice) {
+  ScratchUser user;
+  const fs::path bottle = user.home() / ".local/share/bottles/bottles/Kasse";
+  const fs::path wine_db = MakeZentavoPrefix(user.default_prefix(), "C:\\Zentavo\\", "Zentavo");
+  const fs::path bottle_db =
+      MakeZentavoPrefix(bottle, "C:\\Programme\\Zentavo\\", "programme/zentavo");
+  // A prefix without the entry, one with an empty entry and a link to a prefix already listed
+  // add nothing.
+  MakePrefix(user.home() / ".PlayOnLinux/wineprefix/Leer", "empty.reg");
+  MakeZentavoPrefix(user.home() / ".cxoffice/Alt", "", "x");
+  fs::create_directory_symlink(bottle, user.home() / ".cxoffice/Kasse");
 
-    // The INI file before both, also with an empty value.
-    WriteText(user.home() / ".config" / "ZentavoSettings.ini", "[DB]\nRoot=/srv/zentavo/\n");
-    entry = db::FindSetting("ZentavoSettings", "DB", "Root");
-    ASSERT_TRUE(entry);
-    EXPECT_EQ(entry->value, "/srv/zentavo/");
-    EXPECT_EQ(entry->wine_prefix, "");
-    WriteText(user.home() / ".config" / "ZentavoSettings.ini", "[DB]\nRoot=\n");
-    EXPECT_EQ(db::LookupTargetFolder(), "");
-    WriteText(user.home() / ".config" / "ZentavoSettings.ini", "[Anders]\nRoot=/x/\n");
-    EXPECT_EQ(db::LookupTargetFolder(), kRecordedRoot);
+  const std::vector<db::TargetCandidate> found = db::FindTargetCandidates();
+  ASSERT_EQ(found.size(), 2u);
+  EXPECT_EQ(found[0].prefix, user.default_prefix().string());
+  EXPECT_EQ(found[0].database, wine_db.string());
+  EXPECT_EQ(found[1].prefix, bottle.string());
+  EXPECT_EQ(found[1].database, bottle_db.string());
+
+  // Without a window: refused, naming both with their databases and how to choose.
+  try {
+    db::LookupTargetSetting();
+    ADD_FAILURE() << "no refusal";
+  } catch (const db::SeveralTargetsError& e) {
+    EXPECT_EQ(e.candidates().size(), 2u);
+    const std::string& text = e.description();
+    for (const std::string& part :
+         {user.default_prefix().string(), wine_db.string(), bottle.string(), bottle_db.string(),
+          db::LastChangeText(found[0]), std::string("WINEPREFIX="), std::string("--target")}) {
+      EXPECT_NE(text.find(part), std::string::npos) << part << "\n" << text;
+    }
   }
-  {
-    // A prefix without the entry, a damaged one and a relative $WINEPREFIX are passed over.
-    fs::copy_file(kRegistries + "/empty.reg", named / "user.reg",
-                  fs::copy_options::overwrite_existing);
-    ScopedEnv env("WINEPREFIX", named.string());
-    EXPECT_EQ(db::LookupTargetFolder(), "c:\\programme\\zentavo\\");
-    std::string text = ReadFileText(kRegistries + "/umlauts.reg");
-    text.resize(text.find("\\\\Daten"));  // cut inside the Root value
-    WriteText(named / "user.reg", text);
-    EXPECT_EQ(db::LookupTargetFolder(), "c:\\programme\\zentavo\\");
+  EXPECT_EQ(RunImport(kFixtures + "/source.mdb").status, run::kExitNotInstalled);
+  // A candidate that leads to no database is listed with the reason.
+  std::vector<db::TargetCandidate> listed = found;
+  listed[1].database.clear();
+  listed[1].problem = "der Ordner 'C:\\Programme' fehlt";
+  const std::string text = db::SeveralTargetsMessage(listed);
+  EXPECT_NE(text.find(bottle.string() + "': der Ordner 'C:\\Programme' fehlt"), std::string::npos)
+      << text;
+  // $WINEPREFIX chooses: then only that prefix counts.
+  ScopedEnv env("WINEPREFIX", bottle.string());
+  EXPECT_EQ(db::LookupTargetSetting().wine_prefix, bottle.string());
+}
+
+TEST(WineSettings, AnUnusableWineprefixIsRefusedByName) {
+  ScratchUser user;
+  const fs::path target = MakeZentavoPrefix(user.default_prefix(), "C:\\Zentavo\\", "Zentavo");
+  const auto bytes = testing_support::ReadFileBytes(target);
+  WriteText(user.path() / "datei", "x");
+  for (const std::string& value :
+       {std::string("prefixes/zentavo"), std::string(""), (user.path() / "fehlt").string(),
+        (user.path() / "datei").string()}) {
+    ScopedEnv env("WINEPREFIX", value);
+    try {
+      db::FindTargetCandidates();
+      ADD_FAILURE() << value;
+    } catch (const db::TargetLocationError& e) {
+      EXPECT_EQ(e.number(), 3044);
+      EXPECT_NE(e.description().find("WINEPREFIX"), std::string::npos) << e.description();
+      EXPECT_NE(e.description().find("'" + value + "'"), std::string::npos) << e.description();
+    }
+    const RunResult r = RunImport(kFixtures + "/source.mdb");
+    EXPECT_EQ(r.status, run::kExitNotInstalled) << value;
+    ASSERT_EQ(r.messages.size(), 1u);
+    EXPECT_NE(r.messages[0].prompt.find("'" + value + "'"), std::string::npos);
+    EXPECT_EQ(testing_support::ReadFileBytes(target), bytes) << value;
   }
-  {
-    ScopedEnv env("WINEPREFIX", "prefixes/zentavo");
-    EXPECT_EQ(db::LookupTargetSetting().wine_prefix, user.default_prefix().string());
+}
+
+TEST(WineSettings, EveryLookupFaultNamesItsPath) {
+  ScratchUser user;
+  const fs::path prefix = user.default_prefix();
+  MakeZentavoPrefix(prefix, "C:\\Zentavo\\", "Zentavo");
+  std::string damaged = RegistryWithRoot("C:\\Zentavo\\");
+  damaged.resize(damaged.find("zentavo\\\\") + 3);  // cut inside the Root value
+  struct Fault {
+    const char* what;
+    std::string user_reg;
+    int number;
+    std::string named;
+  };
+  for (const Fault& f : {
+           Fault{"damaged user.reg", damaged, 3049, (prefix / "user.reg").string()},
+           Fault{"missing folder", RegistryWithRoot("C:\\Fehlt\\Zentavo\\"), 3044, "C:\\Fehlt"},
+           Fault{"missing database", RegistryWithRoot("C:\\Windows\\"), 3024,
+                 "C:\\Windows\\DBZentavo.mdb"},
+           Fault{"unmapped drive", RegistryWithRoot("K:\\Zentavo\\"), 3044, "K:"},
+       }) {
+    WriteText(prefix / "user.reg", f.user_reg);
+    const RunResult r = RunImport(kFixtures + "/source.mdb");
+    EXPECT_EQ(r.status, run::kExitNotInstalled) << f.what;
+    ASSERT_EQ(r.messages.size(), 1u) << f.what;
+    const std::string& prompt = r.messages[0].prompt;
+    EXPECT_NE(prompt.find("Fehler " + std::to_string(f.number)), std::string::npos) << prompt;
+    EXPECT_NE(prompt.find(f.named), std::string::npos) << prompt;
+    EXPECT_EQ(prompt.find("Ungültige Datenbank"), std::string::npos) << prompt;
+    EXPECT_EQ(r.messages[0].title, run::kTitleImport);
   }
-  // A value of another type is no entry: the program is taken as not installed.
-  std::string text = ReadFileText(kRegistries + "/case.reg");
-  const std::size_t value = text.find("\"ROOT\"=str(2):");
-  text.replace(value, text.find('\n', value) - value, "\"ROOT\"=dword:00000001");
-  WriteText(user.default_prefix() / "user.reg", text);
-  ASSERT_TRUE(WineRegistry::Parse(text));
-  EXPECT_EQ(db::FindSetting("ZentavoSettings", "DB", "Root"), std::nullopt);
 }
 
 TEST(WineSettings, TheDialogIsOfferedTheDrivesOfThePrefixesThatExist) {
@@ -343,29 +661,6 @@ TEST(WineSettings, TheDialogIsOfferedTheDrivesOfThePrefixesThatExist) {
 }
 
 // --- The target the registry names ---------------------------------------------------------
-
-struct RunResult {
-  int status = -1;
-  std::vector<run::Message> messages;
-};
-
-// The window's load step and the import run, as import-run does them.
-RunResult RunImport(const std::string& source) {
-  run::RecordingUserSide user;
-  db::DatabaseState state;
-  db::SettingsEntry entry = db::LookupTargetSetting();
-  state.strDBRoot = entry.value;
-  state.strDBRootPrefix = entry.wine_prefix;
-  run::RunContext run{state, source, user};
-  RunResult result;
-  try {
-    import::cmdImport_Click(run);
-  } catch (const run::ProgramEnd& end) {
-    result.status = end.status();
-  }
-  result.messages = user.messages();
-  return result;
-}
 
 TEST(WineTarget, TheRecordedFolderIsFoundInThePrefixWhateverItsLetterCase) {
   ScratchUser user;
@@ -411,17 +706,24 @@ TEST(WineTarget, AnUnreachableFolderIsAClearErrorAndChangesNothing) {
     const std::size_t at = text.find("c:\\\\programme\\\\zentavo\\\\");
     text.replace(at, std::string("c:\\\\programme\\\\zentavo\\\\").size(), escaped);
     WriteText(user.default_prefix() / "user.reg", text);
-    ASSERT_EQ(db::LookupTargetFolder(), c.root);
+    // Refused at the load step, and again when the target is opened (should the folder have gone
+    // in between).
+    EXPECT_THROW(db::LookupTargetFolder(), db::TargetLocationError) << c.root;
+    db::DatabaseState state;
+    state.strDBRoot = c.root;
+    state.strDBRootPrefix = user.default_prefix().string();
+    EXPECT_THROW(db::OpenDatabaseConnections(state, kFixtures + "/source.mdb"),
+                 db::TargetLocationError);
 
     const RunResult r = RunImport(kFixtures + "/source.mdb");
-    EXPECT_EQ(r.status, run::kExitUnexpectedError) << c.root;
+    EXPECT_EQ(r.status, run::kExitNotInstalled) << c.root;
     ASSERT_EQ(r.messages.size(), 1u) << c.root;
     const std::string& prompt = r.messages[0].prompt;
     EXPECT_NE(prompt.find("Fehler " + std::to_string(c.number)), std::string::npos) << prompt;
     EXPECT_NE(prompt.find(c.root), std::string::npos) << prompt;
     EXPECT_NE(prompt.find(c.named), std::string::npos) << prompt;
     EXPECT_NE(prompt.find(user.default_prefix().string()), std::string::npos) << prompt;
-    EXPECT_NE(prompt.find("nicht verändert"), std::string::npos) << prompt;
+    EXPECT_NE(prompt.find("nichts verändert"), std::string::npos) << prompt;
     EXPECT_EQ(testing_support::ReadFileBytes(target), bytes);
   }
 }

@@ -45,7 +45,8 @@ class ScopedEnv {
   std::optional<std::string> old_;
 };
 
-// A scratch user: HOME, an empty XDG config folder (no INI file) and no WINEPREFIX.
+// A scratch user: HOME, an empty XDG config folder (no INI file), no WINEPREFIX, and the data
+// folder and winetricks' prefix folder at their defaults below HOME.
 class ScratchUser {
  public:
   ScratchUser() { fs::create_directories(home() / ".config"); }
@@ -58,6 +59,8 @@ class ScratchUser {
   ScopedEnv home_{"HOME", (dir_.path() / "home").string()};
   ScopedEnv config_{"XDG_CONFIG_HOME", (dir_.path() / "home" / ".config").string()};
   ScopedEnv prefix_{"WINEPREFIX", std::nullopt};
+  ScopedEnv data_{"XDG_DATA_HOME", std::nullopt};
+  ScopedEnv winetricks_{"WINE_PREFIXES", std::nullopt};
 };
 
 // A prefix as Wine makes it: drive_c, dosdevices/c: -> ../drive_c, dosdevices/z: -> /, and the

@@ -22,19 +22,13 @@ Kind letters and what the table makes of them:
                                         secondary (voicing) weight and a size mark
 A hex field of odd length stands for one with a leading zero.
 
-Surrogate code units (D800-DFFF) have no line in the lists. Each gets a plain three-byte weight of
-its own: FF, then 40 + n / 254 and 02 + n % 254 for n = unit - D800. No listed weight starts with
-FF 40 or more (checked below), so these weights sort after every listed character, in code unit
-order, and a pair (high unit, low unit) sorts by its code point. Two texts with different
-surrogates never share a key. These weights are ours: the lists have none for surrogates, and no
-Access-made file here holds one in a text index to compare with.
+Surrogate code units (D800-DFFF) have no line in the lists and get no weight here: the table gives
+them one run of kind kSurrogate (internally "Q"), and the key encoder computes their codes by the
+rule Access follows for them (jet/text_sort_key.cc).
 """
 import sys
 
 SURROGATES = (0xD800, 0xDFFF)
-SURROGATE_LEAD = 0xFF
-SURROGATE_SECOND = 0x40
-WEIGHT_DIGITS = 254  # a computed weight byte runs 02..FF
 
 ORDERS = [
     # (C++ name, file stem, code units covered: the BMP, or the 256 single-byte codes)
@@ -44,7 +38,8 @@ ORDERS = [
 ]
 
 KINDS = {"X": "kIgnored", "S": "kPlain", "I": "kAccented", "U": "kControl", "P": "kMark",
-         "G": "kLetter", "Z": "kKana", "z": "kSmallKana", "C": "kAccentCycle"}
+         "G": "kLetter", "Z": "kKana", "z": "kSmallKana", "C": "kAccentCycle",
+         "Q": "kSurrogate"}
 INT16 = (-(1 << 15), (1 << 15) - 1)
 
 
@@ -66,7 +61,7 @@ def parse(line):
         assert len(fields) == 3 and fields[2] in ("", "1"), line
         return ("z" if fields[2] else "Z"), code_bytes(fields[0]), \
             (code_bytes(fields[1]) if fields[1] else b"")
-    if kind not in KINDS or kind in ("z", "C"):
+    if kind not in KINDS or kind in ("z", "C", "Q"):
         raise SystemExit(f"unsupported kind {line!r}")
     if kind == "X":
         return kind, b"", b""
@@ -80,12 +75,6 @@ def parse(line):
     return kind, b"", code_bytes(fields[0])
 
 
-def surrogate_code(unit):
-    n = unit - SURROGATES[0]
-    return "S", bytes([SURROGATE_LEAD, SURROGATE_SECOND + n // WEIGHT_DIGITS,
-                       2 + n % WEIGHT_DIGITS]), b""
-
-
 def load(directory, stem, end):
     """The (kind, primary, secondary) of every code unit below `end`."""
     lines = read_lines(f"{directory}/index_codes_{stem}.txt")[:256]
@@ -95,10 +84,7 @@ def load(directory, stem, end):
         ext = read_lines(f"{directory}/index_codes_ext_{stem}.txt")[: len(points)]
         assert len(ext) == len(points), stem
         listed = dict(zip(points, (parse(line) for line in ext)))
-        for kind, primary, _ in list(listed.values()) + codes:
-            assert not (primary and primary[0] == SURROGATE_LEAD and len(primary) > 1 and
-                        primary[1] >= SURROGATE_SECOND), (stem, primary.hex())
-        codes += [listed[cp] if cp in listed else surrogate_code(cp) for cp in range(0x100, end)]
+        codes += [listed.get(cp, ("Q", b"", b"")) for cp in range(0x100, end)]
     assert len(codes) == end, stem
     return codes
 
@@ -166,7 +152,7 @@ def runs(codes):
             r = out[-1]
             n = cp - r["first"]
             if r["kind"] == kind and r["psize"] == len(primary) and r["ssize"] == len(secondary):
-                if kind == "X":
+                if kind in ("X", "Q"):
                     cp += 1
                     continue
                 # The counting weight: the primary one, or the code of controls and marks.

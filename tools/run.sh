@@ -48,12 +48,19 @@ if [[ -r "$settings" ]]; then
     }' "$settings")"
 fi
 
-# Or does Zentavo run under Wine, with its entry in a prefix's registry (the program reads it
-# there when the INI file has none)?
+# Or does Zentavo run under Wine, with its entry in a prefix's registry? The program searches
+# $WINEPREFIX alone when it is set, else ~/.wine and the front ends' prefixes (README, "Zentavo
+# on Linux"); the same places here, Lutris's game configurations left to the program. A set
+# $WINEPREFIX is the program's to judge (it names any fault).
 wine_registry=""
-if [[ -z "$root" ]]; then
-  for prefix in "${WINEPREFIX:-}" "${HOME:-}/.wine"; do
-    if [[ -n "$prefix" && -r "$prefix/user.reg" ]] &&
+if [[ -z "$root" && -n "${WINEPREFIX+set}" ]]; then
+  wine_registry="\$WINEPREFIX ($WINEPREFIX)"
+elif [[ -z "$root" ]]; then
+  data="${XDG_DATA_HOME:-${HOME:-}/.local/share}"
+  for prefix in "${HOME:-}/.wine" "${WINE_PREFIXES:-$data/wineprefixes}"/* \
+    "$data"/bottles/bottles/* "${HOME:-}"/.var/app/com.usebottles.bottles/data/bottles/bottles/* \
+    "${HOME:-}"/.PlayOnLinux/wineprefix/* "${HOME:-}"/.cxoffice/*; do
+    if [[ -r "$prefix/user.reg" ]] &&
       grep -qi '^\[Software\\\\VB and VBA Program Settings\\\\ZentavoSettings\\\\DB\]' \
         "$prefix/user.reg"; then
       wine_registry="$prefix/user.reg"
@@ -63,7 +70,7 @@ if [[ -z "$root" ]]; then
 fi
 
 if [[ -n "$wine_registry" ]]; then
-  echo "== produkte-import (target folder recorded by Zentavo under Wine in $wine_registry)"
+  echo "== produkte-import (target folder as recorded in $wine_registry)"
   set +e
   "$program"
   status=$?

@@ -54,9 +54,12 @@ void PrepareEnvironment() {
   // The program reads its one setting from here, and Qt keeps its own files here too.
   ::setenv("XDG_CONFIG_HOME", (pattern + "/config").c_str(), 1);
   ::setenv("XDG_RUNTIME_DIR", (pattern + "/runtime").c_str(), 1);
-  // Nor a Wine prefix of the user's: ~/.wine is the scratch home's, $WINEPREFIX unset.
+  // Nor a Wine prefix of the user's: ~/.wine and the front ends' prefix folders are the scratch
+  // home's, $WINEPREFIX unset.
   ::setenv("HOME", (pattern + "/home").c_str(), 1);
   ::unsetenv("WINEPREFIX");
+  ::unsetenv("XDG_DATA_HOME");
+  ::unsetenv("WINE_PREFIXES");
   ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
 }
 

@@ -12,13 +12,15 @@ namespace db::sql {
 
 enum class CompareOp { kEq, kNe, kLt, kLe, kGt, kGe };
 
-// A WHERE condition: comparisons of a column with a literal, IS [NOT] NULL, AND and OR.
+// A WHERE condition: comparisons of a column with a literal, BETWEEN two literals (in either
+// order, as Jet has it), IS [NOT] NULL, AND and OR.
 struct Condition {
-  enum class Kind { kCompare, kIsNull, kIsNotNull, kAnd, kOr };
+  enum class Kind { kCompare, kBetween, kIsNull, kIsNotNull, kAnd, kOr };
   Kind kind = Kind::kCompare;
   std::string column;
   CompareOp op = CompareOp::kEq;
-  Value literal;  // text (std::string) or number (std::int32_t or double)
+  Value literal;  // text (std::string) or number (std::int32_t or double); BETWEEN's first bound
+  Value second;   // BETWEEN's second bound
   std::unique_ptr<Condition> left;
   std::unique_ptr<Condition> right;
 };

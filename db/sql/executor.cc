@@ -6,6 +6,7 @@
 
 #include "db/sql/jet_rules.h"
 #include "db/sql/plan.h"
+#include "jet/expression.h"
 
 namespace db::sql {
 namespace {
@@ -23,6 +24,16 @@ bool Matches(const Row& row, const BoundCondition& c) {
     case Condition::Kind::kCompare:
       return Compare(row[static_cast<std::size_t>(c.column)], c.parsed->op, c.parsed->literal)
           .value_or(false);
+    case Condition::Kind::kBetween: {
+      const Value& v = row[static_cast<std::size_t>(c.column)];
+      const auto versus = [&](const Value& bound) -> std::optional<int> {
+        const std::optional<bool> less = Compare(v, CompareOp::kLt, bound);
+        if (!less) return std::nullopt;
+        return *less ? -1 : *Compare(v, CompareOp::kGt, bound) ? 1 : 0;
+      };
+      return jet::BetweenBounds(versus(c.parsed->literal), versus(c.parsed->second))
+          .value_or(false);
+    }
   }
   return false;
 }

@@ -8,6 +8,8 @@
 //     and Date/Time (days)  (test: JetRules.NumbersCompareByValue).
 //   - A text compared with a number is a type mismatch in the criteria (error 3464), as in Jet
 //     (test: JetRules.TextAgainstNumberIsAMismatch).
+//   - BETWEEN takes its bounds in either order, as Jet's expressions do (one rule for both:
+//     jet::BetweenBounds)  (test: SourceQueries.BetweenTakesItsBoundsInEitherOrder).
 //   - Ordering (GROUP BY, Max, Min, < and >): Null first, then numbers by value; texts in the
 //     "General" sort order: letters without regard to accents and case first, then accents
 //     (test: JetRules.TextOrdering).

@@ -202,6 +202,13 @@ class Parser {
       ExpectKeyword("null");
       return c;
     }
+    if (AcceptKeyword("between")) {
+      c->kind = Condition::Kind::kBetween;
+      c->literal = ParseLiteral();
+      ExpectKeyword("and");
+      c->second = ParseLiteral();
+      return c;
+    }
     c->kind = Condition::Kind::kCompare;
     const Token& op = Peek();
     if (op.kind != TokenKind::kSymbol) Fail("Vergleichsoperator erwartet");

@@ -8,6 +8,7 @@
 //   condition  := conjunct (OR conjunct)*
 //   conjunct   := primary (AND primary)*
 //   primary    := "(" condition ")" | name op literal | name IS [NOT] NULL
+//               | name BETWEEN literal AND literal      (the bounds in either order, as in Jet)
 //   op         := "=" | "<>" | "<" | "<=" | ">" | ">="
 //   literal    := 'text' | ["-"] number
 // Keywords and names are matched without regard to letter case; names may be [bracketed].

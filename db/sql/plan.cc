@@ -20,12 +20,12 @@ int RequireColumn(const TableData& t, const std::string& name) {
 
 // A comparison's literal must be of the column's kind: text with Text and Memo, a number with the
 // others; binary columns compare with nothing.
-void CheckLiteralKind(const TableData& t, const Condition& c, int column) {
+void CheckLiteralKind(const TableData& t, const Condition& c, const Value& literal, int column) {
   const jet::ColumnType type = t.def().columns[static_cast<std::size_t>(column)].type();
   const bool text_column = type == jet::ColumnType::kText || type == jet::ColumnType::kMemo;
   const bool binary_column = type == jet::ColumnType::kBinary || type == jet::ColumnType::kOle ||
                              type == jet::ColumnType::kGuid;
-  if (binary_column || text_column != IsText(c.literal)) {
+  if (binary_column || text_column != IsText(literal)) {
     throw DbError(ErrorCode::kCriteriaTypeMismatch,
                   "Datentypen im Kriterienausdruck unverträglich (Spalte '" + c.column + "').");
   }
@@ -48,7 +48,12 @@ std::unique_ptr<BoundCondition> Bind(const TableData& t, const Condition& c) {
       break;
     case Condition::Kind::kCompare:
       bound->column = RequireColumn(t, c.column);
-      CheckLiteralKind(t, c, bound->column);
+      CheckLiteralKind(t, c, c.literal, bound->column);
+      break;
+    case Condition::Kind::kBetween:
+      bound->column = RequireColumn(t, c.column);
+      CheckLiteralKind(t, c, c.literal, bound->column);
+      CheckLiteralKind(t, c, c.second, bound->column);
       break;
   }
   return bound;
