@@ -32,8 +32,8 @@ inline constexpr std::uint64_t kMaxDatabaseBytes = std::uint64_t{1} << 31;
 // Lowers that limit for every database of the process (tests only); 0 restores Jet's.
 void SetMaxDatabaseBytesForTesting(std::uint64_t bytes);
 
-// Leaves out the integrity check when writing begins (see EnableWriting()), so that the write
-// fuzzer reaches the writer with damaged pages too (tests only).
+// Leaves out the check before the first change to each table (see EnableWriting()), so that the
+// write fuzzer reaches the writer with damaged pages too (tests only).
 void SetWriteCheckForTesting(bool check);
 
 // The time the process has spent in the checks before the first change to each table (see

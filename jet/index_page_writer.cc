@@ -62,7 +62,7 @@ Result<std::vector<std::uint32_t>> OldPages(const PageStore& store, const TableD
   std::vector<std::uint32_t> pages;
   for (std::uint32_t number : listed) {
     JET_ASSIGN_OR_RETURN(Bytes bytes, store.Page(number));
-    if (bytes[0] == 0) {
+    if (number != 0 && bytes[0] == 0) {  // page 0, the header, is never given back
       given_back.push_back(number);
       continue;
     }

@@ -21,6 +21,11 @@ namespace {
 
 using Entry = std::pair<ByteString, std::uint32_t>;  // key and raw row pointer
 
+// A page whose type byte is 0 holds nothing: only page 0, the header, has that type in use.
+bool GivenBack(std::uint32_t number, Bytes page) {
+  return number != 0 && !page.empty() && page[0] == 0;
+}
+
 class Checker {
  public:
   Checker(const Database& db, IntegrityScope scope) : db_(db), store_(db.pages()), scope_(scope) {}
@@ -80,6 +85,13 @@ class Checker {
     }
     std::set<std::uint32_t> own(pages->begin(), pages->end());
     for (std::uint32_t p : *pages) {
+      auto bytes = store_.Page(p);
+      if (bytes.ok() && GivenBack(p, *bytes)) {
+        // Left in the map when the page was given back; a write to the table drops it.
+        Tolerated(name + ": Seite " + std::to_string(p) +
+                  " ihrer Belegungstabelle ist eine freigegebene Seite.");
+        continue;
+      }
       Claim(p, t.name);
       auto page = DataPage::Open(store_, p);
       if (!page.ok()) {
@@ -272,9 +284,6 @@ namespace {
 
 constexpr std::uint32_t kNotOwn = std::numeric_limits<std::uint32_t>::max();
 
-// A page whose type byte is 0 holds nothing: only page 0, the header, has that type in use.
-bool GivenBack(Bytes page) { return !page.empty() && page[0] == 0; }
-
 // The live rows of one table by place: which slots of its data pages hold a row (or the pointer
 // of a moved row, which is what indexes name).
 class LiveRows {
@@ -334,7 +343,7 @@ Status PrepareTableForWriting(PageStore& store, PageAllocator& allocator, TableD
   std::vector<std::uint32_t> given_back;
   for (std::uint32_t p : *pages) {
     JET_ASSIGN_OR_RETURN(Bytes bytes, store.Page(p));
-    if (GivenBack(bytes)) {
+    if (GivenBack(p, bytes)) {
       given_back.push_back(p);
       continue;
     }
@@ -350,13 +359,15 @@ Status PrepareTableForWriting(PageStore& store, PageAllocator& allocator, TableD
       if (!slot->deleted) live.Add(RowPointer{p, static_cast<std::uint8_t>(r)});
     }
   }
-  auto free_pages = ReadUsageMap(store, table.free_map);
-  if (!free_pages.ok()) {
-    return damaged("Freiraumtabelle unlesbar: " + free_pages.status().message());
-  }
   std::vector<std::uint32_t> not_own_free;
-  for (std::uint32_t p : *free_pages) {
-    if (!live.Own(p)) not_own_free.push_back(p);
+  if (table.free_map.Raw() != 0) {
+    auto free_pages = ReadUsageMap(store, table.free_map);
+    if (!free_pages.ok()) {
+      return damaged("Freiraumtabelle unlesbar: " + free_pages.status().message());
+    }
+    for (std::uint32_t p : *free_pages) {
+      if (!live.Own(p)) not_own_free.push_back(p);
+    }
   }
   for (const LongValueMaps& maps : table.long_value_maps) {
     for (RowPointer map : {maps.used, maps.free}) {
@@ -377,7 +388,7 @@ Status PrepareTableForWriting(PageStore& store, PageAllocator& allocator, TableD
     }
     for (std::uint32_t p : *index_pages) {
       JET_ASSIGN_OR_RETURN(Bytes bytes, store.Page(p));
-      if (GivenBack(bytes)) continue;  // the index writer drops it from the map
+      if (GivenBack(p, bytes)) continue;  // the index writer drops it from the map
       const bool index_page = bytes[0] == static_cast<std::uint8_t>(PageType::kLeafIndex) ||
                               bytes[0] == static_cast<std::uint8_t>(PageType::kIntermediateIndex);
       if (!index_page || ByteReader(bytes).U32(kIndexPageOwnerOffset) != table.page) {
@@ -417,7 +428,9 @@ Status PrepareTableForWriting(PageStore& store, PageAllocator& allocator, TableD
   // Sound: repair what the writes rewrite anyway.
   for (std::uint32_t p : given_back) {
     JET_RETURN_IF_ERROR(SetPageInUsageMap(store, allocator, table.usage_map, p, false));
-    JET_RETURN_IF_ERROR(SetPageInUsageMap(store, allocator, table.free_map, p, false));
+    if (table.free_map.Raw() != 0) {
+      JET_RETURN_IF_ERROR(SetPageInUsageMap(store, allocator, table.free_map, p, false));
+    }
   }
   for (std::uint32_t p : not_own_free) {
     JET_RETURN_IF_ERROR(SetPageInUsageMap(store, allocator, table.free_map, p, false));

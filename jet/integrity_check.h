@@ -38,14 +38,14 @@ struct IntegrityReport {
 // key, and every index holds exactly one entry per row (its key as the rows give it, in order, in
 // a sound B-tree whose pages belong to the index). Pages the free map lists are used by nobody.
 // What Access leaves as well is reported as tolerated, not as a problem: a row count that is off,
-// a table's free-space map naming pages not of the table, a page of a system table missing from
-// its usage map, an index page missing from the index's usage map, pages the free map lists
-// although a usage map names them, and whatever else is found in a system table.
-// With IntegrityScope::kEverything also: every relationship that enforces integrity has its
-// foreign-key index entries, and every reference without a Null names an existing row of the
-// primary table. kFileStructure leaves the relationships out: what it checks is what a writer
-// could spread or store again as if it were sound, while a broken reference is the data's
-// business (the record layer keeps relationships on every write it makes).
+// a table's free-space map naming pages not of the table, a usage map naming a page given back
+// (page type 0), a page of a system table missing from its usage map, an index page missing from
+// the index's usage map, pages the free map lists although a usage map names them, and whatever
+// else is found in a system table. With IntegrityScope::kEverything also: every relationship that
+// enforces integrity has its foreign-key index entries, and every reference without a Null names an
+// existing row of the primary table. kFileStructure leaves the relationships out: what it checks is
+// what a writer could spread or store again as if it were sound, while a broken reference is the
+// data's business (the record layer keeps relationships on every write it makes).
 enum class IntegrityScope { kEverything, kFileStructure };
 Result<IntegrityReport> CheckIntegrity(const Database& db,
                                        IntegrityScope scope = IntegrityScope::kEverything);

@@ -196,6 +196,45 @@ TEST_F(Damaged, PagesOfTheFreeMapThatAUsageMapStillNamesAreNeverHandedOut) {
   for (const auto& p : report->problems) ADD_FAILURE() << p;
 }
 
+TEST_F(Damaged, UsageMapBitsOfAPageGivenBackAreDroppedByTheWrites) {
+  // A page emptied and given back (in the free map), still named by the table's usage map and
+  // free-space map.
+  const auto kunden = Table("tbl_Kunden");
+  std::uint32_t given_back = 0;
+  EditPages([&](jet::PageStore& store, jet::PageAllocator& allocator) {
+    given_back = *store.AppendPage();
+    for (jet::RowPointer map : {kunden->usage_map, kunden->free_map, jet::kGlobalFreeMap}) {
+      ASSERT_TRUE(jet::SetPageInUsageMap(store, allocator, map, given_back, true).ok());
+    }
+  });
+  ExpectTolerated("Seite " + std::to_string(given_back) +
+                  " ihrer Belegungstabelle ist eine freigegebene Seite");
+  const testing_support::TempFile file("usage-bits");
+  testing_support::WriteFileBytes(file.path(), bytes_);
+  {
+    auto db =
+        jet::Database::Open(file.path().string(), {.password = kTargetPassword, .writable = true});
+    ASSERT_TRUE(db.ok());
+    jet::TableScan scan(**db, **(*db)->GetTable("tbl_Kunden"));
+    ASSERT_TRUE(*scan.Next());
+    const jet::Status s = (*db)->DeleteRow("tbl_Kunden", scan.position());
+    ASSERT_TRUE(s.ok()) << s.ToString();
+    ASSERT_TRUE((*db)->Commit().ok());
+  }
+  bytes_ = testing_support::ReadFileBytes(file.path());
+  auto db = Open(bytes_);
+  const auto t = *db->GetTable("tbl_Kunden");
+  for (jet::RowPointer map : {t->usage_map, t->free_map}) {
+    auto pages = jet::ReadUsageMap(db->pages(), map);
+    ASSERT_TRUE(pages.ok());
+    EXPECT_FALSE(std::binary_search(pages->begin(), pages->end(), given_back));
+  }
+  auto report = jet::CheckIntegrity(*db);
+  ASSERT_TRUE(report.ok());
+  EXPECT_TRUE(report->ok());
+  EXPECT_TRUE(report->tolerated.empty()) << report->tolerated.front();
+}
+
 TEST_F(Damaged, PageOfAnotherTableInTheUsageMap) {
   const auto kunden = Table("tbl_Kunden");
   const auto other = Table("tbl_Einstellungen");
