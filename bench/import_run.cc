@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <cstring>
+#include <exception>
 #include <fstream>
 #include <iostream>
 #include <sstream>
@@ -102,6 +103,10 @@ int main(int argc, char** argv) {
     import::cmdImport_Click(run);
   } catch (const run::ProgramEnd& end) {
     status = end.status();
+  } catch (const std::exception& e) {
+    // Outside the run's own error handling (its message could not be shown): said here, and the
+    // run's unexpected-error status.
+    std::cout << "Interner Fehler: " << e.what() << "\n";
   }
   std::cerr << "Prüfung vor dem Schreiben: " << jet::WriteCheckSeconds() << " s\n";
   std::cerr << "Gesamt: "

@@ -1,6 +1,8 @@
 #include "db/connection.h"
 
 #include <algorithm>
+#include <exception>
+#include <new>
 #include <utility>
 #include <variant>
 
@@ -14,7 +16,29 @@
 namespace db {
 namespace {
 
-[[noreturn]] void Throw(const jet::Status& s) { throw DbError(s.code(), s.message()); }
+[[noreturn]] void Throw(const jet::Status& s) {
+  if (s.code() == ErrorCode::kPathNotValid) throw NotAFileError(s.code(), s.message());
+  if (s.code() == ErrorCode::kResourcesExceeded) throw OutOfResourcesError(s.code(), s.message());
+  throw DbError(s.code(), s.message());
+}
+
+// Throws the exception being handled on as a DbError: out of memory as Jet's 3035.
+[[noreturn]] void RethrowAsDbError() {
+  try {
+    throw;
+  } catch (const DbError&) {
+    throw;
+  } catch (const std::bad_alloc&) {
+    throw OutOfResourcesError(ErrorCode::kResourcesExceeded,
+                              std::string(StandardText(ErrorCode::kResourcesExceeded)) +
+                                  ": Der Arbeitsspeicher reicht nicht aus.");
+  } catch (const std::exception& e) {
+    throw DbError(ErrorCode::kInternalError,
+                  std::string(StandardText(ErrorCode::kInternalError)) + ": " + e.what());
+  } catch (...) {
+    throw DbError(ErrorCode::kInternalError);
+  }
+}
 
 }  // namespace
 
@@ -74,7 +98,7 @@ Connection::~Connection() {
   if (!IsOpen()) return;
   try {
     Close();
-  } catch (const DbError&) {
+  } catch (...) {
     // Released without Close: the changes could not be stored and the file stays as it was.
   }
 }
@@ -88,26 +112,45 @@ void Connection::PrepareWrite() {
   if (!s.ok()) Throw(s);
 }
 
+void Connection::Forget() {
+  db_->Rollback();
+  tables_->Clear();
+  if (integrity_) integrity_->Forget();
+}
+
 void Connection::Store() {
   if (failed_write_) {
     failed_write_ = false;
-    db_->Rollback();
-    tables_->Clear();
-    if (integrity_) integrity_->Forget();
+    store_failed_ = true;
+    Forget();
     throw DbError(ErrorCode::kNotSupported,
                   "Ein Schreibvorgang ist gescheitert; die Änderungen werden "
                   "verworfen und die Datenbank bleibt unverändert.");
   }
-  // Open recordsets keep copies of the rows they show, so that the tables' rows all go.
-  for (Recordset* rs : open_) rs->KeepOwnRows();
-  tables_->ReleaseRows();
-  const jet::Status s = db_->Commit();
-  if (!s.ok()) {
-    db_->Rollback();
+  jet::Status s;
+  try {
+    // Open recordsets keep copies of the rows they show, so that the tables' rows all go.
+    for (Recordset* rs : open_) rs->KeepOwnRows();
+    tables_->ReleaseRows();
+    s = db_->Commit();
+  } catch (...) {
+    try {
+      RethrowAsDbError();
+    } catch (const DbError& e) {
+      s = jet::Status(e.code(), e.description());
+    }
+  }
+  if (s.ok()) return;
+  // A failed commit is over: nothing of it is stored later, neither by Close nor by another
+  // commit.
+  store_failed_ = true;
+  if (db_->commit_replaced_file_despite_failure()) {
     tables_->Clear();
     if (integrity_) integrity_->Forget();
-    Throw(s);
+    throw StoredDespiteError(s.code(), s.message());
   }
+  Forget();
+  Throw(s);
 }
 
 void Connection::BeginTrans() {
@@ -118,6 +161,7 @@ void Connection::BeginTrans() {
   }
   // Changes made before the transaction are stored first, so that a rollback keeps them.
   if (db_->dirty()) Store();
+  store_failed_ = false;
   in_transaction_ = true;
 }
 
@@ -137,9 +181,7 @@ void Connection::RollbackTrans() {
   }
   in_transaction_ = false;
   failed_write_ = false;
-  db_->Rollback();
-  tables_->Clear();
-  if (integrity_) integrity_->Forget();
+  Forget();
 }
 
 void Connection::InsertRow(sql::TableData& table, const std::vector<Value>& row) {
@@ -162,7 +204,13 @@ void Connection::InsertRow(sql::TableData& table, const std::vector<Value>& row)
     }
     Throw(place.status());
   }
-  table.Append(values, *place);
+  store_failed_ = false;
+  try {
+    table.Append(values, *place);
+  } catch (...) {
+    failed_write_ = true;  // the engine holds a row the decoded table lacks
+    RethrowAsDbError();
+  }
 }
 
 void Connection::Open(const std::string& connection_string, const std::string& /*user_id*/,
@@ -171,6 +219,7 @@ void Connection::Open(const std::string& connection_string, const std::string& /
     throw DbError(ErrorCode::kNotAllowedWhenOpen, "Die Verbindung ist bereits geöffnet.");
   ConnectionSettings settings = ParseConnectionString(connection_string);
   auto db = jet::Database::Open(settings.data_source, {.password = settings.database_password});
+  // A FIFO, a device, a socket or a folder is refused by the engine before it reads anything.
   if (!db.ok()) Throw(db.status());
   settings_ = std::move(settings);
   mode_read_only_ = settings_.read_only();
@@ -209,12 +258,7 @@ void Connection::DeleteRows(sql::TableData& table, const std::vector<std::uint32
       integrity().PlanDelete(*tables_, table, rows);
   integrity_->Forget();
   // Rows and places are taken before anything changes; the decoded tables follow the engine.
-  struct Replacement {
-    std::uint32_t position;
-    sql::Row row;
-    jet::RowPointer place;
-  };
-  std::vector<std::vector<Replacement>> replaced(changes.size());
+  std::vector<std::vector<RowReplacement>> replaced(changes.size());
   for (std::size_t i = 0; i < changes.size(); ++i) {
     const auto& change = changes[i];
     for (const auto& [position, columns] : change.nulled) {
@@ -227,6 +271,18 @@ void Connection::DeleteRows(sql::TableData& table, const std::vector<std::uint32
       replaced[i].push_back({position, std::move(row), change.table->places()[position]});
     }
   }
+  store_failed_ = false;
+  try {
+    ChangeRows(changes, replaced);
+  } catch (...) {
+    // Half a statement must never reach the file: nothing is stored from here on.
+    failed_write_ = true;
+    RethrowAsDbError();
+  }
+}
+
+void Connection::ChangeRows(const std::vector<ReferentialIntegrity::TableChange>& changes,
+                            std::vector<std::vector<RowReplacement>>& replaced) {
   for (std::size_t i = 0; i < changes.size(); ++i) {
     sql::TableData& t = *changes[i].table;
     const std::string& name = t.def().name;
@@ -238,7 +294,7 @@ void Connection::DeleteRows(sql::TableData& table, const std::vector<std::uint32
         Throw(s);
       }
     }
-    for (Replacement& rep : replaced[i]) {
+    for (RowReplacement& rep : replaced[i]) {
       std::vector<Value> values = rep.row;
       auto place = db_->ReplaceRow(name, rep.place, values);
       if (!place.ok()) {
@@ -255,10 +311,10 @@ void Connection::DeleteRows(sql::TableData& table, const std::vector<std::uint32
       continue;
     }
     std::vector<std::uint32_t> gone = changes[i].deleted;
-    for (const Replacement& rep : replaced[i]) gone.push_back(rep.position);
+    for (const RowReplacement& rep : replaced[i]) gone.push_back(rep.position);
     std::sort(gone.begin(), gone.end());
     t.Remove(gone);
-    for (Replacement& rep : replaced[i]) t.Append(std::move(rep.row), rep.place);
+    for (RowReplacement& rep : replaced[i]) t.Append(std::move(rep.row), rep.place);
   }
 }
 
@@ -270,6 +326,7 @@ void Connection::Close() {
   std::unique_ptr<jet::Database> db = std::move(db_);
   tables_.reset();
   integrity_.reset();
+  const bool store_failed = std::exchange(store_failed_, false);
   if (in_transaction_) {
     in_transaction_ = false;
     db->Rollback();  // an unfinished transaction is forgotten
@@ -282,8 +339,21 @@ void Connection::Close() {
                   "Ein Schreibvorgang ist gescheitert; die Änderungen wurden "
                   "verworfen und die Datenbank bleibt unverändert.");
   }
-  const jet::Status s = db->Commit();
-  if (!s.ok()) Throw(s);
+  // After a failed commit nothing is written, whatever is left of it.
+  if (store_failed) {
+    db->Rollback();
+    return;
+  }
+  jet::Status s;
+  try {
+    s = db->Commit();
+  } catch (...) {
+    RethrowAsDbError();
+  }
+  if (!s.ok()) {
+    if (db->commit_replaced_file_despite_failure()) throw StoredDespiteError(s.code(), s.message());
+    Throw(s);
+  }
 }
 
 sql::TableProvider& Connection::tables() {

@@ -24,7 +24,8 @@ class Connection {
   Connection& operator=(const Connection&) = delete;
 
   // Opens the database the connection string names, with its database password. The file is
-  // read and never written by opening; a database opened with Mode=Read refuses every write.
+  // read and never written by opening; a database opened with Mode=Read refuses every write. A
+  // path that names no regular file throws NotAFileError (3044) before anything is read.
   // Throws DbError: the engine's error (file missing 3024, not a database 3343, wrong password
   // 3031, damaged 3049, ...) or one of the connection string (3706, 3001); 3705 when open.
   void Open(const std::string& connection_string, const std::string& user_id = "",
@@ -34,16 +35,18 @@ class Connection {
   void Execute(const std::string& command_text, int options = adCmdUnspecified);
 
   // Closes every recordset still open on it, stores what was written outside a transaction
-  // (atomically), forgets an unfinished transaction, and closes the database. Throws 3704 when
-  // not open, and the engine's error when the changes cannot be stored (the connection is closed
-  // all the same, the file left as it was).
+  // (atomically), forgets an unfinished transaction, and closes the database. Writes nothing
+  // after a failed commit (CommitTrans) without a write since. Throws 3704 when not open, and
+  // the engine's error when the changes cannot be stored (the connection is closed all the same,
+  // the file left as it was).
   void Close();
 
   // Transactions: nothing written after BeginTrans reaches the file before CommitTrans, which
-  // replaces the file atomically; RollbackTrans forgets it all. Outside a transaction the
-  // connection keeps its changes until Close. Throws 3251 for a database opened with Mode=Read,
-  // the engine's error when the file is in use by another program, and 3034/3033 for a commit or
-  // rollback without a transaction (and a second BeginTrans, which Jet would nest).
+  // replaces the file atomically; RollbackTrans forgets it all. A CommitTrans that fails has
+  // ended the transaction and forgotten its changes; out of memory there is Jet's 3035. Outside a
+  // transaction the connection keeps its changes until Close. Throws 3251 for a database opened
+  // with Mode=Read, the engine's error when the file is in use by another program, and 3034/3033
+  // for a commit or rollback without a transaction (and a second BeginTrans, which Jet would nest).
   void BeginTrans();
   void CommitTrans();
   void RollbackTrans();
@@ -75,12 +78,26 @@ class Connection {
   void Register(Recordset* rs);
   void Unregister(Recordset* rs);
   void PrepareWrite();
-  void Store();  // commits the engine's changes; throws on failure
+  // Commits the engine's changes; throws on failure, after which the changes are forgotten (or,
+  // StoredDespiteError, already in the file) and nothing of them is stored later.
+  void Store();
+  // Forgets the engine's changes and the decoded rows that show them.
+  void Forget();
   // The database's relationships, read at the first write.
   ReferentialIntegrity& integrity();
   // Deletes rows of a table with what its relationships take along; throws before any change
   // when a relationship refuses (3200).
   void DeleteRows(sql::TableData& table, const std::vector<std::uint32_t>& rows);
+  // A row that a delete sets references of to Null: its place in the decoded table, its new
+  // values and where it lies in the file.
+  struct RowReplacement {
+    std::uint32_t position;
+    sql::Row row;
+    jet::RowPointer place;
+  };
+  // DeleteRows' changes to the engine and to the decoded tables.
+  void ChangeRows(const std::vector<ReferentialIntegrity::TableChange>& changes,
+                  std::vector<std::vector<RowReplacement>>& replaced);
 
   ConnectionSettings settings_;
   std::unique_ptr<jet::Database> db_;
@@ -93,6 +110,7 @@ class Connection {
   bool in_transaction_ = false;
   std::vector<Value> inserted_;  // the row InsertRow() stores, as the engine completes it
   bool failed_write_ = false;    // a write failed half-way: nothing may be stored until rollback
+  bool store_failed_ = false;    // the last commit failed, and nothing was written since
 };
 
 }  // namespace db

@@ -36,6 +36,34 @@ class DbError : public std::runtime_error {
   std::string description_;
 };
 
+// A failure that says nothing about the data of the databases: the validation passes it on to
+// the run's report instead of taking it for a source that cannot be read.
+class EnvironmentError : public DbError {
+ public:
+  using DbError::DbError;
+};
+
+// A path that names no regular file (a FIFO, a device, a socket, a folder): refused before
+// anything is read from it, the path named in the description (Jet's 3044).
+class NotAFileError : public EnvironmentError {
+ public:
+  using EnvironmentError::EnvironmentError;
+};
+
+// Memory ran out (Jet's 3035, "Systemressourcen überschritten").
+class OutOfResourcesError : public EnvironmentError {
+ public:
+  using EnvironmentError::EnvironmentError;
+};
+
+// A commit that failed only after the new file had taken the database's place for good (a
+// folder sync that failed after a plain rename): the file holds every change, which may not yet
+// be safe from a power loss.
+class StoredDespiteError : public DbError {
+ public:
+  using DbError::DbError;
+};
+
 // The target folder recorded by Zentavo under Wine names no file of this system (a network path
 // or a drive the prefix does not know, a folder or the database missing in the prefix). Its
 // description names the recorded Windows path; nothing has been opened or changed.

@@ -2,8 +2,11 @@
 
 #include <atomic>
 #include <chrono>
+#include <exception>
 #include <filesystem>
+#include <functional>
 #include <map>
+#include <new>
 #include <set>
 #include <unordered_map>
 
@@ -39,6 +42,34 @@ class CheckTimer {
  private:
   std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
 };
+std::function<void()> index_rebuild_hook;
+
+// The exception being handled, as the engine's error: no exception leaves an entry point of the
+// engine. Out of memory is Jet's "system resources exceeded".
+Status CaughtException() {
+  try {
+    throw;
+  } catch (const std::bad_alloc&) {
+    return Status(ErrorCode::kResourcesExceeded,
+                  std::string(StandardText(ErrorCode::kResourcesExceeded)) +
+                      ": Der Arbeitsspeicher reicht nicht aus.");
+  } catch (const std::exception& e) {
+    return Status(ErrorCode::kInternalError,
+                  std::string(StandardText(ErrorCode::kInternalError)) + ": " + e.what());
+  } catch (...) {
+    return Status(ErrorCode::kInternalError, std::string(StandardText(ErrorCode::kInternalError)));
+  }
+}
+
+// Runs `work`, an entry point's body, turning an exception into its Status.
+template <typename Work>
+auto Guarded(const Work& work) -> decltype(work()) {
+  try {
+    return work();
+  } catch (...) {
+    return CaughtException();
+  }
+}
 
 }  // namespace
 
@@ -50,6 +81,8 @@ struct Database::State {
   std::unique_ptr<PageAllocator> NewAllocator(const Database& db);
   // Fails with kDatabaseFull once the pages exceed the size Jet allows a database.
   Status WithinSizeLimit() const;
+  // The error of every write after a failed rollback.
+  Status Broken() const;
 
   std::string path;  // the file itself, symbolic links resolved
   FileIdentity identity;
@@ -64,6 +97,11 @@ struct Database::State {
   WrittenPages checked_pages;    // the pages of the tables checked for writing (integrity_check.h)
   std::string last_writer_name;  // the name WriterFor() was last asked for, as given
   TableWriter* last_writer = nullptr;
+  // A rollback failed half-way (out of memory): the pages are no longer known to be sound, and
+  // nothing is written from here on.
+  bool broken = false;
+  // The last failed commit had already replaced the file (see Replacement).
+  bool replaced_despite_failure = false;
 };
 
 Database::Database() : state_(std::make_unique<State>()) {}
@@ -83,8 +121,17 @@ void SetWriteCheckForTesting(bool check) { check_before_writing = check; }
 
 double WriteCheckSeconds() { return static_cast<double>(write_check_nanoseconds.load()) / 1e9; }
 
+void SetIndexRebuildHookForTesting(std::function<void()> hook) {
+  index_rebuild_hook = std::move(hook);
+}
+
 Result<std::unique_ptr<Database>> Database::Open(const std::string& path,
                                                  const OpenOptions& options) {
+  return Guarded([&] { return OpenFile(path, options); });
+}
+
+Result<std::unique_ptr<Database>> Database::OpenFile(const std::string& path,
+                                                     const OpenOptions& options) {
   JET_ASSIGN_OR_RETURN(std::unique_ptr<FileSource> file, OpenFileForReading(path));
   JET_ASSIGN_OR_RETURN(std::string resolved, ResolveDatabasePath(path));
   JET_ASSIGN_OR_RETURN(FileIdentity identity, IdentifyFile(resolved));
@@ -98,6 +145,10 @@ Result<std::unique_ptr<Database>> Database::Open(const std::string& path,
 }
 
 Status Database::EnableWriting() {
+  return Guarded([&] { return EnableWritingNow(); });
+}
+
+Status Database::EnableWritingNow() {
   if (writable()) return Status::Ok();
   if (state_->path.empty()) {
     return Status(ErrorCode::kNotSupported,
@@ -109,6 +160,16 @@ Status Database::EnableWriting() {
         "Jet-3-Datenbanken (Access 97) können nur gelesen werden: '" + state_->path + "'.");
   }
   JET_RETURN_IF_ERROR(CheckReplaceable(state_->path));
+  JET_ASSIGN_OR_RETURN(CommitPlan plan, PlanCommit(state_->path));
+  if (plan.way == CommitWay::kInPlace) {
+    // Where writing into the file itself will come in. Until then such a file is refused here,
+    // before anything changes.
+    return Status(ErrorCode::kReadOnly,
+                  "Die Datenbank '" + state_->path + "' wird nicht geändert: Sie " + plan.why +
+                      ". Das Schreiben direkt in die Datei ist noch nicht möglich; bitte "
+                      "importieren Sie in die Datei an ihrem eigentlichen Ort.");
+  }
+  IgnoreFileSizeSignal();
   JET_ASSIGN_OR_RETURN(std::unique_ptr<WriteLock> lock, WriteLock::Acquire(state_->path));
   // What was read must still be the file: otherwise another program wrote it in between.
   JET_ASSIGN_OR_RETURN(FileIdentity now, IdentifyFile(state_->path));
@@ -133,6 +194,11 @@ std::unique_ptr<PageAllocator> Database::State::NewAllocator(const Database& db)
 }
 
 Result<std::unique_ptr<Database>> Database::Open(FileSource& source, const OpenOptions& options) {
+  return Guarded([&] { return OpenSource(source, options); });
+}
+
+Result<std::unique_ptr<Database>> Database::OpenSource(FileSource& source,
+                                                       const OpenOptions& options) {
   auto db = std::unique_ptr<Database>(new Database());
   JET_ASSIGN_OR_RETURN(db->state_->pages, PageStore::Load(source));
   if (!PasswordMatches(db->header().password, options.password)) {
@@ -203,6 +269,7 @@ Result<TableWriter*> Database::State::WriterFor(const Database& db, std::string_
   if (lock == nullptr) {
     return Status(ErrorCode::kNotSupported, "Die Datenbank ist nur zum Lesen geöffnet.");
   }
+  if (broken) return Broken();
   // Rows mostly come in runs for one table: its writer is found without a look-up by name.
   if (last_writer != nullptr && table == last_writer_name) return last_writer;
   JET_ASSIGN_OR_RETURN(std::shared_ptr<const TableDef> def, db.GetTable(table));
@@ -229,6 +296,12 @@ Result<TableWriter*> Database::State::WriterFor(const Database& db, std::string_
   return writer.get();
 }
 
+Status Database::State::Broken() const {
+  return Status(ErrorCode::kResourcesExceeded,
+                std::string(StandardText(ErrorCode::kResourcesExceeded)) + ": Die Änderungen an '" +
+                    path + "' ließen sich nicht verwerfen; es wird nichts mehr gespeichert.");
+}
+
 Status Database::State::WithinSizeLimit() const {
   const std::uint64_t bytes = std::uint64_t{pages->page_count()} * pages->page_size();
   if (bytes <= max_database_bytes) return Status::Ok();
@@ -239,23 +312,29 @@ Status Database::State::WithinSizeLimit() const {
 }
 
 Result<RowPointer> Database::InsertRow(std::string_view table, std::vector<Value>& values) {
-  // A run that grows the file past Jet's limit is refused at the first row after it, before the
-  // row changes anything, instead of at the commit after all the others.
-  JET_RETURN_IF_ERROR(state_->WithinSizeLimit());
-  JET_ASSIGN_OR_RETURN(TableWriter * writer, state_->WriterFor(*this, table));
-  return writer->Insert(values);
+  return Guarded([&]() -> Result<RowPointer> {
+    // A run that grows the file past Jet's limit is refused at the first row after it, before
+    // the row changes anything, instead of at the commit after all the others.
+    JET_RETURN_IF_ERROR(state_->WithinSizeLimit());
+    JET_ASSIGN_OR_RETURN(TableWriter * writer, state_->WriterFor(*this, table));
+    return writer->Insert(values);
+  });
 }
 
 Status Database::DeleteRow(std::string_view table, RowPointer row) {
-  JET_ASSIGN_OR_RETURN(TableWriter * writer, state_->WriterFor(*this, table));
-  return writer->Delete(row);
+  return Guarded([&]() -> Status {
+    JET_ASSIGN_OR_RETURN(TableWriter * writer, state_->WriterFor(*this, table));
+    return writer->Delete(row);
+  });
 }
 
 Result<RowPointer> Database::ReplaceRow(std::string_view table, RowPointer row,
                                         std::vector<Value>& values) {
-  JET_RETURN_IF_ERROR(state_->WithinSizeLimit());
-  JET_ASSIGN_OR_RETURN(TableWriter * writer, state_->WriterFor(*this, table));
-  return writer->Replace(row, values);
+  return Guarded([&]() -> Result<RowPointer> {
+    JET_RETURN_IF_ERROR(state_->WithinSizeLimit());
+    JET_ASSIGN_OR_RETURN(TableWriter * writer, state_->WriterFor(*this, table));
+    return writer->Replace(row, values);
+  });
 }
 
 Status Database::State::RebuildIndexes() {
@@ -266,6 +345,7 @@ Status Database::State::RebuildIndexes() {
   const PageAllocator saved_allocator = *allocator;
   pages->BeginSavepoint();
   for (std::uint32_t page : written_tables) {
+    if (index_rebuild_hook) index_rebuild_hook();
     const Status s = jet::RebuildIndexes(*pages, *allocator, *tables.at(page));
     if (!s.ok()) {
       pages->RollbackToSavepoint();
@@ -280,25 +360,63 @@ Status Database::State::RebuildIndexes() {
 
 Status Database::Commit() {
   if (!writable() || !dirty()) return Status::Ok();
-  JET_RETURN_IF_ERROR(state_->RebuildIndexes());
-  JET_RETURN_IF_ERROR(state_->WithinSizeLimit());
+  if (state_->broken) return state_->Broken();
+  state_->replaced_despite_failure = false;
+  Replacement replacement{.expected = state_->identity};
+  bool refused = false;  // refused before anything was written: the changes stay, to be mended
+  const Status s = Guarded([&] { return CommitNow(replacement, refused); });
+  if (replacement.replaced_despite_failure) {
+    // The file holds the changes: they are no longer ours to forget.
+    state_->replaced_despite_failure = true;
+    state_->pages->MarkClean();
+    state_->written_tables.clear();
+    state_->last_writer = nullptr;
+    if (auto now = IdentifyFile(state_->path); now.ok()) state_->identity = *now;
+  } else if (!s.ok() && !refused) {
+    // Failed half-way: what the commit began is undone at once, so that nothing that follows can
+    // store it after all.
+    Rollback();
+  }
+  return s;
+}
+
+Status Database::CommitNow(Replacement& replacement, bool& refused) {
+  // A refusal of the rebuild (which then leaves the pages as they were) or of the size.
+  Status check = state_->RebuildIndexes();
+  if (check.ok()) check = state_->WithinSizeLimit();
+  if (!check.ok()) {
+    refused = true;
+    return check;
+  }
   JET_RETURN_IF_ERROR(ReplaceFileAtomically(
-      state_->path, [&](const PieceSink& sink) { return state_->pages->ForEachImagePiece(sink); }));
+      state_->path, [&](const PieceSink& sink) { return state_->pages->ForEachImagePiece(sink); },
+      &replacement));
   state_->pages->MarkClean();
-  JET_ASSIGN_OR_RETURN(state_->identity, IdentifyFile(state_->path));
   state_->written_tables.clear();
   state_->last_writer = nullptr;
+  // The file holds the changes now, whatever follows. An identity that cannot be read matches
+  // no file, so that a later commit refuses rather than replace a file it does not know.
+  auto now = IdentifyFile(state_->path);
+  state_->identity = now.ok() ? *now : FileIdentity{};
   return Status::Ok();
 }
 
+bool Database::commit_replaced_file_despite_failure() const {
+  return state_->replaced_despite_failure;
+}
+
 void Database::Rollback() {
-  state_->pages->Rollback();
-  state_->writers.clear();
-  state_->written_tables.clear();
-  state_->last_writer = nullptr;
-  state_->tables.clear();  // definitions are read again from the restored pages
-  state_->checked_pages.clear();
-  if (state_->allocator) state_->allocator = state_->NewAllocator(*this);
+  try {
+    state_->pages->Rollback();
+    state_->writers.clear();
+    state_->written_tables.clear();
+    state_->last_writer = nullptr;
+    state_->tables.clear();  // definitions are read again from the restored pages
+    state_->checked_pages.clear();
+    if (state_->allocator) state_->allocator = state_->NewAllocator(*this);
+  } catch (...) {
+    state_->broken = true;
+  }
 }
 
 }  // namespace jet

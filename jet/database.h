@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -25,12 +26,17 @@ namespace jet {
 class FileSource;
 class PageStore;
 struct CatalogEntry;
+struct Replacement;
 
 // Jet's maximum database size, 2 GB: a commit whose file would be larger fails with
 // ErrorCode::kDatabaseFull and changes nothing.
 inline constexpr std::uint64_t kMaxDatabaseBytes = std::uint64_t{1} << 31;
 // Lowers that limit for every database of the process (tests only); 0 restores Jet's.
 void SetMaxDatabaseBytesForTesting(std::uint64_t bytes);
+
+// Runs `hook` before the commit's index rebuild of each written table (tests only: a hook that
+// throws stands for a failure deep inside the rebuild); an empty one ends it.
+void SetIndexRebuildHookForTesting(std::function<void()> hook);
 
 // Leaves out the check before the first change to each table (see EnableWriting()), so that the
 // write fuzzer reaches the writer with damaged pages too (tests only).
@@ -46,6 +52,8 @@ struct OpenOptions {
   bool writable = false;  // take the write lock and allow changes (Jet 4 files only)
 };
 
+// No exception leaves the members below: out of memory is ErrorCode::kResourcesExceeded (Jet's
+// 3035), any other exception kInternalError.
 class Database {
  public:
   static Result<std::unique_ptr<Database>> Open(const std::string& path,
@@ -82,12 +90,20 @@ class Database {
   Result<RowPointer> ReplaceRow(std::string_view table, RowPointer row, std::vector<Value>& values);
   // True when there are changes that Commit() would write.
   bool dirty() const;
+  // Writes the changes (file_commit.h). A commit refused before it writes (a duplicate key, the
+  // size limit) leaves the changes as they were; any later failure, out of memory included,
+  // forgets them at once, so that nothing can store them after all. The file then holds its old
+  // bytes, unless commit_replaced_file_despite_failure() says otherwise.
   Status Commit();
+  // The last failed Commit() had already put the new file in place (a folder sync that failed
+  // after a plain rename): the file holds the changes, which may not be safe from a power loss.
+  bool commit_replaced_file_despite_failure() const;
   void Rollback();
   bool writable() const;
   // Takes the write lock of a database opened for reading, so that it can be changed; fails
   // when another program holds the lock or changed the file since it was read, and refuses a
-  // file that may not be changed (see CheckReplaceable() in file_commit.h). Symbolic links are
+  // file that may not be changed (see CheckReplaceable() in file_commit.h) and a file that only
+  // writing in place could change (PlanCommit()). Symbolic links are
   // resolved when the database is opened: the lock, the new file and the commit work beside the
   // file they name. The first change to each table is refused with kCorrupt, and changes nothing,
   // when the table is damaged (PrepareTableForWriting() in integrity_check.h).
@@ -97,6 +113,12 @@ class Database {
   struct State;  // the pages, catalog, definitions and writers (database.cc)
 
   Database();
+  static Result<std::unique_ptr<Database>> OpenFile(const std::string& path,
+                                                    const OpenOptions& options);
+  static Result<std::unique_ptr<Database>> OpenSource(FileSource& source,
+                                                      const OpenOptions& options);
+  Status EnableWritingNow();
+  Status CommitNow(Replacement& replacement, bool& refused);
 
   std::unique_ptr<State> state_;
 };

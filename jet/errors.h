@@ -28,11 +28,12 @@ enum class ErrorCode : int {
   kNoCurrentRecord = 3021,           // at EOF, or no row
   kDuplicateKey = 3022,              // unique index violated
   kFileNotFound = 3024,              // the file does not exist
-  kDiskFull = 3026,                  // not enough space on the disk
+  kDiskFull = 3026,                  // not enough space on the disk (or past the file size limit)
   kReadOnly = 3027,                  // database or object is read-only: it may not be written
   kInvalidPassword = 3031,           // wrong database password
   kNestedTransaction = 3033,         // BeginTrans inside a transaction
   kCommitWithoutTransaction = 3034,  // CommitTrans or Rollback without BeginTrans
+  kResourcesExceeded = 3035,         // system resources exceeded: out of memory in the engine
   kDatabaseFull = 3036,              // the database has reached its maximum size
   kIoError = 3043,                   // disk or network error
   kPathNotValid = 3044,              // the path names no reachable folder
@@ -91,6 +92,8 @@ constexpr std::string_view StandardText(ErrorCode code) {
       return "Typen unverträglich";
     case ErrorCode::kInternalError:
       return "Interner Fehler";
+    case ErrorCode::kResourcesExceeded:
+      return "Systemressourcen überschritten";
     case ErrorCode::kInvalidUseOfNull:
       return "Unzulässige Verwendung von Null";
     case ErrorCode::kNullInKey:

@@ -2,13 +2,19 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/fs.h>
+#include <signal.h>
 #include <stdlib.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+#include <fstream>
+#include <mutex>
 #include <vector>
 
 #include "jet/file_system.h"
@@ -25,7 +31,8 @@ constexpr char kReadOnlyText[] =
 constexpr char kCannotLockText[] = "Datei konnte nicht gesperrt werden";
 
 Status IoError(const std::string& what, const std::string& path, int err) {
-  if (err == ENOSPC || err == EDQUOT) {
+  // A file that reached the process's size limit (EFBIG) is full as a full disk is.
+  if (err == ENOSPC || err == EDQUOT || err == EFBIG) {
     return Status(ErrorCode::kDiskFull, std::string(kDiskFullText) + ": " + what + " '" + path +
                                             "' (" + SystemErrorText(err) + ").");
   }
@@ -166,6 +173,207 @@ Status KeepAttributes(int fd, const std::string& to, const std::string& from,
   return Status::Ok();
 }
 
+// What stat's mode names, for messages about a path that is no regular file.
+std::string KindOf(unsigned mode) {
+  if (S_ISDIR(mode)) return "ein Ordner";
+  if (S_ISFIFO(mode)) return "eine benannte Pipe (FIFO)";
+  if (S_ISCHR(mode)) return "ein zeichenorientiertes Gerät";
+  if (S_ISBLK(mode)) return "ein blockorientiertes Gerät";
+  if (S_ISSOCK(mode)) return "ein Socket";
+  return "keine gewöhnliche Datei";
+}
+
+// The attribute flags (chattr) of a file or folder, or 0 where the file system keeps none. The
+// path is opened without blocking and without reading from it.
+unsigned AttributeFlags(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) return 0;
+  int flags = 0;
+  const int rc = ::ioctl(fd, FS_IOC_GETFLAGS, &flags);
+  ::close(fd);
+  return rc == 0 ? static_cast<unsigned>(flags) : 0;
+}
+
+// Why a flag of `path` keeps a swap from replacing or removing it, or "" when none does.
+std::string ProtectingFlag(const std::string& path) {
+  const unsigned flags = AttributeFlags(path);
+  if ((flags & FS_IMMUTABLE_FL) != 0) return "unveränderlich (chattr +i)";
+  if ((flags & FS_APPEND_FL) != 0) return "nur zum Anhängen freigegeben (chattr +a)";
+  return "";
+}
+
+bool OnReadOnlyMount(const std::string& path) {
+  struct statvfs vfs;
+  return ::statvfs(path.c_str(), &vfs) == 0 && (vfs.f_flag & ST_RDONLY) != 0;
+}
+
+// Mount points as /proc/self/mountinfo lists them (its fifth field, with "\040" and the like
+// for blanks and other bytes): whether `path` is one of them.
+bool ListedAsMountPoint(const std::string& path) {
+  std::ifstream info("/proc/self/mountinfo");
+  std::string line;
+  while (std::getline(info, line)) {
+    std::size_t at = 0;
+    for (int field = 0; field < 4 && at != std::string::npos; ++field) {
+      at = line.find(' ', at);
+      if (at != std::string::npos) ++at;
+    }
+    if (at == std::string::npos) continue;
+    const std::size_t end = line.find(' ', at);
+    const std::string escaped = line.substr(at, end == std::string::npos ? end : end - at);
+    std::string point;
+    for (std::size_t i = 0; i < escaped.size(); ++i) {
+      if (escaped[i] == '\\' && i + 3 < escaped.size()) {
+        point.push_back(static_cast<char>(std::stoi(escaped.substr(i + 1, 3), nullptr, 8)));
+        i += 3;
+      } else {
+        point.push_back(escaped[i]);
+      }
+    }
+    if (point == path) return true;
+  }
+  return false;
+}
+
+// Whether a file is mounted onto its own name (a bind mount): then no rename can replace it.
+bool IsMountRoot(const std::string& path) {
+  struct statx stx {};
+  if (::statx(AT_FDCWD, path.c_str(), AT_SYMLINK_NOFOLLOW, STATX_BASIC_STATS, &stx) == 0 &&
+      (stx.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) != 0) {
+    return (stx.stx_attributes & STATX_ATTR_MOUNT_ROOT) != 0;
+  }
+  // Kernels before 5.8 do not tell: a file on another device than its folder is mounted, and
+  // one bound from the same device is found in the list of mounts.
+  struct stat file, folder;
+  if (::stat(path.c_str(), &file) == 0 && ::stat(FolderOf(path).c_str(), &folder) == 0 &&
+      file.st_dev != folder.st_dev) {
+    return true;
+  }
+  return ListedAsMountPoint(path);
+}
+
+// Why this user may not remove the file `path` (`st` its stat), or "" when it may.
+std::string WhyNotRemovable(const std::string& path, const struct stat& st) {
+  const std::string folder = FolderOf(path);
+  if (::faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) != 0) {
+    return "der Ordner '" + folder + "' ist für diesen Benutzer nicht beschreibbar (" +
+           SystemErrorText(errno) + ")";
+  }
+  struct stat dir;
+  if (::stat(folder.c_str(), &dir) == 0 && (dir.st_mode & S_ISVTX) != 0 && ::geteuid() != 0 &&
+      st.st_uid != ::geteuid() && dir.st_uid != ::geteuid()) {
+    return "sie gehört einem anderen Benutzer (Nummer " + std::to_string(st.st_uid) +
+           "), und der Ordner erlaubt nur dem Eigentümer, sie zu löschen";
+  }
+  if (const std::string flag = ProtectingFlag(path); !flag.empty()) return "sie ist " + flag;
+  if (const std::string flag = ProtectingFlag(folder); !flag.empty()) {
+    return "der Ordner '" + folder + "' ist " + flag;
+  }
+  return "";
+}
+
+Status StaleLockNotRemovable(const std::string& lock_path, const std::string& why) {
+  return Status(ErrorCode::kCannotLock,
+                std::string(kCannotLockText) + ": Die Sperrdatei '" + lock_path +
+                    "' ist von einem früheren Zugriff übrig geblieben und wird von keinem "
+                    "Programm mehr verwendet, darf von diesem Benutzer aber nicht entfernt "
+                    "werden: " +
+                    why +
+                    ". Bitte lassen Sie sie von ihrem Eigentümer oder einem Administrator "
+                    "löschen.");
+}
+
+Status InUse(const std::string& database_path) {
+  return Status(ErrorCode::kLocked, "Die Datenbank '" + database_path +
+                                        "' wird bereits von einem anderen Programm verwendet. "
+                                        "Bitte schließen Sie Zentavo und versuchen Sie es erneut.");
+}
+
+// A lock file this user may not open for writing: in use when another process holds a lock on
+// it; stale otherwise, and then removed so that a new one can be made. Ok after the removal.
+Status RemoveUnwritableStaleLock(const std::string& path, const std::string& database_path,
+                                 int open_error) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) return CannotLock(path, open_error);
+  struct flock probe {};
+  probe.l_type = F_WRLCK;
+  probe.l_whence = SEEK_SET;
+  struct stat st {};
+  const bool probed = ::fcntl(fd, F_GETLK, &probe) == 0;
+  const bool examined = ::fstat(fd, &st) == 0;
+  ::close(fd);
+  if (!probed || !examined) return CannotLock(path, open_error);
+  if (probe.l_type != F_UNLCK) return InUse(database_path);
+  if (const std::string why = WhyNotRemovable(path, st); !why.empty()) {
+    return StaleLockNotRemovable(path, why);
+  }
+  if (::unlink(path.c_str()) != 0 && errno != ENOENT) {
+    return StaleLockNotRemovable(path, SystemErrorText(errno));
+  }
+  return Status::Ok();
+}
+
+std::function<void()>& BeforeSwapHook() {
+  static std::function<void()> hook;
+  return hook;
+}
+
+// The new file while it is written: closed and removed when it goes out of scope, unless it took
+// the database's name (Keep()). After a swap the name holds the old file, whose removal is due.
+class NewFile {
+ public:
+  NewFile(std::string path, int fd) : path_(std::move(path)), fd_(fd) {}
+  ~NewFile() {
+    if (fd_ >= 0) ::close(fd_);
+    if (!kept_) ::unlink(path_.c_str());
+  }
+  NewFile(const NewFile&) = delete;
+  NewFile& operator=(const NewFile&) = delete;
+  int fd() const { return fd_; }
+  // close(2); 0 or -1 with errno.
+  int Close() {
+    const int rc = ::close(fd_);
+    fd_ = -1;
+    return rc;
+  }
+  void Keep() { kept_ = true; }
+
+ private:
+  std::string path_;
+  int fd_;
+  bool kept_ = false;
+};
+
+// Ok when `path` still names the file that was read; otherwise Jet's "in use" error, which says
+// that the other file stays as it is.
+Status StillTheFileRead(const std::string& path, const FileIdentity& read) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0) {
+    return Status(ErrorCode::kLocked, "Die Datenbank '" + path +
+                                          "' wurde während des Imports entfernt oder umbenannt (" +
+                                          SystemErrorText(errno) +
+                                          "). Die Änderungen werden nicht gespeichert.");
+  }
+  if (static_cast<std::uint64_t>(st.st_dev) != read.device ||
+      static_cast<std::uint64_t>(st.st_ino) != read.inode) {
+    return Status(ErrorCode::kLocked,
+                  "Die Datenbank '" + path +
+                      "' wurde während des Imports von einem anderen Programm durch eine andere "
+                      "Datei ersetzt. Diese Datei bleibt unverändert; die Änderungen werden nicht "
+                      "gespeichert.");
+  }
+  const std::int64_t modified =
+      static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+  if (static_cast<std::uint64_t>(st.st_size) != read.size || modified != read.modified_ns) {
+    return Status(ErrorCode::kLocked,
+                  "Die Datenbank '" + path +
+                      "' wurde während des Imports von einem anderen Programm geändert. Sie "
+                      "bleibt, wie das andere Programm sie hinterlassen hat; die Änderungen werden "
+                      "nicht gespeichert.");
+  }
+  return Status::Ok();
+}
+
 }  // namespace
 
 // A new file is written as `<path>.neu-<process id>` beside the database; after the swap the same
@@ -202,13 +410,33 @@ Result<std::string> ResolveDatabasePath(const std::string& path) {
   return out;
 }
 
+Status NotRegularFile(const std::string& path, unsigned mode) {
+  return Status(ErrorCode::kPathNotValid,
+                "'" + path + "' ist keine Datenbankdatei, sondern " + KindOf(mode) +
+                    "; daraus wird nichts gelesen und dorthin nichts geschrieben.");
+}
+
 Status CheckReplaceable(const std::string& path) {
   struct stat st;
   if (::stat(path.c_str(), &st) != 0) return IoError("Die Datei ist nicht lesbar:", path, errno);
+  if (!S_ISREG(st.st_mode)) return NotRegularFile(path, st.st_mode);
   // A file without any write permission was made read-only on purpose: refused also for a user
   // whom the system would let write it anyway.
   if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) {
     return ReadOnly(path, "ist schreibgeschützt (die Datei hat keine Schreibrechte).");
+  }
+  const std::string folder = FolderOf(path);
+  if (OnReadOnlyMount(path) || OnReadOnlyMount(folder)) {
+    return ReadOnly(path, "liegt auf einem schreibgeschützten Dateisystem.");
+  }
+  // Flags that even the owner must clear first: the swap could neither replace the file nor
+  // remove the old one beside it.
+  if (const std::string flag = ProtectingFlag(path); !flag.empty()) {
+    return ReadOnly(path, "ist " + flag + " und kann daher nicht ersetzt werden.");
+  }
+  if (const std::string flag = ProtectingFlag(folder); !flag.empty()) {
+    return ReadOnly(path,
+                    "kann nicht ersetzt werden: Ihr Ordner '" + folder + "' ist " + flag + ".");
   }
   if (::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0) {
     const int err = errno;
@@ -216,7 +444,6 @@ Status CheckReplaceable(const std::string& path) {
     return ReadOnly(
         path, "darf von diesem Benutzer nicht geschrieben werden (" + SystemErrorText(err) + ").");
   }
-  const std::string folder = FolderOf(path);
   if (::faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) != 0) {
     return CannotLock(WriteLock::LockFilePath(path), errno);
   }
@@ -243,29 +470,49 @@ Status CheckReplaceable(const std::string& path) {
   return Status::Ok();
 }
 
+Result<CommitPlan> PlanCommit(const std::string& path) {
+  // The hard-link and foreign-group refusals of CheckReplaceable() are cases of in-place writing
+  // too, once it exists.
+  if (IsMountRoot(path)) {
+    return CommitPlan{CommitWay::kInPlace,
+                      "ist an ihrem Ort eingehängt (bind mount), und eine eingehängte Datei kann "
+                      "nicht durch eine neue ersetzt werden"};
+  }
+  return CommitPlan{};
+}
+
+void SetBeforeSwapHookForTesting(std::function<void()> hook) { BeforeSwapHook() = std::move(hook); }
+
+void IgnoreFileSizeSignal() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    struct sigaction now {};
+    if (::sigaction(SIGXFSZ, nullptr, &now) == 0 && now.sa_handler == SIG_DFL) {
+      ::signal(SIGXFSZ, SIG_IGN);
+    }
+  });
+}
+
 Status ReplaceFileAtomically(const std::string& path,
-                             const std::function<Status(const PieceSink&)>& write) {
+                             const std::function<Status(const PieceSink&)>& write,
+                             Replacement* replacement) {
   FileSystem& files = Files();
+  IgnoreFileSizeSignal();
   struct stat old {};
   const bool exists = ::stat(path.c_str(), &old) == 0;
   const std::string temp = path + kNewFileInfix + std::to_string(::getpid());
   const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
   if (fd < 0) return IoError("Die neue Datei kann nicht angelegt werden:", temp, errno);
-  auto fail = [&](Status s) {
-    ::close(fd);
-    ::unlink(temp.c_str());
-    return s;
-  };
-  Status s = write([&](Bytes piece) { return WriteAll(fd, piece, temp); });
-  if (!s.ok()) return fail(s);
-  s = exists ? KeepAttributes(fd, temp, path, old) : Status::Ok();
-  if (!s.ok()) return fail(s);
-  if (files.Sync(fd) != 0) return fail(IoError("Schreibfehler (fsync) bei", temp, errno));
-  if (::close(fd) != 0) {
-    const int err = errno;
-    ::unlink(temp.c_str());
-    return IoError("Schreibfehler beim Schließen von", temp, err);
-  }
+  // Removes the new file on every way out below, an exception of `write` included.
+  NewFile file(temp, fd);
+  JET_RETURN_IF_ERROR(write([&](Bytes piece) { return WriteAll(fd, piece, temp); }));
+  if (exists) JET_RETURN_IF_ERROR(KeepAttributes(fd, temp, path, old));
+  if (files.Sync(fd) != 0) return IoError("Schreibfehler (fsync) bei", temp, errno);
+  if (file.Close() != 0) return IoError("Schreibfehler beim Schließen von", temp, errno);
+  if (BeforeSwapHook()) BeforeSwapHook()();
+  const FileIdentity* read =
+      replacement != nullptr && replacement->expected ? &*replacement->expected : nullptr;
+  if (read != nullptr) JET_RETURN_IF_ERROR(StillTheFileRead(path, *read));
   // The swap leaves the old file under the new file's name, so that a failed folder sync can
   // put it back; where the file system cannot swap, a plain rename replaces it.
   bool swapped = false;
@@ -273,30 +520,46 @@ Status ReplaceFileAtomically(const std::string& path,
     swapped = files.Rename(temp, path, /*exchange=*/true) == 0;
     const int err = errno;
     if (!swapped && err != EINVAL && err != ENOSYS && err != ENOTSUP) {
-      ::unlink(temp.c_str());
       return IoError("Die Datei kann nicht ersetzt werden:", path, err);
     }
   }
-  if (!swapped && files.Rename(temp, path, /*exchange=*/false) != 0) {
-    const int err = errno;
-    ::unlink(temp.c_str());
-    return IoError("Die Datei kann nicht ersetzt werden:", path, err);
+  if (swapped && read != nullptr) {
+    // Another program may have put its file there between the check and the swap: then that
+    // file, now under the new file's name, goes back, untouched.
+    const Status moved = StillTheFileRead(temp, *read);
+    if (!moved.ok()) {
+      if (files.Rename(temp, path, /*exchange=*/true) == 0) {
+        return StillTheFileRead(path, *read);
+      }
+      file.Keep();
+      return Status(ErrorCode::kIoError,
+                    std::string(kDiskOrNetworkText) + ": Die Datenbank '" + path +
+                        "' wurde während des Speicherns durch eine andere Datei ersetzt, die "
+                        "sich nicht zurücklegen ließ (" +
+                        SystemErrorText(errno) + "); sie liegt jetzt unter '" + temp + "'.");
+    }
+  }
+  if (!swapped) {
+    if (files.Rename(temp, path, /*exchange=*/false) != 0) {
+      return IoError("Die Datei kann nicht ersetzt werden:", path, errno);
+    }
+    file.Keep();  // the name is gone: the new file is the database now
   }
   const std::string folder = FolderOf(path);
   if (files.SyncFolder(folder) != 0 && errno != EINVAL) {
     const int err = errno;
     if (swapped && files.Rename(temp, path, /*exchange=*/true) == 0) {
-      ::unlink(temp.c_str());
-      (void)files.SyncFolder(folder);
+      (void)files.SyncFolder(folder);  // the new file goes with `file`
       return IoError("Schreibfehler (fsync) beim Ordner", folder, err);
     }
+    if (replacement != nullptr) replacement->replaced_despite_failure = true;
+    if (swapped) file.Keep();  // the old file could not go back: the new one stays in place
     return Status(ErrorCode::kIoError, std::string(kDiskOrNetworkText) +
                                            ": Schreibfehler (fsync) beim Ordner '" + folder +
                                            "' (" + SystemErrorText(err) + "). Die Datei '" + path +
                                            "' ist bereits ersetzt, aber nicht sicher gespeichert.");
   }
-  if (swapped) ::unlink(temp.c_str());  // the old bytes
-  return Status::Ok();
+  return Status::Ok();  // after a swap, `file` removes the old bytes
 }
 
 Result<FileIdentity> IdentifyFile(const std::string& path) {
@@ -326,13 +589,24 @@ Result<std::unique_ptr<WriteLock>> WriteLock::Acquire(const std::string& databas
   constexpr int kAttempts = 8;
   for (int attempt = 0; attempt < kAttempts; ++attempt) {
     bool created = false;
-    int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+    int fd = ::open(path.c_str(), O_RDWR | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0 && errno == ENOENT) {
-      fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+      fd =
+          ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0644);
       created = fd >= 0;
       if (fd < 0 && errno == EEXIST) continue;
+    } else if (fd < 0 && (errno == EACCES || errno == EPERM)) {
+      JET_RETURN_IF_ERROR(RemoveUnwritableStaleLock(path, database_path, errno));
+      continue;
     }
     if (fd < 0) return CannotLock(path, errno);
+    struct stat held;
+    if (::fstat(fd, &held) != 0 || !S_ISREG(held.st_mode)) {
+      const unsigned mode = held.st_mode;
+      ::close(fd);
+      return Status(ErrorCode::kCannotLock, std::string(kCannotLockText) + ": Die Sperrdatei '" +
+                                                path + "' ist " + KindOf(mode) + ".");
+    }
     struct flock lock {};
     lock.l_type = F_WRLCK;
     lock.l_whence = SEEK_SET;
@@ -341,28 +615,36 @@ Result<std::unique_ptr<WriteLock>> WriteLock::Acquire(const std::string& databas
     if (::fcntl(fd, F_SETLK, &lock) != 0) {
       const int err = errno;
       ::close(fd);
-      if (err == EACCES || err == EAGAIN) {
-        return Status(ErrorCode::kLocked,
-                      "Die Datenbank '" + database_path +
-                          "' wird bereits von einem anderen Programm verwendet. Bitte schließen "
-                          "Sie Zentavo und versuchen Sie es erneut.");
-      }
+      if (err == EACCES || err == EAGAIN) return InUse(database_path);
       return Status(ErrorCode::kCannotLock, std::string(kCannotLockText) + ": Die Sperrdatei '" +
                                                 path + "' lässt sich nicht sperren (" +
                                                 SystemErrorText(err) + ").");
     }
-    struct stat held, named;
-    if (::fstat(fd, &held) == 0 && ::stat(path.c_str(), &named) == 0 &&
-        held.st_dev == named.st_dev && held.st_ino == named.st_ino) {
-      return std::unique_ptr<WriteLock>(new WriteLock(fd, path, created));
+    struct stat named;
+    if (::stat(path.c_str(), &named) != 0 || held.st_dev != named.st_dev ||
+        held.st_ino != named.st_ino) {
+      ::close(fd);  // the file was replaced while we locked it: try again
+      continue;
     }
-    ::close(fd);  // the file was replaced while we locked it: try again
+    // A stale file taken over is removed at the end as one we made: it must be ours to remove.
+    if (!created) {
+      if (const std::string why = WhyNotRemovable(path, held); !why.empty()) {
+        ::close(fd);
+        return StaleLockNotRemovable(path, why);
+      }
+    }
+    return std::unique_ptr<WriteLock>(new WriteLock(fd, path));
   }
   return Status(ErrorCode::kLocked, "Die Sperrdatei '" + path + "' lässt sich nicht sperren.");
 }
 
 WriteLock::~WriteLock() {
-  if (created_) ::unlink(path_.c_str());
+  // Removed while still locked, and only while the name still names the locked file.
+  struct stat held, named;
+  if (::fstat(fd_, &held) == 0 && ::stat(path_.c_str(), &named) == 0 &&
+      held.st_dev == named.st_dev && held.st_ino == named.st_ino) {
+    ::unlink(path_.c_str());
+  }
   ::close(fd_);  // releases the lock
 }
 

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "jet/file_commit.h"
 #include "jet/file_system.h"
 
 namespace jet {
@@ -56,7 +57,9 @@ class PosixFile : public FileSource {
 }  // namespace
 
 Result<std::unique_ptr<FileSource>> OpenFileForReading(const std::string& path) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Without blocking: opening a FIFO would otherwise wait for a writer, a device for its
+  // carrier. Nothing is read before the path is known to name a regular file.
+  int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   if (fd < 0) {
     const int err = errno;
     if (err == ENOENT || err == ENOTDIR) {
@@ -66,10 +69,18 @@ Result<std::unique_ptr<FileSource>> OpenFileForReading(const std::string& path) 
                                            SystemErrorText(err) + ").");
   }
   struct stat st;
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+  if (::fstat(fd, &st) != 0) {
+    const int err = errno;
     ::close(fd);
-    return Status(ErrorCode::kFileNotFound, "'" + path + "' ist keine Datei.");
+    return Status(ErrorCode::kIoError, "Die Datei '" + path + "' kann nicht geöffnet werden (" +
+                                           SystemErrorText(err) + ").");
   }
+  if (!S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return NotRegularFile(path, st.st_mode);
+  }
+  const int flags = ::fcntl(fd, F_GETFL);
+  if (flags >= 0) (void)::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
   return std::unique_ptr<FileSource>(new PosixFile(fd, path));
 }
 

@@ -243,13 +243,18 @@ Status CollectAllEntries(PageStore& store, const TableDef& table, const RealInde
   Status first_half = Status::Ok();
   Status second_half = Status::Ok();
   store.BeginParallelReads();
-  RunBoth(
-      [&] {
-        first_half = CollectEntries(store, table, index, {pages.begin(), middle}, entries);
-      },
-      [&] {
-        second_half = CollectEntries(store, table, index, {middle, pages.end()}, rest);
-      });
+  try {
+    RunBoth(
+        [&] {
+          first_half = CollectEntries(store, table, index, {pages.begin(), middle}, entries);
+        },
+        [&] {
+          second_half = CollectEntries(store, table, index, {middle, pages.end()}, rest);
+        });
+  } catch (...) {
+    store.EndParallelReads();  // out of memory: the commit that called this is undone
+    throw;
+  }
   store.EndParallelReads();
   JET_RETURN_IF_ERROR(first_half);
   JET_RETURN_IF_ERROR(second_half);

@@ -63,9 +63,17 @@ inline constexpr char kMessageInvalidDatabase[] =
 inline constexpr char kMessageCompleted[] =
     "Der Produktedaten Import ist abgeschlossen. Das Programm wird nun beendet.";
 
+// What an unexpected error left of the target: the message says which.
+enum class TargetAfterError {
+  kUnchanged,  // byte for byte as before the run
+  kCompleted,  // holding the whole import (the failure came after it reached the file)
+};
+
 // "Es ist ein unerwarteter Fehler aufgetreten (Fehler N: BESCHREIBUNG). Die Zieldatenbank wurde
-// nicht verändert. Das Programm wird jetzt beendet."
-std::string UnexpectedErrorMessage(db::ErrorCode code, const std::string& description);
+// nicht verändert. Das Programm wird jetzt beendet." After kCompleted the middle sentence says
+// that the import reached the target in full.
+std::string UnexpectedErrorMessage(db::ErrorCode code, const std::string& description,
+                                   TargetAfterError target = TargetAfterError::kUnchanged);
 // Zentavo's database was not found where the settings lead (a lookup fault; nothing was changed):
 // "Die Datenbank von Zentavo wurde nicht gefunden (Fehler N: BESCHREIBUNG). Es wurde nichts
 // verändert. Das Programm wird jetzt beendet." Shown with kTitleImport and vbCritical; the program

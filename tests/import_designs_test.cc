@@ -154,7 +154,7 @@ TEST(ImportDesigns, RulesThatTheNewRowsBreakRefuseTheRunAndLeaveTheTarget) {
     const auto before = testing_support::ReadFileBytes(d.target());
     const RunResult r = d.Import();
     EXPECT_EQ(r.status, run::kExitUnexpectedError);
-    EXPECT_NE(r.message.find("Fehler 3316: Der Preis eines Extras muss unter 1 liegen."),
+    EXPECT_NE(r.message.find("Fehler 3316: Der Preis eines Extras muss unter 1 liegen)."),
               std::string::npos)
         << r.message;
     EXPECT_EQ(testing_support::ReadFileBytes(d.target()), before);

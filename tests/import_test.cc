@@ -363,7 +363,7 @@ TEST(ImportRun, AFailureInAnyPhaseLeavesTheTargetAsItWas) {
     ASSERT_EQ(r.messages.size(), 1u) << fail_at;
     EXPECT_EQ(r.messages[0].prompt,
               "Es ist ein unerwarteter Fehler aufgetreten (Fehler 3043: Datenträger- oder "
-              "Netzwerkfehler.). Die Zieldatenbank wurde nicht verändert. Das Programm wird jetzt "
+              "Netzwerkfehler). Die Zieldatenbank wurde nicht verändert. Das Programm wird jetzt "
               "beendet.");
     EXPECT_EQ(r.messages[0].style, run::vbCritical);
     EXPECT_EQ(r.messages[0].title, "Produkte Import");

@@ -392,7 +392,7 @@ TEST(Writer, ValuesThatDoNotFitAreRefusedBeforeAnythingChanges) {
   EXPECT_EQ(db->pages().Image(), before);
 }
 
-TEST(WriteLock, OneWriterAtATimeAndStaleLockFilesDoNotBlock) {
+TEST(WriteLock, OneWriterAtATimeAndStaleLockFilesAreTakenOver) {
   TargetCopy copy;
   const std::string ldb = jet::WriteLock::LockFilePath(copy.path().string());
   EXPECT_EQ(ldb, (copy.dir() / "DBZentavo.ldb").string());
@@ -414,9 +414,14 @@ TEST(WriteLock, OneWriterAtATimeAndStaleLockFilesDoNotBlock) {
     EXPECT_TRUE(jet::Database::Open(copy.path().string(), {.password = kTargetPassword}).ok());
   }
   EXPECT_FALSE(fs::exists(ldb));  // removed by the writer that created it
+  // A stale one, which no process holds, is taken over, and removed as one we made.
   std::ofstream(ldb) << "stale";
-  EXPECT_TRUE(OpenWritable(copy.path()) != nullptr);
-  EXPECT_TRUE(fs::exists(ldb));  // a lock file we did not create stays
+  {
+    auto writer = OpenWritable(copy.path());
+    EXPECT_TRUE(writer != nullptr);
+    EXPECT_TRUE(fs::exists(ldb));
+  }
+  EXPECT_FALSE(fs::exists(ldb));
 }
 
 TEST(AtomicReplace, NewContentOrOldContentNeverAMix) {

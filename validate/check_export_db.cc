@@ -38,6 +38,11 @@ void CheckExportDB(run::RunContext& run) {
     // which names the recorded folder, passes on to the run's report; nothing was changed.
     db::CloseDatabaseConnections(s);
     throw;
+  } catch (const db::EnvironmentError&) {
+    // A FIFO or a folder in place of a database (the error names the path), or memory that ran
+    // out: no fault of the source's data. The error passes on to the run's report.
+    db::CloseDatabaseConnections(s);
+    throw;
   } catch (const db::DbError&) {
     // A failure in the handler itself is not taken here: it passes on to the caller.
     db::CloseDatabaseConnections(s);
