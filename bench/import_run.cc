@@ -14,6 +14,7 @@
 #include <string>
 
 #include "db/database_state.h"
+#include "jet/database.h"
 #include "run/recording_user_side.h"
 
 namespace {
@@ -107,6 +108,7 @@ int main(int argc, char** argv) {
     // run's unexpected-error status.
     std::cout << "Interner Fehler: " << e.what() << "\n";
   }
+  std::cerr << "Prüfung vor dem Schreiben: " << jet::WriteCheckSeconds() << " s\n";
   std::cerr << "Gesamt: "
             << std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count()
             << " s, Status " << status << "\n";

@@ -1,5 +1,7 @@
 #include "jet/database.h"
 
+#include <atomic>
+#include <chrono>
 #include <exception>
 #include <filesystem>
 #include <functional>
@@ -27,6 +29,20 @@ constexpr std::uint16_t kWindows1252 = 1252;
 
 std::uint64_t max_database_bytes = kMaxDatabaseBytes;
 bool check_before_writing = true;
+std::atomic<std::int64_t> write_check_nanoseconds{0};
+
+// Adds the time from its construction to its end to write_check_nanoseconds.
+class CheckTimer {
+ public:
+  ~CheckTimer() {
+    write_check_nanoseconds += std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                   std::chrono::steady_clock::now() - start_)
+                                   .count();
+  }
+
+ private:
+  std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
+};
 std::function<void()> index_rebuild_hook;
 
 // The exception being handled, as the engine's error: no exception leaves an entry point of the
@@ -62,6 +78,8 @@ struct Database::State {
   Status ReadCatalog();
   Result<TableWriter*> WriterFor(const Database& db, std::string_view table);
   Status RebuildIndexes();
+  // The page allocator, kept off the pages that some usage map still names.
+  std::unique_ptr<PageAllocator> NewAllocator(const Database& db);
   // Fails with kDatabaseFull once the pages exceed the size Jet allows a database.
   Status WithinSizeLimit() const;
   // The error of every write after a failed rollback.
@@ -80,6 +98,7 @@ struct Database::State {
   std::unique_ptr<PageAllocator> allocator;
   std::map<std::uint32_t, std::unique_ptr<TableWriter>> writers;
   std::set<std::uint32_t> written_tables;
+  WrittenPages checked_pages;    // the pages of the tables checked for writing (integrity_check.h)
   std::string last_writer_name;  // the name WriterFor() was last asked for, as given
   TableWriter* last_writer = nullptr;
   // A rollback failed half-way (out of memory): the pages are no longer known to be sound, and
@@ -106,6 +125,8 @@ void SetMaxDatabaseBytesForTesting(std::uint64_t bytes) {
 }
 
 void SetWriteCheckForTesting(bool check) { check_before_writing = check; }
+
+double WriteCheckSeconds() { return static_cast<double>(write_check_nanoseconds.load()) / 1e9; }
 
 void SetIndexRebuildHookForTesting(std::function<void()> hook) {
   index_rebuild_hook = std::move(hook);
@@ -170,26 +191,18 @@ Status Database::EnableWritingNow() {
                                           "' wurde von einem anderen Programm geändert, seit sie "
                                           "geöffnet wurde. Bitte öffnen Sie sie erneut.");
   }
-  // A damaged file is not changed: a commit would store the damage again as if the file were
-  // sound, and changes to damaged tables could spread it. References that match no row are not
-  // damage of the file: they are left to the record layer's relationship rules.
-  IntegrityReport report;
-  if (check_before_writing) {
-    JET_ASSIGN_OR_RETURN(report, CheckIntegrity(*this, IntegrityScope::kFileStructure));
-  }
-  if (!report.ok()) {
-    std::string more;
-    if (report.problems.size() > 1) {
-      more = " (und " + std::to_string(report.problems.size() - 1) + " weitere Fehler)";
-    }
-    return Status::Corrupt("Die Datenbank '" + state_->path +
-                           "' ist beschädigt und wird nicht geändert: " + report.problems.front() +
-                           more);
-  }
+  // Damage is looked for table by table, before the first change to each (WriterFor).
   state_->locks = std::move(locks);
   state_->pages->SpillAppendedPages(std::filesystem::path(state_->path).parent_path().string());
-  state_->allocator = std::make_unique<PageAllocator>(*state_->pages);
+  state_->allocator = state_->NewAllocator(*this);
   return Status::Ok();
+}
+
+std::unique_ptr<PageAllocator> Database::State::NewAllocator(const Database& db) {
+  return std::make_unique<PageAllocator>(*pages, [&db] {
+    const CheckTimer timer;
+    return PagesClaimedByUsageMaps(db);
+  });
 }
 
 Result<std::unique_ptr<Database>> Database::Open(FileSource& source, const OpenOptions& options) {
@@ -274,6 +287,19 @@ Result<TableWriter*> Database::State::WriterFor(const Database& db, std::string_
   JET_ASSIGN_OR_RETURN(std::shared_ptr<const TableDef> def, db.GetTable(table));
   auto& writer = writers[def->page];
   if (!writer) {
+    // A damaged table is not changed: a commit would store the damage again as if it were sound,
+    // and changes could spread it. What the writes rewrite anyway is repaired here.
+    if (check_before_writing) {
+      const CheckTimer timer;
+      const Status s =
+          PrepareTableForWriting(*pages, *allocator, *tables.at(def->page), checked_pages);
+      if (!s.ok()) {
+        writers.erase(def->page);
+        if (s.code() != ErrorCode::kCorrupt) return s;
+        return Status::Corrupt("Die Datenbank '" + path +
+                               "' ist beschädigt und wird nicht geändert: " + s.message());
+      }
+    }
     writer = std::make_unique<TableWriter>(*pages, *allocator, *tables.at(def->page));
   }
   written_tables.insert(def->page);
@@ -433,7 +459,8 @@ void Database::Rollback() {
     state_->written_tables.clear();
     state_->last_writer = nullptr;
     state_->tables.clear();  // definitions are read again from the restored pages
-    if (state_->allocator) state_->allocator = std::make_unique<PageAllocator>(*state_->pages);
+    state_->checked_pages.clear();
+    if (state_->allocator) state_->allocator = state_->NewAllocator(*this);
   } catch (...) {
     state_->broken = true;
   }

@@ -39,9 +39,14 @@ void SetMaxDatabaseBytesForTesting(std::uint64_t bytes);
 // throws stands for a failure deep inside the rebuild); an empty one ends it.
 void SetIndexRebuildHookForTesting(std::function<void()> hook);
 
-// Leaves out the integrity check when writing begins (see EnableWriting()), so that the write
-// fuzzer reaches the writer with damaged pages too (tests only).
+// Leaves out the check before the first change to each table (see EnableWriting()), so that the
+// write fuzzer reaches the writer with damaged pages too (tests only).
 void SetWriteCheckForTesting(bool check);
+
+// The time the process has spent in the checks before the first change to each table (see
+// Database::EnableWriting()) and in finding the pages the usage maps name, in seconds: for the
+// benchmarks, which report it as a share of the import.
+double WriteCheckSeconds();
 
 struct OpenOptions {
   std::string password;   // the database password; empty for databases without one
@@ -102,11 +107,12 @@ class Database {
   bool writable() const;
   // Takes the write lock of a database opened for reading, so that it can be changed; fails
   // when another program holds the lock or changed the file since it was read, and refuses a
-  // file that this user may not write (see CheckReplaceable() in file_commit.h) and a file that
-  // fails the integrity check (kCorrupt, integrity_check.h). Decides how commits will write
-  // (PlanCommit()). Symbolic links are resolved when the database is opened: the new file, the
-  // journal and the commit work beside the file they name; locks are taken beside the file and
-  // beside the name the caller gave.
+  // file that this user may not write (see CheckReplaceable() in file_commit.h). Decides how
+  // commits will write (PlanCommit()). Symbolic links are resolved when the database is opened:
+  // the new file, the journal and the commit work beside the file they name; locks are taken
+  // beside the file and beside the name the caller gave. The first change to each table is
+  // refused with kCorrupt, and changes nothing, when the table is damaged
+  // (PrepareTableForWriting() in integrity_check.h).
   Status EnableWriting();
   // Whether commits write into the file itself (rollback_journal.h) rather than swap a new file
   // in: where a new file could not keep the file's identity.

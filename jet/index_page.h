@@ -112,6 +112,11 @@ struct IndexPage {
 // and a free-space field that disagrees with the bitmap are corruption.
 Result<IndexPage> DecodeIndexPage(JetVersion version, std::uint32_t number, Bytes page);
 
+// A leaf page's head (entries left empty) with the row pointers of its entries appended to `rows`
+// in page order, without building the keys; checks what DecodeIndexPage checks, and that the
+// page is a leaf.
+Result<IndexPage> DecodeLeafRows(JetVersion version, std::uint32_t number, Bytes page,
+                                 std::vector<RowPointer>& rows);
 // Reads and decodes an index page (type 0x03 or 0x04) of the store.
 Result<IndexPage> ReadIndexPage(const PageStore& store, std::uint32_t number);
 

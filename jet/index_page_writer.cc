@@ -52,11 +52,21 @@ PageEntry EntryOf(const IndexEntryStore& entries, std::size_t e, IndexEntryStore
   return entry;
 }
 
-// The pages an index's usage map lists, each checked to be an index page of the table.
+// The pages an index's usage map lists, each checked to be an index page of the table; pages
+// given back (a page type of 0, as other writers leave an emptied index page while its bit stays
+// in the map) go to `given_back`.
 Result<std::vector<std::uint32_t>> OldPages(const PageStore& store, const TableDef& table,
-                                            const RealIndex& index) {
-  JET_ASSIGN_OR_RETURN(std::vector<std::uint32_t> pages, ReadUsageMap(store, index.usage_map));
-  for (std::uint32_t number : pages) {
+                                            const RealIndex& index,
+                                            std::vector<std::uint32_t>& given_back) {
+  JET_ASSIGN_OR_RETURN(std::vector<std::uint32_t> listed, ReadUsageMap(store, index.usage_map));
+  std::vector<std::uint32_t> pages;
+  for (std::uint32_t number : listed) {
+    JET_ASSIGN_OR_RETURN(Bytes bytes, store.Page(number));
+    if (number != 0 && bytes[0] == 0) {  // page 0, the header, is never given back
+      given_back.push_back(number);
+      continue;
+    }
+    pages.push_back(number);
     JET_ASSIGN_OR_RETURN(IndexPage page, ReadIndexPage(store, number));
     if (page.owner != table.page) {
       return Status::Corrupt("Beschädigte Datenbank: Indexseite " + std::to_string(number) +
@@ -120,7 +130,13 @@ Status WriteIndexTree(PageStore& store, PageAllocator& allocator, const TableDef
                       RealIndex& index, const IndexEntryStore& entries, const IndexPagePlan& levels,
                       std::uint32_t distinct_keys) {
   const JetVersion version = store.format().version;
-  JET_ASSIGN_OR_RETURN(std::vector<std::uint32_t> old_pages, OldPages(store, table, index));
+  std::vector<std::uint32_t> given_back;
+  JET_ASSIGN_OR_RETURN(std::vector<std::uint32_t> old_pages,
+                       OldPages(store, table, index, given_back));
+  // A page given back may be in use elsewhere by now: it leaves the map, but is not freed again.
+  for (std::uint32_t page : given_back) {
+    JET_RETURN_IF_ERROR(SetPageInUsageMap(store, allocator, index.usage_map, page, false));
+  }
   for (std::uint32_t page : old_pages) {
     JET_RETURN_IF_ERROR(SetPageInUsageMap(store, allocator, index.usage_map, page, false));
     JET_RETURN_IF_ERROR(allocator.Free(page));

@@ -87,6 +87,42 @@ Result<bool> IndexCursor::Next() {
   return true;
 }
 
+Status ForEachIndexedRow(const PageStore& store, const TableDef& table, const RealIndex& index,
+                         const std::function<bool(RowPointer)>& visit) {
+  std::uint32_t number = index.first_page;
+  for (std::size_t depth = 0;; ++depth) {
+    if (depth >= kMaxDepth) return Corrupt(table, index, "der Baum ist zu tief (zyklisch?)");
+    JET_ASSIGN_OR_RETURN(IndexPage page, ReadOwnedPage(store, table, index, number));
+    if (page.leaf) break;
+    JET_ASSIGN_OR_RETURN(number, FirstChild(table, index, page));
+  }
+  std::vector<RowPointer> rows;  // one leaf's, the buffer kept from leaf to leaf
+  std::uint32_t prev = 0;
+  for (std::uint32_t read = 0; number != 0; ++read) {
+    if (read >= store.page_count()) return Corrupt(table, index, "die Blattkette ist zyklisch");
+    JET_ASSIGN_OR_RETURN(Bytes bytes, store.Page(number));
+    rows.clear();
+    JET_ASSIGN_OR_RETURN(IndexPage leaf,
+                         DecodeLeafRows(store.format().version, number, bytes, rows));
+    if (leaf.owner != table.page) {
+      return Corrupt(
+          table, index,
+          PageName(number) + " gehört zur Tabelle auf Seite " + std::to_string(leaf.owner));
+    }
+    if (leaf.prev_page != prev) {
+      return Corrupt(table, index,
+                     PageName(number) + " nennt Seite " + std::to_string(leaf.prev_page) +
+                         " als Vorgänger statt " + std::to_string(prev));
+    }
+    for (RowPointer row : rows) {
+      if (!visit(row)) return Status::Ok();
+    }
+    prev = number;
+    number = leaf.next_page;
+  }
+  return Status::Ok();
+}
+
 Result<std::vector<RowPointer>> FindEqual(const PageStore& store, const TableDef& table,
                                           const RealIndex& index, Bytes key) {
   std::vector<RowPointer> rows;

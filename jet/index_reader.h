@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "jet/index_page.h"
@@ -42,6 +43,13 @@ class IndexCursor {
   std::uint32_t pages_read_ = 0;
   IndexEntry previous_;
 };
+
+// Calls `visit` with the row of every leaf entry of an index, in leaf order, read as IndexCursor
+// walks the leaves but without building keys: for checks that need the rows only. The pages must
+// be index pages of the table and the leaf chain consistent (each leaf names the one before it);
+// key order is not checked. Stops at the first error, and when `visit` returns false.
+Status ForEachIndexedRow(const PageStore& store, const TableDef& table, const RealIndex& index,
+                         const std::function<bool(RowPointer)>& visit);
 
 // The rows whose key is exactly `key` (as EncodeIndexKey builds it), in index order. Descends from
 // the root: in each intermediate page to the first child whose last key is not below `key` (the

@@ -83,7 +83,7 @@ Result<std::uint32_t> PageAllocator::Allocate() {
   auto free_pages = ReadUsageMap(*store_, kGlobalFreeMap);
   if (free_pages.ok()) {
     for (std::uint32_t page : *free_pages) {
-      if (page < kFirstReusablePage) continue;
+      if (page < kFirstReusablePage || Claimed(page)) continue;
       JET_ASSIGN_OR_RETURN(Bytes bytes, store_->Page(page));
       if (std::all_of(bytes.begin(), bytes.begin() + 8, [](std::uint8_t b) { return b == 0; })) {
         return reuse(page);
@@ -95,6 +95,22 @@ Result<std::uint32_t> PageAllocator::Allocate() {
   JET_ASSIGN_OR_RETURN(std::uint32_t page, store_->AppendPage());
   JET_RETURN_IF_ERROR(SetPageInUsageMap(*store_, *this, kGlobalFreeMap, page, false));
   return page;
+}
+
+bool PageAllocator::Claimed(std::uint32_t page) {
+  if (!claimed_known_) {
+    claimed_known_ = true;
+    if (claimed_source_) {
+      auto claimed = claimed_source_();
+      if (claimed.ok()) {
+        claimed_ = std::move(*claimed);
+      } else {
+        free_map_usable_ = false;  // what is still used is unknown: nothing of the map is taken
+      }
+    }
+  }
+  if (!free_map_usable_) return true;
+  return page < claimed_.size() && claimed_[page];
 }
 
 Status PageAllocator::Free(std::uint32_t page) {

@@ -2,7 +2,10 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <set>
+#include <utility>
+#include <vector>
 
 #include "jet/format.h"
 #include "jet/page_store.h"
@@ -14,11 +17,21 @@ namespace jet {
 // that no table or index uses.
 inline constexpr RowPointer kGlobalFreeMap{1, 0};
 
+// The pages some structure of the file still claims (bit n: page n), for the allocator to leave
+// alone even where the free-page map lists them: other writers, Access among them, leave pages in
+// that map that a table's or an index's usage map still names.
+using ClaimedPages = std::function<Result<std::vector<bool>>()>;
+
 class PageAllocator {
  public:
-  explicit PageAllocator(PageStore& store) : store_(&store) {}
+  // Without `claimed`, every page of the free map whose bytes show no use counts as unused.
+  explicit PageAllocator(PageStore& store, ClaimedPages claimed = nullptr)
+      : store_(&store), claimed_source_(std::move(claimed)) {}
 
   // A page of zeros: a free page when one is known to be unused, else a page appended to the file.
+  // A page of the free map counts as unused when its bytes show no use (a zero page type) and no
+  // usage map claims it (asked of `claimed` once, when the free map is first looked at; when that
+  // fails, the free map is not used at all and pages are appended).
   Result<std::uint32_t> Allocate();
 
   // Gives a page back: its bytes are zeroed, the free-page map records it when it can reach it,
@@ -26,8 +39,16 @@ class PageAllocator {
   Status Free(std::uint32_t page);
 
  private:
+  // True when the free map's page `page` may not be handed out: some usage map claims it, or
+  // what the usage maps claim could not be read.
+  bool Claimed(std::uint32_t page);
+
   PageStore* store_;
   std::set<std::uint32_t> freed_;  // pages given back since the database was opened
+  ClaimedPages claimed_source_;
+  bool claimed_known_ = false;
+  bool free_map_usable_ = true;
+  std::vector<bool> claimed_;
 };
 
 // Marks `page` used (or unused) in the usage map stored at `map`. An inline map whose window

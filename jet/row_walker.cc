@@ -13,6 +13,14 @@ constexpr int kMaxRowHops = 16;
 }  // namespace
 
 Status RowWalker::LoadPage() {
+  // A page given back (page type 0) whose bit another writer left in the usage map holds no rows
+  // of the table (the writes drop the bit).
+  JET_ASSIGN_OR_RETURN(Bytes bytes, store_->Page(pages_[page_index_]));
+  if (pages_[page_index_] != 0 && bytes[0] == 0) {  // page 0, the header, is never given back
+    rows_on_page_ = 0;
+    row_number_ = 0;
+    return Status::Ok();
+  }
   JET_ASSIGN_OR_RETURN(DataPage page, DataPage::Open(*store_, pages_[page_index_]));
   if (page.owner() != table_->page) {
     return Status::Corrupt("Beschädigte Datenbank: Datenseite " + std::to_string(page.number()) +

@@ -191,4 +191,50 @@ TEST(ImportFaults, ARefusedTargetEndsWithTheUnexpectedErrorMessage) {
   }
 }
 
+// A table the import writes, damaged: the run ends with 3049 after the tables before it were
+// changed in memory, and the file stays as it was. What Access leaves as well (a row count that
+// is off) does not stop it.
+TEST(ImportFaults, ADamagedTableEndsTheRunAndARowCountThatIsOffDoesNot) {
+  const auto edit = [](const Scratch& scratch, bool damage) {
+    std::uint32_t page = 0;
+    std::size_t at = 0, page_size = 0;
+    {
+      auto db = jet::Database::Open(scratch.target().string(),
+                                    {.password = testing_support::kTargetPassword});
+      ASSERT_TRUE(db.ok());
+      // The fourth of the six tables the run empties first.
+      const auto t = *(*db)->GetTable("tbl_Verwaltung_Produkte");
+      page = t->page;
+      page_size = (*db)->format().page_size;
+      at = damage ? t->real_indexes[0].first_page_at : (*db)->format().tdef_row_count_offset;
+      ASSERT_LE(at + 4, page_size);
+    }
+    auto bytes = testing_support::ReadFileBytes(scratch.target());
+    std::uint8_t* field = bytes.data() + std::size_t{page} * page_size + at;
+    if (damage) {
+      field[0] = 1;  // the index's root sent to page 1, the free map's page
+      field[1] = field[2] = field[3] = 0;
+    } else {
+      field[0] += 5;
+    }
+    testing_support::WriteFileBytes(scratch.target(), bytes);
+  };
+  {
+    SCOPED_TRACE("damaged index");
+    Scratch scratch;
+    edit(scratch, true);
+    const auto before = testing_support::ReadFileBytes(scratch.target());
+    const RunResult r = RunImport(scratch);
+    EXPECT_TRUE(IsUnexpectedError(r, 3049)) << (r.prompts.empty() ? "" : r.prompts[0]);
+    EXPECT_EQ(testing_support::ReadFileBytes(scratch.target()), before);
+    EXPECT_EQ(scratch.Names(), std::set<std::string>{"DBZentavo.mdb"});
+  }
+  {
+    SCOPED_TRACE("row count off");
+    Scratch scratch;
+    edit(scratch, false);
+    EXPECT_EQ(RunImport(scratch).status, run::kExitCompleted);
+  }
+}
+
 }  // namespace

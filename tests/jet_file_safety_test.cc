@@ -333,13 +333,18 @@ TEST(FileSafety, ADamagedFileIsNotWritten) {
   {
     auto db = jet::Database::Open(folder.db().string(), {.password = kTargetPassword});
     ASSERT_TRUE(db.ok());
-    page = (*(*db)->GetTable(kExtras))->page;
+    const auto extras = *(*db)->GetTable(kExtras);
+    ASSERT_FALSE(extras->real_indexes.empty());
+    page = extras->page;
     page_size = (*db)->format().page_size;
-    at = (*db)->format().tdef_row_count_offset;
+    at = extras->real_indexes[0].first_page_at;
+    ASSERT_LE(at + 4, page_size);  // on the definition's first page
   }
-  // The row count in the table's definition one higher than its rows.
+  // The root of the table's first index sent to page 1, the free map's page: no index page.
   auto bytes = testing_support::ReadFileBytes(folder.db());
-  ++bytes[std::size_t{page} * page_size + at];
+  const std::size_t root = std::size_t{page} * page_size + at;
+  bytes[root] = 1;
+  bytes[root + 1] = bytes[root + 2] = bytes[root + 3] = 0;
   testing_support::WriteFileBytes(folder.db(), bytes);
   const jet::Status s = AddExtras(folder.db());
   EXPECT_EQ(s.code(), ErrorCode::kCorrupt) << s.ToString();

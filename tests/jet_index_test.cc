@@ -168,14 +168,20 @@ TEST_P(IndexesOf, EveryEntryStandsForALiveRowAndHoldsTheKeyOfItsValues) {
         auto key = jet::EncodeIndexKey(*table, index, r.values, db_->header());
         // The text values of the key's columns, for the two cases below.
         std::vector<std::pair<std::string, jet::TextSortOrder>> texts;
+        bool binary = false;  // Binary keys (in Access's own system tables) are not built
         for (const jet::IndexColumn& ic : index.columns) {
           for (std::size_t i = 0; i < table->columns.size(); ++i) {
             const jet::Column& c = table->columns[i];
+            if (c.number == ic.column_number && c.type() == jet::ColumnType::kBinary) binary = true;
             if (c.number != ic.column_number || !r.values[i].is<std::string>()) continue;
             auto order = jet::TextSortOrderOf(c, db_->header());
             ASSERT_TRUE(order.ok()) << order.status().ToString();
             texts.emplace_back(r.values[i].as<std::string>(), *order);
           }
+        }
+        if (!key.ok() && binary) {
+          EXPECT_EQ(key.status().code(), jet::ErrorCode::kNotSupported) << key.status().ToString();
+          continue;
         }
         if (!key.ok()) {
           EXPECT_EQ(key.status().code(), jet::ErrorCode::kNotSupported) << key.status().ToString();

@@ -98,6 +98,16 @@ std::uint32_t DefinitionU32(const jet::PageStore& store, std::uint32_t page, std
   return in.U32(at);
 }
 
+// True when a column of the index is Binary.
+bool HasBinaryKey(const jet::TableDef& table, const jet::RealIndex& index) {
+  for (const jet::IndexColumn& ic : index.columns) {
+    for (const jet::Column& c : table.columns) {
+      if (c.number == ic.column_number && c.type() == jet::ColumnType::kBinary) return true;
+    }
+  }
+  return false;
+}
+
 // The checks of jet_index_test on every index of a table: the tree; (a) one entry per live row
 // (less rows without key values where the index ignores Nulls); (b) every entry names a live row,
 // none twice; (c) entries strictly ascending; (d) every key the encoder's key of its row's values.
@@ -143,6 +153,11 @@ std::vector<jet::IndexTreeStats> ExpectIndexesTrue(const jet::Database& db,
         continue;
       }
       auto key = jet::EncodeIndexKey(table, index, row->second->values, db.header());  // (d)
+      // Binary keys (in Access's own system tables, never written) are not built.
+      if (!key.ok() && key.status().code() == jet::ErrorCode::kNotSupported &&
+          HasBinaryKey(table, index)) {
+        continue;
+      }
       EXPECT_TRUE(key.ok() && *key == e.key) << "entry " << i << ": " << key.status().ToString();
     }
     std::size_t left_out = 0;  // (a)
@@ -251,11 +266,14 @@ TEST_P(RebuiltIndexes, HoldTheOriginalEntriesAndPassEveryCheck) {
   std::vector<std::string> names;
   for (const jet::CatalogEntry& e : original->catalog()) {
     if (!e.is_table()) continue;
-    names.push_back(e.name);
     auto def = jet::ReadTableDef(store, e.page(), e.name);
     ASSERT_TRUE(def.ok()) << def.status().ToString();
     const jet::Status s = jet::RebuildIndexes(store, allocator, *def);
+    // Access's own system tables may have keys the writer does not build (Binary columns): they
+    // are never written.
+    if (e.is_system() && s.code() == jet::ErrorCode::kNotSupported) continue;
     ASSERT_TRUE(s.ok()) << e.name << ": " << s.ToString();
+    names.push_back(e.name);
   }
   // The old pages were given back and used again: the file did not grow.
   EXPECT_EQ(store.page_count(), original->pages().page_count());

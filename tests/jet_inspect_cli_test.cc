@@ -161,6 +161,49 @@ TEST(JetInspectCli, SchemaNamesKeyColumnsAndIndexes) {
       << required.out;
 }
 
+// check: damage apart from what Access leaves as well (a row count that is off), and the exit
+// status set by the damage only.
+TEST(JetInspectCli, CheckSeparatesDamageFromWhatAccessLeaves) {
+  testing_support::TempFile copy("inspect-check");
+  auto bytes = testing_support::ReadFileBytes(Fixture("target.mdb"));
+  std::uint32_t customers = 0, settings = 0;
+  std::size_t count_at = 0, root_at = 0, page_size = 0;
+  {
+    auto db = OpenDb("target.mdb", kTargetPassword);
+    ASSERT_TRUE(db);
+    customers = (*db->GetTable("tbl_Kunden"))->page;
+    const auto t = *db->GetTable("tbl_Einstellungen");
+    settings = t->page;
+    root_at = t->real_indexes[0].first_page_at;
+    count_at = db->format().tdef_row_count_offset;
+    page_size = db->format().page_size;
+  }
+  bytes[std::size_t{customers} * page_size + count_at] += 2;  // two rows too many
+  testing_support::WriteFileBytes(copy.path(), bytes);
+  InspectRun run = Inspect({"--password", kTargetPassword, "check", copy.path().string()});
+  EXPECT_EQ(run.exit_code, 0) << run.out;
+  EXPECT_NE(run.out.find("Wie von Access (hält keinen Import an): Tabelle 'tbl_Kunden': Die "
+                         "Definition nennt 299 Zeilen, es sind 297."),
+            std::string::npos)
+      << run.out;
+  EXPECT_NE(run.out.find("in Ordnung, 1 wie von Access\n"), std::string::npos) << run.out;
+
+  // The root of an index sent to page 1, which is no index page: damage.
+  const std::size_t root = std::size_t{settings} * page_size + root_at;
+  bytes[root] = 1;
+  bytes[root + 1] = bytes[root + 2] = bytes[root + 3] = 0;
+  testing_support::WriteFileBytes(copy.path(), bytes);
+  run = Inspect({"--password", kTargetPassword, "check", copy.path().string()});
+  EXPECT_EQ(run.exit_code, 1) << run.out;
+  EXPECT_NE(run.out.find("Fehler (hält einen Import an, der die Tabelle schreibt): Index "
+                         "'PrimaryKey' der Tabelle 'tbl_Einstellungen'"),
+            std::string::npos)
+      << run.out;
+  EXPECT_NE(run.out.find("Wie von Access (hält keinen Import an): Tabelle 'tbl_Kunden'"),
+            std::string::npos)
+      << run.out;
+}
+
 // ---------------------------------------------------------------------------------------------
 // Failures.
 

@@ -232,9 +232,14 @@ std::optional<fs::path> AccessMadeDir() {
 }
 
 std::vector<DbFile> AccessMadeDatabases() {
-  const auto dir = AccessMadeDir();
-  if (!dir) return {};
-  return MdbFilesIn(*dir, /*project=*/false);
+  std::vector<DbFile> all;
+  for (const char* folder : {"access-made", "access-quirks"}) {
+    const fs::path dir = fs::path(PI_SHARED_FIXTURE_DIR) / folder;
+    std::error_code ec;
+    if (!fs::is_directory(dir, ec)) continue;
+    for (DbFile& f : MdbFilesIn(dir, /*project=*/false)) all.push_back(std::move(f));
+  }
+  return all;
 }
 
 std::string ShellQuote(std::string_view text) {

@@ -34,7 +34,9 @@ std::vector<DbFile> ProjectDatabases();
 
 // The folder of Access-made databases, when it exists.
 std::optional<std::filesystem::path> AccessMadeDir();
-// Every .mdb of that folder, sorted by name (none when the folder is missing); no passwords.
+// Every .mdb of that folder and of access-quirks/ (Access-made files with what Access leaves in
+// files it uses every day, e.g. a system table's row count that is off), each folder sorted by
+// name (none when the folders are missing); no passwords.
 std::vector<DbFile> AccessMadeDatabases();
 
 // Wraps text in single quotes for /bin/sh, so that any path or name reaches a command unchanged.

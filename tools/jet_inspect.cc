@@ -121,12 +121,22 @@ int main(int argc, char** argv) {
   if (command == "check") {
     auto report = jet::CheckIntegrity(**db);
     if (!report.ok()) return Fail(report.status());
+    // Damage stops an import that writes the table; what Access leaves as well does not.
     for (const std::string& note : report->notes) std::cout << "Hinweis: " << note << "\n";
-    for (const std::string& problem : report->problems) std::cout << "Fehler: " << problem << "\n";
+    for (const std::string& problem : report->problems) {
+      std::cout << "Fehler (hält einen Import an, der die Tabelle schreibt): " << problem << "\n";
+    }
+    for (const std::string& quirk : report->tolerated) {
+      std::cout << "Wie von Access (hält keinen Import an): " << quirk << "\n";
+    }
     std::cout << report->tables << " Tabellen, " << report->rows << " Zeilen, "
               << report->index_entries << " Indexeinträge geprüft: "
-              << (report->ok() ? "in Ordnung" : std::to_string(report->problems.size()) + " Fehler")
-              << "\n";
+              << (report->ok() ? "in Ordnung"
+                               : std::to_string(report->problems.size()) + " Fehler");
+    if (!report->tolerated.empty()) {
+      std::cout << ", " << report->tolerated.size() << " wie von Access";
+    }
+    std::cout << "\n";
     return report->ok() ? 0 : 1;
   }
   jet::Status status = command == "schema" ? inspect::PrintSchema(**db, args[2], std::cout)

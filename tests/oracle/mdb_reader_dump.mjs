@@ -5,6 +5,8 @@
 //       prints one line per user table: NAME<TAB>ROWCOUNT
 //   node tests/oracle/mdb_reader_dump.mjs FILE [--password PW] --table NAME
 //       prints the rows of NAME as JSON lines, one object per row, in storage order.
+//   node tests/oracle/mdb_reader_dump.mjs FILE [--password PW] --all
+//       prints the rows of every user table in that form, each line NAME<TAB>JSON.
 //       Dates become ISO-8601 strings (toISOString), Buffers lower-case hex strings,
 //       bigints decimal strings; Null stays null.
 //
@@ -19,18 +21,20 @@ import MDBReader from "mdb-reader";
 
 function usage(message) {
   process.stderr.write(
-    `${message}\nusage: node mdb_reader_dump.mjs FILE [--password PW] [--table NAME]\n`,
+    `${message}\nusage: node mdb_reader_dump.mjs FILE [--password PW] [--table NAME | --all]\n`,
   );
   process.exit(2);
 }
 
 function parseArgs(argv) {
-  const args = { file: null, password: null, table: null };
+  const args = { file: null, password: null, table: null, all: false };
   for (let i = 0; i < argv.length; ++i) {
     const arg = argv[i];
     if (arg === "--password" || arg === "--table") {
       if (i + 1 >= argv.length) usage(`missing value after ${arg}`);
       args[arg.slice(2)] = argv[++i];
+    } else if (arg === "--all") {
+      args.all = true;
     } else if (arg.startsWith("--")) {
       usage(`unknown option ${arg}`);
     } else if (args.file === null) {
@@ -68,18 +72,23 @@ function main() {
                                            : "wrong password");
   }
   const out = [];
-  if (args.table === null) {
-    for (const name of reader.getTableNames()) {
-      out.push(`${name}\t${reader.getTable(name).rowCount}`);
-    }
-  } else {
-    const table = reader.getTable(args.table);
+  const rows = (name, prefix) => {
+    const table = reader.getTable(name);
     const columns = table.getColumnNames();
     for (const row of table.getData()) {
       const obj = {};
       for (const column of columns) obj[column] = toJsonValue(row[column]);
-      out.push(JSON.stringify(obj));
+      out.push(prefix + JSON.stringify(obj));
     }
+  };
+  if (args.all) {
+    for (const name of reader.getTableNames()) rows(name, `${name}\t`);
+  } else if (args.table === null) {
+    for (const name of reader.getTableNames()) {
+      out.push(`${name}\t${reader.getTable(name).rowCount}`);
+    }
+  } else {
+    rows(args.table, "");
   }
   if (out.length > 0) process.stdout.write(out.join("\n") + "\n");
 }
