@@ -233,10 +233,8 @@ Status WriteJournal(int db, const std::string& path, const InPlaceChanges& chang
   std::uint64_t at = kJournalHeaderSize;
   std::uint32_t count = 0;
   std::vector<std::uint8_t> record;
-  const Status journaled = changes.write([&](std::uint64_t offset, Bytes bytes) -> Status {
-    if (offset >= original_size) return Status::Ok();
-    const std::size_t length =
-        static_cast<std::size_t>(std::min<std::uint64_t>(bytes.size(), original_size - offset));
+  // One record: the original bytes of [offset, offset + length), read from the file.
+  auto journal_range = [&](std::uint64_t offset, std::size_t length) -> Status {
     record.assign(kRecordHeaderSize + length, 0);
     ByteWriter(record).Put64(kRecordOffsetOffset, offset);
     ByteWriter(record).Put32(kRecordLengthOffset, static_cast<std::uint32_t>(length));
@@ -246,19 +244,17 @@ Status WriteJournal(int db, const std::string& path, const InPlaceChanges& chang
     at += record.size();
     ++count;
     return Status::Ok();
+  };
+  const Status journaled = changes.write([&](std::uint64_t offset, Bytes bytes) -> Status {
+    if (offset >= original_size) return Status::Ok();
+    return journal_range(offset, static_cast<std::size_t>(std::min<std::uint64_t>(
+                                     bytes.size(), original_size - offset)));
   });
   JET_RETURN_IF_ERROR(journaled);
   // A file that was longer than its last page keeps its tail in the journal too.
   if (changes.new_size < original_size) {
-    const std::uint64_t offset = changes.new_size;
-    const std::size_t length = static_cast<std::size_t>(original_size - offset);
-    record.assign(kRecordHeaderSize + length, 0);
-    ByteWriter(record).Put64(kRecordOffsetOffset, offset);
-    ByteWriter(record).Put32(kRecordLengthOffset, static_cast<std::uint32_t>(length));
-    JET_RETURN_IF_ERROR(ReadAllAt(db, record.data() + kRecordHeaderSize, length, offset, path));
-    JET_RETURN_IF_ERROR(WriteAllAt(journal, record, at, journal_path));
-    checksum = Fnv1a(checksum, record);
-    ++count;
+    JET_RETURN_IF_ERROR(journal_range(changes.new_size,
+                                      static_cast<std::size_t>(original_size - changes.new_size)));
   }
   JET_RETURN_IF_ERROR(Sync(journal, journal_path));
   Step(InPlaceStep::kJournalWritten);
