@@ -14,7 +14,7 @@
 #include <string>
 
 #include "db/database_state.h"
-#include "jet/database.h"
+#include "jet/database/database.h"
 #include "run/recording_user_side.h"
 
 namespace {

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "jet/database.h"
+#include "jet/database/database.h"
 
 namespace fs = std::filesystem;
 

@@ -15,8 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "jet/database.h"
-#include "jet/table_scan.h"
+#include "jet/database/database.h"
+#include "jet/table/table_scan.h"
 
 namespace {
 

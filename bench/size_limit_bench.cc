@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "jet/database.h"
-#include "jet/page_store.h"
+#include "jet/database/database.h"
+#include "jet/file/page_store.h"
 
 namespace fs = std::filesystem;
 

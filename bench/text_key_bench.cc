@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "jet/text_sort_key.h"
+#include "jet/text/text_sort_key.h"
 
 namespace {
 

@@ -11,10 +11,10 @@
 #include <memory>
 
 #include "db/target_layout.h"
-#include "jet/database.h"
-#include "jet/file_commit.h"
-#include "jet/file_system.h"
-#include "jet/integrity_check.h"
+#include "jet/database/database.h"
+#include "jet/database/integrity_check.h"
+#include "jet/file/file_commit.h"
+#include "jet/file/file_system.h"
 
 namespace db {
 namespace {

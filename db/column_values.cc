@@ -7,8 +7,8 @@
 #include <limits>
 
 #include "db/error.h"
-#include "jet/decimal_convert.h"
-#include "jet/unicode.h"
+#include "jet/base/decimal_convert.h"
+#include "jet/text/unicode.h"
 
 namespace db {
 namespace {

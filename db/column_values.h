@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "db/value.h"
-#include "jet/expression.h"
-#include "jet/table_def.h"
+#include "jet/expr/expression.h"
+#include "jet/table/table_def.h"
 
 namespace db {
 

@@ -11,7 +11,7 @@
 #include "db/recordset.h"
 #include "db/sql/jet_rules.h"
 #include "db/sql/parser.h"
-#include "jet/index_uniqueness.h"
+#include "jet/index/index_uniqueness.h"
 
 namespace db {
 namespace {
@@ -44,7 +44,7 @@ namespace {
 
 namespace {
 
-// A unique index would hold the new row twice, by the engine's rule (jet/index_uniqueness.h):
+// A unique index would hold the new row twice, by the engine's rule (jet/index/index_uniqueness.h):
 // its key equals that of a stored row and not every key column is Null. The candidates are the
 // rows that hold the new row's value in one key column that is not Null; whether one of them
 // collides is the engine's decision, by the index key bytes.

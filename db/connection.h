@@ -10,7 +10,7 @@
 #include "db/referential_integrity.h"
 #include "db/sql/parser.h"
 #include "db/sql/table_data.h"
-#include "jet/database.h"
+#include "jet/database/database.h"
 
 namespace db {
 

@@ -1,7 +1,7 @@
 #include "db/connection_string.h"
 
 #include "db/error.h"
-#include "jet/unicode.h"
+#include "jet/text/unicode.h"
 
 namespace db {
 namespace {

@@ -8,12 +8,12 @@
 #include <stdexcept>
 #include <string>
 
-#include "jet/errors.h"
+#include "jet/base/errors.h"
 
 namespace db {
 
-// The error numbers and their standard texts: the one catalogue (jet/errors.h), which the layers
-// above reach through this header.
+// The error numbers and their standard texts: the one catalogue (jet/base/errors.h), which the
+// layers above reach through this header.
 using jet::ErrorCode;
 using jet::Number;
 using jet::StandardText;

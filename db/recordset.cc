@@ -5,7 +5,7 @@
 #include "db/column_values.h"
 #include "db/error.h"
 #include "db/sql/parser.h"
-#include "jet/unicode.h"
+#include "jet/text/unicode.h"
 
 namespace db {
 namespace {

@@ -23,7 +23,7 @@
 #include <vector>
 
 #include "db/sql/table_data.h"
-#include "jet/relationships.h"
+#include "jet/database/relationships.h"
 
 namespace db {
 

@@ -6,7 +6,7 @@
 
 #include "db/wine_prefix.h"
 #include "db/wine_registry.h"
-#include "jet/unicode.h"
+#include "jet/text/unicode.h"
 
 namespace db {
 namespace {

@@ -12,7 +12,7 @@
 #include <string>
 
 #include "db/error.h"
-#include "jet/value.h"
+#include "jet/base/value.h"
 
 namespace db {
 

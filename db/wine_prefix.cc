@@ -10,7 +10,7 @@
 #include <fstream>
 #include <optional>
 
-#include "jet/unicode.h"
+#include "jet/text/unicode.h"
 
 namespace db {
 namespace {

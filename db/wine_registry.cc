@@ -4,8 +4,8 @@
 #include <sstream>
 #include <vector>
 
-#include "jet/text_codec.h"
-#include "jet/unicode.h"
+#include "jet/text/text_codec.h"
+#include "jet/text/unicode.h"
 
 namespace db {
 namespace {

@@ -4,11 +4,11 @@
 #include <set>
 #include <streambuf>
 
-#include "jet/catalog.h"
-#include "jet/database.h"
-#include "jet/file_source.h"
-#include "jet/table_scan.h"
-#include "jet/unicode.h"
+#include "jet/database/database.h"
+#include "jet/file/file_source.h"
+#include "jet/table/catalog.h"
+#include "jet/table/table_scan.h"
+#include "jet/text/unicode.h"
 #include "tools/csv_export.h"
 #include "tools/schema_print.h"
 

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "jet/status.h"
+#include "jet/base/status.h"
 
 namespace fuzz {
 

@@ -12,10 +12,10 @@
 #include <string>
 #include <vector>
 
-#include "jet/catalog.h"
-#include "jet/database.h"
-#include "jet/integrity_check.h"
-#include "jet/table_scan.h"
+#include "jet/database/database.h"
+#include "jet/database/integrity_check.h"
+#include "jet/table/catalog.h"
+#include "jet/table/table_scan.h"
 
 namespace fuzz {
 namespace {

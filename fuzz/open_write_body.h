@@ -17,7 +17,7 @@
 #include <cstdint>
 #include <span>
 
-#include "jet/status.h"
+#include "jet/base/status.h"
 
 namespace fuzz {
 

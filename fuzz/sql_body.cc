@@ -7,7 +7,7 @@
 #include "db/error.h"
 #include "db/sql/executor.h"
 #include "db/sql/parser.h"
-#include "jet/database.h"
+#include "jet/database/database.h"
 
 namespace fuzz {
 namespace {

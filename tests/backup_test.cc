@@ -8,9 +8,9 @@
 #include <fstream>
 
 #include "db/backups.h"
-#include "jet/database.h"
-#include "jet/file_commit.h"
-#include "jet/file_system.h"
+#include "jet/database/database.h"
+#include "jet/file/file_commit.h"
+#include "jet/file/file_system.h"
 #include "tests/fixtures.h"
 #include "tests/test_support.h"
 

@@ -17,10 +17,10 @@
 #include <thread>
 #include <vector>
 
-#include "jet/database.h"
-#include "jet/integrity_check.h"
-#include "jet/rollback_journal.h"
-#include "jet/table_scan.h"
+#include "jet/database/database.h"
+#include "jet/database/integrity_check.h"
+#include "jet/file/rollback_journal.h"
+#include "jet/table/table_scan.h"
 #include "tests/fixtures.h"
 #include "tests/test_support.h"
 

@@ -12,7 +12,7 @@
 #include "db/sql/jet_rules.h"
 #include "db/sql/parser.h"
 #include "db/sql/plan.h"
-#include "jet/database.h"
+#include "jet/database/database.h"
 #include "tests/fixtures.h"
 
 namespace {

@@ -12,7 +12,7 @@
 #include "db/sql/executor.h"
 #include "db/sql/jet_rules.h"
 #include "db/sql/parser.h"
-#include "jet/database.h"
+#include "jet/database/database.h"
 #include "tests/db_test_util.h"
 #include "tests/fixtures.h"
 

@@ -16,10 +16,10 @@
 #include "db/error.h"
 #include "db/recordset.h"
 #include "db/target_layout.h"
-#include "jet/database.h"
-#include "jet/decimal_convert.h"
-#include "jet/index_key.h"
-#include "jet/index_uniqueness.h"
+#include "jet/base/decimal_convert.h"
+#include "jet/database/database.h"
+#include "jet/index/index_key.h"
+#include "jet/index/index_uniqueness.h"
 #include "tests/db_test_util.h"
 #include "tests/fixtures.h"
 #include "tests/test_support.h"
@@ -557,8 +557,8 @@ TEST(ColumnConversion, DecimalsFromEveryNumberAndText) {
   EXPECT_EQ(ErrorOf([&] { db::ConvertForColumn(t, dec, Value(std::string("x"))); }), 3421);
 }
 
-// One uniqueness rule on both paths (jet/index_uniqueness.h): the record layer's check when a row
-// is added and the engine's when a commit rebuilds the indexes. The unique index of
+// One uniqueness rule on both paths (jet/index/index_uniqueness.h): the record layer's check when a
+// row is added and the engine's when a commit rebuilds the indexes. The unique index of
 // tbl_Einstellungen over txt_Schluessel is widened in memory by txt_Wert, so that keys with one
 // Null column can be tried; each case adds its two rows on both paths, each on its own copy.
 struct UniqueCase {
@@ -682,7 +682,7 @@ TEST(UniqueIndexRule, TextKeysDifferingInLetterCaseHaveTheSameBytes) {
   EXPECT_FALSE(*collide);
 }
 
-// Keys without Null (jet/index_uniqueness.h): the flags of the unique index over
+// Keys without Null (jet/index/index_uniqueness.h): the flags of the unique index over
 // tbl_Einstellungen.txt_Schluessel are set in memory as each case says; a row with that key Null
 // (or given) is added through the record layer and straight to the engine, each on its own copy.
 struct NullKeyCase {

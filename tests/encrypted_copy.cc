@@ -3,14 +3,14 @@
 #include <algorithm>
 #include <span>
 
-#include "jet/format.h"
-#include "jet/header.h"
-#include "jet/page_store.h"
+#include "jet/base/format.h"
+#include "jet/file/header.h"
+#include "jet/file/page_store.h"
 
 namespace testing_support {
 namespace {
 
-// Where the database key lives in page 0 (inside the masked area, see jet/header.cc).
+// Where the database key lives in page 0 (inside the masked area, see jet/file/header.cc).
 constexpr std::size_t kDatabaseKeyOffset = 0x3E;
 
 }  // namespace

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "jet/status.h"
+#include "jet/base/status.h"
 
 namespace testing_support {
 

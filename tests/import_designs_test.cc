@@ -10,8 +10,8 @@
 
 #include "db/database_state.h"
 #include "import/import_run.h"
-#include "jet/database.h"
-#include "jet/integrity_check.h"
+#include "jet/database/database.h"
+#include "jet/database/integrity_check.h"
 #include "run/recording_user_side.h"
 #include "tests/fixtures.h"
 #include "tests/test_support.h"

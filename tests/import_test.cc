@@ -15,7 +15,7 @@
 #include "db/recordset.h"
 #include "db/sql/jet_rules.h"
 #include "import/import_run.h"
-#include "jet/integrity_check.h"
+#include "jet/database/integrity_check.h"
 #include "run/recording_user_side.h"
 #include "tests/fixtures.h"
 #include "tests/test_support.h"

@@ -5,12 +5,12 @@
 #include <string>
 #include <vector>
 
-#include "jet/format.h"
-#include "jet/properties.h"
-#include "jet/rc4.h"
-#include "jet/text_codec.h"
-#include "jet/unicode.h"
-#include "jet/value.h"
+#include "jet/base/format.h"
+#include "jet/base/value.h"
+#include "jet/file/rc4.h"
+#include "jet/table/properties.h"
+#include "jet/text/text_codec.h"
+#include "jet/text/unicode.h"
 #include "tools/csv_export.h"
 
 namespace {

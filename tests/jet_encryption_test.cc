@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "jet/database.h"
-#include "jet/file_source.h"
-#include "jet/header.h"
+#include "jet/database/database.h"
+#include "jet/file/file_source.h"
+#include "jet/file/header.h"
 #include "tests/encrypted_copy.h"
 #include "tests/fixtures.h"
 #include "tests/test_support.h"

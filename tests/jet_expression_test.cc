@@ -8,8 +8,8 @@
 #include <random>
 #include <string>
 
-#include "jet/decimal_convert.h"
-#include "jet/expression.h"
+#include "jet/base/decimal_convert.h"
+#include "jet/expr/expression.h"
 
 namespace {
 

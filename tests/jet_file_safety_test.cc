@@ -16,10 +16,10 @@
 #include <set>
 #include <string>
 
-#include "jet/database.h"
-#include "jet/file_commit.h"
-#include "jet/file_system.h"
-#include "jet/integrity_check.h"
+#include "jet/database/database.h"
+#include "jet/database/integrity_check.h"
+#include "jet/file/file_commit.h"
+#include "jet/file/file_system.h"
 #include "tests/fixtures.h"
 #include "tests/test_support.h"
 

@@ -22,11 +22,11 @@
 #include <optional>
 #include <string>
 
-#include "jet/database.h"
-#include "jet/file_commit.h"
-#include "jet/file_system.h"
-#include "jet/integrity_check.h"
-#include "jet/rollback_journal.h"
+#include "jet/database/database.h"
+#include "jet/database/integrity_check.h"
+#include "jet/file/file_commit.h"
+#include "jet/file/file_system.h"
+#include "jet/file/rollback_journal.h"
 #include "tests/encrypted_copy.h"
 #include "tests/fixtures.h"
 #include "tests/test_support.h"

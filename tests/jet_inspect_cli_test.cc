@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "jet/database.h"
+#include "jet/database/database.h"
 #include "tests/fixtures.h"
 #include "tests/test_support.h"
 #include "tools/csv_export.h"

@@ -7,17 +7,17 @@
 #include <algorithm>
 #include <string>
 
-#include "jet/data_page.h"
-#include "jet/database.h"
-#include "jet/file_source.h"
-#include "jet/format.h"
-#include "jet/integrity_check.h"
-#include "jet/long_value.h"
-#include "jet/page_allocator.h"
-#include "jet/page_store.h"
-#include "jet/row_reader.h"
-#include "jet/table_scan.h"
-#include "jet/usage_map.h"
+#include "jet/base/format.h"
+#include "jet/database/database.h"
+#include "jet/database/integrity_check.h"
+#include "jet/file/file_source.h"
+#include "jet/file/page_store.h"
+#include "jet/page/data_page.h"
+#include "jet/page/long_value.h"
+#include "jet/page/page_allocator.h"
+#include "jet/page/usage_map.h"
+#include "jet/table/row_reader.h"
+#include "jet/table/table_scan.h"
 #include "tests/fixtures.h"
 #include "tests/test_support.h"
 

@@ -11,10 +11,10 @@
 #include <string>
 #include <vector>
 
-#include "jet/catalog.h"
-#include "jet/database.h"
-#include "jet/file_source.h"
-#include "jet/page_store.h"
+#include "jet/database/database.h"
+#include "jet/file/file_source.h"
+#include "jet/file/page_store.h"
+#include "jet/table/catalog.h"
 #include "tests/fixtures.h"
 #include "tests/test_support.h"
 

@@ -24,9 +24,9 @@
 #include <string_view>
 #include <vector>
 
-#include "jet/data_page.h"
-#include "jet/database.h"
-#include "jet/table_scan.h"
+#include "jet/database/database.h"
+#include "jet/page/data_page.h"
+#include "jet/table/table_scan.h"
 #include "tests/fixtures.h"
 #include "tests/test_support.h"
 #include "tools/csv_export.h"

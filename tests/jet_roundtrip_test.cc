@@ -14,13 +14,13 @@
 #include <map>
 #include <sstream>
 
-#include "jet/database.h"
-#include "jet/file_source.h"
-#include "jet/integrity_check.h"
-#include "jet/page_allocator.h"
-#include "jet/page_store.h"
-#include "jet/table_scan.h"
-#include "jet/usage_map.h"
+#include "jet/database/database.h"
+#include "jet/database/integrity_check.h"
+#include "jet/file/file_source.h"
+#include "jet/file/page_store.h"
+#include "jet/page/page_allocator.h"
+#include "jet/page/usage_map.h"
+#include "jet/table/table_scan.h"
 #include "tests/test_support.h"
 #include "tools/csv_export.h"
 

@@ -6,13 +6,13 @@
 #include <filesystem>
 #include <string>
 
-#include "jet/catalog.h"
-#include "jet/data_page.h"
-#include "jet/database.h"
-#include "jet/page_store.h"
-#include "jet/row_reader.h"
-#include "jet/row_writer.h"
-#include "jet/usage_map.h"
+#include "jet/database/database.h"
+#include "jet/file/page_store.h"
+#include "jet/page/data_page.h"
+#include "jet/page/usage_map.h"
+#include "jet/table/catalog.h"
+#include "jet/table/row_reader.h"
+#include "jet/table/row_writer.h"
 #include "tests/test_support.h"
 
 namespace {

@@ -1,6 +1,6 @@
-// The one walk over a table's live rows (jet/row_walker.h), which the table scan and the index
-// rebuild share: a moved row is read where its pointer leads even though that slot carries the
-// deleted flag, as every moved row's target does; a pointer to a deleted slot without bytes is
+// The one walk over a table's live rows (jet/table/row_walker.h), which the table scan and the
+// index rebuild share: a moved row is read where its pointer leads even though that slot carries
+// the deleted flag, as every moved row's target does; a pointer to a deleted slot without bytes is
 // damage, reported alike by the walk and by the rebuild that reads the rows for the indexes.
 #include <gtest/gtest.h>
 
@@ -9,15 +9,15 @@
 #include <utility>
 #include <vector>
 
-#include "jet/byte_writer.h"
-#include "jet/data_page.h"
-#include "jet/database.h"
-#include "jet/file_source.h"
-#include "jet/index_writer.h"
-#include "jet/page_allocator.h"
-#include "jet/page_store.h"
-#include "jet/row_walker.h"
-#include "jet/usage_map.h"
+#include "jet/base/byte_writer.h"
+#include "jet/database/database.h"
+#include "jet/file/file_source.h"
+#include "jet/file/page_store.h"
+#include "jet/index/index_writer.h"
+#include "jet/page/data_page.h"
+#include "jet/page/page_allocator.h"
+#include "jet/page/usage_map.h"
+#include "jet/table/row_walker.h"
 #include "tests/test_support.h"
 
 namespace {

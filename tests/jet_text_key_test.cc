@@ -11,10 +11,10 @@
 #include <string>
 #include <vector>
 
-#include "jet/index_page.h"
-#include "jet/text_codec.h"
-#include "jet/text_sort_key.h"
-#include "jet/text_sort_tables.h"
+#include "jet/index/index_page.h"
+#include "jet/text/text_codec.h"
+#include "jet/text/text_sort_key.h"
+#include "jet/text/text_sort_tables.h"
 
 namespace {
 

@@ -14,12 +14,12 @@
 #include <iterator>
 #include <sstream>
 
-#include "jet/data_page.h"
-#include "jet/index_reader.h"
-#include "jet/page_store.h"
-#include "jet/table_scan.h"
-#include "jet/text_codec.h"
-#include "jet/usage_map.h"
+#include "jet/file/page_store.h"
+#include "jet/index/index_reader.h"
+#include "jet/page/data_page.h"
+#include "jet/page/usage_map.h"
+#include "jet/table/table_scan.h"
+#include "jet/text/text_codec.h"
 #include "tests/fixtures.h"
 
 namespace testing_support {

@@ -13,9 +13,9 @@
 #include <utility>
 #include <vector>
 
-#include "jet/database.h"
-#include "jet/index_page.h"
-#include "jet/page_store.h"
+#include "jet/database/database.h"
+#include "jet/file/page_store.h"
+#include "jet/index/index_page.h"
 
 namespace testing_support {
 

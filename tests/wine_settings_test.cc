@@ -20,7 +20,7 @@
 #include "db/wine_prefix.h"
 #include "db/wine_registry.h"
 #include "import/import_run.h"
-#include "jet/unicode.h"
+#include "jet/text/unicode.h"
 #include "run/recording_user_side.h"
 #include "tests/test_support.h"
 #include "tests/wine_test_util.h"

@@ -6,7 +6,7 @@
 #include <type_traits>
 #include <utility>
 
-#include "jet/table_scan.h"
+#include "jet/table/table_scan.h"
 
 namespace inspect {
 namespace {

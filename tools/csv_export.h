@@ -4,9 +4,9 @@
 #include <ostream>
 #include <string>
 
-#include "jet/database.h"
-#include "jet/status.h"
-#include "jet/value.h"
+#include "jet/base/status.h"
+#include "jet/base/value.h"
+#include "jet/database/database.h"
 
 namespace inspect {
 

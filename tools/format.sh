@@ -2,8 +2,8 @@
 # Formats the project's C and C++ sources with clang-format (.clang-format), or checks them.
 #   bash tools/format.sh          formats every source in place
 #   bash tools/format.sh --check  changes nothing; fails and names each file that is not formatted
-# The sources are the files git knows, except generated ones: jet/text_sort_tables.cc is written
-# by tools/make_sort_tables.py, jet/case_tables.cc by tools/make_case_tables.py.
+# The sources are the files git knows, except generated ones: jet/text/text_sort_tables.cc is written
+# by tools/make_sort_tables.py, jet/text/case_tables.cc by tools/make_case_tables.py.
 set -euo pipefail
 
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
@@ -13,7 +13,7 @@ if ! command -v clang-format >/dev/null 2>&1; then
   exit 1
 fi
 
-mapfile -t files < <(git ls-files '*.c' '*.cc' '*.cpp' '*.h' | grep -v -x -e 'jet/text_sort_tables.cc' -e 'jet/case_tables.cc')
+mapfile -t files < <(git ls-files '*.c' '*.cc' '*.cpp' '*.h' | grep -v -x -e 'jet/text/text_sort_tables.cc' -e 'jet/text/case_tables.cc')
 
 if [[ "${1:-}" == "--check" ]]; then
   if ! clang-format --dry-run -Werror "${files[@]}"; then

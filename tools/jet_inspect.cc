@@ -14,8 +14,8 @@
 #include "db/connection.h"
 #include "db/error.h"
 #include "db/recordset.h"
-#include "jet/database.h"
-#include "jet/integrity_check.h"
+#include "jet/database/database.h"
+#include "jet/database/integrity_check.h"
 #include "tools/csv_export.h"
 #include "tools/schema_print.h"
 

@@ -2,7 +2,7 @@
 
 #include <type_traits>
 
-#include "jet/relationships.h"
+#include "jet/database/relationships.h"
 #include "tools/csv_export.h"
 
 namespace inspect {

@@ -4,8 +4,8 @@
 #include <ostream>
 #include <string>
 
-#include "jet/database.h"
-#include "jet/status.h"
+#include "jet/base/status.h"
+#include "jet/database/database.h"
 
 namespace inspect {
 

@@ -6,7 +6,7 @@
 
 #include "db/sql/jet_rules.h"
 #include "db/sql/plan.h"
-#include "jet/expression.h"
+#include "jet/expr/expression.h"
 
 namespace db::sql {
 namespace {

@@ -5,8 +5,8 @@
 #include <type_traits>
 
 #include "db/error.h"
-#include "jet/text_codec.h"
-#include "jet/unicode.h"
+#include "jet/text/text_codec.h"
+#include "jet/text/unicode.h"
 
 namespace db::sql {
 namespace {

@@ -6,7 +6,7 @@
 
 #include "db/error.h"
 #include "db/sql/lexer.h"
-#include "jet/unicode.h"
+#include "jet/text/unicode.h"
 
 namespace db::sql {
 namespace {

@@ -21,7 +21,7 @@
 #include <vector>
 
 #include "db/value.h"
-#include "jet/large_allocator.h"
+#include "jet/base/large_allocator.h"
 
 namespace db::sql {
 

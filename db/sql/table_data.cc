@@ -5,8 +5,8 @@
 
 #include "db/error.h"
 #include "db/sql/jet_rules.h"
-#include "jet/table_scan.h"
-#include "jet/unicode.h"
+#include "jet/table/table_scan.h"
+#include "jet/text/unicode.h"
 
 namespace db::sql {
 namespace {

@@ -14,7 +14,7 @@
 #include "db/column_values.h"
 #include "db/sql/row_store.h"
 #include "db/value.h"
-#include "jet/database.h"
+#include "jet/database/database.h"
 
 namespace db::sql {
 
