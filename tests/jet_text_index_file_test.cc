@@ -23,7 +23,6 @@
 #include "jet/database/integrity_check.h"
 #include "jet/index/index_key.h"
 #include "jet/table/table_scan.h"
-#include "jet/text/text_codec.h"
 #include "jet/text/unicode.h"
 #include "run/recording_user_side.h"
 #include "tests/fixtures.h"

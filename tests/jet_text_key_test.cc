@@ -12,9 +12,9 @@
 #include <vector>
 
 #include "jet/index/index_page.h"
-#include "jet/text/text_codec.h"
 #include "jet/text/text_sort_key.h"
 #include "jet/text/text_sort_tables.h"
+#include "jet/text/unicode.h"
 
 namespace {
 

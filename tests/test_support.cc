@@ -19,7 +19,7 @@
 #include "jet/page/data_page.h"
 #include "jet/page/usage_map.h"
 #include "jet/table/table_scan.h"
-#include "jet/text/text_codec.h"
+#include "jet/text/unicode.h"
 #include "tests/fixtures.h"
 
 namespace testing_support {

@@ -41,7 +41,4 @@ std::string DecodeCodePage(Bytes bytes);
 // own conversion.
 int CodePageByte(char32_t cp);
 
-// Appends the UTF-8 form of a code point.
-void AppendUtf8(std::string& out, char32_t cp);
-
 }  // namespace jet
