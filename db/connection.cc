@@ -8,10 +8,11 @@
 
 #include "db/column_values.h"
 #include "db/error.h"
-#include "db/recordset.h"
+#include "db/sql/executor.h"
 #include "db/sql/jet_rules.h"
 #include "db/sql/parser.h"
 #include "jet/index/index_uniqueness.h"
+#include "jet/table/null_keys.h"
 
 namespace db {
 namespace {
@@ -130,7 +131,7 @@ void Connection::Store() {
   jet::Status s;
   try {
     // Open recordsets keep copies of the rows they show, so that the tables' rows all go.
-    for (Recordset* rs : open_) rs->KeepOwnRows();
+    for (OpenRecordset* rs : open_) rs->KeepOwnRows();
     tables_->ReleaseRows();
     jet::ReplaceOptions options;
     options.keep_old_as = std::exchange(keep_old_as_, std::string());
@@ -324,9 +325,9 @@ void Connection::ChangeRows(const std::vector<ReferentialIntegrity::TableChange>
 
 void Connection::Close() {
   if (!IsOpen()) throw DbError(ErrorCode::kNotAllowedWhenClosed, "Die Verbindung ist geschlossen.");
-  std::vector<Recordset*> open = std::move(open_);
+  std::vector<OpenRecordset*> open = std::move(open_);
   open_.clear();
-  for (Recordset* rs : open) rs->CloseQuietly();
+  for (OpenRecordset* rs : open) rs->CloseQuietly();
   std::unique_ptr<jet::Database> db = std::move(db_);
   tables_.reset();
   integrity_.reset();
@@ -369,9 +370,9 @@ sql::TableProvider& Connection::tables() {
   return *tables_;
 }
 
-void Connection::Register(Recordset* rs) { open_.push_back(rs); }
+void Connection::Register(OpenRecordset* rs) { open_.push_back(rs); }
 
-void Connection::Unregister(Recordset* rs) {
+void Connection::Unregister(OpenRecordset* rs) {
   open_.erase(std::remove(open_.begin(), open_.end(), rs), open_.end());
 }
 

@@ -16,6 +16,17 @@ namespace db {
 
 class Recordset;
 
+// What a connection asks of the recordsets open on it (recordset.h): to keep their rows before
+// the connection's tables let go of theirs, and to close with it.
+class OpenRecordset {
+ public:
+  virtual void KeepOwnRows() = 0;
+  virtual void CloseQuietly() = 0;
+
+ protected:
+  ~OpenRecordset() = default;
+};
+
 class Connection {
  public:
   Connection() = default;
@@ -81,8 +92,8 @@ class Connection {
 
  private:
   friend class Recordset;
-  void Register(Recordset* rs);
-  void Unregister(Recordset* rs);
+  void Register(OpenRecordset* rs);
+  void Unregister(OpenRecordset* rs);
   void PrepareWrite();
   // Commits the engine's changes; throws on failure, after which the changes are forgotten (or,
   // StoredDespiteError, already in the file) and nothing of them is stored later.
@@ -110,7 +121,7 @@ class Connection {
   std::unique_ptr<sql::DatabaseTables> tables_;
   std::unique_ptr<ReferentialIntegrity> integrity_;
   sql::StatementCache statements_;
-  std::vector<Recordset*> open_;
+  std::vector<OpenRecordset*> open_;
   bool read_only_ = false;
   bool mode_read_only_ = false;
   bool in_transaction_ = false;

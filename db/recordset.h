@@ -50,7 +50,7 @@ class FieldCollection {
   std::vector<std::string> folded_;  // the names without letter case
 };
 
-class Recordset {
+class Recordset : private OpenRecordset {
  public:
   Recordset() = default;
   ~Recordset();
@@ -84,8 +84,10 @@ class Recordset {
  private:
   friend class Field;
   friend class Connection;
-  void CloseQuietly();                           // by the connection's Close
-  void KeepOwnRows() { result_.KeepOwnRows(); }  // before the connection's tables let go of rows
+  void CloseQuietly() override;  // by the connection's Close
+  void KeepOwnRows() override {
+    result_.KeepOwnRows();
+  }  // before the connection's tables let go of rows
 
   std::shared_ptr<Connection> connection_;
   int cursor_type_ = adOpenForwardOnly;
