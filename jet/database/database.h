@@ -21,12 +21,11 @@
 #include "jet/file/file_commit.h"
 #include "jet/file/header.h"
 #include "jet/table/table_def.h"
+#include "jet/table/table_set.h"
 
 namespace jet {
 
 class FileSource;
-class PageStore;
-struct CatalogEntry;
 struct Replacement;
 
 // Jet's maximum database size, 2 GB: a commit whose file would be larger fails with
@@ -55,27 +54,27 @@ struct OpenOptions {
 
 // No exception leaves the members below: out of memory is ErrorCode::kResourcesExceeded (Jet's
 // 3035), any other exception kInternalError.
-class Database {
+class Database : public TableSet {
  public:
   static Result<std::unique_ptr<Database>> Open(const std::string& path,
                                                 const OpenOptions& options = {});
   static Result<std::unique_ptr<Database>> Open(FileSource& source,
                                                 const OpenOptions& options = {});
-  ~Database();
+  ~Database() override;
 
-  const Header& header() const;
+  const Header& header() const override;
   // The file, symbolic links resolved (empty for a database opened from memory).
   const std::string& path() const;
   const Format& format() const { return header().format(); }
   JetVersion version() const { return header().version; }
-  const PageStore& pages() const;
-  const std::vector<CatalogEntry>& catalog() const;
+  const PageStore& pages() const override;
+  const std::vector<CatalogEntry>& catalog() const override;
 
   // The names of the user tables (system tables hidden), in catalog order.
   std::vector<std::string> TableNames() const;
 
   // A table by name (letter case ignored), system tables included; definitions are read once.
-  Result<std::shared_ptr<const TableDef>> GetTable(std::string_view name) const;
+  Result<std::shared_ptr<const TableDef>> GetTable(std::string_view name) const override;
 
   // Writing (databases opened writable). Changes stay in memory until Commit(), which replaces
   // the file atomically or writes them into it behind a rollback journal (commits_in_place());

@@ -28,7 +28,7 @@ bool GivenBack(std::uint32_t number, Bytes page) {
 
 class Checker {
  public:
-  Checker(const Database& db, IntegrityScope scope) : db_(db), store_(db.pages()), scope_(scope) {}
+  Checker(const TableSet& db, IntegrityScope scope) : db_(db), store_(db.pages()), scope_(scope) {}
 
   IntegrityReport Run() {
     for (const CatalogEntry& e : db_.catalog()) {
@@ -263,7 +263,7 @@ class Checker {
     }
   }
 
-  const Database& db_;
+  const TableSet& db_;
   const PageStore& store_;
   IntegrityScope scope_;
   IntegrityReport report_;
@@ -276,7 +276,7 @@ class Checker {
 
 }  // namespace
 
-Result<IntegrityReport> CheckIntegrity(const Database& db, IntegrityScope scope) {
+Result<IntegrityReport> CheckIntegrity(const TableSet& db, IntegrityScope scope) {
   return Checker(db, scope).Run();
 }
 
@@ -444,7 +444,7 @@ Status PrepareTableForWriting(PageStore& store, PageAllocator& allocator, TableD
   return Status::Ok();
 }
 
-Result<std::vector<bool>> PagesClaimedByUsageMaps(const Database& db) {
+Result<std::vector<bool>> PagesClaimedByUsageMaps(const TableSet& db) {
   const PageStore& store = db.pages();
   std::vector<bool> claimed(store.page_count());
   const auto mark = [&](RowPointer map) -> Status {

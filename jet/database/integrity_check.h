@@ -8,10 +8,10 @@
 #include <vector>
 
 #include "jet/base/status.h"
-#include "jet/database/database.h"
 #include "jet/file/page_store.h"
 #include "jet/page/page_allocator.h"
 #include "jet/table/table_def.h"
+#include "jet/table/table_set.h"
 
 namespace jet {
 
@@ -47,7 +47,7 @@ struct IntegrityReport {
 // what a writer could spread or store again as if it were sound, while a broken reference is the
 // data's business (the record layer keeps relationships on every write it makes).
 enum class IntegrityScope { kEverything, kFileStructure };
-Result<IntegrityReport> CheckIntegrity(const Database& db,
+Result<IntegrityReport> CheckIntegrity(const TableSet& db,
                                        IntegrityScope scope = IntegrityScope::kEverything);
 
 // The check before the first change to a table, and the repairs of what that change rewrites
@@ -76,6 +76,6 @@ Status PrepareTableForWriting(PageStore& store, PageAllocator& allocator, TableD
 // Every page that some usage map of some table of the catalog names (the table's data and
 // free-space maps, its indexes' maps, its long values' maps), bit n for page n: what the page
 // allocator must not hand out even where the free map lists it.
-Result<std::vector<bool>> PagesClaimedByUsageMaps(const Database& db);
+Result<std::vector<bool>> PagesClaimedByUsageMaps(const TableSet& db);
 
 }  // namespace jet

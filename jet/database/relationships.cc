@@ -97,7 +97,7 @@ std::string ValueText(const Value& v) {
 
 // The key a row's columns give (as an ascending index over them would hold it), or nothing
 // when one of them is Null: such a row refers to nothing and is referred to by nothing.
-Result<bool> KeyOf(const Database& db, const TableDef& t, const std::vector<std::size_t>& columns,
+Result<bool> KeyOf(const TableSet& db, const TableDef& t, const std::vector<std::size_t>& columns,
                    const std::vector<Value>& row, ByteString& key) {
   key.clear();
   for (std::size_t c : columns) {
@@ -119,7 +119,7 @@ std::vector<std::size_t> Positions(const TableDef& t, const std::vector<std::str
 
 }  // namespace
 
-Result<std::vector<Relationship>> ReadRelationships(const Database& db) {
+Result<std::vector<Relationship>> ReadRelationships(const TableSet& db) {
   std::vector<Relationship> out;
   auto table = db.GetTable(kRelationshipTable);
   if (!table.ok()) {
@@ -194,7 +194,7 @@ Result<std::vector<Relationship>> ReadRelationships(const Database& db) {
   return out;
 }
 
-Status CheckRelationships(const Database& db, const std::vector<Relationship>& relationships,
+Status CheckRelationships(const TableSet& db, const std::vector<Relationship>& relationships,
                           std::vector<std::string>& problems) {
   for (const Relationship& rel : relationships) {
     if (!rel.enforced()) continue;

@@ -22,7 +22,7 @@
 #include <vector>
 
 #include "jet/base/status.h"
-#include "jet/database/database.h"
+#include "jet/table/table_set.h"
 
 namespace jet {
 
@@ -59,13 +59,13 @@ struct Relationship {
 // Every relationship of the database, in the order of their first rows in MSysRelationships;
 // none for a database without that table. A relationship that names a table or column the
 // database does not have, or whose column pairs are incomplete, is reported as damage.
-Result<std::vector<Relationship>> ReadRelationships(const Database& db);
+Result<std::vector<Relationship>> ReadRelationships(const TableSet& db);
 
 // Rows that break an enforced relationship (a reference, none of whose columns is Null, that no
 // row of the primary table holds) and relationships without their foreign-key index entries, as
 // German texts naming the relationship, table and row; appended to `problems`. Reads each
 // table once.
-Status CheckRelationships(const Database& db, const std::vector<Relationship>& relationships,
+Status CheckRelationships(const TableSet& db, const std::vector<Relationship>& relationships,
                           std::vector<std::string>& problems);
 
 }  // namespace jet

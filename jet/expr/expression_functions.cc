@@ -6,6 +6,7 @@
 #include <string>
 
 #include "jet/base/decimal_convert.h"
+#include "jet/expr/expression_dates.h"
 #include "jet/expr/expression_node.h"
 #include "jet/text/text_codec.h"
 #include "jet/text/unicode.h"

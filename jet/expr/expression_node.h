@@ -74,17 +74,10 @@ Result<double> ToDateDays(const Value& v);         // Date from numbers, dates a
 Result<std::int64_t> RoundToLong(const Value& v);  // half to even; overflow beyond 32 bits
 Result<Value> ToCurrencyValue(const Value& v);
 Result<Value> ToBoolean(const Value& v);
-// Days as Jet stores them <-> a line on which times add: Jet keeps the time of days before
-// 1899-12-30 as a positive fraction after a negative day number.
-double LinearDays(double stored);
-double StoredDays(double linear);
 // The current local date and time (the context's or the clock's), as stored days.
 double NowDays(const ExpressionContext& context);
 // The number with up to `digits` significant digits, in German form ("1,5", "1E+20").
 std::string FormatGeneral(double d, int digits);
-// A date literal's text as Access stores it (m/d/yyyy or yyyy-mm-dd, each with an optional time
-// h:nn[:ss] [AM|PM], or a time alone), as stored days.
-std::optional<double> ParseDateLiteralText(std::string_view text);
 // Case-insensitive comparison of texts as Jet compares them: <0, 0, >0.
 int CompareText(const std::string& a, const std::string& b);
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "jet/expr/expression.h"
+#include "jet/expr/expression_dates.h"
 #include "jet/expr/expression_node.h"
 #include "jet/text/unicode.h"
 
@@ -497,52 +498,6 @@ class Parser {
 };
 
 }  // namespace
-
-// A date literal as Access stores it: #m/d/yyyy#, #m/d/yyyy h:nn:ss#, with AM/PM, #yyyy-mm-dd#
-// forms, or a time alone. Two-digit years: 00-29 are 20xx, 30-99 19xx.
-std::optional<double> ParseDateLiteralText(std::string_view text) {
-  std::string s(text);
-  while (!s.empty() && s.front() == ' ') s.erase(s.begin());
-  while (!s.empty() && s.back() == ' ') s.pop_back();
-  int a = 0, b = 0, y = 0;
-  int h = 0, mi = 0, se = 0;
-  int pos = 0;
-  double days = 0;
-  bool have_date = false;
-  const char* p = s.c_str();
-  if (std::sscanf(p, "%d-%d-%d%n", &y, &a, &b, &pos) == 3 && y >= 100) {
-    have_date = true;  // y-m-d: a is the month, b the day
-    if (a < 1 || a > 12 || b < 1 || b > 31) return std::nullopt;
-    days =
-        static_cast<double>(JetDayFromCivil(y, static_cast<unsigned>(a), static_cast<unsigned>(b)));
-  } else if (std::sscanf(p, "%d/%d/%d%n", &a, &b, &y, &pos) == 3) {
-    have_date = true;
-    if (y < 100) y += y < 30 ? 2000 : 1900;
-    if (a < 1 || a > 12 || b < 1 || b > 31) return std::nullopt;
-    days =
-        static_cast<double>(JetDayFromCivil(y, static_cast<unsigned>(a), static_cast<unsigned>(b)));
-  } else {
-    pos = 0;
-  }
-  std::string rest = s.substr(static_cast<std::size_t>(pos));
-  while (!rest.empty() && rest.front() == ' ') rest.erase(rest.begin());
-  if (rest.empty()) return have_date ? std::optional<double>(days) : std::nullopt;
-  int consumed = 0;
-  const int n = std::sscanf(rest.c_str(), "%d:%d%n:%d%n", &h, &mi, &consumed, &se, &consumed);
-  if (n < 2) return std::nullopt;
-  std::string ampm = rest.substr(static_cast<std::size_t>(consumed));
-  while (!ampm.empty() && ampm.front() == ' ') ampm.erase(ampm.begin());
-  const std::string folded = FoldCase(ampm);
-  if (folded == "pm" || folded == "am") {
-    if (h < 1 || h > 12) return std::nullopt;
-    h = h % 12 + (folded == "pm" ? 12 : 0);
-  } else if (!folded.empty()) {
-    return std::nullopt;
-  }
-  if (h > 23 || mi > 59 || se > 59 || h < 0 || mi < 0 || se < 0) return std::nullopt;
-  const double time = (h * 3600 + mi * 60 + se) / 86400.0;
-  return StoredDays(LinearDays(days) + time);
-}
 
 Result<Expression> Expression::Parse(std::string_view text, bool field_rule) {
   // Access keeps at most 2048 characters in a rule (255 in a default); longer texts are damaged.

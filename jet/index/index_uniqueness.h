@@ -1,12 +1,13 @@
 // What an index demands of a row's key, by Jet's rules: uniqueness, used where the engine
 // rebuilds an index at a commit (index_writer.h) and where the record layer checks a new row
-// before it stores it; and keys without Null, checked by the engine before it stores a row.
+// before it stores it. Keys without Null, checked before a row is stored, are in
+// table/null_keys.h.
 //
 // A unique index (or one backing a primary key) refuses two entries whose key bytes
 // (index_key.h) are equal, unless they are Null entries: entries whose key columns are all Null,
 // which never collide. An entry with only some key columns Null is compared like any other, by
 // its key bytes; text keys leave letter case out, so texts that differ only in case collide.
-// Whether a key may hold Null at all is the second rule, below.
+// Whether a key may hold Null at all is the second rule (table/null_keys.h).
 //
 // Where the rule comes from: Jackcess, the Java library for Access files, checks a new index
 // entry against its neighbours in the index by comparing their entry bytes, and exempts an entry
@@ -45,18 +46,6 @@ Result<RowEntry> EntryOfRow(const TableDef& table, const RealIndex& index,
 inline bool UniqueEntriesCollide(const RowEntry& a, const RowEntry& b) {
   return UniqueEntriesCollide(a.key, a.null_entry, b.key, b.null_entry);
 }
-
-// Keys without Null: an index whose Required flag is set (kIndexRequired), and every index that
-// backs the primary key, refuses a row in which any of its key columns is Null, whatever its
-// IgnoreNulls flag says; Jet reports error 3058. DAO's documentation of the Index object's
-// IgnoreNulls and Required properties gives the table: Required True means "Null value not
-// allowed", IgnoreNulls only decides whether an allowed Null gets an entry. A column counts as
-// Null only when the stored row will hold Null there: a Yes/No column stores Null as No, and an
-// AutoNumber column left Null receives its number (table_writer.h).
-bool RefusesNullKeys(const TableDef& table, const RealIndex& index);
-// ErrorCode::kNullInKey naming index, table and column for the first index the row (values in
-// the order of table.columns) breaks that way; Ok otherwise.
-Status CheckKeysNotNull(const TableDef& table, const std::vector<Value>& row);
 
 // True when rows `a` and `b` of `table` would collide in `index`; always false when the index
 // may hold a key twice.

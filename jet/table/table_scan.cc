@@ -1,11 +1,11 @@
 #include "jet/table/table_scan.h"
 
-#include "jet/database/database.h"
 #include "jet/table/row_reader.h"
+#include "jet/table/table_set.h"
 
 namespace jet {
 
-TableScan::TableScan(const Database& db, const TableDef& table)
+TableScan::TableScan(const TableSet& db, const TableDef& table)
     : store_(&db.pages()), table_(&table), rows_(db.pages(), table) {}
 
 Result<bool> TableScan::Next() {

@@ -14,14 +14,14 @@
 
 namespace jet {
 
-class Database;
+class TableSet;
 
 // Walks the live rows of a table in storage order (row_walker.h): its data pages in page order,
 // the rows of a page in row order. Deleted rows are skipped; a row that moved to another page is
 // read there.
 class TableScan {
  public:
-  TableScan(const Database& db, const TableDef& table);
+  TableScan(const TableSet& db, const TableDef& table);
 
   // Moves to the next live row: true when there is one, false at the end.
   Result<bool> Next();

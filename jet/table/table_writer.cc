@@ -4,11 +4,11 @@
 #include <string>
 
 #include "jet/base/byte_writer.h"
-#include "jet/index/index_uniqueness.h"
 #include "jet/page/data_page.h"
 #include "jet/page/data_page_writer.h"
 #include "jet/page/long_value.h"
 #include "jet/page/usage_map.h"
+#include "jet/table/null_keys.h"
 #include "jet/table/row_reader.h"
 #include "jet/table/row_writer.h"
 #include "jet/text/text_codec.h"

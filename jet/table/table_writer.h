@@ -31,7 +31,7 @@ class TableWriter {
   // AutoNumber column must be Null and receives the next number, a Null Yes/No becomes No (both
   // written back into `values`). A row with Null in the key of a Required index or of the
   // primary key is refused with ErrorCode::kNullInKey before anything changes
-  // (index_uniqueness.h); so is such a row given to Replace().
+  // (null_keys.h); so is such a row given to Replace().
   Result<RowPointer> Insert(std::vector<Value>& values);
 
   // Deletes the row a scan reports at `row` (a moved row is deleted at both places).
