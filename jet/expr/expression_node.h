@@ -85,7 +85,5 @@ std::string FormatGeneral(double d, int digits);
 // A date literal's text as Access stores it (m/d/yyyy or yyyy-mm-dd, each with an optional time
 // h:nn[:ss] [AM|PM], or a time alone), as stored days.
 std::optional<double> ParseDateLiteralText(std::string_view text);
-// Case-insensitive comparison of texts as Jet compares them: <0, 0, >0.
-int CompareText(const std::string& a, const std::string& b);
 
 }  // namespace jet
