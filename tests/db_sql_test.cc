@@ -13,6 +13,8 @@
 #include "db/sql/jet_rules.h"
 #include "db/sql/parser.h"
 #include "jet/database/database.h"
+#include "jet/expr/expression.h"
+#include "jet/text/text_compare.h"
 #include "tests/db_test_util.h"
 #include "tests/fixtures.h"
 
@@ -188,7 +190,7 @@ TEST_F(SourceQueries, GroupsFoldLetterCaseAndComeInSortOrderWithNullFirst) {
   std::vector<std::string> rest(names.begin() + 2, names.end());
   ASSERT_EQ(rest.size(), expected_rest.size());
   for (std::size_t i = 0; i < rest.size(); ++i) {
-    EXPECT_EQ(db::sql::TextEqualityKey(rest[i]), db::sql::TextEqualityKey(expected_rest[i])) << i;
+    EXPECT_EQ(jet::TextEqualityKey(rest[i]), jet::TextEqualityKey(expected_rest[i])) << i;
   }
 }
 
@@ -216,7 +218,7 @@ TEST_F(SourceQueries, LookupsAgreeWithAFullScan) {
   std::map<std::string, int> per_group;
   for (std::size_t i = 0; i < all.size(); ++i) {
     const Value& group = all.value(i, 1);
-    if (!group.is_null()) ++per_group[TextEqualityKey(group.as<std::string>())];
+    if (!group.is_null()) ++per_group[jet::TextEqualityKey(group.as<std::string>())];
   }
   for (std::size_t i = 0; i < all.size(); ++i) {
     const Value& group = all.value(i, 1);
@@ -228,7 +230,7 @@ TEST_F(SourceQueries, LookupsAgreeWithAFullScan) {
       if (c == '\'') quoted += c;
     }
     auto rs = Select("SELECT ID FROM ArtikelStamm WHERE Gruppe = '" + quoted + "'");
-    EXPECT_EQ(static_cast<int>(rs.size()), per_group[TextEqualityKey(name)]) << name;
+    EXPECT_EQ(static_cast<int>(rs.size()), per_group[jet::TextEqualityKey(name)]) << name;
   }
 }
 

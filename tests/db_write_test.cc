@@ -8,6 +8,7 @@
 #include <functional>
 #include <iterator>
 #include <optional>
+#include <set>
 #include <utility>
 
 #include "db/column_values.h"
@@ -18,6 +19,7 @@
 #include "db/target_layout.h"
 #include "jet/base/decimal_convert.h"
 #include "jet/database/database.h"
+#include "jet/expr/expression.h"
 #include "jet/index/index_key.h"
 #include "jet/index/index_uniqueness.h"
 #include "tests/db_test_util.h"
@@ -201,6 +203,122 @@ TEST_F(TargetWrites, DeleteThroughExecuteAndRollback) {
   cn_->Execute("DELETE FROM tbl_Verwaltung_Produkte WHERE lng_ProduktGruppe = 1");
   EXPECT_EQ(Count("SELECT * FROM tbl_Verwaltung_Produkte WHERE lng_ProduktGruppe = 1"), 0);
   EXPECT_GT(Count(db::target::kSelectAllProducts), 0);
+}
+
+// One text rule for statements and expressions (jet/text/text_compare.h): texts that differ in
+// letter case, trailing blanks, accents or a leading blank are added to tbl_Einstellungen.txt_Wert;
+// each criterion then selects rows through the record layer's WHERE and, as a field rule, through
+// the expression service, and both select the rows listed. GROUP BY and Max/Min order and group
+// the column's texts as the expressions' "<" and "=" do.
+TEST_F(TargetWrites, StatementsAndExpressionsCompareTextsAlike) {
+  const std::vector<std::string> texts = {"Salate",  "SALATE", "Salate  ", " Salate", "Saláte",
+                                          "salate ", "Apfel",  "äpfel",    "Birne",   "",
+                                          "   ",     "abc",    "abc ",     "ab c"};
+  struct Criterion {
+    const char* condition;           // right of the column in WHERE, a field rule as it stands
+    std::vector<std::size_t> picks;  // the texts it selects, by position
+  };
+  const Criterion criteria[] = {
+      {"= 'Salate'", {0, 1, 2, 5}},  // letter case and trailing blanks aside
+      {"= 'SALATE   '", {0, 1, 2, 5}},
+      {"= 'Saláte'", {4}},  // accents count
+      {"<> 'salate'", {3, 4, 6, 7, 8, 9, 10, 11, 12, 13}},
+      {"= ''", {9, 10}},  // the empty text and blanks alone
+      {"= '   '", {9, 10}},
+      {"< 'a'", {3, 9, 10}},  // a blank weighs less than a letter
+      {"< 'abc'", {3, 9, 10, 13}},
+      {"<= 'abc'", {3, 9, 10, 11, 12, 13}},
+      {"> 'abc '", {0, 1, 2, 4, 5, 6, 7, 8}},
+      {">= 'Salate'", {0, 1, 2, 4, 5}},
+      {"< 'äpfel'", {3, 6, 9, 10, 11, 12, 13}},  // the letters first, then the accent
+      {"BETWEEN 'Apfel' AND 'Birne'", {6, 7, 8}},
+      {"BETWEEN 'Birne' AND 'Apfel'", {6, 7, 8}},
+      {"BETWEEN 'salate ' AND 'SALATE'", {0, 1, 2, 5}},
+  };
+  const auto rule_holds = [](const std::string& rule, const Value& field) {
+    auto parsed = jet::Expression::Parse(rule, /*field_rule=*/true);
+    EXPECT_TRUE(parsed.ok()) << rule << ": " << parsed.status().ToString();
+    if (!parsed.ok()) return false;
+    jet::ExpressionContext context;
+    context.field = field;
+    auto result = parsed->Evaluate(context);
+    EXPECT_TRUE(result.ok()) << rule << ": " << result.status().ToString();
+    return result.ok() && result->is<bool>() && result->as<bool>();
+  };
+  const auto quoted = [](const std::string& text) {
+    std::string out = "'";
+    for (char c : text) out += c == '\'' ? std::string("''") : std::string(1, c);
+    return out + "'";
+  };
+  const auto keys_where = [&](const std::string& condition) {
+    std::set<std::string> keys;
+    db::Recordset rs;
+    rs.Open("SELECT txt_Schluessel FROM tbl_Einstellungen WHERE txt_Wert " + condition, cn_,
+            db::adOpenForwardOnly, db::adLockReadOnly);
+    for (; !rs.Eof(); rs.MoveNext()) keys.insert(rs.Fields().Item(0).Value().as<std::string>());
+    rs.Close();
+    return keys;
+  };
+  const auto key_of = [](std::size_t i) { return "Vergleich." + std::to_string(i); };
+
+  cn_->BeginTrans();
+  {
+    db::Recordset rs;
+    rs.Open("SELECT * FROM tbl_Einstellungen", cn_, db::adOpenDynamic, db::adLockOptimistic);
+    for (std::size_t i = 0; i < texts.size(); ++i) {
+      rs.AddNew();
+      rs.Fields().Item("txt_Schluessel").Value(Value(key_of(i)));
+      rs.Fields().Item("txt_Wert").Value(Value(texts[i]));
+      rs.Update();
+    }
+    rs.Close();
+  }
+  for (const Criterion& c : criteria) {
+    SCOPED_TRACE(c.condition);
+    std::set<std::string> expected, by_rule;
+    for (std::size_t i : c.picks) expected.insert(key_of(i));
+    for (std::size_t i = 0; i < texts.size(); ++i) {
+      if (rule_holds(c.condition, Value(texts[i]))) by_rule.insert(key_of(i));
+    }
+    std::set<std::string> by_statement;
+    for (const std::string& key : keys_where(c.condition)) {
+      if (key.rfind("Vergleich.", 0) == 0) by_statement.insert(key);
+    }
+    EXPECT_EQ(by_statement, expected);
+    EXPECT_EQ(by_rule, expected);
+  }
+
+  // The groups, among them the added texts': one per class of texts equal under the
+  // expressions' "=", each before the next under their "<".
+  std::vector<std::string> groups;
+  {
+    db::Recordset rs;
+    rs.Open("SELECT txt_Wert FROM tbl_Einstellungen GROUP BY txt_Wert", cn_, db::adOpenForwardOnly,
+            db::adLockReadOnly);
+    for (; !rs.Eof(); rs.MoveNext()) {
+      const Value v = rs.Fields().Item(0).Value();
+      if (!v.is_null()) groups.push_back(v.as<std::string>());
+    }
+    rs.Close();
+  }
+  for (std::size_t g = 1; g < groups.size(); ++g) {
+    EXPECT_TRUE(rule_holds("< " + quoted(groups[g]), Value(groups[g - 1])))
+        << "'" << groups[g - 1] << "' before '" << groups[g] << "'";
+  }
+  for (const std::string& text : texts) {
+    int equal = 0;
+    for (const std::string& group : groups) {
+      if (rule_holds("= " + quoted(group), Value(text))) ++equal;
+    }
+    EXPECT_EQ(equal, 1) << "groups holding '" << text << "'";
+  }
+  const Value most = Scalar("SELECT Max(txt_Wert) AS m FROM tbl_Einstellungen", "m");
+  const Value least = Scalar("SELECT Min(txt_Wert) AS m FROM tbl_Einstellungen", "m");
+  for (const std::string& group : groups) {
+    EXPECT_TRUE(rule_holds("<= " + quoted(most.as<std::string>()), Value(group))) << group;
+    EXPECT_TRUE(rule_holds(">= " + quoted(least.as<std::string>()), Value(group))) << group;
+  }
+  cn_->RollbackTrans();
 }
 
 TEST_F(TargetWrites, JetChecksRefuseTheRow) {

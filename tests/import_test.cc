@@ -13,9 +13,9 @@
 #include "db/database_state.h"
 #include "db/error.h"
 #include "db/recordset.h"
-#include "db/sql/jet_rules.h"
 #include "import/import_run.h"
 #include "jet/database/integrity_check.h"
+#include "jet/text/text_compare.h"
 #include "run/recording_user_side.h"
 #include "tests/fixtures.h"
 #include "tests/test_support.h"
@@ -123,7 +123,7 @@ TEST(ImportRun, SourceIntoTargetGivesExactlyTheDescribedRows) {
   EXPECT_EQ(categories.size(), 13u);
   std::set<std::string> names;
   for (const auto& row : categories) {
-    names.insert(db::sql::TextEqualityKey(
+    names.insert(jet::TextEqualityKey(
         row[Col(t, "tbl_Verwaltung_ProdukteKategorien", "txt_ProduktGruppe")].as<std::string>()));
     EXPECT_EQ(row[Col(t, "tbl_Verwaltung_ProdukteKategorien", "lng_Reihenfolge")],
               Value(std::int32_t{1}));

@@ -117,6 +117,14 @@ TEST(Expression, ComparisonsLikeAndLogicWithNull) {
       {"1<2", "Boolean:Wahr"},
       {"\"abc\"=\"ABC\"", "Boolean:Wahr"},  // text comparison ignores letter case
       {"\"b\">\"a\"", "Boolean:Wahr"},
+      // Texts by Jet's text rule (jet/text/text_compare.h): trailing blanks aside, accents after
+      // the letters; Like still meets every character (Access 2000 and later).
+      {"\"abc\"=\"ABC  \"", "Boolean:Wahr"},
+      {"\"abc \"<\"abc\"", "Boolean:Falsch"},
+      {"\" abc\"=\"abc\"", "Boolean:Falsch"},
+      {"\"Apfel\"<\"äpfel\"", "Boolean:Wahr"},
+      {"\"äpfel\"<\"Birne\"", "Boolean:Wahr"},
+      {"\"abc \" Like \"abc\"", "Boolean:Falsch"},
       {"\"10\">9", "Boolean:Wahr"},
       {"Null=Null", "Null"},
       {"\"Müller\" Like \"m*\"", "Boolean:Wahr"},
@@ -215,6 +223,7 @@ TEST(ExpressionFunctions, Text) {
       {"StrComp(\"abcd\",\"ABCD\",0)", "Integer:1"},   // doc (binary there by default)
       {"StrComp(\"abcd\",\"ABCD\")", "Integer:0"},     // Jet compares without letter case
       {"StrComp(\"a\",\"b\")", "Integer:-1"},
+      {"StrComp(\"a\",\"A \")", "Integer:-1"},     // VBA's function: trailing blanks count
       {"StrComp(Null,\"a\")", "Null"},             // doc
       {"StrComp(\"a\",\"a\",Null)", "Fehler 94"},  // doc: compare Null is an error
       {"StrConv(\"hallo welt\",1)", "String:HALLO WELT"},

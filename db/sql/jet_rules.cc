@@ -5,8 +5,7 @@
 #include <type_traits>
 
 #include "db/error.h"
-#include "jet/text/text_codec.h"
-#include "jet/text/unicode.h"
+#include "jet/text/text_compare.h"
 
 namespace db::sql {
 namespace {
@@ -36,36 +35,6 @@ double Number(const Value& v) {
       v.storage());
 }
 
-std::string_view TrimRight(std::string_view s) {
-  while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
-  return s;
-}
-
-// Base letters of accented Latin letters, for the primary level of the sort order.
-const char* BaseLetters(char32_t cp) {
-  static const char* const kLatin1[64] = {
-      "a", "a", "a", "a", "a", "a", "ae", "c", "e", "e", "e", "e", "i", "i", "i",  "i",
-      "d", "n", "o", "o", "o", "o", "o",  "",  "o", "u", "u", "u", "u", "y", "th", "ss",
-      "a", "a", "a", "a", "a", "a", "ae", "c", "e", "e", "e", "e", "i", "i", "i",  "i",
-      "d", "n", "o", "o", "o", "o", "o",  "",  "o", "u", "u", "u", "u", "y", "th", "y"};
-  if (cp >= 0xC0 && cp <= 0xFF && kLatin1[cp - 0xC0][0] != '\0') return kLatin1[cp - 0xC0];
-  switch (cp) {
-    case 0x152:
-    case 0x153:
-      return "oe";
-    case 0x160:
-    case 0x161:
-      return "s";
-    case 0x17D:
-    case 0x17E:
-      return "z";
-    case 0x178:
-      return "y";
-    default:
-      return nullptr;
-  }
-}
-
 }  // namespace
 
 bool IsText(const Value& v) { return v.is<std::string>(); }
@@ -76,28 +45,9 @@ bool IsNumeric(const Value& v) {
          v.is<jet::Decimal>();
 }
 
-std::string TextEqualityKey(std::string_view text) { return jet::FoldCase(TrimRight(text)); }
-
-std::string TextSortKey(std::string_view text) {
-  const std::string folded = TextEqualityKey(text);
-  std::string primary;
-  primary.reserve(folded.size());
-  std::size_t pos = 0;
-  while (pos < folded.size()) {
-    const char32_t cp = jet::NextCodePoint(folded, pos);
-    if (const char* base = BaseLetters(cp)) {
-      primary += base;
-    } else {
-      jet::AppendUtf8(primary, cp);
-    }
-  }
-  // Primary letters, a separator below every character, then the accented form.
-  return primary + std::string(1, '\0') + folded;
-}
-
 std::string EqualityKey(const Value& v) {
   if (v.is_null()) return {};
-  if (IsText(v)) return "T" + TextEqualityKey(v.as<std::string>());
+  if (IsText(v)) return "T" + jet::TextEqualityKey(v.as<std::string>());
   if (IsNumeric(v)) {
     double d = Number(v);
     if (d == 0) d = 0;  // -0 equals 0
@@ -113,12 +63,7 @@ std::optional<bool> Compare(const Value& a, CompareOp op, const Value& b) {
   if (a.is_null() || b.is_null()) return std::nullopt;
   int order = 0;
   if (IsText(a) && IsText(b)) {
-    if (op == CompareOp::kEq || op == CompareOp::kNe) {
-      const bool equal =
-          TextEqualityKey(a.as<std::string>()) == TextEqualityKey(b.as<std::string>());
-      return op == CompareOp::kEq ? equal : !equal;
-    }
-    order = TextSortKey(a.as<std::string>()).compare(TextSortKey(b.as<std::string>()));
+    order = jet::CompareTexts(a.as<std::string>(), b.as<std::string>());
   } else if (IsNumeric(a) && IsNumeric(b)) {
     const double x = Number(a), y = Number(b);
     order = x < y ? -1 : (x > y ? 1 : 0);
@@ -152,7 +97,7 @@ int OrderValues(const Value& a, const Value& b) {
     return x < y ? -1 : (x > y ? 1 : 0);
   }
   if (IsText(a) && IsText(b)) {
-    const int c = TextSortKey(a.as<std::string>()).compare(TextSortKey(b.as<std::string>()));
+    const int c = jet::CompareTexts(a.as<std::string>(), b.as<std::string>());
     return c < 0 ? -1 : (c > 0 ? 1 : 0);
   }
   Mismatch();

@@ -1,7 +1,9 @@
 // How Jet compares and orders values in statements, as Microsoft Access applies it.
 //
-//   - Text "=" ignores letter case but not accents, and ignores trailing blanks:
-//     'salate' = "Salate" = "Salate ", but not "Saláte"  (test: JetRules.TextEquality).
+//   - Texts compare by the engine's one rule for statements and expressions
+//     (jet/text/text_compare.h): "=" ignores letter case and trailing blanks but not accents,
+//     'salate' = "Salate" = "Salate ", but not "Saláte"  (tests: JetRules.TextEquality,
+//     TextRule.StatementsAndExpressionsAgree).
 //   - Null equals nothing, not even Null or the empty text; every comparison with Null is
 //     unknown and selects no row  (test: JetRules.NullComparesToNothing).
 //   - Numbers compare by value across kinds: Integer, Long, Double, Currency, Yes/No (-1/0)
@@ -11,13 +13,12 @@
 //   - BETWEEN takes its bounds in either order, as Jet's expressions do (one rule for both:
 //     jet::BetweenBounds)  (test: SourceQueries.BetweenTakesItsBoundsInEitherOrder).
 //   - Ordering (GROUP BY, Max, Min, < and >): Null first, then numbers by value; texts in the
-//     "General" sort order: letters without regard to accents and case first, then accents
-//     (test: JetRules.TextOrdering).
+//     "General" sort order: letters without regard to accents and case first, then accents,
+//     trailing blanks cut as for "="  (test: JetRules.TextOrdering).
 #pragma once
 
 #include <optional>
 #include <string>
-#include <string_view>
 
 #include "db/sql/ast.h"
 #include "db/value.h"
@@ -26,12 +27,6 @@ namespace db::sql {
 
 bool IsText(const Value& v);
 bool IsNumeric(const Value& v);
-
-// The key under which texts that Jet holds equal are equal: folded case, trailing blanks cut.
-std::string TextEqualityKey(std::string_view text);
-
-// A key whose byte order is the General sort order's order of texts.
-std::string TextSortKey(std::string_view text);
 
 // Hash key for equality look-ups: equal keys exactly when Compare(..., kEq, ...) is true.
 // Empty for Null (which equals nothing). Throws DbError 3464 for binary values.

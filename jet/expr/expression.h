@@ -33,6 +33,9 @@
 // Currency, Single, Double, Date, String, Decimal and GUID. Arithmetic widens the narrower
 // operand and promotes integers that overflow; Null propagates through operators and most
 // functions; "&" joins the text forms (Null as ""), "+" adds numbers and joins only two strings.
+// Two texts compare ("=", "<", Between, In) by the rule the record layer's statements use too
+// (jet/text/text_compare.h): letter case and trailing blanks aside, accents count, in the
+// General sort order.
 // Text forms, and texts read as numbers or dates, follow German regional settings: decimal
 // comma, dd.mm.yyyy, "Wahr"/"Falsch".
 #pragma once

@@ -11,6 +11,7 @@
 #include "jet/expr/expression.h"
 #include "jet/expr/expression_dates.h"
 #include "jet/expr/expression_node.h"
+#include "jet/text/text_compare.h"
 #include "jet/text/unicode.h"
 
 namespace jet {
@@ -206,12 +207,13 @@ Result<Value> Negate(const Value& v) {
                       NumKindOf(v) == Num::kByte ? Num::kInteger : NumKindOf(v));
 }
 
-// Comparison: -1, 0, 1; Null when an operand is Null.
+// Comparison: -1, 0, 1; Null when an operand is Null. Two texts by Jet's text rule
+// (text_compare.h), the one the record layer's statements follow.
 Result<std::optional<int>> Compare(const Value& a, const Value& b) {
   if (a.is_null() || b.is_null()) return std::optional<int>();
   auto sign = [](double x, double y) { return x < y ? -1 : x > y ? 1 : 0; };
   if (IsText(a) && IsText(b)) {
-    const int c = CompareText(a.as<std::string>(), b.as<std::string>());
+    const int c = CompareTexts(a.as<std::string>(), b.as<std::string>());
     return std::optional<int>(c < 0 ? -1 : c > 0 ? 1 : 0);
   }
   if (IsText(a) || IsText(b)) {
@@ -567,11 +569,6 @@ std::string FormatGeneral(double d, int digits) {
     if (c == '.') c = ',';
   }
   return s;
-}
-
-int CompareText(const std::string& a, const std::string& b) {
-  const std::string x = FoldCase(a), y = FoldCase(b);
-  return x.compare(y);
 }
 
 std::optional<std::string> ExprText(const Value& v) {

@@ -649,6 +649,11 @@ Result<bool> BinaryCompareMode(const Args& a, std::size_t at, bool binary_when_o
   return mode == 0;
 }
 
+// The form in which InStr, InStrRev, Replace and StrComp meet a text. These are VBA's functions
+// with VBA's comparison modes, not Jet's text comparison (jet/text/text_compare.h), and differ
+// from it by design: they match and compare character by character, so trailing blanks count
+// ("a " is found in "xa b", StrComp("a","a ") is -1 while "a" = "a " is True), and the text
+// mode folds letter case only, without the General sort order's weights.
 std::u32string CompareForm(const std::string& s, bool binary) {
   return CodePoints(binary ? s : FoldCase(s));
 }

@@ -78,7 +78,5 @@ Result<Value> ToBoolean(const Value& v);
 double NowDays(const ExpressionContext& context);
 // The number with up to `digits` significant digits, in German form ("1,5", "1E+20").
 std::string FormatGeneral(double d, int digits);
-// Case-insensitive comparison of texts as Jet compares them: <0, 0, >0.
-int CompareText(const std::string& a, const std::string& b);
 
 }  // namespace jet
