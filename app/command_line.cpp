@@ -2,9 +2,9 @@
 
 #include <QCommandLineParser>
 
-#include "db/database_state.h"
 #include "import/import_run.h"
 #include "import/restore_run.h"
+#include "run/database_state.h"
 #include "run/run_context.h"
 #include "run/run_log.h"
 #include "run/terminal_user_side.h"

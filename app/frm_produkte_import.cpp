@@ -17,8 +17,8 @@
 #include <iostream>
 
 #include "app/prefix_choice_dialog.h"
-#include "db/target_lookup.h"
-#include "db/wine_prefix.h"
+#include "host/target_lookup.h"
+#include "host/wine_prefix.h"
 #include "import/import_run.h"
 #include "run/run_context.h"
 #include "run/run_log.h"

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "app/progress_bar_display.h"
-#include "db/database_state.h"
+#include "run/database_state.h"
 #include "run/user_side.h"
 
 class QCloseEvent;
@@ -47,7 +47,7 @@ class frmProdukteImport : public QWidget, public run::UserSide {
   // The load step: the target folder from the settings. Without one it shows the information
   // message and ends the program (status kExitNotInstalled) and returns false; the window must
   // then not be shown. When several Wine prefixes hold it, it asks which one counts (cancelling
-  // ends the program with the same status); a fault of the lookup (db/target_lookup.h) is shown
+  // ends the program with the same status); a fault of the lookup (host/target_lookup.h) is shown
   // with the path it concerns, and the program ends with that status too.
   bool Form_Load();
 

@@ -6,7 +6,7 @@
 #include <QDialog>
 #include <vector>
 
-#include "db/target_lookup.h"
+#include "host/target_lookup.h"
 
 class QTreeWidget;
 

@@ -13,8 +13,8 @@
 #include <sstream>
 #include <string>
 
-#include "db/database_state.h"
 #include "jet/database/database.h"
+#include "run/database_state.h"
 #include "run/recording_user_side.h"
 
 namespace {

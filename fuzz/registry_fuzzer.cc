@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "db/wine_registry.h"
+#include "host/wine_registry.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const auto registry =

@@ -1,6 +1,6 @@
 #include "db/recordset.h"
-#include "db/target_layout.h"
 #include "import/phases.h"
+#include "run/target_layout.h"
 
 namespace import {
 

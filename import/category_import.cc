@@ -1,8 +1,8 @@
 #include "db/recordset.h"
-#include "db/source_layout.h"
 #include "db/statement_text.h"
-#include "db/target_layout.h"
 #include "import/phases.h"
+#include "run/source_layout.h"
+#include "run/target_layout.h"
 
 namespace import {
 

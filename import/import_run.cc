@@ -5,11 +5,11 @@
 #include <new>
 #include <string>
 
-#include "db/backups.h"
 #include "db/error.h"
 #include "db/recordset.h"
-#include "db/target_layout.h"
 #include "import/phases.h"
+#include "run/backups.h"
+#include "run/target_layout.h"
 #include "validate/check_export_db.h"
 
 namespace import {

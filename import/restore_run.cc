@@ -2,8 +2,8 @@
 
 #include <exception>
 
-#include "db/backups.h"
 #include "db/error.h"
+#include "run/backups.h"
 
 namespace import {
 

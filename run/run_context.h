@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "db/database_state.h"
+#include "run/database_state.h"
 #include "run/user_side.h"
 
 namespace run {

@@ -7,10 +7,10 @@
 #include <filesystem>
 #include <fstream>
 
-#include "db/backups.h"
 #include "jet/database/database.h"
 #include "jet/file/file_commit.h"
 #include "jet/file/file_system.h"
+#include "run/backups.h"
 #include "tests/fixtures.h"
 #include "tests/test_support.h"
 

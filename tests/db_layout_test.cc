@@ -11,9 +11,9 @@
 
 #include "db/connection.h"
 #include "db/recordset.h"
-#include "db/source_layout.h"
 #include "db/statement_text.h"
-#include "db/target_layout.h"
+#include "run/source_layout.h"
+#include "run/target_layout.h"
 #include "tests/fixtures.h"
 #include "tests/test_support.h"
 

@@ -10,12 +10,12 @@
 #include <string>
 
 #include "db/connection.h"
-#include "db/database_state.h"
 #include "db/error.h"
 #include "db/recordset.h"
 #include "db/sql/jet_rules.h"
 #include "import/import_run.h"
 #include "jet/database/integrity_check.h"
+#include "run/database_state.h"
 #include "run/recording_user_side.h"
 #include "tests/fixtures.h"
 #include "tests/test_support.h"

@@ -17,7 +17,6 @@
 #include <string>
 #include <vector>
 
-#include "db/database_state.h"
 #include "import/import_run.h"
 #include "jet/database/database.h"
 #include "jet/database/integrity_check.h"
@@ -25,6 +24,7 @@
 #include "jet/table/table_scan.h"
 #include "jet/text/text_codec.h"
 #include "jet/text/unicode.h"
+#include "run/database_state.h"
 #include "run/recording_user_side.h"
 #include "tests/fixtures.h"
 #include "tests/test_support.h"

@@ -11,7 +11,6 @@
 #include <string>
 
 #include "db/connection.h"
-#include "db/database_state.h"
 #include "db/error.h"
 #include "db/recordset.h"
 #include "db/referential_integrity.h"
@@ -19,6 +18,7 @@
 #include "jet/database/integrity_check.h"
 #include "jet/database/relationships.h"
 #include "jet/table/table_scan.h"
+#include "run/database_state.h"
 #include "run/recording_user_side.h"
 #include "tests/db_test_util.h"
 #include "tests/fixtures.h"

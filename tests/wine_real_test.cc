@@ -15,10 +15,10 @@
 #include <vector>
 
 #include "db/connection.h"
-#include "db/database_state.h"
-#include "db/settings.h"
-#include "db/target_lookup.h"
+#include "host/settings.h"
+#include "host/target_lookup.h"
 #include "import/import_run.h"
+#include "run/database_state.h"
 #include "run/recording_user_side.h"
 #include "tests/test_support.h"
 #include "tests/wine_test_util.h"

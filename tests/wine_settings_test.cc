@@ -13,14 +13,14 @@
 #include <string>
 #include <vector>
 
-#include "db/database_state.h"
 #include "db/error.h"
-#include "db/settings.h"
-#include "db/target_lookup.h"
-#include "db/wine_prefix.h"
-#include "db/wine_registry.h"
+#include "host/settings.h"
+#include "host/target_lookup.h"
+#include "host/wine_prefix.h"
+#include "host/wine_registry.h"
 #include "import/import_run.h"
 #include "jet/text/unicode.h"
+#include "run/database_state.h"
 #include "run/recording_user_side.h"
 #include "tests/test_support.h"
 #include "tests/wine_test_util.h"

@@ -1,5 +1,5 @@
 #!/bin/sh
-# Checks that the layers point down only: jet <- db <- run <- validate, import <- app.
+# Checks that the layers point down only: jet <- db <- host <- run <- validate, import <- app.
 #
 # For each layer folder it lists the project folders its sources include ("#include "x/...""),
 # fails when one of them is not a layer below it, and fails when the folder's library does not
@@ -11,10 +11,11 @@ set -u
 LAYERS="
 jet:jet:
 db:db:jet
-run:run:db
-validate:validate:db run
-import:import:db run validate
-app:produkte_import_window:db run validate import
+host:host:jet db
+run:run:jet db host
+validate:validate:db host run
+import:import:db host run validate
+app:produkte_import_window:db host run validate import
 "
 
 status=0
@@ -34,7 +35,7 @@ while IFS=: read -r layer target allowed; do
   # The project layers the target links (PUBLIC or PRIVATE), from its one link line.
   linked=$(tr '\n' ' ' <"$layer/CMakeLists.txt" |
     grep -oE "target_link_libraries\($target [^)]*\)" | head -n 1 |
-    sed "s/^target_link_libraries($target //" | tr ' )' '\n\n' | grep -xE 'jet|db|run|validate|import' | sort -u | tr '\n' ' ')
+    sed "s/^target_link_libraries($target //" | tr ' )' '\n\n' | grep -xE 'jet|db|host|run|validate|import' | sort -u | tr '\n' ' ')
   if [ "$linked" != "$included" ]; then
     echo "$target links '${linked% }' but $layer/ includes '${included% }'"
     status=1

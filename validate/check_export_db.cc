@@ -2,7 +2,7 @@
 
 #include "db/error.h"
 #include "db/recordset.h"
-#include "db/source_layout.h"
+#include "run/source_layout.h"
 
 namespace validate {
 namespace {

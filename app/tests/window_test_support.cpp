@@ -15,8 +15,8 @@
 #include <memory>
 
 #include "db/connection.h"
-#include "db/database_state.h"
 #include "db/recordset.h"
+#include "run/database_state.h"
 
 namespace window_test {
 namespace {

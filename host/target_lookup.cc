@@ -1,4 +1,4 @@
-#include "db/target_lookup.h"
+#include "host/target_lookup.h"
 
 #include <errno.h>
 #include <limits.h>
@@ -9,9 +9,9 @@
 #include <fstream>
 #include <sstream>
 
-#include "db/database_state.h"
-#include "db/wine_prefix.h"
-#include "db/wine_registry.h"
+#include "host/wine_prefix.h"
+#include "host/wine_registry.h"
+#include "run/database_state.h"
 
 namespace db {
 namespace {

@@ -1,10 +1,10 @@
-#include "db/database_state.h"
+#include "run/database_state.h"
 
 #include <sys/stat.h>
 
 #include "db/error.h"
-#include "db/target_layout.h"
-#include "db/target_lookup.h"
+#include "host/target_lookup.h"
+#include "run/target_layout.h"
 
 namespace db {
 namespace {

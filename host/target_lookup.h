@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "db/error.h"
-#include "db/settings.h"
+#include "host/settings.h"
 
 namespace db {
 

@@ -1,4 +1,4 @@
-#include "db/backups.h"
+#include "run/backups.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -10,11 +10,11 @@
 #include <cstring>
 #include <memory>
 
-#include "db/target_layout.h"
 #include "jet/database/database.h"
 #include "jet/database/integrity_check.h"
 #include "jet/file/file_commit.h"
 #include "jet/file/file_system.h"
+#include "run/target_layout.h"
 
 namespace db {
 namespace {

@@ -1,4 +1,4 @@
-#include "db/wine_registry.h"
+#include "host/wine_registry.h"
 
 #include <fstream>
 #include <sstream>

@@ -1,11 +1,11 @@
-#include "db/settings.h"
+#include "host/settings.h"
 
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
 
-#include "db/wine_prefix.h"
-#include "db/wine_registry.h"
+#include "host/wine_prefix.h"
+#include "host/wine_registry.h"
 #include "jet/text/unicode.h"
 
 namespace db {

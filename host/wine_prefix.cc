@@ -1,4 +1,4 @@
-#include "db/wine_prefix.h"
+#include "host/wine_prefix.h"
 
 #include <dirent.h>
 #include <limits.h>

@@ -16,7 +16,7 @@
 //   3. otherwise the same in each prefix of the user (~/.wine, then the front ends' prefixes:
 //      WinePrefixCandidates()), the first that holds it.
 // A user.reg that cannot be parsed, or a value of another type than a string, holds no entry here.
-// The load step's own search (db/target_lookup.h) is stricter: it refuses such faults by name and
+// The load step's own search (host/target_lookup.h) is stricter: it refuses such faults by name and
 // lets the user choose between several prefixes.
 #pragma once
 

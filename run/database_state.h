@@ -7,7 +7,7 @@
 
 #include "db/connection.h"
 #include "db/recordset.h"
-#include "db/settings.h"
+#include "host/settings.h"
 
 namespace db {
 
@@ -35,7 +35,7 @@ struct DatabaseState {
   std::string rolled_back;
 };
 
-// The load step's lookup without a window (db/target_lookup.h): the recorded target folder, or ""
+// The load step's lookup without a window (host/target_lookup.h): the recorded target folder, or ""
 // when none is recorded. Only the empty text counts as absent; a value of blanks is returned as it
 // is. Throws TargetLocationError for a fault of the lookup, SeveralTargetsError when several Wine
 // prefixes hold the entry.
