@@ -11,14 +11,9 @@
 
 #include "host/wine_prefix.h"
 #include "host/wine_registry.h"
-#include "run/database_state.h"
 
 namespace db {
 namespace {
-
-constexpr char kTargetFileName[] = "DBZentavo.mdb";
-
-std::string Application() { return std::string("Zentavo") + "Settings"; }
 
 // The whole file, or a fault naming it: nullopt when it does not exist.
 std::optional<std::string> ReadWholeFile(const std::string& path, const char* what) {
@@ -47,7 +42,8 @@ std::optional<std::string> RegistryEntry(const std::string& prefix) {
                                   "' ist beschädigt und kann nicht gelesen werden; ob sie den "
                                   "Eintrag von Zentavo enthält, ist nicht festzustellen.");
   }
-  return registry->FindString(RegistrySettingsKey(Application(), kSettingsSection), kSettingsKey);
+  return registry->FindString(RegistrySettingsKey(kSettingsApplication, kSettingsSection),
+                              kSettingsKey);
 }
 
 std::string Resolved(const std::string& path) {
@@ -106,7 +102,7 @@ WineTarget MapWineTarget(const std::string& prefix, const std::string& root) {
 }
 
 std::vector<TargetCandidate> FindTargetCandidates() {
-  const std::string ini = SettingsFile(Application());
+  const std::string ini = SettingsFile(kSettingsApplication);
   if (const auto text = ReadWholeFile(ini, "Die Einstellungsdatei")) {
     const auto value = FindIniValue(*text, kSettingsSection, kSettingsKey);
     if (!value) {

@@ -22,6 +22,13 @@
 
 namespace db {
 
+// Application name, section and key of the settings entry that records the target folder, and
+// the name of the database file in that folder.
+inline constexpr char kSettingsApplication[] = "ZentavoSettings";
+inline constexpr char kSettingsSection[] = "DB";
+inline constexpr char kSettingsKey[] = "Root";
+inline constexpr char kTargetFileName[] = "DBZentavo.mdb";
+
 // One place that records the target folder.
 struct TargetCandidate {
   std::string prefix;  // the Wine prefix whose user.reg holds the entry; empty for the INI file

@@ -7,11 +7,6 @@
 #include "run/target_layout.h"
 
 namespace db {
-namespace {
-
-constexpr char kTargetFileName[] = "DBZentavo.mdb";
-
-}  // namespace
 
 std::string LookupTargetFolder() { return LookupTargetSetting().value; }
 
@@ -38,12 +33,11 @@ std::string TargetDatabaseFile(const DatabaseState& s) {
   if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
     throw TargetLocationError(ErrorCode::kPathNotValid,
                               "Der eingetragene Zielordner '" + s.strDBRoot + "' (Datei '" +
-                                  SettingsFile(std::string("Zentavo") + "Settings") +
-                                  "') existiert nicht.");
+                                  SettingsFile(kSettingsApplication) + "') existiert nicht.");
   }
   throw TargetLocationError(ErrorCode::kFileNotFound,
                             "Die Zieldatenbank '" + file + "' existiert nicht (eingetragen in '" +
-                                SettingsFile(std::string("Zentavo") + "Settings") + "').");
+                                SettingsFile(kSettingsApplication) + "').");
 }
 
 std::string TargetConnectionString(const std::string& strDBRoot) {

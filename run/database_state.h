@@ -11,11 +11,6 @@
 
 namespace db {
 
-// Application name, section and key of the settings entry that records the target folder.
-inline constexpr char kSettingsApplication[] = "ZentavoSettings";
-inline constexpr char kSettingsSection[] = "DB";
-inline constexpr char kSettingsKey[] = "Root";
-
 struct DatabaseState {
   std::string strDBRoot;
   // The Wine prefix whose registry recorded strDBRoot (a Windows path, mapped into the prefix
