@@ -57,7 +57,7 @@ class frmProdukteImport : public QWidget, public run::UserSide {
 
   bool ended() const { return ended_; }
   int exitStatus() const { return exit_status_; }
-  const db::DatabaseState& databaseState() const { return state_; }
+  const run::DatabaseState& databaseState() const { return state_; }
 
   // UserSide: the run's messages and its progress display.
   void MsgBox(const std::string& prompt, int style, const std::string& title) override;
@@ -91,7 +91,7 @@ class frmProdukteImport : public QWidget, public run::UserSide {
   QPushButton* cmdClose;
 
   std::unique_ptr<ProgressBarDisplay> progress_;
-  db::DatabaseState state_;
+  run::DatabaseState state_;
   FileDialogRunner file_dialog_runner_;
   MessageBoxRunner message_box_runner_;
   PrefixChoiceRunner prefix_choice_runner_;

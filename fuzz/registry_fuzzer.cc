@@ -8,7 +8,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const auto registry =
-      db::WineRegistry::Parse(std::string_view(reinterpret_cast<const char*>(data), size));
+      host::WineRegistry::Parse(std::string_view(reinterpret_cast<const char*>(data), size));
   if (registry) {
     (void)registry->FindString("Software\\VB and VBA Program Settings\\ZentavoSettings\\DB",
                                "Root");

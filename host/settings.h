@@ -24,7 +24,7 @@
 #include <string>
 #include <string_view>
 
-namespace db {
+namespace host {
 
 // The folder that holds the settings files.
 std::string SettingsFolder();
@@ -53,4 +53,4 @@ std::optional<SettingsEntry> FindSetting(const std::string& application, const s
 std::string GetSetting(const std::string& application, const std::string& section,
                        const std::string& key, const std::string& default_value);
 
-}  // namespace db
+}  // namespace host

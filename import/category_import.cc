@@ -7,14 +7,14 @@
 namespace import {
 
 void ImportCategories(run::RunContext& run) {
-  db::DatabaseState& s = run.state;
-  s.rsSource->Open(db::source::kSelectGroups, s.cnSource, db::adOpenForwardOnly,
+  run::DatabaseState& s = run.state;
+  s.rsSource->Open(run::source::kSelectGroups, s.cnSource, db::adOpenForwardOnly,
                    db::adLockReadOnly);
   run.progress().SetVisible(true);
   run.progress().Refresh();
   while (!s.rsSource->Eof()) {
     const db::Value group = s.rsSource->Fields().Item("Gruppe").Value();
-    s.rsTargetA->Open(db::target::kSelectCategoryPrefix + db::JoinValue(group) + "'", s.cnTarget,
+    s.rsTargetA->Open(run::target::kSelectCategoryPrefix + db::JoinValue(group) + "'", s.cnTarget,
                       db::adOpenDynamic, db::adLockOptimistic);
     if (s.rsTargetA->Eof()) {
       s.rsTargetA->AddNew();

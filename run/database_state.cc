@@ -6,42 +6,45 @@
 #include "host/target_lookup.h"
 #include "run/target_layout.h"
 
-namespace db {
+namespace run {
 
 std::string LookupTargetFolder() { return LookupTargetSetting().value; }
 
-SettingsEntry LookupTargetSetting() {
-  std::vector<TargetCandidate> candidates = FindTargetCandidates();
-  if (candidates.empty()) return SettingsEntry{};
-  if (candidates.size() > 1) throw SeveralTargetsError(std::move(candidates));
-  return ChooseCandidate(candidates.front());
+host::SettingsEntry LookupTargetSetting() {
+  std::vector<host::TargetCandidate> candidates = host::FindTargetCandidates();
+  if (candidates.empty()) return host::SettingsEntry{};
+  if (candidates.size() > 1) throw host::SeveralTargetsError(std::move(candidates));
+  return host::ChooseCandidate(candidates.front());
 }
 
 std::string TargetDatabaseFile(const DatabaseState& s) {
   if (!s.target_file.empty()) return s.target_file;
   if (!s.strDBRootPrefix.empty()) {
-    const WineTarget target = MapWineTarget(s.strDBRootPrefix, s.strDBRoot);
-    if (target.code != ErrorCode::kOk) throw TargetLocationError(target.code, target.message);
+    const host::WineTarget target = host::MapWineTarget(s.strDBRootPrefix, s.strDBRoot);
+    if (target.code != db::ErrorCode::kOk)
+      throw db::TargetLocationError(target.code, target.message);
     return target.file;
   }
   // A folder of this system, as the settings file records it: the file it names must exist.
-  const std::string file = s.strDBRoot + kTargetFileName;
+  const std::string file = s.strDBRoot + host::kTargetFileName;
   struct stat st;
   if (::stat(file.c_str(), &st) == 0) return file;
   const std::size_t slash = file.rfind('/');
   const std::string folder = slash == std::string::npos ? "." : file.substr(0, slash + 1);
   if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
-    throw TargetLocationError(ErrorCode::kPathNotValid,
-                              "Der eingetragene Zielordner '" + s.strDBRoot + "' (Datei '" +
-                                  SettingsFile(kSettingsApplication) + "') existiert nicht.");
+    throw db::TargetLocationError(db::ErrorCode::kPathNotValid,
+                                  "Der eingetragene Zielordner '" + s.strDBRoot + "' (Datei '" +
+                                      host::SettingsFile(host::kSettingsApplication) +
+                                      "') existiert nicht.");
   }
-  throw TargetLocationError(ErrorCode::kFileNotFound,
-                            "Die Zieldatenbank '" + file + "' existiert nicht (eingetragen in '" +
-                                SettingsFile(kSettingsApplication) + "').");
+  throw db::TargetLocationError(db::ErrorCode::kFileNotFound,
+                                "Die Zieldatenbank '" + file +
+                                    "' existiert nicht (eingetragen in '" +
+                                    host::SettingsFile(host::kSettingsApplication) + "').");
 }
 
 std::string TargetConnectionString(const std::string& strDBRoot) {
-  return TargetConnectionStringForFile(strDBRoot + kTargetFileName);
+  return TargetConnectionStringForFile(strDBRoot + host::kTargetFileName);
 }
 
 std::string TargetConnectionStringForFile(const std::string& file) {
@@ -56,17 +59,17 @@ std::string SourceConnectionString(const std::string& source_path) {
 }
 
 void OpenDatabaseConnections(DatabaseState& s, const std::string& txt_DBPfad) {
-  s.cnTarget = std::make_shared<Connection>();
+  s.cnTarget = std::make_shared<db::Connection>();
   s.cnTarget->Open(TargetConnectionStringForFile(TargetDatabaseFile(s)), "", "",
-                   adConnectUnspecified);
+                   db::adConnectUnspecified);
   if (std::string said = s.cnTarget->RolledBack(); !said.empty()) s.rolled_back = std::move(said);
-  s.rsTargetA = std::make_shared<Recordset>();
-  s.rsTargetB = std::make_shared<Recordset>();
-  s.rsTargetC = std::make_shared<Recordset>();
-  s.cnSource = std::make_shared<Connection>();
+  s.rsTargetA = std::make_shared<db::Recordset>();
+  s.rsTargetB = std::make_shared<db::Recordset>();
+  s.rsTargetC = std::make_shared<db::Recordset>();
+  s.cnSource = std::make_shared<db::Connection>();
   s.cnSource->SetReadOnly(true);  // the source is only read, whatever its Mode says
-  s.cnSource->Open(SourceConnectionString(txt_DBPfad), "", "", adConnectUnspecified);
-  s.rsSource = std::make_shared<Recordset>();
+  s.cnSource->Open(SourceConnectionString(txt_DBPfad), "", "", db::adConnectUnspecified);
+  s.rsSource = std::make_shared<db::Recordset>();
 }
 
 void CloseDatabaseConnections(DatabaseState& s) {
@@ -74,4 +77,4 @@ void CloseDatabaseConnections(DatabaseState& s) {
   if (s.cnSource && s.cnSource->IsOpen()) s.cnSource->Close();
 }
 
-}  // namespace db
+}  // namespace run

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-namespace db::source {
+namespace run::source {
 
 // How the validation tests a column's value in a table's first row.
 enum class Check {
@@ -72,4 +72,4 @@ inline constexpr char kCountAddOns[] = "SELECT Count(*) As TotalProdukte FROM Ar
 inline constexpr char kSelectArticlesOfGroupPrefix[] =
     "SELECT * FROM ArtikelStamm WHERE Gruppe = '";
 
-}  // namespace db::source
+}  // namespace run::source

@@ -5,7 +5,7 @@
 #include <array>
 #include <string_view>
 
-namespace db::target {
+namespace run::target {
 
 inline constexpr char kDatabaseFile[] = "DBZentavo.mdb";
 inline constexpr char kDatabasePassword[] = "pwok572hafxi317nrb";
@@ -78,4 +78,4 @@ inline constexpr char kSelectAllAssignments[] = "SELECT * FROM tbl_Verwaltung_Pr
 inline constexpr char kSelectAllProducts[] = "SELECT * FROM tbl_Verwaltung_Produkte";
 inline constexpr char kSelectAllExtras[] = "SELECT * FROM tbl_Verwaltung_ProdukteExtras";
 
-}  // namespace db::target
+}  // namespace run::target

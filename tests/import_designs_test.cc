@@ -35,7 +35,7 @@ struct RunResult {
 
 RunResult Import(const testing_support::ScratchDir& dir) {
   run::RecordingUserSide user;
-  db::DatabaseState state;
+  run::DatabaseState state;
   state.strDBRoot = dir.path().string() + "/";
   run::RunContext run{state, kFixtures + "/source.mdb", user};
   RunResult result;

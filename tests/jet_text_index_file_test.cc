@@ -502,7 +502,7 @@ void AddArticlesInGroups(const std::filesystem::path& file) {
 
 int Migrate(const std::string& root, const std::string& source) {
   run::RecordingUserSide user;
-  db::DatabaseState state;
+  run::DatabaseState state;
   state.strDBRoot = root;
   run::RunContext run{state, source, user};
   try {

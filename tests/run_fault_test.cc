@@ -163,7 +163,7 @@ Outcome RunProgram(const Site& site, const std::string& source,
 // The same run in this process, for the faults that need a hook of the engine.
 Outcome RunHere(const Site& site, const std::string& source = kSource) {
   run::RecordingUserSide user;
-  db::DatabaseState state;
+  run::DatabaseState state;
   state.strDBRoot = site.folder();
   run::RunContext run{state, source, user};
   Outcome out;

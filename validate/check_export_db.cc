@@ -11,9 +11,9 @@ namespace {
 template <typename Columns>
 void CheckFirstRow(db::Recordset& rs, const Columns& columns) {
   if (rs.Eof()) return;
-  for (const db::source::RequiredColumn& column : columns) {
+  for (const run::source::RequiredColumn& column : columns) {
     db::Value value = rs.Fields().Item(std::string(column.name)).Value();
-    if (column.check == db::source::Check::kNullTolerant) value = db::cNull(value);
+    if (column.check == run::source::Check::kNullTolerant) value = db::cNull(value);
     (void)db::ToText(value);  // the conversion is the test
   }
 }
@@ -21,33 +21,33 @@ void CheckFirstRow(db::Recordset& rs, const Columns& columns) {
 }  // namespace
 
 void CheckExportDB(run::RunContext& run) {
-  db::DatabaseState& s = run.state;
+  run::DatabaseState& s = run.state;
   try {
-    db::OpenDatabaseConnections(s, run.txt_DBPfad);
+    run::OpenDatabaseConnections(s, run.txt_DBPfad);
     run.TellRolledBack();
-    s.rsSource->Open(db::source::kSelectAllArticles, s.cnSource, db::adOpenForwardOnly,
+    s.rsSource->Open(run::source::kSelectAllArticles, s.cnSource, db::adOpenForwardOnly,
                      db::adLockReadOnly);
-    CheckFirstRow(*s.rsSource, db::source::kArtikelStammColumns);
+    CheckFirstRow(*s.rsSource, run::source::kArtikelStammColumns);
     s.rsSource->Close();
-    s.rsSource->Open(db::source::kSelectAllAddOns, s.cnSource, db::adOpenForwardOnly,
+    s.rsSource->Open(run::source::kSelectAllAddOns, s.cnSource, db::adOpenForwardOnly,
                      db::adLockReadOnly);
-    CheckFirstRow(*s.rsSource, db::source::kArtikelZusatzStammColumns);
+    CheckFirstRow(*s.rsSource, run::source::kArtikelZusatzStammColumns);
     s.rsSource->Close();
-    db::CloseDatabaseConnections(s);
+    run::CloseDatabaseConnections(s);
   } catch (const db::TargetLocationError&) {
     // The target recorded under Wine names no file here: not a fault of the source. The error,
     // which names the recorded folder, passes on to the run's report; nothing was changed.
-    db::CloseDatabaseConnections(s);
+    run::CloseDatabaseConnections(s);
     throw;
   } catch (const db::EnvironmentError&) {
     // A FIFO or a folder in place of a database (the error names the path), or memory that ran
     // out: no fault of the source's data. The error passes on to the run's report.
-    db::CloseDatabaseConnections(s);
+    run::CloseDatabaseConnections(s);
     throw;
   } catch (const db::DbError& e) {
     // A failure in the handler itself is not taken here: it passes on to the caller.
     run.error_number = e.number();
-    db::CloseDatabaseConnections(s);
+    run::CloseDatabaseConnections(s);
     run.user.MsgBox(run::kMessageInvalidDatabase, run::vbCritical, run::kTitleInvalidDatabase);
     run.user.EndProgram(run::kExitInvalidSource);
   }
