@@ -9,6 +9,7 @@
 #include "db/recordset.h"
 #include "import/phases.h"
 #include "run/backups.h"
+#include "run/source_layout.h"
 #include "run/target_layout.h"
 #include "validate/check_export_db.h"
 
@@ -39,9 +40,7 @@ run::RunCounts ReadCounts(run::DatabaseState& s) {
   c.extra_prices = Count(rs, s.cnTarget, CountOf(run::target::kExtrasPreise));
   c.assignments = Count(rs, s.cnTarget, CountOf(run::target::kProdukteExtras));
   c.articles_without_group =
-      Count(*s.rsSource, s.cnSource,
-            "SELECT Count(*) AS TotalProdukte FROM ArtikelStamm WHERE Gruppe IS NULL OR "
-            "Gruppe = ''");
+      Count(*s.rsSource, s.cnSource, run::source::kCountArticlesWithoutGroup);
   return c;
 }
 

@@ -1,5 +1,9 @@
 #include "validate/check_export_db.h"
 
+#include <array>
+#include <string>
+#include <string_view>
+
 #include "db/error.h"
 #include "db/recordset.h"
 #include "run/source_layout.h"
@@ -7,13 +11,60 @@
 namespace validate {
 namespace {
 
+// How the validation tests a column's value in a table's first row.
+enum class Check {
+  kNullTolerant,   // through cNull: Null passes
+  kValueRequired,  // converted to text directly: Null fails
+};
+
+struct RequiredColumn {
+  std::string_view name;
+  Check check;
+};
+
+// The columns of each source table, in the order they are tested.
+constexpr std::array<RequiredColumn, 19> kArtikelStammColumns = {{
+    {"Kurzzeichen", Check::kNullTolerant},
+    {"Bezeichnung", Check::kNullTolerant},
+    {"Gruppe", Check::kNullTolerant},
+    {"Einheit", Check::kNullTolerant},
+    {"EinheitAnzahl", Check::kValueRequired},
+    {"Ccy", Check::kNullTolerant},
+    {"Preis", Check::kValueRequired},
+    {"MWSt", Check::kValueRequired},
+    {"PreisMWSt", Check::kValueRequired},
+    {"Mindestbestand", Check::kValueRequired},
+    {"BestandesÄnderung", Check::kValueRequired},
+    {"Inventarwert", Check::kValueRequired},
+    {"Einstandspreis", Check::kValueRequired},
+    {"InventarDatum", Check::kNullTolerant},
+    {"InventarDatumLong", Check::kValueRequired},
+    {"InventarZeit", Check::kNullTolerant},
+    {"InventarZeitDouble", Check::kValueRequired},
+    {"FirmenName", Check::kNullTolerant},
+    {"PreisGruppe", Check::kValueRequired},
+}};
+
+constexpr std::array<RequiredColumn, 10> kArtikelZusatzStammColumns = {{
+    {"Bezeichnung", Check::kNullTolerant},
+    {"Gruppe", Check::kNullTolerant},
+    {"Einheit", Check::kNullTolerant},
+    {"EinheitAnzahl", Check::kValueRequired},
+    {"Ccy", Check::kNullTolerant},
+    {"Preis", Check::kValueRequired},
+    {"MWSt", Check::kValueRequired},
+    {"PreisMWSt", Check::kValueRequired},
+    {"FirmenName", Check::kNullTolerant},
+    {"PreisGruppe", Check::kValueRequired},
+}};
+
 // Looks up every required column in the current (first) row and converts its value to text.
 template <typename Columns>
 void CheckFirstRow(db::Recordset& rs, const Columns& columns) {
   if (rs.Eof()) return;
-  for (const run::source::RequiredColumn& column : columns) {
+  for (const RequiredColumn& column : columns) {
     db::Value value = rs.Fields().Item(std::string(column.name)).Value();
-    if (column.check == run::source::Check::kNullTolerant) value = db::cNull(value);
+    if (column.check == Check::kNullTolerant) value = db::cNull(value);
     (void)db::ToText(value);  // the conversion is the test
   }
 }
@@ -27,11 +78,11 @@ void CheckExportDB(run::RunContext& run) {
     run.TellRolledBack();
     s.rsSource->Open(run::source::kSelectAllArticles, s.cnSource, db::adOpenForwardOnly,
                      db::adLockReadOnly);
-    CheckFirstRow(*s.rsSource, run::source::kArtikelStammColumns);
+    CheckFirstRow(*s.rsSource, kArtikelStammColumns);
     s.rsSource->Close();
     s.rsSource->Open(run::source::kSelectAllAddOns, s.cnSource, db::adOpenForwardOnly,
                      db::adLockReadOnly);
-    CheckFirstRow(*s.rsSource, run::source::kArtikelZusatzStammColumns);
+    CheckFirstRow(*s.rsSource, kArtikelZusatzStammColumns);
     s.rsSource->Close();
     run::CloseDatabaseConnections(s);
   } catch (const db::TargetLocationError&) {
