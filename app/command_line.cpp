@@ -2,9 +2,9 @@
 
 #include <QCommandLineParser>
 
-#include "db/database_state.h"
 #include "import/import_run.h"
 #include "import/restore_run.h"
+#include "run/database_state.h"
 #include "run/run_context.h"
 #include "run/run_log.h"
 #include "run/terminal_user_side.h"
@@ -28,14 +28,14 @@ std::string Text(const QString& s) { return s.toLocal8Bit().toStdString(); }
 // A search that leads to no database (several Wine prefixes holding the entry among them, which
 // the window would ask about and the command line refuses, naming them all) ends the program
 // with its message and the status of a missing setting.
-bool LoadTarget(const CommandLine& line, db::DatabaseState& state, run::RunContext& run) {
+bool LoadTarget(const CommandLine& line, run::DatabaseState& state, run::RunContext& run) {
   if (!line.target.empty()) {
     state.target_file = line.target;
     return true;
   }
-  db::SettingsEntry entry;
+  host::SettingsEntry entry;
   try {
-    entry = db::LookupTargetSetting();
+    entry = run::LookupTargetSetting();
   } catch (const db::TargetLocationError& e) {
     run.error_number = e.number();
     run.user.MsgBox(run::TargetLocationMessage(e.code(), e.description()), run::vbCritical,
@@ -153,7 +153,7 @@ int RunCommandLine(const QStringList& arguments, std::ostream& out, std::ostream
   }
 
   run::TerminalUserSide user(out, err, terminal);
-  db::DatabaseState state;
+  run::DatabaseState state;
   run::RunContext run{state, line.source, user};
   run.dry_run = line.dry_run;
   int status = run::kExitUnexpectedError;

@@ -17,8 +17,8 @@
 #include <iostream>
 
 #include "app/prefix_choice_dialog.h"
-#include "db/target_lookup.h"
-#include "db/wine_prefix.h"
+#include "host/target_lookup.h"
+#include "host/wine_prefix.h"
 #include "import/import_run.h"
 #include "run/run_context.h"
 #include "run/run_log.h"
@@ -86,7 +86,7 @@ const char kLabel2Text[] =
 // each prefix found is offered in the dialog's sidebar, after the usual places.
 void AddWineDrivesToSidebar(QFileDialog& dialog) {
   QList<QUrl> places = dialog.sidebarUrls();
-  for (const std::string& folder : db::WineDriveFolders()) {
+  for (const std::string& folder : host::WineDriveFolders()) {
     const QUrl url = QUrl::fromLocalFile(QString::fromStdString(folder));
     if (!places.contains(url)) places.append(url);
   }
@@ -202,17 +202,17 @@ void frmProdukteImport::SetPrefixChoiceRunner(PrefixChoiceRunner runner) {
 bool frmProdukteImport::Form_Load() {
   try {
     try {
-      const std::vector<db::TargetCandidate> candidates = db::FindTargetCandidates();
-      db::SettingsEntry entry;
+      const std::vector<host::TargetCandidate> candidates = host::FindTargetCandidates();
+      host::SettingsEntry entry;
       if (candidates.size() == 1) {
-        entry = db::ChooseCandidate(candidates.front());
+        entry = host::ChooseCandidate(candidates.front());
       } else if (candidates.size() > 1) {
         PrefixChoiceDialog dialog(candidates);
         const int answer = prefix_choice_runner_(dialog);
         if (answer != QDialog::Accepted || dialog.chosenIndex() < 0) {
           EndProgram(run::kExitNotInstalled);
         }
-        entry = db::ChooseCandidate(candidates[static_cast<std::size_t>(dialog.chosenIndex())]);
+        entry = host::ChooseCandidate(candidates[static_cast<std::size_t>(dialog.chosenIndex())]);
       }
       state_.strDBRoot = std::move(entry.value);
       state_.strDBRootPrefix = std::move(entry.wine_prefix);

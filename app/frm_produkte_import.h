@@ -8,7 +8,7 @@
 #include <string>
 
 #include "app/progress_bar_display.h"
-#include "db/database_state.h"
+#include "run/database_state.h"
 #include "run/user_side.h"
 
 class QCloseEvent;
@@ -47,7 +47,7 @@ class frmProdukteImport : public QWidget, public run::UserSide {
   // The load step: the target folder from the settings. Without one it shows the information
   // message and ends the program (status kExitNotInstalled) and returns false; the window must
   // then not be shown. When several Wine prefixes hold it, it asks which one counts (cancelling
-  // ends the program with the same status); a fault of the lookup (db/target_lookup.h) is shown
+  // ends the program with the same status); a fault of the lookup (host/target_lookup.h) is shown
   // with the path it concerns, and the program ends with that status too.
   bool Form_Load();
 
@@ -57,7 +57,7 @@ class frmProdukteImport : public QWidget, public run::UserSide {
 
   bool ended() const { return ended_; }
   int exitStatus() const { return exit_status_; }
-  const db::DatabaseState& databaseState() const { return state_; }
+  const run::DatabaseState& databaseState() const { return state_; }
 
   // UserSide: the run's messages and its progress display.
   void MsgBox(const std::string& prompt, int style, const std::string& title) override;
@@ -91,7 +91,7 @@ class frmProdukteImport : public QWidget, public run::UserSide {
   QPushButton* cmdClose;
 
   std::unique_ptr<ProgressBarDisplay> progress_;
-  db::DatabaseState state_;
+  run::DatabaseState state_;
   FileDialogRunner file_dialog_runner_;
   MessageBoxRunner message_box_runner_;
   PrefixChoiceRunner prefix_choice_runner_;

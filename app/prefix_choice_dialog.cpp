@@ -9,7 +9,7 @@
 
 namespace app {
 
-PrefixChoiceDialog::PrefixChoiceDialog(const std::vector<db::TargetCandidate>& candidates,
+PrefixChoiceDialog::PrefixChoiceDialog(const std::vector<host::TargetCandidate>& candidates,
                                        QWidget* parent)
     : QDialog(parent) {
   setObjectName(QStringLiteral("PrefixChoiceDialog"));
@@ -31,12 +31,12 @@ PrefixChoiceDialog::PrefixChoiceDialog(const std::vector<db::TargetCandidate>& c
   list_->setSelectionMode(QAbstractItemView::SingleSelection);
   list_->setHeaderLabels({QString::fromUtf8("Wine-Präfix"), QStringLiteral("Datenbank"),
                           QString::fromUtf8("Zuletzt geändert")});
-  for (const db::TargetCandidate& c : candidates) {
+  for (const host::TargetCandidate& c : candidates) {
     auto* row = new QTreeWidgetItem(list_);
     row->setText(0, QString::fromStdString(c.prefix));
     row->setText(1, QString::fromStdString(c.problem.empty() ? c.database : c.problem));
     row->setToolTip(1, row->text(1));
-    row->setText(2, QString::fromStdString(db::LastChangeText(c)));
+    row->setText(2, QString::fromStdString(host::LastChangeText(c)));
   }
   list_->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
   list_->setMinimumWidth(640);

@@ -6,7 +6,7 @@
 #include <QDialog>
 #include <vector>
 
-#include "db/target_lookup.h"
+#include "host/target_lookup.h"
 
 class QTreeWidget;
 
@@ -16,7 +16,7 @@ class PrefixChoiceDialog : public QDialog {
   Q_OBJECT
 
  public:
-  explicit PrefixChoiceDialog(const std::vector<db::TargetCandidate>& candidates,
+  explicit PrefixChoiceDialog(const std::vector<host::TargetCandidate>& candidates,
                               QWidget* parent = nullptr);
 
   // The list (object name "prefixList"): one row per candidate, in their order.

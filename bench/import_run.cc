@@ -13,8 +13,8 @@
 #include <sstream>
 #include <string>
 
-#include "db/database_state.h"
 #include "jet/database/database.h"
+#include "run/database_state.h"
 #include "run/recording_user_side.h"
 
 namespace {
@@ -79,15 +79,15 @@ int main(int argc, char** argv) {
     return 64;
   }
   TimedUserSide user(&std::cout, trace);
-  db::DatabaseState state;
+  run::DatabaseState state;
   const auto start = std::chrono::steady_clock::now();
   int status = run::kExitUnexpectedError;
   try {
     // The load step: the target folder from the settings. Without a window there is no one to
     // ask: several prefixes holding the entry are refused, naming them all.
-    db::SettingsEntry entry;
+    host::SettingsEntry entry;
     try {
-      entry = db::LookupTargetSetting();
+      entry = run::LookupTargetSetting();
     } catch (const db::TargetLocationError& e) {
       user.MsgBox(run::TargetLocationMessage(e.code(), e.description()), run::vbCritical,
                   run::kTitleImport);

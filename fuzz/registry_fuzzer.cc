@@ -4,11 +4,11 @@
 #include <cstdint>
 #include <string_view>
 
-#include "db/wine_registry.h"
+#include "host/wine_registry.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const auto registry =
-      db::WineRegistry::Parse(std::string_view(reinterpret_cast<const char*>(data), size));
+      host::WineRegistry::Parse(std::string_view(reinterpret_cast<const char*>(data), size));
   if (registry) {
     (void)registry->FindString("Software\\VB and VBA Program Settings\\ZentavoSettings\\DB",
                                "Root");

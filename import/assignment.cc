@@ -1,22 +1,22 @@
 #include "db/recordset.h"
-#include "db/target_layout.h"
 #include "import/phases.h"
+#include "run/target_layout.h"
 
 namespace import {
 
 void AssignExtras(run::RunContext& run) {
-  db::DatabaseState& s = run.state;
+  run::DatabaseState& s = run.state;
   run.counter = 0;
-  s.rsTargetA->Open(db::target::kCountProducts, s.cnTarget, db::adOpenForwardOnly,
+  s.rsTargetA->Open(run::target::kCountProducts, s.cnTarget, db::adOpenForwardOnly,
                     db::adLockReadOnly);
   run.progress().SetMax(db::ToSingle(s.rsTargetA->Fields().Item("TotalProdukte").Value()));
   s.rsTargetA->Close();
-  s.rsTargetA->Open(db::target::kSelectAllAssignments, s.cnTarget, db::adOpenDynamic,
+  s.rsTargetA->Open(run::target::kSelectAllAssignments, s.cnTarget, db::adOpenDynamic,
                     db::adLockOptimistic);
-  s.rsTargetB->Open(db::target::kSelectAllProducts, s.cnTarget, db::adOpenForwardOnly,
+  s.rsTargetB->Open(run::target::kSelectAllProducts, s.cnTarget, db::adOpenForwardOnly,
                     db::adLockReadOnly);
   while (!s.rsTargetB->Eof()) {
-    s.rsTargetC->Open(db::target::kSelectAllExtras, s.cnTarget, db::adOpenKeyset,
+    s.rsTargetC->Open(run::target::kSelectAllExtras, s.cnTarget, db::adOpenKeyset,
                       db::adLockOptimistic);
     while (!s.rsTargetC->Eof()) {
       s.rsTargetA->AddNew();

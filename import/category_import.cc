@@ -1,20 +1,20 @@
 #include "db/recordset.h"
-#include "db/source_layout.h"
 #include "db/statement_text.h"
-#include "db/target_layout.h"
 #include "import/phases.h"
+#include "run/source_layout.h"
+#include "run/target_layout.h"
 
 namespace import {
 
 void ImportCategories(run::RunContext& run) {
-  db::DatabaseState& s = run.state;
-  s.rsSource->Open(db::source::kSelectGroups, s.cnSource, db::adOpenForwardOnly,
+  run::DatabaseState& s = run.state;
+  s.rsSource->Open(run::source::kSelectGroups, s.cnSource, db::adOpenForwardOnly,
                    db::adLockReadOnly);
   run.progress().SetVisible(true);
   run.progress().Refresh();
   while (!s.rsSource->Eof()) {
     const db::Value group = s.rsSource->Fields().Item("Gruppe").Value();
-    s.rsTargetA->Open(db::target::kSelectCategoryPrefix + db::JoinValue(group) + "'", s.cnTarget,
+    s.rsTargetA->Open(run::target::kSelectCategoryPrefix + db::JoinValue(group) + "'", s.cnTarget,
                       db::adOpenDynamic, db::adLockOptimistic);
     if (s.rsTargetA->Eof()) {
       s.rsTargetA->AddNew();

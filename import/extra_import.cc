@@ -1,15 +1,15 @@
 #include "db/recordset.h"
-#include "db/source_layout.h"
 #include "db/statement_text.h"
-#include "db/target_layout.h"
 #include "import/phases.h"
+#include "run/source_layout.h"
+#include "run/target_layout.h"
 
 namespace import {
 namespace {
 
 void AddExtraPrices(run::RunContext& run, std::int32_t extra_id) {
-  db::DatabaseState& s = run.state;
-  s.rsTargetC->Open(db::target::kSelectExtraPricesPrefix + db::JoinValue(db::Value(extra_id)),
+  run::DatabaseState& s = run.state;
+  s.rsTargetC->Open(run::target::kSelectExtraPricesPrefix + db::JoinValue(db::Value(extra_id)),
                     s.cnTarget, db::adOpenDynamic, db::adLockOptimistic);
   if (s.rsTargetC->Eof()) {
     for (std::int32_t group = 1; group <= 10; ++group) {
@@ -25,14 +25,15 @@ void AddExtraPrices(run::RunContext& run, std::int32_t extra_id) {
 }
 
 void AddExtra(run::RunContext& run) {
-  db::DatabaseState& s = run.state;
+  run::DatabaseState& s = run.state;
   s.rsTargetB->AddNew();
   s.rsTargetB->Fields().Item("txt_Extra").Value(s.rsSource->Fields().Item("Bezeichnung"));
   s.rsTargetB->Fields().Item("txt_Stückelung").Value(db::Value(std::string("Stk.")));
   s.rsTargetB->Fields().Item("lng_Einheit").Value(db::Value(std::string("1")));
   s.rsTargetB->Fields().Item("lng_Reihenfolge").Value(db::Value(std::int16_t{1}));
   s.rsTargetB->Update();
-  s.rsTargetC->Open(db::target::kLastExtraKey, s.cnTarget, db::adOpenDynamic, db::adLockOptimistic);
+  s.rsTargetC->Open(run::target::kLastExtraKey, s.cnTarget, db::adOpenDynamic,
+                    db::adLockOptimistic);
   const std::int32_t extra_id = db::ToInt32(s.rsTargetC->Fields().Item("lng_LastID").Value());
   s.rsTargetC->Close();
   AddExtraPrices(run, extra_id);
@@ -41,18 +42,19 @@ void AddExtra(run::RunContext& run) {
 }  // namespace
 
 void ImportExtras(run::RunContext& run) {
-  db::DatabaseState& s = run.state;
+  run::DatabaseState& s = run.state;
   run.counter = 0;
-  s.rsSource->Open(db::source::kCountAddOns, s.cnSource, db::adOpenForwardOnly, db::adLockReadOnly);
+  s.rsSource->Open(run::source::kCountAddOns, s.cnSource, db::adOpenForwardOnly,
+                   db::adLockReadOnly);
   run.progress().SetMax(db::ToSingle(s.rsSource->Fields().Item("TotalProdukte").Value()));
   s.rsSource->Close();
   run.progress().SetVisible(true);
   run.progress().Refresh();
-  s.rsSource->Open(db::source::kSelectAllAddOns);
+  s.rsSource->Open(run::source::kSelectAllAddOns);
   while (!s.rsSource->Eof()) {
     const db::Value name = s.rsSource->Fields().Item("Bezeichnung").Value();
     s.rsTargetB->Open(
-        db::target::kSelectExtraPrefix + db::JoinValue(name) + db::target::kSelectExtraSuffix,
+        run::target::kSelectExtraPrefix + db::JoinValue(name) + run::target::kSelectExtraSuffix,
         s.cnTarget, db::adOpenDynamic, db::adLockOptimistic);
     if (s.rsTargetB->Eof()) AddExtra(run);
     s.rsTargetB->Close();

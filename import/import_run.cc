@@ -5,11 +5,12 @@
 #include <new>
 #include <string>
 
-#include "db/backups.h"
 #include "db/error.h"
 #include "db/recordset.h"
-#include "db/target_layout.h"
 #include "import/phases.h"
+#include "run/backups.h"
+#include "run/source_layout.h"
+#include "run/target_layout.h"
 #include "validate/check_export_db.h"
 
 namespace import {
@@ -29,33 +30,31 @@ std::string CountOf(std::string_view table) {
 }
 
 // What the phases have written: the six product tables' rows (answered from the row counts).
-run::RunCounts ReadCounts(db::DatabaseState& s) {
+run::RunCounts ReadCounts(run::DatabaseState& s) {
   run::RunCounts c;
   db::Recordset& rs = *s.rsTargetA;
-  c.categories = Count(rs, s.cnTarget, CountOf(db::target::kKategorien));
-  c.products = Count(rs, s.cnTarget, CountOf(db::target::kProdukte));
-  c.product_prices = Count(rs, s.cnTarget, CountOf(db::target::kProduktePreise));
-  c.extras = Count(rs, s.cnTarget, CountOf(db::target::kExtras));
-  c.extra_prices = Count(rs, s.cnTarget, CountOf(db::target::kExtrasPreise));
-  c.assignments = Count(rs, s.cnTarget, CountOf(db::target::kProdukteExtras));
+  c.categories = Count(rs, s.cnTarget, CountOf(run::target::kKategorien));
+  c.products = Count(rs, s.cnTarget, CountOf(run::target::kProdukte));
+  c.product_prices = Count(rs, s.cnTarget, CountOf(run::target::kProduktePreise));
+  c.extras = Count(rs, s.cnTarget, CountOf(run::target::kExtras));
+  c.extra_prices = Count(rs, s.cnTarget, CountOf(run::target::kExtrasPreise));
+  c.assignments = Count(rs, s.cnTarget, CountOf(run::target::kProdukteExtras));
   c.articles_without_group =
-      Count(*s.rsSource, s.cnSource,
-            "SELECT Count(*) AS TotalProdukte FROM ArtikelStamm WHERE Gruppe IS NULL OR "
-            "Gruppe = ''");
+      Count(*s.rsSource, s.cnSource, run::source::kCountArticlesWithoutGroup);
   return c;
 }
 
 // `completed` turns true once the target holds the whole import.
 void RunImport(run::RunContext& run, bool& completed) {
-  db::DatabaseState& s = run.state;
+  run::DatabaseState& s = run.state;
   validate::CheckExportDB(run);
-  if (!run.dry_run) db::ClearInterruptedBackup(db::TargetDatabaseFile(s));
-  db::OpenDatabaseConnections(s, run.txt_DBPfad);
+  if (!run.dry_run) run::ClearInterruptedBackup(run::TargetDatabaseFile(s));
+  run::OpenDatabaseConnections(s, run.txt_DBPfad);
   run.TellRolledBack();
   run.target_file = s.cnTarget->database().path();
   // The whole run is one transaction: the file changes only when every phase has finished.
   s.cnTarget->BeginTrans();
-  for (const char* statement : db::target::kResetStatements) s.cnTarget->Execute(statement);
+  for (const char* statement : run::target::kResetStatements) s.cnTarget->Execute(statement);
   ImportCategories(run);
   ImportProducts(run);
   ImportExtras(run);
@@ -64,28 +63,28 @@ void RunImport(run::RunContext& run, bool& completed) {
   if (run.dry_run) {
     // Nothing of it reaches the file.
     s.cnTarget->RollbackTrans();
-    db::CloseDatabaseConnections(s);
+    run::CloseDatabaseConnections(s);
     run.user.MsgBox(run::DryRunSummary(*run.counts), run::vbInformation, run::kTitleImport);
     run.user.EndProgram(run::kExitCompleted);
   }
   // The old target stays beside the new one; of these backups the newest few are kept.
   const std::string backup =
-      db::NewBackupPath(run.target_file, db::BackupKind::kImport, run.started);
+      run::NewBackupPath(run.target_file, run::BackupKind::kImport, run.started);
   s.cnTarget->KeepOldFileOnNextStore(backup);
   s.cnTarget->CommitTrans();
   completed = true;
   if (std::filesystem::exists(backup)) run.backup_file = backup;  // else nothing was stored
-  for (std::string& failure : db::PruneBackups(run.target_file)) {
+  for (std::string& failure : run::PruneBackups(run.target_file)) {
     run.notes.push_back(std::move(failure));
   }
-  db::CloseDatabaseConnections(s);
+  run::CloseDatabaseConnections(s);
   run.user.MsgBox(run::kMessageCompleted, run::vbInformation, run::kTitleImport);
   run.user.EndProgram(run::kExitCompleted);
 }
 
 // Closes what is open without storing anything of an unfinished transaction or a failed commit;
 // releases the lock file with the target's database.
-void AbandonConnections(db::DatabaseState& s) {
+void AbandonConnections(run::DatabaseState& s) {
   try {
     if (s.cnTarget && s.cnTarget->IsOpen()) {
       if (s.cnTarget->InTransaction()) s.cnTarget->RollbackTrans();

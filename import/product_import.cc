@@ -1,8 +1,8 @@
 #include "db/recordset.h"
-#include "db/source_layout.h"
 #include "db/statement_text.h"
-#include "db/target_layout.h"
 #include "import/phases.h"
+#include "run/source_layout.h"
+#include "run/target_layout.h"
 
 namespace import {
 namespace {
@@ -11,15 +11,15 @@ namespace {
 // without a group (Null), which would otherwise match no category and vanish from the migration.
 std::string ArticlesOfCategory(const db::Value& name) {
   const std::string joined = db::JoinValue(name);
-  std::string statement = db::source::kSelectArticlesOfGroupPrefix + joined + "'";
+  std::string statement = run::source::kSelectArticlesOfGroupPrefix + joined + "'";
   if (joined.empty()) statement += " OR Gruppe IS NULL";
   return statement;
 }
 
 // Ten price rows, price groups 1 to 10, for the product just added, unless it has prices.
 void AddPrices(run::RunContext& run, std::int32_t product_id) {
-  db::DatabaseState& s = run.state;
-  s.rsTargetC->Open(db::target::kSelectProductPricesPrefix + db::JoinValue(db::Value(product_id)),
+  run::DatabaseState& s = run.state;
+  s.rsTargetC->Open(run::target::kSelectProductPricesPrefix + db::JoinValue(db::Value(product_id)),
                     s.cnTarget, db::adOpenDynamic, db::adLockOptimistic);
   if (s.rsTargetC->Eof()) {
     for (std::int32_t group = 1; group <= 10; ++group) {
@@ -35,7 +35,7 @@ void AddPrices(run::RunContext& run, std::int32_t product_id) {
 }
 
 void AddProduct(run::RunContext& run) {
-  db::DatabaseState& s = run.state;
+  run::DatabaseState& s = run.state;
   s.rsTargetB->AddNew();
   s.rsTargetB->Fields().Item("lng_ProduktGruppe").Value(s.rsTargetA->Fields().Item("lng_GruppeID"));
   s.rsTargetB->Fields().Item("txt_Kurzzeichen").Value(s.rsSource->Fields().Item("Kurzzeichen"));
@@ -46,7 +46,7 @@ void AddProduct(run::RunContext& run) {
   s.rsTargetB->Fields().Item("lng_Reihenfolge").Value(db::Value(std::int16_t{1}));
   s.rsTargetB->Update();
   // Key read-back: the newest product has the largest key.
-  s.rsTargetC->Open(db::target::kLastProductKey, s.cnTarget, db::adOpenDynamic,
+  s.rsTargetC->Open(run::target::kLastProductKey, s.cnTarget, db::adOpenDynamic,
                     db::adLockOptimistic);
   const std::int32_t product_id = db::ToInt32(s.rsTargetC->Fields().Item("lng_LastID").Value());
   s.rsTargetC->Close();
@@ -56,12 +56,12 @@ void AddProduct(run::RunContext& run) {
 }  // namespace
 
 void ImportProducts(run::RunContext& run) {
-  db::DatabaseState& s = run.state;
-  s.rsSource->Open(db::source::kCountArticles, s.cnSource, db::adOpenForwardOnly,
+  run::DatabaseState& s = run.state;
+  s.rsSource->Open(run::source::kCountArticles, s.cnSource, db::adOpenForwardOnly,
                    db::adLockReadOnly);
   run.progress().SetMax(db::ToSingle(s.rsSource->Fields().Item("TotalProdukte").Value()));
   s.rsSource->Close();
-  s.rsTargetA->Open(db::target::kSelectCategoryKeys, s.cnTarget, db::adOpenDynamic,
+  s.rsTargetA->Open(run::target::kSelectCategoryKeys, s.cnTarget, db::adOpenDynamic,
                     db::adLockOptimistic);
   run.progress().SetVisible(true);
   run.progress().Refresh();
@@ -70,9 +70,9 @@ void ImportProducts(run::RunContext& run) {
     while (!s.rsSource->Eof()) {
       const db::Value category = s.rsTargetA->Fields().Item("lng_GruppeID").Value();
       const db::Value code = s.rsSource->Fields().Item("Kurzzeichen").Value();
-      s.rsTargetB->Open(db::target::kSelectProductPrefix + db::JoinValue(category) +
-                            db::target::kSelectProductMiddle + db::JoinValue(code) +
-                            db::target::kSelectProductSuffix,
+      s.rsTargetB->Open(run::target::kSelectProductPrefix + db::JoinValue(category) +
+                            run::target::kSelectProductMiddle + db::JoinValue(code) +
+                            run::target::kSelectProductSuffix,
                         s.cnTarget, db::adOpenDynamic, db::adLockOptimistic);
       if (s.rsTargetB->Eof()) AddProduct(run);
       s.rsTargetB->Close();

@@ -2,8 +2,8 @@
 
 #include <exception>
 
-#include "db/backups.h"
 #include "db/error.h"
+#include "run/backups.h"
 
 namespace import {
 
@@ -12,13 +12,13 @@ void RestoreRun(run::RunContext& run, const std::string& backup) {
   std::string description;
   int status = run::kExitUnexpectedError;
   try {
-    run.target_file = db::TargetDatabaseFile(run.state);
+    run.target_file = run::TargetDatabaseFile(run.state);
     run.txt_DBPfad = backup;
-    const db::RestoreResult done = db::RestoreBackup(run.target_file, backup, run.started);
+    const run::RestoreResult done = run::RestoreBackup(run.target_file, backup, run.started);
     run.target_file = done.target;
     run.txt_DBPfad = done.restored;
     run.backup_file = done.kept_as;
-    for (std::string& failure : db::PruneBackups(done.target)) {
+    for (std::string& failure : run::PruneBackups(done.target)) {
       run.notes.push_back(std::move(failure));
     }
     run.user.MsgBox(run::RestoredMessage(done.restored, done.target, done.kept_as),
@@ -30,7 +30,7 @@ void RestoreRun(run::RunContext& run, const std::string& backup) {
     run.user.MsgBox(run::TargetLocationMessage(e.code(), e.description()), run::vbCritical,
                     run::kTitleImport);
     run.user.EndProgram(run::kExitNotInstalled);
-  } catch (const db::BackupRefusal& e) {
+  } catch (const run::BackupRefusal& e) {
     code = e.code();
     description = e.description();
     status = run::kExitInvalidSource;

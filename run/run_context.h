@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "db/database_state.h"
+#include "run/database_state.h"
 #include "run/user_side.h"
 
 namespace run {
@@ -27,7 +27,7 @@ struct RunCounts {
 };
 
 struct RunContext {
-  db::DatabaseState& state;
+  DatabaseState& state;
   std::string txt_DBPfad;  // the text of the window's path box: the source file
   UserSide& user;
   std::int32_t counter = 0;  // the progress counter of the run

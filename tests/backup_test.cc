@@ -7,10 +7,10 @@
 #include <filesystem>
 #include <fstream>
 
-#include "db/backups.h"
 #include "jet/database/database.h"
 #include "jet/file/file_commit.h"
 #include "jet/file/file_system.h"
+#include "run/backups.h"
 #include "tests/fixtures.h"
 #include "tests/test_support.h"
 
@@ -38,25 +38,25 @@ void Touch(const fs::path& p, const std::string& text = "x") { std::ofstream(p) 
 TEST(BackupNames, NewNamesSortByTimeAndCountWithinAMinute) {
   testing_support::ScratchDir dir("backup-names");
   const std::string target = (dir.path() / "DBZentavo.mdb").string();
-  const std::string first = db::NewBackupPath(target, db::BackupKind::kImport, At(14, 5));
+  const std::string first = run::NewBackupPath(target, run::BackupKind::kImport, At(14, 5));
   EXPECT_EQ(fs::path(first).filename(), "DBZentavo vor Import 2026-12-10 14-05.mdb");
   Touch(first);
   // Within the same minute the number goes on, whichever kind came first.
-  const std::string second = db::NewBackupPath(target, db::BackupKind::kRestore, At(14, 5));
+  const std::string second = run::NewBackupPath(target, run::BackupKind::kRestore, At(14, 5));
   EXPECT_EQ(fs::path(second).filename(),
             "DBZentavo vor Wiederherstellung 2026-12-10 14-05 (2).mdb");
   Touch(second);
-  const std::string third = db::NewBackupPath(target, db::BackupKind::kImport, At(14, 5));
+  const std::string third = run::NewBackupPath(target, run::BackupKind::kImport, At(14, 5));
   EXPECT_EQ(fs::path(third).filename(), "DBZentavo vor Import 2026-12-10 14-05 (3).mdb");
   Touch(third);
-  Touch(db::NewBackupPath(target, db::BackupKind::kImport, At(9, 59)));
-  const auto all = db::ListBackups(target);
+  Touch(run::NewBackupPath(target, run::BackupKind::kImport, At(9, 59)));
+  const auto all = run::ListBackups(target);
   ASSERT_EQ(all.size(), 4u);
   EXPECT_EQ(all[0].stamp, "2026-12-10 09-59");
   EXPECT_EQ(all[1].path, first);
   EXPECT_EQ(all[2].path, second);
   EXPECT_EQ(all[3].path, third);
-  EXPECT_EQ(all[2].kind, db::BackupKind::kRestore);
+  EXPECT_EQ(all[2].kind, run::BackupKind::kRestore);
   // Nothing in a name that Windows forbids.
   for (const auto& b : all) {
     EXPECT_EQ(fs::path(b.path).filename().string().find_first_of("<>:\"/\\|?*"), std::string::npos);
@@ -83,7 +83,7 @@ TEST(BackupNames, OnlyOurNamesBesideTheTargetAreBackups) {
       {"/srv/z/DBZentavo.mdb", false},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(db::AsBackup(target, c.file).has_value(), c.backup) << c.file;
+    EXPECT_EQ(run::AsBackup(target, c.file).has_value(), c.backup) << c.file;
   }
 }
 
@@ -92,7 +92,7 @@ TEST(BackupNames, PruningKeepsTheNewestFiveAndTouchesNothingElse) {
   const std::string target = (dir.path() / "DBZentavo.mdb").string();
   Touch(target);
   for (int minute = 0; minute < 8; ++minute) {
-    Touch(db::NewBackupPath(target, db::BackupKind::kImport, At(10, minute)));
+    Touch(run::NewBackupPath(target, run::BackupKind::kImport, At(10, minute)));
   }
   // Look-alikes that are not ours, or not files.
   const fs::path others[] = {
@@ -104,9 +104,9 @@ TEST(BackupNames, PruningKeepsTheNewestFiveAndTouchesNothingElse) {
   fs::create_directory(dir.path() / "DBZentavo vor Import 2000-01-01 00-00.mdb");
   fs::create_symlink(target, dir.path() / "DBZentavo vor Import 2000-01-01 00-01.mdb");
 
-  EXPECT_TRUE(db::PruneBackups(target).empty());
-  const auto left = db::ListBackups(target);
-  ASSERT_EQ(left.size(), db::kBackupsKept);
+  EXPECT_TRUE(run::PruneBackups(target).empty());
+  const auto left = run::ListBackups(target);
+  ASSERT_EQ(left.size(), run::kBackupsKept);
   EXPECT_EQ(left.front().stamp, "2026-12-10 10-03");
   EXPECT_EQ(left.back().stamp, "2026-12-10 10-07");
   for (const fs::path& p : others) EXPECT_TRUE(fs::exists(p)) << p;
@@ -241,7 +241,7 @@ TEST(CommitBackup, AnInterruptedBackupNameIsClearedSoTheTargetCanBeWritten) {
   const fs::path backup = target.dir() / "DBZentavo vor Import 2026-12-10 14-05.mdb";
   const fs::path foreign = target.dir() / "Kopie.mdb";
   ASSERT_EQ(::link(target.path().c_str(), backup.c_str()), 0);
-  db::ClearInterruptedBackup(target.path().string());
+  run::ClearInterruptedBackup(target.path().string());
   EXPECT_FALSE(fs::exists(backup));
   auto db = jet::Database::Open(target.path().string(),
                                 {.password = testing_support::kTargetPassword, .writable = true});
@@ -249,7 +249,7 @@ TEST(CommitBackup, AnInterruptedBackupNameIsClearedSoTheTargetCanBeWritten) {
   db->reset();
   // A second name that is not ours stays, and the target stays refused.
   ASSERT_EQ(::link(target.path().c_str(), foreign.c_str()), 0);
-  db::ClearInterruptedBackup(target.path().string());
+  run::ClearInterruptedBackup(target.path().string());
   EXPECT_TRUE(fs::exists(foreign));
 }
 
@@ -273,14 +273,14 @@ TEST_F(Restore, TheNewestBackupComesBackAndTheReplacedFileIsKept) {
   // An older backup: not the one taken.
   const std::string older = (target_.dir() / "DBZentavo vor Import 2026-12-09 08-00.mdb").string();
   fs::copy_file(target_.path(), older);
-  const db::RestoreResult r = db::RestoreBackup(target(), "", At(15, 0));
+  const run::RestoreResult r = run::RestoreBackup(target(), "", At(15, 0));
   EXPECT_EQ(r.restored, backup_);
   EXPECT_EQ(ReadFileBytes(target_.path()), backup_bytes_);
   EXPECT_EQ(fs::path(r.kept_as).filename(), "DBZentavo vor Wiederherstellung 2026-12-10 15-00.mdb");
   EXPECT_EQ(ReadFileBytes(r.kept_as), old_bytes_);
   EXPECT_EQ(ReadFileBytes(backup_), backup_bytes_);  // the backup itself stays
   // And back again, by name.
-  db::RestoreBackup(target(), r.kept_as, At(15, 1));
+  run::RestoreBackup(target(), r.kept_as, At(15, 1));
   EXPECT_EQ(ReadFileBytes(target_.path()), old_bytes_);
   EXPECT_FALSE(fs::exists(jet::WriteLock::LockFilePath(target())));
 }
@@ -313,9 +313,9 @@ TEST_F(Restore, RefusesWhatIsNotOneOfOurBackupsOrNotATargetDatabase) {
   };
   for (const Case& c : cases) {
     try {
-      db::RestoreBackup(target(), c.backup, At(15, 0));
+      run::RestoreBackup(target(), c.backup, At(15, 0));
       ADD_FAILURE() << c.backup << " was restored";
-    } catch (const db::BackupRefusal& e) {
+    } catch (const run::BackupRefusal& e) {
       EXPECT_EQ(e.code(), c.code) << c.backup << ": " << e.what();
     }
     EXPECT_EQ(ReadFileBytes(target_.path()), old_bytes_) << c.backup;
@@ -325,9 +325,9 @@ TEST_F(Restore, RefusesWhatIsNotOneOfOurBackupsOrNotATargetDatabase) {
     if (e.path() != target_.path()) fs::remove(e.path());
   }
   try {
-    db::RestoreBackup(target(), "", At(15, 0));
+    run::RestoreBackup(target(), "", At(15, 0));
     ADD_FAILURE() << "restored without a backup";
-  } catch (const db::BackupRefusal& e) {
+  } catch (const run::BackupRefusal& e) {
     EXPECT_EQ(e.code(), jet::ErrorCode::kFileNotFound) << e.what();
   }
 }
@@ -335,15 +335,15 @@ TEST_F(Restore, RefusesWhatIsNotOneOfOurBackupsOrNotATargetDatabase) {
 TEST_F(Restore, ATargetThatMayNotBeWrittenIsLeftAsItIs) {
   ::chmod(target().c_str(), 0444);
   try {
-    db::RestoreBackup(target(), "", At(15, 0));
+    run::RestoreBackup(target(), "", At(15, 0));
     ADD_FAILURE() << "a read-only target was replaced";
-  } catch (const db::BackupRefusal& e) {
+  } catch (const run::BackupRefusal& e) {
     ADD_FAILURE() << e.what();
   } catch (const db::DbError& e) {
     EXPECT_EQ(e.code(), jet::ErrorCode::kReadOnly) << e.what();
   }
   EXPECT_EQ(ReadFileBytes(target_.path()), old_bytes_);
-  EXPECT_EQ(db::ListBackups(target()).size(), 1u);
+  EXPECT_EQ(run::ListBackups(target()).size(), 1u);
 }
 
 }  // namespace

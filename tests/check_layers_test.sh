@@ -12,7 +12,7 @@ failures=0
 # A fresh copy of the sources the check reads.
 copy() {
   rm -rf "$scratch/src" && mkdir -p "$scratch/src/tools" &&
-    (cd "$source_dir" && find jet db run validate import app tools tests bench fuzz \
+    (cd "$source_dir" && find jet db host run validate import app tools tests bench fuzz \
       \( -name '*.h' -o -name '*.cc' -o -name '*.cpp' -o -name CMakeLists.txt \
       -o -name check_layers.sh \) -print | tar cf - -T -) |
     (cd "$scratch/src" && tar xf -)

@@ -11,9 +11,9 @@
 
 #include "db/connection.h"
 #include "db/recordset.h"
-#include "db/source_layout.h"
 #include "db/statement_text.h"
-#include "db/target_layout.h"
+#include "run/source_layout.h"
+#include "run/target_layout.h"
 #include "tests/fixtures.h"
 #include "tests/test_support.h"
 
@@ -104,15 +104,15 @@ TEST_F(LayoutQueries, SourceGroupsCountsAndPerGroupArticles) {
   }
 
   db::Recordset rs;
-  rs.Open(db::source::kCountArticles, cn, db::adOpenForwardOnly, db::adLockReadOnly);
+  rs.Open(run::source::kCountArticles, cn, db::adOpenForwardOnly, db::adLockReadOnly);
   EXPECT_EQ(db::ToSingle(rs.Fields().Item("TotalProdukte").Value()), 249.0f);
   rs.Close();
-  rs.Open(db::source::kCountAddOns, cn, db::adOpenForwardOnly, db::adLockReadOnly);
+  rs.Open(run::source::kCountAddOns, cn, db::adOpenForwardOnly, db::adLockReadOnly);
   EXPECT_EQ(db::ToSingle(rs.Fields().Item("TotalProdukte").Value()),
             static_cast<float>(OracleRows("source.mdb", "ArtikelZusatzStamm").size()));
   rs.Close();
 
-  rs.Open(db::source::kSelectGroups, cn, db::adOpenForwardOnly, db::adLockReadOnly);
+  rs.Open(run::source::kSelectGroups, cn, db::adOpenForwardOnly, db::adLockReadOnly);
   const auto groups = Column(rs, "Gruppe");
   EXPECT_EQ(groups.size(), ids_by_group.size() + (null_group ? 1 : 0));
   ASSERT_TRUE(groups.front().is_null());  // the Null group first
@@ -121,7 +121,7 @@ TEST_F(LayoutQueries, SourceGroupsCountsAndPerGroupArticles) {
     const std::string name = db::cNull(groups[i]).as<std::string>();
     EXPECT_TRUE(seen.insert(Fold(name)).second) << "group twice: " << name;
     // The articles of the group, as the product phase selects them, in storage order.
-    rs.Open(db::source::kSelectArticlesOfGroupPrefix + db::JoinValue(db::cNull(groups[i])) + "'");
+    rs.Open(run::source::kSelectArticlesOfGroupPrefix + db::JoinValue(db::cNull(groups[i])) + "'");
     std::vector<std::int64_t> ids;
     for (const auto& v : Column(rs, "ID")) ids.push_back(v.as<std::int32_t>());
     EXPECT_EQ(ids, ids_by_group[Fold(name)]) << name;
@@ -132,12 +132,12 @@ TEST_F(LayoutQueries, SourceGroupsCountsAndPerGroupArticles) {
 
 TEST_F(LayoutQueries, TargetLookupsKeysAndCounts) {
   PI_REQUIRE_MDB_READER();
-  auto cn = Open("target.mdb", db::target::kDatabasePassword);
-  const std::string pw = db::target::kDatabasePassword;
-  const auto categories = OracleRows("target.mdb", std::string(db::target::kKategorien), pw);
-  const auto products = OracleRows("target.mdb", std::string(db::target::kProdukte), pw);
-  const auto prices = OracleRows("target.mdb", std::string(db::target::kProduktePreise), pw);
-  const auto extras = OracleRows("target.mdb", std::string(db::target::kExtras), pw);
+  auto cn = Open("target.mdb", run::target::kDatabasePassword);
+  const std::string pw = run::target::kDatabasePassword;
+  const auto categories = OracleRows("target.mdb", std::string(run::target::kKategorien), pw);
+  const auto products = OracleRows("target.mdb", std::string(run::target::kProdukte), pw);
+  const auto prices = OracleRows("target.mdb", std::string(run::target::kProduktePreise), pw);
+  const auto extras = OracleRows("target.mdb", std::string(run::target::kExtras), pw);
 
   db::Recordset a, b, c;
   // Category keys with their names: the largest key per name.
@@ -146,13 +146,13 @@ TEST_F(LayoutQueries, TargetLookupsKeysAndCounts) {
     auto& m = max_key[Fold(Get(row, "txt_ProduktGruppe").text)];
     m = std::max<std::int64_t>(m, static_cast<std::int64_t>(Get(row, "lng_ID").number));
   }
-  a.Open(db::target::kSelectCategoryKeys, cn, db::adOpenDynamic, db::adLockOptimistic);
+  a.Open(run::target::kSelectCategoryKeys, cn, db::adOpenDynamic, db::adLockOptimistic);
   std::size_t n = 0;
   for (; !a.Eof(); a.MoveNext(), ++n) {
     const std::string name = a.Fields().Item("txt_ProduktGruppe").Value().as<std::string>();
     EXPECT_EQ(a.Fields().Item("lng_GruppeID").Value().as<std::int32_t>(), max_key[Fold(name)]);
     // The category look-up by name finds it.
-    b.Open(db::target::kSelectCategoryPrefix + db::JoinValue(db::Value(name)) + "'", cn,
+    b.Open(run::target::kSelectCategoryPrefix + db::JoinValue(db::Value(name)) + "'", cn,
            db::adOpenDynamic, db::adLockOptimistic);
     EXPECT_FALSE(b.Eof());
     b.Close();
@@ -167,20 +167,20 @@ TEST_F(LayoutQueries, TargetLookupsKeysAndCounts) {
   for (const auto& row : products) {
     const auto key = static_cast<std::int32_t>(Get(row, "lng_ID").number);
     const JsonValue& code = Get(row, "txt_Kurzzeichen");
-    b.Open(db::target::kSelectProductPrefix +
+    b.Open(run::target::kSelectProductPrefix +
                db::JoinValue(
                    db::Value(static_cast<std::int32_t>(Get(row, "lng_ProduktGruppe").number))) +
-               db::target::kSelectProductMiddle +
+               run::target::kSelectProductMiddle +
                db::JoinValue(code.kind == JsonValue::Kind::kNull ? db::Value()
                                                                  : db::Value(code.text)) +
-               db::target::kSelectProductSuffix,
+               run::target::kSelectProductSuffix,
            cn, db::adOpenDynamic, db::adLockOptimistic);
     bool found = false;
     for (; !b.Eof(); b.MoveNext())
       found = found || b.Fields().Item("lng_ID").Value() == db::Value(key);
     b.Close();
     EXPECT_TRUE(found) << key;
-    c.Open(db::target::kSelectProductPricesPrefix + db::JoinValue(db::Value(key)), cn,
+    c.Open(run::target::kSelectProductPricesPrefix + db::JoinValue(db::Value(key)), cn,
            db::adOpenDynamic, db::adLockOptimistic);
     int count = 0;
     for (; !c.Eof(); c.MoveNext()) ++count;
@@ -188,8 +188,8 @@ TEST_F(LayoutQueries, TargetLookupsKeysAndCounts) {
     EXPECT_EQ(count, price_count[key]) << key;
   }
   for (const auto& row : extras) {
-    b.Open(db::target::kSelectExtraPrefix + db::JoinValue(db::Value(Get(row, "txt_Extra").text)) +
-               db::target::kSelectExtraSuffix,
+    b.Open(run::target::kSelectExtraPrefix + db::JoinValue(db::Value(Get(row, "txt_Extra").text)) +
+               run::target::kSelectExtraSuffix,
            cn, db::adOpenDynamic, db::adLockOptimistic);
     EXPECT_FALSE(b.Eof());
     b.Close();
@@ -199,13 +199,13 @@ TEST_F(LayoutQueries, TargetLookupsKeysAndCounts) {
   std::int64_t highest = 0;
   for (const auto& row : products)
     highest = std::max<std::int64_t>(highest, static_cast<std::int64_t>(Get(row, "lng_ID").number));
-  c.Open(db::target::kLastProductKey, cn, db::adOpenDynamic, db::adLockOptimistic);
+  c.Open(run::target::kLastProductKey, cn, db::adOpenDynamic, db::adLockOptimistic);
   EXPECT_EQ(db::ToInt32(c.Fields().Item("lng_LastID").Value()), highest);
   c.Close();
-  c.Open(db::target::kLastExtraKey, cn, db::adOpenDynamic, db::adLockOptimistic);
+  c.Open(run::target::kLastExtraKey, cn, db::adOpenDynamic, db::adLockOptimistic);
   EXPECT_EQ(db::ToInt32(c.Fields().Item("lng_LastID").Value()), 5);
   c.Close();
-  a.Open(db::target::kCountProducts, cn, db::adOpenForwardOnly, db::adLockReadOnly);
+  a.Open(run::target::kCountProducts, cn, db::adOpenForwardOnly, db::adLockReadOnly);
   EXPECT_EQ(db::ToSingle(a.Fields().Item("TotalProdukte").Value()),
             static_cast<float>(products.size()));
   a.Close();

@@ -9,13 +9,13 @@
 
 #include "db/connection.h"
 #include "db/connection_string.h"
-#include "db/database_state.h"
 #include "db/error.h"
 #include "db/recordset.h"
-#include "db/settings.h"
-#include "db/source_layout.h"
 #include "db/statement_text.h"
-#include "db/target_layout.h"
+#include "host/settings.h"
+#include "run/database_state.h"
+#include "run/source_layout.h"
+#include "run/target_layout.h"
 #include "tests/db_test_util.h"
 #include "tests/fixtures.h"
 #include "tests/test_support.h"
@@ -33,7 +33,7 @@ using db::Value;
 using testing_support::ErrorOf;
 
 std::string SourceString(const std::string& file) {
-  return db::SourceConnectionString(kFixtures + "/" + file);
+  return run::SourceConnectionString(kFixtures + "/" + file);
 }
 
 // A scratch folder with DBZentavo.mdb (a copy of target.mdb) and a settings folder.
@@ -52,7 +52,7 @@ class Scratch {
 };
 
 TEST(ConnectionString, TheTwoStringsOfTheImport) {
-  const std::string target = db::TargetConnectionString("/daten/");
+  const std::string target = run::TargetConnectionString("/daten/");
   EXPECT_EQ(
       target,
       std::string("Provider=Microsoft.Jet.OLEDB.4.0;Data Source=/daten/DBZentavo.mdb ;Persist "
@@ -63,7 +63,7 @@ TEST(ConnectionString, TheTwoStringsOfTheImport) {
   EXPECT_EQ(t.database_password, kTargetPassword);
   EXPECT_FALSE(t.persist_security_info);
 
-  const std::string source = db::SourceConnectionString("/mnt/Orbelin Daten/Küche/Kastrel.mdb");
+  const std::string source = run::SourceConnectionString("/mnt/Orbelin Daten/Küche/Kastrel.mdb");
   EXPECT_EQ(source,
             "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=/mnt/Orbelin Daten/Küche/Kastrel.mdb "
             ";Mode=Read|Write;Persist Security Info=False");
@@ -102,25 +102,25 @@ TEST(Settings, LooksUpTheIniFileOfTheApplication) {
   ::unsetenv("WINEPREFIX");
   ::unsetenv("XDG_DATA_HOME");  // nor the front ends' prefixes
   ::unsetenv("WINE_PREFIXES");
-  EXPECT_EQ(db::LookupTargetFolder(), "");  // no file
+  EXPECT_EQ(run::LookupTargetFolder(), "");  // no file
   {
     std::ofstream ini(scratch.config() / "ZentavoSettings.ini");
     ini << "\xEF\xBB\xBF; Zentavo\r\n[Andere]\r\nRoot=/falsch/\r\n[db]\r\n root = "
            "/home/wirt/Zentavo Daten/\r\n";
   }
-  EXPECT_EQ(db::LookupTargetFolder(), " /home/wirt/Zentavo Daten/");
-  EXPECT_EQ(db::GetSetting("ZentavoSettings", "DB", "Fehlt", "vorgabe"), "vorgabe");
-  EXPECT_EQ(db::GetSetting("ZentavoSettings", "Nichts", "Root", "x"), "x");
+  EXPECT_EQ(run::LookupTargetFolder(), " /home/wirt/Zentavo Daten/");
+  EXPECT_EQ(host::GetSetting("ZentavoSettings", "DB", "Fehlt", "vorgabe"), "vorgabe");
+  EXPECT_EQ(host::GetSetting("ZentavoSettings", "Nichts", "Root", "x"), "x");
   {
     std::ofstream ini(scratch.config() / "ZentavoSettings.ini");
     ini << "[DB]\nRoot=   \n";
   }
-  EXPECT_EQ(db::LookupTargetFolder(), "   ");  // blanks are a value, not an absent entry
+  EXPECT_EQ(run::LookupTargetFolder(), "   ");  // blanks are a value, not an absent entry
   {
     std::ofstream ini(scratch.config() / "ZentavoSettings.ini");
     ini << "[DB]\nRoot=\n";
   }
-  EXPECT_EQ(db::LookupTargetFolder(), "");
+  EXPECT_EQ(run::LookupTargetFolder(), "");
   ::unsetenv("XDG_CONFIG_HOME");
   ::setenv("HOME", home.c_str(), 1);
 }
@@ -144,14 +144,14 @@ TEST(Connection, OpensTheSourceAndRefusesWhatCannotBeOpened) {
 TEST(Connection, TheTargetOpensOnlyWithItsPasswordAndItsFolder) {
   Scratch scratch;
   db::Connection cn;
-  cn.Open(db::TargetConnectionString(scratch.folder()));
+  cn.Open(run::TargetConnectionString(scratch.folder()));
   cn.Close();
   std::string no_separator = scratch.folder();
   no_separator.pop_back();
-  EXPECT_EQ(ErrorOf([&] { cn.Open(db::TargetConnectionString(no_separator)); }), 3024);
+  EXPECT_EQ(ErrorOf([&] { cn.Open(run::TargetConnectionString(no_separator)); }), 3024);
   fs::copy_file(kFixtures + "/target-wrong-password.mdb", scratch.folder() + "DBZentavo.mdb",
                 fs::copy_options::overwrite_existing);
-  EXPECT_EQ(ErrorOf([&] { cn.Open(db::TargetConnectionString(scratch.folder())); }), 3031);
+  EXPECT_EQ(ErrorOf([&] { cn.Open(run::TargetConnectionString(scratch.folder())); }), 3031);
 }
 
 TEST(Connection, SourceIsNeverWrittenWhateverTheModeSays) {
@@ -159,9 +159,9 @@ TEST(Connection, SourceIsNeverWrittenWhateverTheModeSays) {
   const fs::path source = fs::path(scratch.folder()) / "Kastrel.mdb";
   fs::copy_file(kFixtures + "/source.mdb", source);
   const auto before = fs::last_write_time(source);
-  db::DatabaseState state;
+  run::DatabaseState state;
   state.strDBRoot = scratch.folder();
-  db::OpenDatabaseConnections(state, source.string());
+  run::OpenDatabaseConnections(state, source.string());
   EXPECT_EQ(ErrorOf([&] { state.cnSource->Execute("DELETE * FROM ArtikelStamm"); }), 3251);
   EXPECT_EQ(ErrorOf([&] { state.cnSource->BeginTrans(); }), 3251);
   state.rsSource->Open("SELECT * FROM ArtikelStamm", state.cnSource, db::adOpenDynamic,
@@ -172,7 +172,7 @@ TEST(Connection, SourceIsNeverWrittenWhateverTheModeSays) {
             }),
             3251);
   state.rsSource->Close();
-  db::CloseDatabaseConnections(state);
+  run::CloseDatabaseConnections(state);
   EXPECT_EQ(fs::last_write_time(source), before);
   EXPECT_FALSE(fs::exists(fs::path(scratch.folder()) / "Kastrel.ldb"));  // not even a lock file
 }
@@ -225,10 +225,10 @@ TEST_F(Records, FieldsByNameIncludingNullValues) {
 }
 
 TEST_F(Records, ReopenWithOmittedConnectionKeepsConnectionCursorAndLock) {
-  rs_.Open(db::source::kCountArticles, cn_, db::adOpenForwardOnly, db::adLockReadOnly);
+  rs_.Open(run::source::kCountArticles, cn_, db::adOpenForwardOnly, db::adLockReadOnly);
   EXPECT_EQ(db::ToSingle(rs_.Fields().Item("TotalProdukte").Value()), 249.0f);
   rs_.Close();
-  rs_.Open(std::string(db::source::kSelectArticlesOfGroupPrefix) + "Fisch'");
+  rs_.Open(std::string(run::source::kSelectArticlesOfGroupPrefix) + "Fisch'");
   EXPECT_EQ(rs_.ActiveConnection(), cn_);
   EXPECT_EQ(rs_.CursorType(), db::adOpenForwardOnly);
   EXPECT_EQ(rs_.LockType(), db::adLockReadOnly);
@@ -260,9 +260,9 @@ TEST_F(Records, AddNewNeedsAnUpdatableSelectStar) {
 }
 
 TEST(StatementText, JoinsNullAsNothingIntegersAsDigitsAndDoublesApostrophes) {
-  EXPECT_EQ(std::string(db::source::kSelectArticlesOfGroupPrefix) + db::JoinValue(Value()) + "'",
+  EXPECT_EQ(std::string(run::source::kSelectArticlesOfGroupPrefix) + db::JoinValue(Value()) + "'",
             "SELECT * FROM ArtikelStamm WHERE Gruppe = ''");
-  EXPECT_EQ(db::target::kSelectProductPricesPrefix + db::JoinValue(Value(std::int32_t{1234567})),
+  EXPECT_EQ(run::target::kSelectProductPricesPrefix + db::JoinValue(Value(std::int32_t{1234567})),
             "SELECT * FROM tbl_Verwaltung_Produkte_Preise WHERE lng_ProduktID = 1234567");
   EXPECT_EQ(db::JoinValue(Value(std::string("Chef's Specials"))), "Chef''s Specials");
   EXPECT_EQ(db::JoinValue(Value(std::string("''"))), "''''");
@@ -278,35 +278,35 @@ TEST(CNull, OnlyNullChanges) {
 
 TEST(DatabaseState, OpenCloseAndPartialFailures) {
   Scratch scratch;
-  db::DatabaseState state;
+  run::DatabaseState state;
   state.strDBRoot = scratch.folder();
-  db::OpenDatabaseConnections(state, kFixtures + "/source.mdb");
+  run::OpenDatabaseConnections(state, kFixtures + "/source.mdb");
   ASSERT_TRUE(state.cnTarget && state.cnTarget->IsOpen());
   ASSERT_TRUE(state.cnSource && state.cnSource->IsOpen());
   ASSERT_TRUE(state.rsTargetA && state.rsTargetB && state.rsTargetC && state.rsSource);
   EXPECT_FALSE(state.rsSource->IsOpen());
   const auto first_target = state.cnTarget;
   const auto first_a = state.rsTargetA;
-  db::CloseDatabaseConnections(state);
+  run::CloseDatabaseConnections(state);
   EXPECT_FALSE(state.cnTarget->IsOpen());
   EXPECT_FALSE(state.cnSource->IsOpen());
   EXPECT_TRUE(state.rsTargetA && state.rsSource);  // recordsets survive the close
 
   // A second open gives six new objects.
-  db::OpenDatabaseConnections(state, kFixtures + "/source.mdb");
+  run::OpenDatabaseConnections(state, kFixtures + "/source.mdb");
   EXPECT_NE(state.cnTarget, first_target);
   EXPECT_NE(state.rsTargetA, first_a);
   EXPECT_TRUE(state.cnTarget->IsOpen());
-  db::CloseDatabaseConnections(state);
+  run::CloseDatabaseConnections(state);
 
   // A failed source open: the target is open, the source connection new and not open, rsSource
   // as it was; closing afterwards works.
   const auto old_source_rs = state.rsSource;
-  EXPECT_EQ(ErrorOf([&] { db::OpenDatabaseConnections(state, kFixtures + "/fehlt.mdb"); }), 3024);
+  EXPECT_EQ(ErrorOf([&] { run::OpenDatabaseConnections(state, kFixtures + "/fehlt.mdb"); }), 3024);
   EXPECT_TRUE(state.cnTarget->IsOpen());
   EXPECT_FALSE(state.cnSource->IsOpen());
   EXPECT_EQ(state.rsSource, old_source_rs);
-  EXPECT_NO_THROW(db::CloseDatabaseConnections(state));
+  EXPECT_NO_THROW(run::CloseDatabaseConnections(state));
   EXPECT_FALSE(state.cnTarget->IsOpen());
 
   // A failed target open (folder without its final separator): cnTarget not open, the rest as
@@ -316,14 +316,14 @@ TEST(DatabaseState, OpenCloseAndPartialFailures) {
   state.strDBRoot = no_separator;
   const auto source_before = state.cnSource;
   const auto a_before = state.rsTargetA;
-  EXPECT_EQ(ErrorOf([&] { db::OpenDatabaseConnections(state, kFixtures + "/source.mdb"); }), 3024);
+  EXPECT_EQ(ErrorOf([&] { run::OpenDatabaseConnections(state, kFixtures + "/source.mdb"); }), 3024);
   EXPECT_FALSE(state.cnTarget->IsOpen());
   EXPECT_EQ(state.cnSource, source_before);
   EXPECT_EQ(state.rsTargetA, a_before);
-  EXPECT_NO_THROW(db::CloseDatabaseConnections(state));
+  EXPECT_NO_THROW(run::CloseDatabaseConnections(state));
 
-  db::DatabaseState empty;
-  EXPECT_NO_THROW(db::CloseDatabaseConnections(empty));
+  run::DatabaseState empty;
+  EXPECT_NO_THROW(run::CloseDatabaseConnections(empty));
 }
 
 }  // namespace

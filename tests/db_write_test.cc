@@ -13,15 +13,15 @@
 
 #include "db/column_values.h"
 #include "db/connection.h"
-#include "db/database_state.h"
 #include "db/error.h"
 #include "db/recordset.h"
-#include "db/target_layout.h"
 #include "jet/base/decimal_convert.h"
 #include "jet/database/database.h"
 #include "jet/expr/expression.h"
 #include "jet/index/index_key.h"
 #include "jet/index/index_uniqueness.h"
+#include "run/database_state.h"
+#include "run/target_layout.h"
 #include "tests/db_test_util.h"
 #include "tests/fixtures.h"
 #include "tests/test_support.h"
@@ -39,7 +39,7 @@ class TargetWrites : public ::testing::Test {
  protected:
   void SetUp() override {
     cn_ = std::make_shared<db::Connection>();
-    cn_->Open(db::TargetConnectionString(target_.dir().string() + "/"));
+    cn_->Open(run::TargetConnectionString(target_.dir().string() + "/"));
   }
   void TearDown() override {
     a_.reset();
@@ -68,7 +68,7 @@ class TargetWrites : public ::testing::Test {
 
 TEST_F(TargetWrites, AddedRowsAreSeenAtOnceWithDefaultsAndConvertedValues) {
   cn_->BeginTrans();
-  a_->Open(std::string(db::target::kSelectCategoryPrefix) + "Salate'", cn_, db::adOpenDynamic,
+  a_->Open(std::string(run::target::kSelectCategoryPrefix) + "Salate'", cn_, db::adOpenDynamic,
            db::adLockOptimistic);
   EXPECT_TRUE(a_->Eof());
   a_->AddNew();
@@ -77,12 +77,12 @@ TEST_F(TargetWrites, AddedRowsAreSeenAtOnceWithDefaultsAndConvertedValues) {
   a_->Fields().Item("lng_Reihenfolge").Value(Value(std::int16_t{1}));
   a_->Update();
   a_->Close();
-  EXPECT_EQ(Scalar(db::target::kSelectCategoryPrefix + std::string("salate'"), "lng_ID"),
+  EXPECT_EQ(Scalar(run::target::kSelectCategoryPrefix + std::string("salate'"), "lng_ID"),
             Value(std::int32_t{10}));  // the counter stood at 9
-  EXPECT_EQ(Scalar(db::target::kSelectCategoryPrefix + std::string("SALATE'"), "lng_Reihenfolge"),
+  EXPECT_EQ(Scalar(run::target::kSelectCategoryPrefix + std::string("SALATE'"), "lng_Reihenfolge"),
             Value(std::int32_t{1}));
 
-  a_->Open(db::target::kSelectAllProducts, cn_, db::adOpenDynamic, db::adLockOptimistic);
+  a_->Open(run::target::kSelectAllProducts, cn_, db::adOpenDynamic, db::adLockOptimistic);
   a_->AddNew();
   EXPECT_EQ(a_->Fields().Item("dbl_Rabatt").Value(), Value(0.0));  // DefaultValue "0"
   EXPECT_TRUE(a_->Fields().Item("dtm_Erstellt").Value().is_null());
@@ -95,20 +95,20 @@ TEST_F(TargetWrites, AddedRowsAreSeenAtOnceWithDefaultsAndConvertedValues) {
   a_->Fields().Item("lng_Reihenfolge").Value(Value(std::int16_t{1}));
   a_->Update();
   a_->Close();
-  EXPECT_EQ(db::ToInt32(Scalar(db::target::kLastProductKey, "lng_LastID")), 123);
-  EXPECT_EQ(Scalar(std::string(db::target::kSelectProductPrefix) + "10" +
-                       db::target::kSelectProductMiddle + "S1" + db::target::kSelectProductSuffix,
+  EXPECT_EQ(db::ToInt32(Scalar(run::target::kLastProductKey, "lng_LastID")), 123);
+  EXPECT_EQ(Scalar(std::string(run::target::kSelectProductPrefix) + "10" +
+                       run::target::kSelectProductMiddle + "S1" + run::target::kSelectProductSuffix,
                    "lng_Einheit"),
             Value(std::int32_t{1}));
   cn_->RollbackTrans();
-  EXPECT_EQ(Count(db::target::kSelectCategoryPrefix + std::string("Salate'")), 0);
-  EXPECT_EQ(db::ToInt32(Scalar(db::target::kLastProductKey, "lng_LastID")), 122);
+  EXPECT_EQ(Count(run::target::kSelectCategoryPrefix + std::string("Salate'")), 0);
+  EXPECT_EQ(db::ToInt32(Scalar(run::target::kLastProductKey, "lng_LastID")), 122);
 }
 
 TEST_F(TargetWrites, ManyRowsAddedUnreadAreSeenByTheNextQuery) {
   // A table that only receives rows lets go of its decoded rows and reads them again.
   cn_->BeginTrans();
-  a_->Open(db::target::kSelectAllAssignments, cn_, db::adOpenDynamic, db::adLockOptimistic);
+  a_->Open(run::target::kSelectAllAssignments, cn_, db::adOpenDynamic, db::adLockOptimistic);
   for (int i = 0; i < 10000; ++i) {
     a_->AddNew();
     a_->Fields().Item("lng_ProduktID").Value(Value(std::int32_t{100000 + i}));
@@ -123,7 +123,7 @@ TEST_F(TargetWrites, ManyRowsAddedUnreadAreSeenByTheNextQuery) {
                 Scalar("SELECT max(lng_ProduktID) AS m FROM tbl_Verwaltung_Produkte_Extras", "m")),
             109999);
   cn_->RollbackTrans();
-  EXPECT_EQ(Count(db::target::kSelectAllAssignments), 595);
+  EXPECT_EQ(Count(run::target::kSelectAllAssignments), 595);
 }
 
 TEST_F(TargetWrites, OpenResultsKeepTheirRowsWhileTheTableChanges) {
@@ -135,9 +135,9 @@ TEST_F(TargetWrites, OpenResultsKeepTheirRowsWhileTheTableChanges) {
   list.Close();
   // "SELECT *" over the 119 products: a result that may share the table's decoded rows.
   db::Recordset all;
-  all.Open(db::target::kSelectAllProducts, cn_, db::adOpenForwardOnly, db::adLockReadOnly);
+  all.Open(run::target::kSelectAllProducts, cn_, db::adOpenForwardOnly, db::adLockReadOnly);
   db::Recordset extras;  // 5 rows, shared or copied alike
-  extras.Open(db::target::kSelectAllExtras, cn_, db::adOpenKeyset, db::adLockOptimistic);
+  extras.Open(run::target::kSelectAllExtras, cn_, db::adOpenKeyset, db::adLockOptimistic);
   const Value first_extra = extras.Fields().Item("txt_Extra").Value();
   cn_->BeginTrans();
   a_->Open("SELECT * FROM tbl_Verwaltung_ProdukteExtras", cn_, db::adOpenDynamic,
@@ -148,7 +148,7 @@ TEST_F(TargetWrites, OpenResultsKeepTheirRowsWhileTheTableChanges) {
     a_->Update();
   }
   a_->Close();
-  a_->Open(db::target::kSelectAllProducts, cn_, db::adOpenDynamic, db::adLockOptimistic);
+  a_->Open(run::target::kSelectAllProducts, cn_, db::adOpenDynamic, db::adLockOptimistic);
   for (int i = 0; i < 3; ++i) {
     a_->AddNew();
     a_->Fields().Item("txt_Produkt").Value(Value("Neu " + std::to_string(i)));
@@ -165,7 +165,7 @@ TEST_F(TargetWrites, OpenResultsKeepTheirRowsWhileTheTableChanges) {
   for (; !extras.Eof(); extras.MoveNext()) ++old_extras;
   EXPECT_EQ(old_extras, 5);
   // New statements see the changes.
-  EXPECT_EQ(Count(db::target::kSelectAllExtras), 35);
+  EXPECT_EQ(Count(run::target::kSelectAllExtras), 35);
   EXPECT_EQ(Count("SELECT * FROM tbl_Verwaltung_Produkte WHERE lng_ProduktGruppe = 1"), 0);
   EXPECT_EQ(Count("SELECT * FROM tbl_Verwaltung_Produkte WHERE txt_Produkt = 'Neu 2'"), 1);
   cn_->RollbackTrans();
@@ -174,7 +174,7 @@ TEST_F(TargetWrites, OpenResultsKeepTheirRowsWhileTheTableChanges) {
 }
 
 TEST_F(TargetWrites, RecordsetOpenAcrossARollbackGoesOnWriting) {
-  a_->Open(db::target::kSelectAllExtras, cn_, db::adOpenDynamic, db::adLockOptimistic);
+  a_->Open(run::target::kSelectAllExtras, cn_, db::adOpenDynamic, db::adLockOptimistic);
   cn_->BeginTrans();
   a_->AddNew();
   a_->Fields().Item("txt_Extra").Value(Value(std::string("Verworfen")));
@@ -188,21 +188,21 @@ TEST_F(TargetWrites, RecordsetOpenAcrossARollbackGoesOnWriting) {
   a_->Close();
   EXPECT_EQ(Count("SELECT * FROM tbl_Verwaltung_ProdukteExtras WHERE txt_Extra = 'Verworfen'"), 0);
   EXPECT_EQ(Count("SELECT * FROM tbl_Verwaltung_ProdukteExtras WHERE txt_Extra = 'Behalten'"), 1);
-  EXPECT_EQ(Count(db::target::kSelectAllExtras), 6);
+  EXPECT_EQ(Count(run::target::kSelectAllExtras), 6);
 }
 
 TEST_F(TargetWrites, DeleteThroughExecuteAndRollback) {
-  EXPECT_EQ(Count(db::target::kSelectAllProducts), 119);
+  EXPECT_EQ(Count(run::target::kSelectAllProducts), 119);
   cn_->BeginTrans();
-  for (const char* sql : db::target::kResetStatements) cn_->Execute(sql);
-  EXPECT_EQ(Count(db::target::kSelectAllProducts), 0);
-  EXPECT_EQ(db::ToSingle(Scalar(db::target::kCountProducts, "TotalProdukte")), 0.0f);
-  EXPECT_TRUE(Scalar(db::target::kLastProductKey, "lng_LastID").is_null());
+  for (const char* sql : run::target::kResetStatements) cn_->Execute(sql);
+  EXPECT_EQ(Count(run::target::kSelectAllProducts), 0);
+  EXPECT_EQ(db::ToSingle(Scalar(run::target::kCountProducts, "TotalProdukte")), 0.0f);
+  EXPECT_TRUE(Scalar(run::target::kLastProductKey, "lng_LastID").is_null());
   cn_->RollbackTrans();
-  EXPECT_EQ(Count(db::target::kSelectAllProducts), 119);
+  EXPECT_EQ(Count(run::target::kSelectAllProducts), 119);
   cn_->Execute("DELETE FROM tbl_Verwaltung_Produkte WHERE lng_ProduktGruppe = 1");
   EXPECT_EQ(Count("SELECT * FROM tbl_Verwaltung_Produkte WHERE lng_ProduktGruppe = 1"), 0);
-  EXPECT_GT(Count(db::target::kSelectAllProducts), 0);
+  EXPECT_GT(Count(run::target::kSelectAllProducts), 0);
 }
 
 // One text rule for statements and expressions (jet/text/text_compare.h): texts that differ in
@@ -366,7 +366,7 @@ TEST_F(TargetWrites, CommittedTransactionReachesTheFile) {
   cn_->Execute("DELETE * FROM tbl_Verwaltung_Produkte");
   EXPECT_EQ(ErrorOf([&] { cn_->CommitTrans(); }), 0);  // indexes rebuilt by the engine
   EXPECT_NE(file_bytes(), before);
-  EXPECT_EQ(Count(db::target::kSelectAllProducts), 0);
+  EXPECT_EQ(Count(run::target::kSelectAllProducts), 0);
 }
 
 // Column defaults and checks on a definition made here, independent of any file.
@@ -716,7 +716,7 @@ std::vector<Value> SettingsRow(const jet::TableDef& def, const std::optional<std
 int RecordLayerVerdict(const UniqueCase& c) {
   testing_support::TargetCopy copy;
   auto cn = std::make_shared<db::Connection>();
-  cn->Open(db::TargetConnectionString(copy.dir().string() + "/"));
+  cn->Open(run::TargetConnectionString(copy.dir().string() + "/"));
   cn->BeginTrans();  // the check before writing reads the index as the file defines it
   WidenUniqueIndex(**cn->database().GetTable(kSettings));
   db::Recordset rs;
@@ -833,7 +833,7 @@ TEST(NullKeyRule, RequiredIndexRefusesNullOnBothPaths) {
       testing_support::TargetCopy copy;
       const auto before = testing_support::ReadFileBytes(copy.path());
       auto cn = std::make_shared<db::Connection>();
-      cn->Open(db::TargetConnectionString(copy.dir().string() + "/"));
+      cn->Open(run::TargetConnectionString(copy.dir().string() + "/"));
       cn->BeginTrans();  // the check before writing reads the index as the file defines it
       SetSettingsKeyFlags(**cn->database().GetTable(kSettings), c.flags);
       db::Recordset rs;

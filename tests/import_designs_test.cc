@@ -8,10 +8,10 @@
 #include <filesystem>
 #include <string>
 
-#include "db/database_state.h"
 #include "import/import_run.h"
 #include "jet/database/database.h"
 #include "jet/database/integrity_check.h"
+#include "run/database_state.h"
 #include "run/recording_user_side.h"
 #include "tests/fixtures.h"
 #include "tests/test_support.h"
@@ -35,7 +35,7 @@ struct RunResult {
 
 RunResult Import(const testing_support::ScratchDir& dir) {
   run::RecordingUserSide user;
-  db::DatabaseState state;
+  run::DatabaseState state;
   state.strDBRoot = dir.path().string() + "/";
   run::RunContext run{state, kFixtures + "/source.mdb", user};
   RunResult result;

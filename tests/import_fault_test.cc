@@ -13,10 +13,10 @@
 #include <set>
 #include <string>
 
-#include "db/database_state.h"
 #include "import/import_run.h"
 #include "jet/database/database.h"
 #include "jet/file/file_system.h"
+#include "run/database_state.h"
 #include "run/recording_user_side.h"
 #include "tests/fixtures.h"
 #include "tests/test_support.h"
@@ -56,7 +56,7 @@ struct RunResult {
 
 RunResult RunImport(const Scratch& scratch) {
   run::RecordingUserSide user;
-  db::DatabaseState state;
+  run::DatabaseState state;
   state.strDBRoot = scratch.folder();
   run::RunContext run{state, kFixtures + "/source.mdb", user};
   RunResult result;
@@ -102,7 +102,7 @@ TEST(ImportFaults, EveryFailingCallEndsTheRunAndLeavesTheTargetAsItWas) {
       jet::ScopedFileSystem scope(validation_only);
       // A source the validation refuses after opening both databases (which reads them).
       run::RecordingUserSide user;
-      db::DatabaseState state;
+      run::DatabaseState state;
       state.strDBRoot = scratch.folder();
       run::RunContext run{state, kFixtures + "/source-null-first.mdb", user};
       try {

@@ -10,12 +10,12 @@
 #include <string>
 
 #include "db/connection.h"
-#include "db/database_state.h"
 #include "db/error.h"
 #include "db/recordset.h"
 #include "import/import_run.h"
 #include "jet/database/integrity_check.h"
 #include "jet/text/text_compare.h"
+#include "run/database_state.h"
 #include "run/recording_user_side.h"
 #include "tests/fixtures.h"
 #include "tests/test_support.h"
@@ -68,7 +68,7 @@ RunResult RunImport(const std::string& root, const std::string& source,
                     run::RecordingUserSide* user_side = nullptr) {
   run::RecordingUserSide own;
   run::RecordingUserSide& user = user_side ? *user_side : own;
-  db::DatabaseState state;
+  run::DatabaseState state;
   state.strDBRoot = root;
   run::RunContext run{state, source, user};
   RunResult result;
@@ -263,7 +263,7 @@ TEST(ImportRun, ArticlesWithoutGroupBecomeProductsOfTheEmptyCategory) {
   Scratch scratch;
   ASSERT_EQ(RunImport(scratch.folder(), kFixtures + "/source.mdb").status, run::kExitCompleted);
   auto cn = std::make_shared<db::Connection>();
-  cn->Open(db::TargetConnectionString(scratch.folder()));
+  cn->Open(run::TargetConnectionString(scratch.folder()));
   db::Recordset rs;
   rs.Open("SELECT * FROM tbl_Verwaltung_ProdukteKategorien WHERE txt_ProduktGruppe = ''", cn,
           db::adOpenForwardOnly, db::adLockReadOnly);

@@ -17,13 +17,13 @@
 #include <string>
 #include <vector>
 
-#include "db/database_state.h"
 #include "import/import_run.h"
 #include "jet/database/database.h"
 #include "jet/database/integrity_check.h"
 #include "jet/index/index_key.h"
 #include "jet/table/table_scan.h"
 #include "jet/text/unicode.h"
+#include "run/database_state.h"
 #include "run/recording_user_side.h"
 #include "tests/fixtures.h"
 #include "tests/test_support.h"
@@ -501,7 +501,7 @@ void AddArticlesInGroups(const std::filesystem::path& file) {
 
 int Migrate(const std::string& root, const std::string& source) {
   run::RecordingUserSide user;
-  db::DatabaseState state;
+  run::DatabaseState state;
   state.strDBRoot = root;
   run::RunContext run{state, source, user};
   try {

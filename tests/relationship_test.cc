@@ -11,7 +11,6 @@
 #include <string>
 
 #include "db/connection.h"
-#include "db/database_state.h"
 #include "db/error.h"
 #include "db/recordset.h"
 #include "db/referential_integrity.h"
@@ -19,6 +18,7 @@
 #include "jet/database/integrity_check.h"
 #include "jet/database/relationships.h"
 #include "jet/table/table_scan.h"
+#include "run/database_state.h"
 #include "run/recording_user_side.h"
 #include "tests/db_test_util.h"
 #include "tests/fixtures.h"
@@ -67,7 +67,7 @@ std::unique_ptr<jet::Database> OpenDb(const fs::path& file, bool writable = fals
 
 std::shared_ptr<db::Connection> Connect(const Copy& copy) {
   auto cn = std::make_shared<db::Connection>();
-  cn->Open(db::TargetConnectionString(copy.folder()));
+  cn->Open(run::TargetConnectionString(copy.folder()));
   return cn;
 }
 
@@ -234,7 +234,7 @@ TEST(Relationships, CheckNamesRowsThatBreakAnEnforcedRelationship) {
 
 int RunImport(const std::string& root) {
   run::RecordingUserSide user;
-  db::DatabaseState state;
+  run::DatabaseState state;
   state.strDBRoot = root;
   run::RunContext run{state, kData + "/source.mdb", user};
   try {

@@ -38,12 +38,12 @@
 #include <string>
 #include <vector>
 
-#include "db/database_state.h"
 #include "import/import_run.h"
 #include "jet/database/database.h"
 #include "jet/file/file_commit.h"
 #include "jet/file/file_system.h"
 #include "jet/file/rollback_journal.h"
+#include "run/database_state.h"
 #include "run/recording_user_side.h"
 #include "tests/fixtures.h"
 #include "tests/test_support.h"
@@ -163,7 +163,7 @@ Outcome RunProgram(const Site& site, const std::string& source,
 // The same run in this process, for the faults that need a hook of the engine.
 Outcome RunHere(const Site& site, const std::string& source = kSource) {
   run::RecordingUserSide user;
-  db::DatabaseState state;
+  run::DatabaseState state;
   state.strDBRoot = site.folder();
   run::RunContext run{state, source, user};
   Outcome out;

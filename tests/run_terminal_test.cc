@@ -80,7 +80,7 @@ TEST(TerminalSide, TheBarShowsPercentItemsAndTimeLeft) {
 }
 
 TEST(RunLog, OneLinePerRunWithItsFieldsEscaped) {
-  db::DatabaseState state;
+  run::DatabaseState state;
   std::ostringstream out, err;
   run::TerminalUserSide side(out, err, false);
   run::RunContext r{state, "/q/Kastrel\tneu.mdb", side};

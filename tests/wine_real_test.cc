@@ -15,10 +15,10 @@
 #include <vector>
 
 #include "db/connection.h"
-#include "db/database_state.h"
-#include "db/settings.h"
-#include "db/target_lookup.h"
+#include "host/settings.h"
+#include "host/target_lookup.h"
 #include "import/import_run.h"
+#include "run/database_state.h"
 #include "run/recording_user_side.h"
 #include "tests/test_support.h"
 #include "tests/wine_test_util.h"
@@ -98,7 +98,7 @@ TEST(RealWine, ThePrefixesRegistryNamesTheTarget) {
 
   {
     ScopedEnv env("WINEPREFIX", named.string());
-    const db::SettingsEntry entry = db::LookupTargetSetting();
+    const host::SettingsEntry entry = run::LookupTargetSetting();
     EXPECT_EQ(entry.value, recorded);
     EXPECT_EQ(entry.wine_prefix, named.string());
     const ImportRun r = RunImportProgram();
@@ -127,7 +127,7 @@ TEST(RealWine, ThePrefixesRegistryNamesTheTarget) {
 
   // Without the entry anywhere the program is not installed: the load step's message.
   ASSERT_EQ(Wine(user.default_prefix(), "reg delete " + ShellQuote(kKey) + " /f").exit_code, 0);
-  EXPECT_EQ(db::FindSetting("ZentavoSettings", "DB", "Root"), std::nullopt);
+  EXPECT_EQ(host::FindSetting("ZentavoSettings", "DB", "Root"), std::nullopt);
   const ImportRun none = RunImportProgram();
   EXPECT_EQ(none.status, run::kExitNotInstalled);
   EXPECT_NE(none.out.find(run::kMessageNotInstalled), std::string::npos) << none.out;
@@ -211,12 +211,12 @@ TEST(RealWine, LocksMeetAcrossWine) {
   const std::string try_lock = WineEnv(prefix) + "wine64 " + ShellQuote(kLdbLock) + " try " +
                                ShellQuote(windows_ldb) + " 0x10000001 1 2>/dev/null";
   {
-    db::DatabaseState state;
-    const db::SettingsEntry entry = db::LookupTargetSetting();
+    run::DatabaseState state;
+    const host::SettingsEntry entry = run::LookupTargetSetting();
     state.strDBRoot = entry.value;
     state.strDBRootPrefix = entry.wine_prefix;
     db::Connection cn;
-    cn.Open(db::TargetConnectionStringForFile(db::TargetDatabaseFile(state)));
+    cn.Open(run::TargetConnectionStringForFile(run::TargetDatabaseFile(state)));
     cn.BeginTrans();
     cn.Execute("DELETE FROM tbl_Verwaltung_ProdukteExtras_Preise");
     const auto r = RunCommand(try_lock);
@@ -270,7 +270,7 @@ TEST(RealWine, FrontEndPrefixesAreFoundAndSeveralGiveTheChoice) {
   // and how to choose; nothing changes.
   const fs::path first = front_ends[0].prefix / "drive_c" / "Zentavo" / "DBZentavo.mdb";
   const auto first_bytes = ReadFileBytes(first);
-  EXPECT_EQ(db::FindTargetCandidates().size(), 4u);
+  EXPECT_EQ(host::FindTargetCandidates().size(), 4u);
   const ImportRun several = RunImportProgram();
   EXPECT_EQ(several.status, run::kExitNotInstalled) << several.out;
   for (const FrontEnd& f : front_ends) {
@@ -324,7 +324,7 @@ TEST(RealWine, ALinkedPrefixLeadsToTheDatabaseWineOpens) {
   ASSERT_TRUE(fs::exists(wine_target.parent_path() / "marke.txt"));
   ASSERT_FALSE(fs::exists(text_target.parent_path() / "marke.txt"));
 
-  const auto found = db::FindTargetCandidates();
+  const auto found = host::FindTargetCandidates();
   ASSERT_EQ(found.size(), 1u);
   EXPECT_EQ(found[0].database, wine_target.string());
   const auto wine_bytes = ReadFileBytes(wine_target);

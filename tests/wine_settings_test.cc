@@ -13,22 +13,22 @@
 #include <string>
 #include <vector>
 
-#include "db/database_state.h"
 #include "db/error.h"
-#include "db/settings.h"
-#include "db/target_lookup.h"
-#include "db/wine_prefix.h"
-#include "db/wine_registry.h"
+#include "host/settings.h"
+#include "host/target_lookup.h"
+#include "host/wine_prefix.h"
+#include "host/wine_registry.h"
 #include "import/import_run.h"
 #include "jet/text/unicode.h"
+#include "run/database_state.h"
 #include "run/recording_user_side.h"
 #include "tests/test_support.h"
 #include "tests/wine_test_util.h"
 
 namespace {
 
-using db::WinePathProblem;
-using db::WineRegistry;
+using host::WinePathProblem;
+using host::WineRegistry;
 using testing_support::ReadFileText;
 using namespace wine_test;
 
@@ -244,17 +244,17 @@ TEST_F(PrefixPaths, NamesAreFoundWithoutRegardToLetterCase) {
         "C:\\\\Programme\\.\\Zentavo\\Daten\\..\\Daten\\DBZentavo.mdb",
         "C:\\..\\Programme\\Zentavo\\Daten\\DBZentavo.mdb",
         "\\\\?\\C:\\Programme\\Zentavo\\Daten\\DBZentavo.mdb"}) {
-    const db::WinePath p = db::MapWindowsPath(prefix(), windows);
+    const host::WinePath p = host::MapWindowsPath(prefix(), windows);
     EXPECT_EQ(p.problem, WinePathProblem::kNone) << windows;
     EXPECT_EQ(p.path, file) << windows;
   }
   // Umlauts fold too; the exact spelling wins where several names match, else the first entry
   // the folder lists, as Wine takes it.
-  EXPECT_EQ(db::MapWindowsPath(prefix(), "C:\\KASSENBÜRO \"SÜD\"").path,
+  EXPECT_EQ(host::MapWindowsPath(prefix(), "C:\\KASSENBÜRO \"SÜD\"").path,
             drive_c() + "/Kassenbüro \"Süd\"");
   fs::create_directories(prefix_ / "drive_c" / "programme");
-  EXPECT_EQ(db::MapWindowsPath(prefix(), "C:\\programme").path, drive_c() + "/programme");
-  EXPECT_EQ(db::MapWindowsPath(prefix(), "C:\\Programme").path, drive_c() + "/Programme");
+  EXPECT_EQ(host::MapWindowsPath(prefix(), "C:\\programme").path, drive_c() + "/programme");
+  EXPECT_EQ(host::MapWindowsPath(prefix(), "C:\\Programme").path, drive_c() + "/Programme");
   std::string listed_first;
   for (const auto& entry : fs::directory_iterator(prefix_ / "drive_c")) {
     const std::string name = entry.path().filename().string();
@@ -263,9 +263,9 @@ TEST_F(PrefixPaths, NamesAreFoundWithoutRegardToLetterCase) {
       break;
     }
   }
-  EXPECT_EQ(db::MapWindowsPath(prefix(), "C:\\PROGRAMME").path, drive_c() + "/" + listed_first);
+  EXPECT_EQ(host::MapWindowsPath(prefix(), "C:\\PROGRAMME").path, drive_c() + "/" + listed_first);
   // Drive Z: is the root of this system.
-  const db::WinePath z = db::MapWindowsPath(prefix(), "Z:" + drive_c() + "/Programme");
+  const host::WinePath z = host::MapWindowsPath(prefix(), "Z:" + drive_c() + "/Programme");
   EXPECT_EQ(z.problem, WinePathProblem::kNone);
   EXPECT_EQ(z.path, drive_c() + "/Programme");
 }
@@ -274,14 +274,14 @@ TEST_F(PrefixPaths, NamesAreFoundWithoutRegardToLetterCase) {
 // Extended Additional (Vietnamese), Greek and Cyrillic.
 TEST_F(PrefixPaths, NonAsciiNamesInAnotherCase) {
   fs::create_directories(prefix_ / "drive_c" / "äpfel" / "Phở" / "σοφία" / "ЖУК");
-  const db::WinePath p = db::MapWindowsPath(prefix(), "C:\\ÄPFEL\\PHỞ\\ΣΟΦΊΑ\\жук");
+  const host::WinePath p = host::MapWindowsPath(prefix(), "C:\\ÄPFEL\\PHỞ\\ΣΟΦΊΑ\\жук");
   EXPECT_EQ(p.problem, WinePathProblem::kNone);
   EXPECT_EQ(p.path, drive_c() + "/äpfel/Phở/σοφία/ЖУК");
   // Letters Wine does not fold stay apart: the Turkish dotted I is no i, long s no s.
   fs::create_directories(prefix_ / "drive_c" / "istanbul");
-  EXPECT_EQ(db::MapWindowsPath(prefix(), "C:\\İSTANBUL").problem, WinePathProblem::kFileMissing);
-  EXPECT_EQ(db::MapWindowsPath(prefix(), "C:\\ıstanbul").problem, WinePathProblem::kFileMissing);
-  EXPECT_EQ(db::MapWindowsPath(prefix(), "C:\\ſtanbul").problem, WinePathProblem::kFileMissing);
+  EXPECT_EQ(host::MapWindowsPath(prefix(), "C:\\İSTANBUL").problem, WinePathProblem::kFileMissing);
+  EXPECT_EQ(host::MapWindowsPath(prefix(), "C:\\ıstanbul").problem, WinePathProblem::kFileMissing);
+  EXPECT_EQ(host::MapWindowsPath(prefix(), "C:\\ſtanbul").problem, WinePathProblem::kFileMissing);
 }
 
 // The prefix, dosdevices/ and the drive links are resolved by the kernel: a relative link counts
@@ -304,14 +304,14 @@ TEST_F(PrefixPaths, LinksAreResolvedAsTheKernelDoes) {
   const fs::path linked = dir_.path() / "home-wine";
   fs::create_directory_symlink(real_prefix, linked);
   for (const char* windows : {"C:\\zentavo\\dbzentavo.mdb", "D:\\ZENTAVO\\DBZentavo.mdb"}) {
-    const db::WinePath p = db::MapWindowsPath(linked.string(), windows);
+    const host::WinePath p = host::MapWindowsPath(linked.string(), windows);
     EXPECT_EQ(p.problem, WinePathProblem::kNone) << windows;
     EXPECT_EQ(p.path, (elsewhere / "drive_c" / "Zentavo" / "DBZentavo.mdb").string()) << windows;
     EXPECT_EQ(ReadFileText(p.path), "richtig");
   }
   // A drive link that leads nowhere is an unmapped drive.
   fs::create_directory_symlink("../fehlt", elsewhere / "devices" / "e:");
-  EXPECT_EQ(db::MapWindowsPath(linked.string(), "E:\\x").problem, WinePathProblem::kNoDrive);
+  EXPECT_EQ(host::MapWindowsPath(linked.string(), "E:\\x").problem, WinePathProblem::kNoDrive);
 }
 
 TEST_F(PrefixPaths, WhatCannotBeMappedSaysWhy) {
@@ -336,15 +336,15 @@ TEST_F(PrefixPaths, WhatCannotBeMappedSaysWhy) {
            Case{"C:\\Programme\\Zentavo\\Daten\\DBZentavo.mdb\\x.mdb",
                 WinePathProblem::kFolderMissing, "C:\\Programme\\Zentavo\\Daten\\DBZentavo.mdb"},
        }) {
-    const db::WinePath p = db::MapWindowsPath(prefix(), c.windows);
+    const host::WinePath p = host::MapWindowsPath(prefix(), c.windows);
     EXPECT_EQ(p.problem, c.problem) << c.windows;
     EXPECT_EQ(p.where, c.where) << c.windows;
   }
-  const db::WinePath missing = db::MapWindowsPath(prefix(), "C:\\Programme\\Zentavo\\Neu.mdb");
+  const host::WinePath missing = host::MapWindowsPath(prefix(), "C:\\Programme\\Zentavo\\Neu.mdb");
   EXPECT_EQ(missing.problem, WinePathProblem::kFileMissing);
   EXPECT_EQ(missing.path, drive_c() + "/Programme/Zentavo/Neu.mdb");
   // A prefix without dosdevices knows no drive at all.
-  EXPECT_EQ(db::MapWindowsPath(dir_.path().string() + "/kein-präfix", "C:\\x").problem,
+  EXPECT_EQ(host::MapWindowsPath(dir_.path().string() + "/kein-präfix", "C:\\x").problem,
             WinePathProblem::kNoDrive);
 }
 
@@ -355,11 +355,11 @@ TEST_F(PrefixPaths, SharesThroughTheirLinkInDosdevices) {
   fs::create_directory_symlink(share, prefix_ / "dosdevices" / "unc" / "Server" / "freigabe");
   for (const char* windows :
        {"\\\\server\\Freigabe\\DATEN", "\\\\?\\UNC\\SERVER\\freigabe\\daten"}) {
-    const db::WinePath p = db::MapWindowsPath(prefix(), windows);
+    const host::WinePath p = host::MapWindowsPath(prefix(), windows);
     EXPECT_EQ(p.problem, WinePathProblem::kNone) << windows;
     EXPECT_EQ(p.path, (share / "Daten").string()) << windows;
   }
-  EXPECT_EQ(db::MapWindowsPath(prefix(), "\\\\server\\andere\\x").problem,
+  EXPECT_EQ(host::MapWindowsPath(prefix(), "\\\\server\\andere\\x").problem,
             WinePathProblem::kNoShare);
 }
 
@@ -373,11 +373,11 @@ struct RunResult {
 // The window's load step and the import run, as import-run does them.
 RunResult RunImport(const std::string& source) {
   run::RecordingUserSide user;
-  db::DatabaseState state;
+  run::DatabaseState state;
   RunResult result;
   try {
     try {
-      db::SettingsEntry entry = db::LookupTargetSetting();
+      host::SettingsEntry entry = run::LookupTargetSetting();
       state.strDBRoot = entry.value;
       state.strDBRootPrefix = entry.wine_prefix;
     } catch (const db::TargetLocationError& e) {
@@ -479,12 +479,12 @@ TEST(WineSettings, EveryFrontEndsPrefixesAreSearched) {
                 "game:\n  exe: drive_c/Zentavo/Zentavo.exe\n  prefix: '" + prefix.string() +
                     "'\nname: Zentavo\nrunner: wine\nwine:\n  version: lutris-7.2\n");
     }
-    const std::vector<db::TargetCandidate> found = db::FindTargetCandidates();
+    const std::vector<host::TargetCandidate> found = host::FindTargetCandidates();
     ASSERT_EQ(found.size(), 1u) << place.front_end;
     EXPECT_EQ(found[0].prefix, prefix.string()) << place.front_end;
     EXPECT_EQ(found[0].database, target.string()) << place.front_end;
     EXPECT_TRUE(found[0].last_change.has_value()) << place.front_end;
-    const db::SettingsEntry entry = db::LookupTargetSetting();
+    const host::SettingsEntry entry = run::LookupTargetSetting();
     EXPECT_EQ(entry.value, "C:\\Zentavo\\") << place.front_end;
     EXPECT_EQ(entry.wine_prefix, prefix.string()) << place.front_end;
   }
@@ -504,7 +504,8 @@ TEST(WineSettings, LutrisGameConfigurations) {
   WriteText(games / "d-4.yml", "system:\n  prefix: " + (user.path() / "anders").string() + "\n");
   WriteText(games / "e-5.yml", "game:\n  exe: x.exe\n");
   WriteText(games / "f-6.yaml", "game:\n  prefix: " + (user.path() / "anders").string() + "\n");
-  EXPECT_EQ(db::UserWinePrefixes(), (std::vector<std::string>{a.string(), b.string(), c.string()}));
+  EXPECT_EQ(host::UserWinePrefixes(),
+            (std::vector<std::string>{a.string(), b.string(), c.string()}));
 }
 
 TEST(WineSettings, TheSettingsFileDecidesAloneAndMustHoldTheEntry) {
@@ -512,13 +513,13 @@ TEST(WineSettings, TheSettingsFileDecidesAloneAndMustHoldTheEntry) {
   MakeZentavoPrefix(user.default_prefix(), "C:\\Zentavo\\", "Zentavo");
   const fs::path ini = user.home() / ".config" / "ZentavoSettings.ini";
   WriteText(ini, "[DB]\nRoot=/srv/zentavo/\n");
-  auto found = db::FindTargetCandidates();
+  auto found = host::FindTargetCandidates();
   ASSERT_EQ(found.size(), 1u);
   EXPECT_EQ(found[0].root, "/srv/zentavo/");
   EXPECT_EQ(found[0].prefix, "");
   WriteText(ini, "[DB]\nRoot=\n");  // an empty entry: not installed, the prefix is not asked
-  EXPECT_TRUE(db::FindTargetCandidates().empty());
-  EXPECT_EQ(db::LookupTargetFolder(), "");
+  EXPECT_TRUE(host::FindTargetCandidates().empty());
+  EXPECT_EQ(run::LookupTargetFolder(), "");
 
   struct Fault {
     const char* what;
@@ -536,7 +537,7 @@ TEST(WineSettings, TheSettingsFileDecidesAloneAndMustHoldTheEntry) {
        }) {
     f.make();
     try {
-      db::FindTargetCandidates();
+      host::FindTargetCandidates();
       ADD_FAILURE() << f.what;
     } catch (const db::TargetLocationError& e) {
       EXPECT_EQ(e.number(), f.number) << f.what;
@@ -557,7 +558,7 @@ TEST(WineSettings, SeveralPrefixesGiveTheChoice) {
   MakeZentavoPrefix(user.home() / ".cxoffice/Alt", "", "x");
   fs::create_directory_symlink(bottle, user.home() / ".cxoffice/Kasse");
 
-  const std::vector<db::TargetCandidate> found = db::FindTargetCandidates();
+  const std::vector<host::TargetCandidate> found = host::FindTargetCandidates();
   ASSERT_EQ(found.size(), 2u);
   EXPECT_EQ(found[0].prefix, user.default_prefix().string());
   EXPECT_EQ(found[0].database, wine_db.string());
@@ -566,28 +567,28 @@ TEST(WineSettings, SeveralPrefixesGiveTheChoice) {
 
   // Without a window: refused, naming both with their databases and how to choose.
   try {
-    db::LookupTargetSetting();
+    run::LookupTargetSetting();
     ADD_FAILURE() << "no refusal";
-  } catch (const db::SeveralTargetsError& e) {
+  } catch (const host::SeveralTargetsError& e) {
     EXPECT_EQ(e.candidates().size(), 2u);
     const std::string& text = e.description();
     for (const std::string& part :
          {user.default_prefix().string(), wine_db.string(), bottle.string(), bottle_db.string(),
-          db::LastChangeText(found[0]), std::string("WINEPREFIX="), std::string("--target")}) {
+          host::LastChangeText(found[0]), std::string("WINEPREFIX="), std::string("--target")}) {
       EXPECT_NE(text.find(part), std::string::npos) << part << "\n" << text;
     }
   }
   EXPECT_EQ(RunImport(kFixtures + "/source.mdb").status, run::kExitNotInstalled);
   // A candidate that leads to no database is listed with the reason.
-  std::vector<db::TargetCandidate> listed = found;
+  std::vector<host::TargetCandidate> listed = found;
   listed[1].database.clear();
   listed[1].problem = "der Ordner 'C:\\Programme' fehlt";
-  const std::string text = db::SeveralTargetsMessage(listed);
+  const std::string text = host::SeveralTargetsMessage(listed);
   EXPECT_NE(text.find(bottle.string() + "': der Ordner 'C:\\Programme' fehlt"), std::string::npos)
       << text;
   // $WINEPREFIX chooses: then only that prefix counts.
   ScopedEnv env("WINEPREFIX", bottle.string());
-  EXPECT_EQ(db::LookupTargetSetting().wine_prefix, bottle.string());
+  EXPECT_EQ(run::LookupTargetSetting().wine_prefix, bottle.string());
 }
 
 TEST(WineSettings, AnUnusableWineprefixIsRefusedByName) {
@@ -600,7 +601,7 @@ TEST(WineSettings, AnUnusableWineprefixIsRefusedByName) {
         (user.path() / "datei").string()}) {
     ScopedEnv env("WINEPREFIX", value);
     try {
-      db::FindTargetCandidates();
+      host::FindTargetCandidates();
       ADD_FAILURE() << value;
     } catch (const db::TargetLocationError& e) {
       EXPECT_EQ(e.number(), 3044);
@@ -648,14 +649,14 @@ TEST(WineSettings, EveryLookupFaultNamesItsPath) {
 
 TEST(WineSettings, TheDialogIsOfferedTheDrivesOfThePrefixesThatExist) {
   ScratchUser user;
-  EXPECT_TRUE(db::WineDriveFolders().empty());
+  EXPECT_TRUE(host::WineDriveFolders().empty());
   MakePrefix(user.default_prefix());
   const fs::path named = user.path() / "andere";
   ScopedEnv env("WINEPREFIX", named.string());
-  EXPECT_EQ(db::WineDriveFolders(),
+  EXPECT_EQ(host::WineDriveFolders(),
             std::vector<std::string>{(user.default_prefix() / "drive_c").string()});
   MakePrefix(named);
-  EXPECT_EQ(db::WineDriveFolders(),
+  EXPECT_EQ(host::WineDriveFolders(),
             (std::vector<std::string>{(named / "drive_c").string(),
                                       (user.default_prefix() / "drive_c").string()}));
 }
@@ -669,10 +670,10 @@ TEST(WineTarget, TheRecordedFolderIsFoundInThePrefixWhateverItsLetterCase) {
       user.default_prefix() / "drive_c" / "Programme" / "Zentavo" / "DBZentavo.MDB";
   PlaceTarget(target);
   const auto before = fs::last_write_time(target);
-  db::DatabaseState state;
+  run::DatabaseState state;
   state.strDBRoot = "c:\\programme\\zentavo\\";
   state.strDBRootPrefix = user.default_prefix().string();
-  EXPECT_EQ(db::TargetDatabaseFile(state), target.string());
+  EXPECT_EQ(run::TargetDatabaseFile(state), target.string());
 
   const RunResult r = RunImport(kFixtures + "/source.mdb");
   EXPECT_EQ(r.status, run::kExitCompleted);
@@ -708,11 +709,11 @@ TEST(WineTarget, AnUnreachableFolderIsAClearErrorAndChangesNothing) {
     WriteText(user.default_prefix() / "user.reg", text);
     // Refused at the load step, and again when the target is opened (should the folder have gone
     // in between).
-    EXPECT_THROW(db::LookupTargetFolder(), db::TargetLocationError) << c.root;
-    db::DatabaseState state;
+    EXPECT_THROW(run::LookupTargetFolder(), db::TargetLocationError) << c.root;
+    run::DatabaseState state;
     state.strDBRoot = c.root;
     state.strDBRootPrefix = user.default_prefix().string();
-    EXPECT_THROW(db::OpenDatabaseConnections(state, kFixtures + "/source.mdb"),
+    EXPECT_THROW(run::OpenDatabaseConnections(state, kFixtures + "/source.mdb"),
                  db::TargetLocationError);
 
     const RunResult r = RunImport(kFixtures + "/source.mdb");

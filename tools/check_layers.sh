@@ -2,7 +2,7 @@
 # Checks that the layers point down only, between the project's folders and between the
 # engine's subsystem folders, and that no files include each other in a circle.
 #
-#   folders:    jet <- db <- run <- validate, import <- app
+#   folders:    jet <- db <- host <- run <- validate, import <- app
 #   engine:     jet/base <- jet/text <- jet/file <- jet/page <- jet/table <- jet/index
 #               <- jet/database, and jet/base <- jet/text <- jet/expr
 #
@@ -25,10 +25,11 @@ jet/index:jet_index:base text file page table
 jet/expr:jet_expr:base text
 jet/database:jet_database:base text file page table index
 db:db:jet
-run:run:db
-validate:validate:db run
-import:import:db run validate
-app:produkte_import_window:db run validate import
+host:host:jet db
+run:run:jet db host
+validate:validate:db host run
+import:import:db host run validate
+app:produkte_import_window:db host run validate import
 "
 
 status=0
@@ -38,7 +39,7 @@ while IFS=: read -r layer target allowed; do
     jet/*) pattern='^#include "jet/[a-z_]+/'; strip='s/^#include "jet\/([a-z_]+)\/$/\1/'
            names='base|text|file|page|table|index|expr|database'; prefix=jet_ ;;
     *) pattern='^#include "[a-z_]+/'; strip='s/^#include "([a-z_]+)\/$/\1/'
-       names='jet|db|run|validate|import'; prefix= ;;
+       names='jet|db|host|run|validate|import'; prefix= ;;
   esac
   own=${layer#jet/}
   # The folders this layer's own sources include (its tests are separate targets).
@@ -67,7 +68,7 @@ END
 
 # Circles: every include of a project file is an edge from the including file to the included
 # one, named without extension; tsort names the files of any circle it meets.
-edges=$(find jet db run validate import app tools tests bench fuzz \( -name '*.h' -o -name '*.cc' -o -name '*.cpp' \) |
+edges=$(find jet db host run validate import app tools tests bench fuzz \( -name '*.h' -o -name '*.cc' -o -name '*.cpp' \) |
   while read -r file; do
     grep -hoE '^#include "[a-z_]+/[a-z_0-9/]+\.h"' "$file" |
       sed -E "s|^#include \"(.*)\.h\"$|${file%.*} \1|"

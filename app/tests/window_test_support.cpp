@@ -15,8 +15,8 @@
 #include <memory>
 
 #include "db/connection.h"
-#include "db/database_state.h"
 #include "db/recordset.h"
+#include "run/database_state.h"
 
 namespace window_test {
 namespace {
@@ -168,7 +168,7 @@ bool PaintCounter::eventFilter(QObject* watched, QEvent* event) {
 int CountRows(const QString& file, const std::string& table) {
   const QFileInfo info(file);
   auto cn = std::make_shared<db::Connection>();
-  cn->Open(db::TargetConnectionString(info.absolutePath().toStdString() + "/"));
+  cn->Open(run::TargetConnectionString(info.absolutePath().toStdString() + "/"));
   db::Recordset rs;
   rs.Open("SELECT Count(*) AS N FROM " + table, cn);
   const int n = db::ToInt32(rs.Fields().Item("N").Value());

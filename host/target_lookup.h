@@ -18,9 +18,16 @@
 #include <vector>
 
 #include "db/error.h"
-#include "db/settings.h"
+#include "host/settings.h"
 
-namespace db {
+namespace host {
+
+// Application name, section and key of the settings entry that records the target folder, and
+// the name of the database file in that folder.
+inline constexpr char kSettingsApplication[] = "ZentavoSettings";
+inline constexpr char kSettingsSection[] = "DB";
+inline constexpr char kSettingsKey[] = "Root";
+inline constexpr char kTargetFileName[] = "DBZentavo.mdb";
 
 // One place that records the target folder.
 struct TargetCandidate {
@@ -30,7 +37,7 @@ struct TargetCandidate {
   // it leads to none (then `problem` says why) or when the entry comes from the INI file.
   std::string database;
   std::optional<std::time_t> last_change;  // of `database`
-  ErrorCode problem_code = ErrorCode::kOk;
+  db::ErrorCode problem_code = db::ErrorCode::kOk;
   std::string problem;  // German, naming the recorded path and the prefix; empty when none
 };
 
@@ -38,7 +45,7 @@ struct TargetCandidate {
 // the error number and German text of why it leads to none, naming the recorded path and prefix.
 struct WineTarget {
   std::string file;
-  ErrorCode code = ErrorCode::kOk;
+  db::ErrorCode code = db::ErrorCode::kOk;
   std::string message;
 };
 WineTarget MapWineTarget(const std::string& prefix, const std::string& root);
@@ -62,10 +69,10 @@ std::string SeveralTargetsMessage(const std::vector<TargetCandidate>& candidates
 
 // Several prefixes hold the entry and nothing says which one counts: a command line refuses with
 // this (its description is SeveralTargetsMessage), the window asks instead.
-class SeveralTargetsError : public TargetLocationError {
+class SeveralTargetsError : public db::TargetLocationError {
  public:
   explicit SeveralTargetsError(std::vector<TargetCandidate> candidates)
-      : TargetLocationError(ErrorCode::kPathNotValid, SeveralTargetsMessage(candidates)),
+      : db::TargetLocationError(db::ErrorCode::kPathNotValid, SeveralTargetsMessage(candidates)),
         candidates_(std::move(candidates)) {}
   const std::vector<TargetCandidate>& candidates() const { return candidates_; }
 
@@ -73,4 +80,4 @@ class SeveralTargetsError : public TargetLocationError {
   std::vector<TargetCandidate> candidates_;
 };
 
-}  // namespace db
+}  // namespace host

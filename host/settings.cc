@@ -1,14 +1,14 @@
-#include "db/settings.h"
+#include "host/settings.h"
 
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
 
-#include "db/wine_prefix.h"
-#include "db/wine_registry.h"
+#include "host/wine_prefix.h"
+#include "host/wine_registry.h"
 #include "jet/text/unicode.h"
 
-namespace db {
+namespace host {
 namespace {
 
 std::string Trim(const std::string& s) {
@@ -96,4 +96,4 @@ std::string GetSetting(const std::string& application, const std::string& sectio
   return entry ? std::move(entry->value) : default_value;
 }
 
-}  // namespace db
+}  // namespace host

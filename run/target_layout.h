@@ -1,13 +1,12 @@
-// The target database: the six product tables, the columns the import writes, and every
-// statement sent to it.
+// The target database: its password, the six product tables, and every statement sent to it. The
+// phases spell the column names themselves, where they read and write the fields.
 #pragma once
 
 #include <array>
 #include <string_view>
 
-namespace db::target {
+namespace run::target {
 
-inline constexpr char kDatabaseFile[] = "DBZentavo.mdb";
 inline constexpr char kDatabasePassword[] = "pwok572hafxi317nrb";
 
 inline constexpr std::string_view kKategorien = "tbl_Verwaltung_ProdukteKategorien";
@@ -16,28 +15,6 @@ inline constexpr std::string_view kProduktePreise = "tbl_Verwaltung_Produkte_Pre
 inline constexpr std::string_view kExtras = "tbl_Verwaltung_ProdukteExtras";
 inline constexpr std::string_view kExtrasPreise = "tbl_Verwaltung_ProdukteExtras_Preise";
 inline constexpr std::string_view kProdukteExtras = "tbl_Verwaltung_Produkte_Extras";
-
-// Columns, by table.
-inline constexpr std::string_view kLngID = "lng_ID";
-inline constexpr std::string_view kTxtProduktGruppe = "txt_ProduktGruppe";
-inline constexpr std::string_view kLngReihenfolge = "lng_Reihenfolge";
-inline constexpr std::string_view kLngProduktGruppe = "lng_ProduktGruppe";
-inline constexpr std::string_view kTxtKurzzeichen = "txt_Kurzzeichen";
-inline constexpr std::string_view kTxtProdukt = "txt_Produkt";
-inline constexpr std::string_view kTxtBeschreibung = "txt_Beschreibung";
-inline constexpr std::string_view kTxtStueckelung = "txt_Stückelung";
-inline constexpr std::string_view kLngEinheit = "lng_Einheit";
-inline constexpr std::string_view kLngProduktID = "lng_ProduktID";
-inline constexpr std::string_view kLngGruppe = "lng_Gruppe";
-inline constexpr std::string_view kDblPreis = "dbl_Preis";
-inline constexpr std::string_view kLngMWSt = "lng_MWSt";
-inline constexpr std::string_view kTxtExtra = "txt_Extra";
-inline constexpr std::string_view kLngExtraID = "lng_ExtraID";
-inline constexpr std::string_view kLngProduktExtraID = "lng_ProduktExtraID";
-// Result columns of the target queries.
-inline constexpr std::string_view kLngGruppeID = "lng_GruppeID";
-inline constexpr std::string_view kLngLastID = "lng_LastID";
-inline constexpr std::string_view kTotalProdukte = "TotalProdukte";
 
 // The target reset, in this order: rows that refer to others go before the rows they refer to,
 // so that a target whose relationships enforce integrity without cascading takes every delete.
@@ -51,7 +28,7 @@ inline constexpr std::array<const char*, 6> kResetStatements = {
     "DELETE * FROM tbl_Verwaltung_ProdukteKategorien",
 };
 
-// Look-ups, joined with their values (see statement_text.h); the pieces are exact.
+// Look-ups, joined with their values (see db/statement_text.h); the pieces are exact.
 inline constexpr char kSelectCategoryPrefix[] =
     "SELECT * FROM tbl_Verwaltung_ProdukteKategorien WHERE txt_ProduktGruppe = '";
 inline constexpr char kSelectCategoryKeys[] =
@@ -78,4 +55,4 @@ inline constexpr char kSelectAllAssignments[] = "SELECT * FROM tbl_Verwaltung_Pr
 inline constexpr char kSelectAllProducts[] = "SELECT * FROM tbl_Verwaltung_Produkte";
 inline constexpr char kSelectAllExtras[] = "SELECT * FROM tbl_Verwaltung_ProdukteExtras";
 
-}  // namespace db::target
+}  // namespace run::target

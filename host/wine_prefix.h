@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-namespace db {
+namespace host {
 
 // What $WINEPREFIX says. Wine takes it only as an absolute path; a path that names no folder is
 // refused here as well, so that a mistyped prefix never falls back to another one.
@@ -65,4 +65,4 @@ struct WinePath {
 // the kernel too: it is the file Wine opens.
 WinePath MapWindowsPath(const std::string& prefix, std::string_view windows_path);
 
-}  // namespace db
+}  // namespace host

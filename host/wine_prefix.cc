@@ -1,4 +1,4 @@
-#include "db/wine_prefix.h"
+#include "host/wine_prefix.h"
 
 #include <dirent.h>
 #include <limits.h>
@@ -12,7 +12,7 @@
 
 #include "jet/text/unicode.h"
 
-namespace db {
+namespace host {
 namespace {
 
 bool IsDirectory(const std::string& path) {
@@ -360,4 +360,4 @@ WinePath MapWindowsPath(const std::string& prefix, std::string_view windows_path
   return result;
 }
 
-}  // namespace db
+}  // namespace host

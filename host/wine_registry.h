@@ -25,7 +25,7 @@
 #include <string>
 #include <string_view>
 
-namespace db {
+namespace host {
 
 // Registry value types.
 inline constexpr std::uint32_t kRegSz = 1;
@@ -59,4 +59,4 @@ class WineRegistry {
   std::map<std::string, Key> keys_;          // by folded key path, "\"-separated
 };
 
-}  // namespace db
+}  // namespace host

@@ -1,4 +1,4 @@
-#include "db/target_lookup.h"
+#include "host/target_lookup.h"
 
 #include <errno.h>
 #include <limits.h>
@@ -9,16 +9,11 @@
 #include <fstream>
 #include <sstream>
 
-#include "db/database_state.h"
-#include "db/wine_prefix.h"
-#include "db/wine_registry.h"
+#include "host/wine_prefix.h"
+#include "host/wine_registry.h"
 
-namespace db {
+namespace host {
 namespace {
-
-constexpr char kTargetFileName[] = "DBZentavo.mdb";
-
-std::string Application() { return std::string("Zentavo") + "Settings"; }
 
 // The whole file, or a fault naming it: nullopt when it does not exist.
 std::optional<std::string> ReadWholeFile(const std::string& path, const char* what) {
@@ -28,9 +23,10 @@ std::optional<std::string> ReadWholeFile(const std::string& path, const char* wh
   std::ostringstream text;
   if (in) text << in.rdbuf();
   if (!in || in.bad() || S_ISDIR(st.st_mode)) {
-    throw TargetLocationError(ErrorCode::kIoError, std::string(what) + " '" + path +
-                                                       "' kann nicht gelesen werden. Prüfen Sie "
-                                                       "ihre Zugriffsrechte.");
+    throw db::TargetLocationError(db::ErrorCode::kIoError,
+                                  std::string(what) + " '" + path +
+                                      "' kann nicht gelesen werden. Prüfen Sie "
+                                      "ihre Zugriffsrechte.");
   }
   return text.str();
 }
@@ -42,12 +38,13 @@ std::optional<std::string> RegistryEntry(const std::string& prefix) {
   if (!text) return std::nullopt;
   const std::optional<WineRegistry> registry = WineRegistry::Parse(*text);
   if (!registry) {
-    throw TargetLocationError(ErrorCode::kCorrupt,
-                              "Die Wine-Registrierung '" + file +
-                                  "' ist beschädigt und kann nicht gelesen werden; ob sie den "
-                                  "Eintrag von Zentavo enthält, ist nicht festzustellen.");
+    throw db::TargetLocationError(db::ErrorCode::kCorrupt,
+                                  "Die Wine-Registrierung '" + file +
+                                      "' ist beschädigt und kann nicht gelesen werden; ob sie den "
+                                      "Eintrag von Zentavo enthält, ist nicht festzustellen.");
   }
-  return registry->FindString(RegistrySettingsKey(Application(), kSettingsSection), kSettingsKey);
+  return registry->FindString(RegistrySettingsKey(kSettingsApplication, kSettingsSection),
+                              kSettingsKey);
 }
 
 std::string Resolved(const std::string& path) {
@@ -60,7 +57,7 @@ TargetCandidate WineCandidate(const std::string& prefix, const std::string& root
   c.prefix = prefix;
   c.root = root;
   const WineTarget target = MapWineTarget(prefix, root);
-  if (target.code != ErrorCode::kOk) {
+  if (target.code != db::ErrorCode::kOk) {
     c.problem_code = target.code;
     c.problem = target.message;
     return c;
@@ -80,41 +77,42 @@ WineTarget MapWineTarget(const std::string& prefix, const std::string& root) {
       "Der von Zentavo unter Wine (Präfix '" + prefix + "') eingetragene Zielordner '" + root + "'";
   switch (mapped.problem) {
     case WinePathProblem::kNone:
-      return {mapped.path, ErrorCode::kOk, ""};
+      return {mapped.path, db::ErrorCode::kOk, ""};
     case WinePathProblem::kNotAbsolute:
-      return {"", ErrorCode::kPathNotValid,
+      return {"", db::ErrorCode::kPathNotValid,
               by_wine + " ist kein vollständiger Windows-Pfad mit Laufwerk."};
     case WinePathProblem::kNoDrive:
-      return {"", ErrorCode::kPathNotValid,
+      return {"", db::ErrorCode::kPathNotValid,
               by_wine + " liegt auf dem Laufwerk " + mapped.where +
                   ", das in diesem Präfix nicht eingerichtet ist (keine Verknüpfung '" + prefix +
                   "/dosdevices/" + static_cast<char>(mapped.where[0] | 0x20) + ":')."};
     case WinePathProblem::kNoShare:
-      return {"", ErrorCode::kPathNotValid,
+      return {"", db::ErrorCode::kPathNotValid,
               by_wine + " liegt auf der Netzwerkfreigabe " + mapped.where +
                   ", die unter Linux nicht erreichbar ist. Binden Sie die Freigabe ein und "
                   "tragen Sie den Ordner in ZentavoSettings.ini ein."};
     case WinePathProblem::kFolderMissing:
-      return {"", ErrorCode::kPathNotValid,
+      return {"", db::ErrorCode::kPathNotValid,
               by_wine + " ist nicht erreichbar: der Ordner '" + mapped.where + "' fehlt."};
     case WinePathProblem::kFileMissing:
-      return {"", ErrorCode::kFileNotFound,
+      return {"", db::ErrorCode::kFileNotFound,
               "Die Datei '" + recorded + "' wurde nicht gefunden (Zentavo unter Wine, Präfix '" +
                   prefix + "', gesucht als '" + mapped.path + "')."};
   }
-  return {"", ErrorCode::kPathNotValid, by_wine + " ist nicht erreichbar."};
+  return {"", db::ErrorCode::kPathNotValid, by_wine + " ist nicht erreichbar."};
 }
 
 std::vector<TargetCandidate> FindTargetCandidates() {
-  const std::string ini = SettingsFile(Application());
+  const std::string ini = SettingsFile(kSettingsApplication);
   if (const auto text = ReadWholeFile(ini, "Die Einstellungsdatei")) {
     const auto value = FindIniValue(*text, kSettingsSection, kSettingsKey);
     if (!value) {
-      throw TargetLocationError(ErrorCode::kItemNotFound,
-                                "Die Einstellungsdatei '" + ini +
-                                    "' enthält keinen Eintrag Root im Abschnitt [DB]. Tragen Sie "
-                                    "dort den Ordner von DBZentavo.mdb ein, z. B. "
-                                    "\"Root=/mnt/kasse/Zentavo/\", oder löschen Sie die Datei.");
+      throw db::TargetLocationError(
+          db::ErrorCode::kItemNotFound,
+          "Die Einstellungsdatei '" + ini +
+              "' enthält keinen Eintrag Root im Abschnitt [DB]. Tragen Sie "
+              "dort den Ordner von DBZentavo.mdb ein, z. B. "
+              "\"Root=/mnt/kasse/Zentavo/\", oder löschen Sie die Datei.");
     }
     if (value->empty()) return {};
     TargetCandidate c;
@@ -123,7 +121,8 @@ std::vector<TargetCandidate> FindTargetCandidates() {
   }
 
   const WinePrefixVariable named = ReadWinePrefixVariable();
-  if (!named.fault.empty()) throw TargetLocationError(ErrorCode::kPathNotValid, named.fault);
+  if (!named.fault.empty())
+    throw db::TargetLocationError(db::ErrorCode::kPathNotValid, named.fault);
   std::vector<TargetCandidate> candidates;
   std::vector<std::string> seen;  // the prefixes as the kernel resolves them
   for (const std::string& prefix : WinePrefixCandidates()) {
@@ -139,7 +138,7 @@ std::vector<TargetCandidate> FindTargetCandidates() {
 
 SettingsEntry ChooseCandidate(const TargetCandidate& candidate) {
   if (!candidate.problem.empty()) {
-    throw TargetLocationError(candidate.problem_code, candidate.problem);
+    throw db::TargetLocationError(candidate.problem_code, candidate.problem);
   }
   return SettingsEntry{candidate.root, candidate.prefix};
 }
@@ -170,4 +169,4 @@ std::string SeveralTargetsMessage(const std::vector<TargetCandidate>& candidates
   return text;
 }
 
-}  // namespace db
+}  // namespace host

@@ -7,14 +7,9 @@
 
 #include "db/connection.h"
 #include "db/recordset.h"
-#include "db/settings.h"
+#include "host/settings.h"
 
-namespace db {
-
-// Application name, section and key of the settings entry that records the target folder.
-inline constexpr char kSettingsApplication[] = "ZentavoSettings";
-inline constexpr char kSettingsSection[] = "DB";
-inline constexpr char kSettingsKey[] = "Root";
+namespace run {
 
 struct DatabaseState {
   std::string strDBRoot;
@@ -24,24 +19,24 @@ struct DatabaseState {
   // A target database named directly (the command line's --target): used as it is, in place of
   // strDBRoot and the settings.
   std::string target_file;
-  std::shared_ptr<Connection> cnTarget;
-  std::shared_ptr<Recordset> rsTargetA;
-  std::shared_ptr<Recordset> rsTargetB;
-  std::shared_ptr<Recordset> rsTargetC;
-  std::shared_ptr<Connection> cnSource;
-  std::shared_ptr<Recordset> rsSource;
+  std::shared_ptr<db::Connection> cnTarget;
+  std::shared_ptr<db::Recordset> rsTargetA;
+  std::shared_ptr<db::Recordset> rsTargetB;
+  std::shared_ptr<db::Recordset> rsTargetC;
+  std::shared_ptr<db::Connection> cnSource;
+  std::shared_ptr<db::Recordset> rsSource;
   // What opening the target said about an interrupted commit it rolled back first (German), until
   // the user has been told; "" otherwise.
   std::string rolled_back;
 };
 
-// The load step's lookup without a window (db/target_lookup.h): the recorded target folder, or ""
+// The load step's lookup without a window (host/target_lookup.h): the recorded target folder, or ""
 // when none is recorded. Only the empty text counts as absent; a value of blanks is returned as it
 // is. Throws TargetLocationError for a fault of the lookup, SeveralTargetsError when several Wine
 // prefixes hold the entry.
 std::string LookupTargetFolder();
 // The same with the Wine prefix that recorded it (empty for the INI file or no entry).
-SettingsEntry LookupTargetSetting();
+host::SettingsEntry LookupTargetSetting();
 
 // The file the target connection opens: target_file when set (as it is); otherwise strDBRoot
 // followed by DBZentavo.mdb, mapped into the Wine prefix when strDBRootPrefix is set. Throws
@@ -68,4 +63,4 @@ void OpenDatabaseConnections(DatabaseState& state, const std::string& txt_DBPfad
 // Closes cnTarget, then cnSource; skips a connection that is absent or not open.
 void CloseDatabaseConnections(DatabaseState& state);
 
-}  // namespace db
+}  // namespace run

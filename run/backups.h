@@ -18,7 +18,7 @@
 
 #include "db/error.h"
 
-namespace db {
+namespace run {
 
 enum class BackupKind { kImport, kRestore };
 
@@ -34,9 +34,9 @@ struct BackupFile {
 
 // A backup refused or missing where one is asked for: not named as one of ours, not beside the
 // target, not a target database, or none at all.
-class BackupRefusal : public DbError {
+class BackupRefusal : public db::DbError {
  public:
-  using DbError::DbError;
+  using db::DbError::DbError;
 };
 
 // The name a new backup of `target` (a resolved path) gets at `when`: the first of that minute
@@ -72,4 +72,4 @@ struct RestoreResult {
 // target is then as it was).
 RestoreResult RestoreBackup(const std::string& target, const std::string& backup, std::time_t when);
 
-}  // namespace db
+}  // namespace run

@@ -1,4 +1,4 @@
-#include "db/backups.h"
+#include "run/backups.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -10,13 +10,13 @@
 #include <cstring>
 #include <memory>
 
-#include "db/target_layout.h"
 #include "jet/database/database.h"
 #include "jet/database/integrity_check.h"
 #include "jet/file/file_commit.h"
 #include "jet/file/file_system.h"
+#include "run/target_layout.h"
 
-namespace db {
+namespace run {
 namespace {
 
 constexpr char kImportWord[] = " vor Import ";
@@ -105,7 +105,7 @@ std::string Stamp(std::time_t when) {
   return text;
 }
 
-[[noreturn]] void Throw(const jet::Status& s) { throw DbError(s.code(), s.message()); }
+[[noreturn]] void Throw(const jet::Status& s) { throw db::DbError(s.code(), s.message()); }
 
 std::string FileName(const std::string& path) {
   const std::size_t slash = path.rfind('/');
@@ -122,7 +122,7 @@ void CheckIsTargetDatabase(const std::string& backup) {
   for (std::string_view table : {target::kKategorien, target::kProdukte, target::kProduktePreise,
                                  target::kExtras, target::kExtrasPreise, target::kProdukteExtras}) {
     if (!(*db)->GetTable(table).ok()) {
-      throw BackupRefusal(ErrorCode::kTableNotFound,
+      throw BackupRefusal(db::ErrorCode::kTableNotFound,
                           what + ": Ihr fehlt die Tabelle " + std::string(table) + ".");
     }
   }
@@ -130,8 +130,8 @@ void CheckIsTargetDatabase(const std::string& backup) {
   if (!report.ok())
     throw BackupRefusal(report.status().code(), what + ": " + report.status().message());
   if (!report->ok()) {
-    throw BackupRefusal(ErrorCode::kCorrupt, "Die Sicherung '" + backup +
-                                                 "' ist beschädigt: " + report->problems.front());
+    throw BackupRefusal(db::ErrorCode::kCorrupt, "Die Sicherung '" + backup + "' ist beschädigt: " +
+                                                     report->problems.front());
   }
 }
 
@@ -218,7 +218,7 @@ RestoreResult RestoreBackup(const std::string& target, const std::string& backup
     const std::vector<BackupFile> all = ListBackups(result.target);
     if (all.empty()) {
       throw BackupRefusal(
-          ErrorCode::kFileNotFound,
+          db::ErrorCode::kFileNotFound,
           "Neben '" + result.target + "' liegt keine Sicherung, die dieses Programm angelegt hat.");
     }
     result.restored = all.back().path;
@@ -228,7 +228,7 @@ RestoreResult RestoreBackup(const std::string& target, const std::string& backup
     struct stat st;
     if (!AsBackup(result.target, *named) || ::stat(named->c_str(), &st) != 0 ||
         !S_ISREG(st.st_mode)) {
-      throw BackupRefusal(ErrorCode::kInvalidArgument,
+      throw BackupRefusal(db::ErrorCode::kInvalidArgument,
                           "Die Datei '" + backup +
                               "' ist keine Sicherung, die dieses Programm angelegt hat: "
                               "Zurückgeholt werden nur Dateien wie '" +
@@ -239,7 +239,7 @@ RestoreResult RestoreBackup(const std::string& target, const std::string& backup
     result.restored = *named;
   }
   if (result.restored == result.target) {
-    throw BackupRefusal(ErrorCode::kInvalidArgument,
+    throw BackupRefusal(db::ErrorCode::kInvalidArgument,
                         "Die Datei '" + backup + "' ist die Zieldatenbank selbst.");
   }
 
@@ -258,9 +258,9 @@ RestoreResult RestoreBackup(const std::string& target, const std::string& backup
       [&from](const jet::PieceSink& sink) -> jet::Status {
         const int fd = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
         if (fd < 0) {
-          return jet::Status(ErrorCode::kIoError, "Die Sicherung '" + from +
-                                                      "' ist nicht lesbar (" +
-                                                      jet::SystemErrorText(errno) + ").");
+          return jet::Status(db::ErrorCode::kIoError, "Die Sicherung '" + from +
+                                                          "' ist nicht lesbar (" +
+                                                          jet::SystemErrorText(errno) + ").");
         }
         std::vector<std::uint8_t> buffer(std::size_t{1} << 20);
         for (;;) {
@@ -269,8 +269,9 @@ RestoreResult RestoreBackup(const std::string& target, const std::string& backup
           if (n < 0) {
             const int err = errno;
             ::close(fd);
-            return jet::Status(ErrorCode::kIoError, "Lesefehler bei der Sicherung '" + from +
-                                                        "' (" + jet::SystemErrorText(err) + ").");
+            return jet::Status(
+                db::ErrorCode::kIoError,
+                "Lesefehler bei der Sicherung '" + from + "' (" + jet::SystemErrorText(err) + ").");
           }
           if (n == 0) break;
           jet::Status piece = sink(jet::Bytes(buffer.data(), static_cast<std::size_t>(n)));
@@ -287,4 +288,4 @@ RestoreResult RestoreBackup(const std::string& target, const std::string& backup
   return result;
 }
 
-}  // namespace db
+}  // namespace run

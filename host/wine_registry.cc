@@ -1,4 +1,4 @@
-#include "db/wine_registry.h"
+#include "host/wine_registry.h"
 
 #include <fstream>
 #include <sstream>
@@ -7,7 +7,7 @@
 #include "jet/text/text_codec.h"
 #include "jet/text/unicode.h"
 
-namespace db {
+namespace host {
 namespace {
 
 constexpr std::string_view kFirstLine = "WINE REGISTRY Version 2";
@@ -295,4 +295,4 @@ std::optional<std::string> WineRegistry::FindString(std::string_view key_path,
   return value->second.text;
 }
 
-}  // namespace db
+}  // namespace host

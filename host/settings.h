@@ -16,7 +16,7 @@
 //   3. otherwise the same in each prefix of the user (~/.wine, then the front ends' prefixes:
 //      WinePrefixCandidates()), the first that holds it.
 // A user.reg that cannot be parsed, or a value of another type than a string, holds no entry here.
-// The load step's own search (db/target_lookup.h) is stricter: it refuses such faults by name and
+// The load step's own search (host/target_lookup.h) is stricter: it refuses such faults by name and
 // lets the user choose between several prefixes.
 #pragma once
 
@@ -24,7 +24,7 @@
 #include <string>
 #include <string_view>
 
-namespace db {
+namespace host {
 
 // The folder that holds the settings files.
 std::string SettingsFolder();
@@ -53,4 +53,4 @@ std::optional<SettingsEntry> FindSetting(const std::string& application, const s
 std::string GetSetting(const std::string& application, const std::string& section,
                        const std::string& key, const std::string& default_value);
 
-}  // namespace db
+}  // namespace host
