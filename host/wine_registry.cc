@@ -4,7 +4,6 @@
 #include <sstream>
 #include <vector>
 
-#include "jet/text/text_codec.h"
 #include "jet/text/unicode.h"
 
 namespace host {
