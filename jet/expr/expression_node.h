@@ -74,6 +74,14 @@ Result<double> ToDateDays(const Value& v);         // Date from numbers, dates a
 Result<std::int64_t> RoundToLong(const Value& v);  // half to even; overflow beyond 32 bits
 Result<Value> ToCurrencyValue(const Value& v);
 Result<Value> ToBoolean(const Value& v);
+// A Double as Currency, rounded to four places; fails with ErrorCode::kOverflow beyond its range.
+Result<Value> CurrencyFromDouble(double d);
+// A logic operand: Null, or a whole number (True -1, False 0), and whether it was a Boolean.
+struct Logic {
+  std::optional<std::int64_t> n;
+  bool boolean = false;
+};
+Result<Logic> LogicOperand(const Value& v);
 // The current local date and time (the context's or the clock's), as stored days.
 double NowDays(const ExpressionContext& context);
 // The number with up to `digits` significant digits, in German form ("1,5", "1E+20").
