@@ -221,7 +221,8 @@ void Connection::Open(const std::string& connection_string, const std::string& /
   if (IsOpen())
     throw DbError(ErrorCode::kNotAllowedWhenOpen, "Die Verbindung ist bereits geöffnet.");
   ConnectionSettings settings = ParseConnectionString(connection_string);
-  auto db = jet::Database::Open(settings.data_source, {.password = settings.database_password});
+  auto db = jet::Database::Open(settings.data_source,
+                                {.password = settings.database_password, .test = test_});
   // A FIFO, a device, a socket or a folder is refused by the engine before it reads anything.
   if (!db.ok()) Throw(db.status());
   settings_ = std::move(settings);

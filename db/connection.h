@@ -3,6 +3,7 @@
 
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "db/ado.h"
@@ -73,6 +74,9 @@ class Connection {
   // Makes the connection refuse every write, whatever the connection string's Mode says (set
   // before Open; the source of an import is opened so and never written).
   void SetReadOnly(bool read_only) { read_only_ = read_only; }
+  // What tests change in the engine's behaviour for the database (jet::TestOptions; set before
+  // Open). The program leaves it as it is.
+  void SetTestOptions(jet::TestOptions test) { test_ = std::move(test); }
   const ConnectionSettings& settings() const { return settings_; }
   // The connection string's Mode asks for reading only (worked out once, at Open).
   bool mode_read_only() const { return mode_read_only_; }
@@ -122,6 +126,7 @@ class Connection {
   std::unique_ptr<ReferentialIntegrity> integrity_;
   sql::StatementCache statements_;
   std::vector<OpenRecordset*> open_;
+  jet::TestOptions test_;
   bool read_only_ = false;
   bool mode_read_only_ = false;
   bool in_transaction_ = false;

@@ -151,7 +151,8 @@ void CheckCommitted(const fs::path& file, const std::set<std::string>& before,
 // the rows added; a failure must leave the file as it was.
 WriteOutcome WriteOnce(std::span<const std::uint8_t> bytes, const fs::path& file,
                        std::vector<std::vector<std::vector<jet::Value>>>& added,
-                       std::set<std::string>* damage_before = nullptr) {
+                       std::set<std::string>* damage_before = nullptr,
+                       bool check_before_writing = true) {
   {
     std::ofstream out(file, std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(bytes.data()),
@@ -161,7 +162,9 @@ WriteOutcome WriteOnce(std::span<const std::uint8_t> bytes, const fs::path& file
   if (damage_before != nullptr) *damage_before = ProblemsOf(file);
   WriteOutcome outcome;
   added.assign(std::size(kProductTables), {});
-  auto db = jet::Database::Open(file.string(), {.password = "", .writable = true});
+  auto db = jet::Database::Open(
+      file.string(),
+      {.password = "", .writable = true, .test = {.check_before_writing = check_before_writing}});
   if (!db.ok()) {
     outcome.error = db.status();
     return outcome;
@@ -213,9 +216,8 @@ WriteOutcome OpenWriteAndCheck(std::span<const std::uint8_t> bytes) {
   // A file the engine refuses as damaged: the writer itself must still stay within its pages
   // when the check is left out (the result need not pass the check then).
   if (outcome.error.code() == jet::ErrorCode::kCorrupt) {
-    jet::SetWriteCheckForTesting(false);
-    const WriteOutcome unchecked = WriteOnce(bytes, file, added);
-    jet::SetWriteCheckForTesting(true);
+    const WriteOutcome unchecked =
+        WriteOnce(bytes, file, added, /*damage_before=*/nullptr, /*check_before_writing=*/false);
     if (unchecked.committed) ReadEverything(file);
   }
   return outcome;

@@ -60,6 +60,7 @@ std::string SourceConnectionString(const std::string& source_path) {
 
 void OpenDatabaseConnections(DatabaseState& s, const std::string& txt_DBPfad) {
   s.cnTarget = std::make_shared<db::Connection>();
+  s.cnTarget->SetTestOptions(s.target_test);
   s.cnTarget->Open(TargetConnectionStringForFile(TargetDatabaseFile(s)), "", "",
                    db::adConnectUnspecified);
   if (std::string said = s.cnTarget->RolledBack(); !said.empty()) s.rolled_back = std::move(said);

@@ -28,6 +28,10 @@ struct DatabaseState {
   // What opening the target said about an interrupted commit it rolled back first (German), until
   // the user has been told; "" otherwise.
   std::string rolled_back;
+  // What tests change in the engine's behaviour for the target
+  // (db::Connection::SetTestOptions);
+  // the program leaves it as it is.
+  jet::TestOptions target_test;
 };
 
 // The load step's lookup without a window (host/target_lookup.h): the recorded target folder, or ""

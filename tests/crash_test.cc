@@ -129,12 +129,13 @@ TEST(Crash, KilledDuringALargeCommitTheFileIsOldOrNew) {
 // The work of one writer that commits in place (the file has a second name): 2,000 new price
 // rows; killed after `step` of the in-place commit, or not at all (-1).
 [[noreturn]] void AddPricesInPlace(const fs::path& file, int step) {
+  jet::OpenOptions options{.password = kTargetPassword, .writable = true};
   if (step >= 0) {
-    jet::SetInPlaceStepHookForTesting([step](jet::InPlaceStep at) {
+    options.test.after_in_place_step = [step](jet::InPlaceStep at) {
       if (static_cast<int>(at) == step) ::raise(SIGKILL);
-    });
+    };
   }
-  auto db = jet::Database::Open(file.string(), {.password = kTargetPassword, .writable = true});
+  auto db = jet::Database::Open(file.string(), options);
   if (!db.ok() || !(*db)->commits_in_place()) ::_exit(2);
   auto t = (*db)->GetTable(kPrices);
   for (int i = 0; i < 2000; ++i) {

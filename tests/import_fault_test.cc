@@ -54,10 +54,11 @@ struct RunResult {
   std::vector<std::string> prompts;
 };
 
-RunResult RunImport(const Scratch& scratch) {
+RunResult RunImport(const Scratch& scratch, const jet::TestOptions& test = {}) {
   run::RecordingUserSide user;
   run::DatabaseState state;
   state.strDBRoot = scratch.folder();
+  state.target_test = test;
   run::RunContext run{state, kFixtures + "/source.mdb", user};
   RunResult result;
   try {
@@ -181,9 +182,7 @@ TEST(ImportFaults, ARefusedTargetEndsWithTheUnexpectedErrorMessage) {
     SCOPED_TRACE("size limit");
     Scratch scratch;
     const auto before = testing_support::ReadFileBytes(scratch.target());
-    jet::SetMaxDatabaseBytesForTesting(before.size());
-    const RunResult r = RunImport(scratch);
-    jet::SetMaxDatabaseBytesForTesting(0);
+    const RunResult r = RunImport(scratch, {.max_database_bytes = before.size()});
     EXPECT_TRUE(IsUnexpectedError(r, 3036)) << (r.prompts.empty() ? "" : r.prompts[0]);
     EXPECT_EQ(testing_support::ReadFileBytes(scratch.target()), before);
     EXPECT_EQ(scratch.Names(), std::set<std::string>{"DBZentavo.mdb"});

@@ -58,8 +58,9 @@ class Folder {
 
 // Opens `path` for writing, adds `rows` rows to the extras and commits: the status of the first
 // step that failed.
-jet::Status AddExtras(const fs::path& path, int rows = 3) {
-  auto db = jet::Database::Open(path.string(), {.password = kTargetPassword, .writable = true});
+jet::Status AddExtras(const fs::path& path, int rows = 3, const jet::TestOptions& test = {}) {
+  auto db = jet::Database::Open(path.string(),
+                                {.password = kTargetPassword, .writable = true, .test = test});
   if (!db.ok()) return db.status();
   for (int i = 0; i < rows; ++i) {
     std::vector<Value> row((*(*db)->GetTable(kExtras))->columns.size());
@@ -276,9 +277,7 @@ TEST(FileSafety, ACommitPastTheSizeLimitFailsAndChangesNothing) {
   Folder folder;
   const auto bytes = testing_support::ReadFileBytes(folder.db());
   // The limit lowered to the file's size: rows that need new pages would pass it.
-  jet::SetMaxDatabaseBytesForTesting(bytes.size());
-  const jet::Status s = AddExtras(folder.db(), 2000);
-  jet::SetMaxDatabaseBytesForTesting(0);
+  const jet::Status s = AddExtras(folder.db(), 2000, {.max_database_bytes = bytes.size()});
   EXPECT_EQ(s.code(), ErrorCode::kDatabaseFull) << s.ToString();
   EXPECT_EQ(s.number(), 3036);
   EXPECT_EQ(s.message().rfind("Datenbank hat maximale Größe erreicht", 0), 0u) << s.message();
@@ -287,9 +286,8 @@ TEST(FileSafety, ACommitPastTheSizeLimitFailsAndChangesNothing) {
   // With Jet's limit the same commit goes through; a limit of exactly the new size lets the
   // next commit that does not grow the file through.
   ASSERT_TRUE(AddExtras(folder.db(), 2000).ok());
-  jet::SetMaxDatabaseBytesForTesting(fs::file_size(folder.db()));
-  const jet::Status at_limit = AddExtras(folder.db(), 1);
-  jet::SetMaxDatabaseBytesForTesting(0);
+  const jet::Status at_limit =
+      AddExtras(folder.db(), 1, {.max_database_bytes = fs::file_size(folder.db())});
   EXPECT_TRUE(at_limit.ok()) << at_limit.ToString();
 }
 
@@ -298,9 +296,10 @@ TEST(FileSafety, ACommitPastTheSizeLimitFailsAndChangesNothing) {
 TEST(FileSafety, RowsPastTheSizeLimitAreRefusedAtOnce) {
   Folder folder;
   const auto bytes = testing_support::ReadFileBytes(folder.db());
-  jet::SetMaxDatabaseBytesForTesting(bytes.size());
   auto db =
-      jet::Database::Open(folder.db().string(), {.password = kTargetPassword, .writable = true});
+      jet::Database::Open(folder.db().string(), {.password = kTargetPassword,
+                                                 .writable = true,
+                                                 .test = {.max_database_bytes = bytes.size()}});
   ASSERT_TRUE(db.ok()) << db.status().ToString();
   const std::size_t page_size = (*db)->format().page_size;
   int stored = 0;
@@ -317,7 +316,6 @@ TEST(FileSafety, RowsPastTheSizeLimitAreRefusedAtOnce) {
     refused = at.status();
     EXPECT_EQ((*db)->pages().page_count(), pages_before);  // the refused row took no page
   }
-  jet::SetMaxDatabaseBytesForTesting(0);
   EXPECT_EQ(refused.code(), ErrorCode::kDatabaseFull) << refused.ToString();
   EXPECT_GT(stored, 0);
   EXPECT_LT(stored, 500);  // the rows of a page or two, not all 5000

@@ -124,8 +124,16 @@ std::string Hex(const jet::ByteString& b) {
   return s;
 }
 
+// The targets are made by changing index definitions in place, which leaves each changed index's
+// stored entries out of step with its definition until the writer builds the tree anew. The
+// integrity check that guards writing would refuse such a file, so these tests leave it out; the
+// files they commit are checked whole afterwards.
+const jet::TestOptions kWithoutWriteCheck{.check_before_writing = false};
+
 std::unique_ptr<jet::Database> Open(const std::filesystem::path& file, bool writable) {
-  auto db = jet::Database::Open(file.string(), {.password = kTargetPassword, .writable = writable});
+  auto db = jet::Database::Open(
+      file.string(),
+      {.password = kTargetPassword, .writable = writable, .test = kWithoutWriteCheck});
   EXPECT_TRUE(db.ok()) << db.status().ToString();
   return db.ok() ? std::move(*db) : nullptr;
 }
@@ -167,15 +175,7 @@ void SetSortVersion(const std::filesystem::path& file, const std::string& table,
   FAIL() << "no descriptor for " << column;
 }
 
-// The targets are made by changing index definitions in place, which leaves each changed index's
-// stored entries out of step with its definition until the writer builds the tree anew. The
-// integrity check that guards writing would refuse such a file, so these tests leave it out; the
-// files they commit are checked whole afterwards.
-class TextIndexFile : public testing::TestWithParam<jet::TextSortOrder> {
- protected:
-  void SetUp() override { jet::SetWriteCheckForTesting(false); }
-  void TearDown() override { jet::SetWriteCheckForTesting(true); }
-};
+class TextIndexFile : public testing::TestWithParam<jet::TextSortOrder> {};
 
 TEST_P(TextIndexFile, NamesInEveryScriptAreIndexedAndReadBackByEveryReader) {
   const jet::TextSortOrder order = GetParam();
@@ -503,6 +503,7 @@ int Migrate(const std::string& root, const std::string& source) {
   run::RecordingUserSide user;
   run::DatabaseState state;
   state.strDBRoot = root;
+  state.target_test = kWithoutWriteCheck;
   run::RunContext run{state, source, user};
   try {
     import::cmdImport_Click(run);

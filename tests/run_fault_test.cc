@@ -161,10 +161,12 @@ Outcome RunProgram(const Site& site, const std::string& source,
 }
 
 // The same run in this process, for the faults that need a hook of the engine.
-Outcome RunHere(const Site& site, const std::string& source = kSource) {
+Outcome RunHere(const Site& site, const std::string& source = kSource,
+                const jet::TestOptions& test = {}) {
   run::RecordingUserSide user;
   run::DatabaseState state;
   state.strDBRoot = site.folder();
+  state.target_test = test;
   run::RunContext run{state, source, user};
   Outcome out;
   try {
@@ -385,7 +387,8 @@ TEST(RunFaults, ATargetReplacedBeforeTheSwapIsLeftAlone) {
     Site site;
     std::vector<std::uint8_t> theirs = OldTarget();
     theirs.resize(theirs.size() + 4096, 0x5A);
-    jet::SetBeforeSwapHookForTesting([&] {
+    jet::TestOptions test;
+    test.before_swap = [&] {
       if (c.replace) {
         const fs::path other = site.target().string() + ".restored";
         testing_support::WriteFileBytes(other, theirs);
@@ -394,9 +397,8 @@ TEST(RunFaults, ATargetReplacedBeforeTheSwapIsLeftAlone) {
         std::ofstream(site.target(), std::ios::binary | std::ios::app)
             .write(reinterpret_cast<const char*>(theirs.data() + OldTarget().size()), 4096);
       }
-    });
-    const Outcome out = RunHere(site);
-    jet::SetBeforeSwapHookForTesting({});
+    };
+    const Outcome out = RunHere(site, kSource, test);
     EXPECT_EQ(out.status, run::kExitUnexpectedError);
     EXPECT_EQ(ErrorNumber(out), 3045);
     EXPECT_TRUE(Mentions(out, c.says)) << (out.messages.empty() ? "" : out.messages.back());
@@ -507,9 +509,7 @@ TEST(RunFaults, ExceptionsInsideTheCommit) {
       std::optional<jet::ScopedFileSystem> files;
       if (c.throwing_writes) files.emplace(throwing);
       if (c.no_swap_no_sync) files.emplace(no_swap);
-      jet::SetIndexRebuildHookForTesting(c.hook);
-      out = RunHere(site);
-      jet::SetIndexRebuildHookForTesting({});
+      out = RunHere(site, kSource, {.before_index_rebuild = c.hook});
     }
     EXPECT_EQ(ExpectTruthful(out, site), c.left);
     EXPECT_EQ(out.status, run::kExitUnexpectedError);
@@ -615,10 +615,9 @@ TEST(RunFaults, AnInterruptedInPlaceCommitIsRolledBackAndToldAtTheNextRun) {
   fs::create_hard_link(site.target(), second);
   const pid_t child = ::fork();
   if (child == 0) {
-    jet::SetInPlaceStepHookForTesting([](jet::InPlaceStep step) {
-      if (step == jet::InPlaceStep::kPagesSynced) ::raise(SIGKILL);
-    });
-    (void)RunHere(site);
+    (void)RunHere(site, kSource, {.after_in_place_step = [](jet::InPlaceStep step) {
+                    if (step == jet::InPlaceStep::kPagesSynced) ::raise(SIGKILL);
+                  }});
     ::_exit(1);
   }
   int status = 0;

@@ -27,8 +27,6 @@ namespace {
 
 constexpr std::uint16_t kWindows1252 = 1252;
 
-std::uint64_t max_database_bytes = kMaxDatabaseBytes;
-bool check_before_writing = true;
 std::atomic<std::int64_t> write_check_nanoseconds{0};
 
 // Adds the time from its construction to its end to write_check_nanoseconds.
@@ -43,7 +41,6 @@ class CheckTimer {
  private:
   std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
 };
-std::function<void()> index_rebuild_hook;
 
 // The exception being handled, as the engine's error: no exception leaves an entry point of the
 // engine. Out of memory is Jet's "system resources exceeded".
@@ -91,6 +88,7 @@ struct Database::State {
   std::vector<std::unique_ptr<WriteLock>> locks;  // beside the file, and beside its name
   CommitPlan plan;                                // how a commit brings the changes into the file
   std::string rolled_back;  // what the rollback of an interrupted commit at Open said
+  TestOptions test;         // as the database was opened
   std::unique_ptr<PageStore> pages;
   std::vector<CatalogEntry> catalog;
   std::unordered_map<std::string, std::size_t> tables_by_name;  // folded name -> catalog index
@@ -120,17 +118,7 @@ bool Database::writable() const { return !state_->locks.empty(); }
 const std::string& Database::rolled_back() const { return state_->rolled_back; }
 bool Database::commits_in_place() const { return state_->plan.way == CommitWay::kInPlace; }
 
-void SetMaxDatabaseBytesForTesting(std::uint64_t bytes) {
-  max_database_bytes = bytes == 0 ? kMaxDatabaseBytes : bytes;
-}
-
-void SetWriteCheckForTesting(bool check) { check_before_writing = check; }
-
 double WriteCheckSeconds() { return static_cast<double>(write_check_nanoseconds.load()) / 1e9; }
-
-void SetIndexRebuildHookForTesting(std::function<void()> hook) {
-  index_rebuild_hook = std::move(hook);
-}
 
 Result<std::unique_ptr<Database>> Database::Open(const std::string& path,
                                                  const OpenOptions& options) {
@@ -212,6 +200,7 @@ Result<std::unique_ptr<Database>> Database::Open(FileSource& source, const OpenO
 Result<std::unique_ptr<Database>> Database::OpenSource(FileSource& source,
                                                        const OpenOptions& options) {
   auto db = std::unique_ptr<Database>(new Database());
+  db->state_->test = options.test;
   JET_ASSIGN_OR_RETURN(db->state_->pages, PageStore::Load(source));
   if (!PasswordMatches(db->header().password, options.password)) {
     return Status(ErrorCode::kInvalidPassword, "Kein gültiges Kennwort.");
@@ -289,7 +278,7 @@ Result<TableWriter*> Database::State::WriterFor(const Database& db, std::string_
   if (!writer) {
     // A damaged table is not changed: a commit would store the damage again as if it were sound,
     // and changes could spread it. What the writes rewrite anyway is repaired here.
-    if (check_before_writing) {
+    if (test.check_before_writing) {
       const CheckTimer timer;
       const Status s =
           PrepareTableForWriting(*pages, *allocator, *tables.at(def->page), checked_pages);
@@ -316,11 +305,11 @@ Status Database::State::Broken() const {
 
 Status Database::State::WithinSizeLimit() const {
   const std::uint64_t bytes = std::uint64_t{pages->page_count()} * pages->page_size();
-  if (bytes <= max_database_bytes) return Status::Ok();
+  if (bytes <= test.max_database_bytes) return Status::Ok();
   return Status(ErrorCode::kDatabaseFull, "Datenbank hat maximale Größe erreicht: '" + path +
                                               "' würde " + std::to_string(bytes) +
                                               " Bytes groß, erlaubt sind höchstens " +
-                                              std::to_string(max_database_bytes) + " Bytes.");
+                                              std::to_string(test.max_database_bytes) + " Bytes.");
 }
 
 Result<RowPointer> Database::InsertRow(std::string_view table, std::vector<Value>& values) {
@@ -357,7 +346,7 @@ Status Database::State::RebuildIndexes() {
   const PageAllocator saved_allocator = *allocator;
   pages->BeginSavepoint();
   for (std::uint32_t page : written_tables) {
-    if (index_rebuild_hook) index_rebuild_hook();
+    if (test.before_index_rebuild) test.before_index_rebuild();
     const Status s = jet::RebuildIndexes(*pages, *allocator, *tables.at(page));
     if (!s.ok()) {
       pages->RollbackToSavepoint();
@@ -377,6 +366,7 @@ Status Database::Commit(const ReplaceOptions& options) {
   Replacement replacement;
   replacement.expected = state_->identity;
   replacement.keep_old_as = options.keep_old_as;
+  replacement.before_swap = state_->test.before_swap;
   bool refused = false;  // refused before anything was written: the changes stay, to be mended
   const Status s = Guarded([&] { return CommitNow(replacement, refused); });
   if (replacement.replaced_despite_failure) {
@@ -424,6 +414,7 @@ Status Database::CommitNow(Replacement& replacement, bool& refused) {
         return sink(std::uint64_t{first} * pages.page_size(), bytes);
       });
     };
+    changes.after_step = state_->test.after_in_place_step;
     // The backup is a copy: a second name of the file would change with it.
     const std::string& backup = replacement.keep_old_as;
     if (!backup.empty()) JET_RETURN_IF_ERROR(KeepCopyOfFile(state_->path, backup));

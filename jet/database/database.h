@@ -20,6 +20,7 @@
 #include "jet/base/value.h"
 #include "jet/file/file_commit.h"
 #include "jet/file/header.h"
+#include "jet/file/rollback_journal.h"
 #include "jet/table/table_def.h"
 #include "jet/table/table_set.h"
 
@@ -31,25 +32,35 @@ struct Replacement;
 // Jet's maximum database size, 2 GB: a commit whose file would be larger fails with
 // ErrorCode::kDatabaseFull and changes nothing.
 inline constexpr std::uint64_t kMaxDatabaseBytes = std::uint64_t{1} << 31;
-// Lowers that limit for every database of the process (tests only); 0 restores Jet's.
-void SetMaxDatabaseBytesForTesting(std::uint64_t bytes);
-
-// Runs `hook` before the commit's index rebuild of each written table (tests only: a hook that
-// throws stands for a failure deep inside the rebuild); an empty one ends it.
-void SetIndexRebuildHookForTesting(std::function<void()> hook);
-
-// Leaves out the check before the first change to each table (see EnableWriting()), so that the
-// write fuzzer reaches the writer with damaged pages too (tests only).
-void SetWriteCheckForTesting(bool check);
 
 // The time the process has spent in the checks before the first change to each table (see
 // Database::EnableWriting()) and in finding the pages the usage maps name, in seconds: for the
 // benchmarks, which report it as a share of the import.
 double WriteCheckSeconds();
 
+// What tests change in the behaviour of one database, for as long as it is open; the defaults
+// are the engine's own.
+struct TestOptions {
+  // The size limit in place of Jet's (kMaxDatabaseBytes), lowered to stand for a full database.
+  std::uint64_t max_database_bytes = kMaxDatabaseBytes;
+  // False leaves out the check before the first change to each table (see EnableWriting()), so
+  // that the write fuzzer reaches the writer with damaged pages too.
+  bool check_before_writing = true;
+  // Runs before the commit's index rebuild of each written table: one that throws stands for a
+  // failure deep inside the rebuild.
+  std::function<void()> before_index_rebuild = {};
+  // Runs in each commit that swaps a new file in, just before the path is checked and the file
+  // swapped (Replacement::before_swap): another program replacing the file at the last moment.
+  std::function<void()> before_swap = {};
+  // Runs after each step of each commit written in place (InPlaceChanges::after_step): a
+  // process killed there.
+  std::function<void(InPlaceStep)> after_in_place_step = {};
+};
+
 struct OpenOptions {
   std::string password;   // the database password; empty for databases without one
   bool writable = false;  // take the write lock and allow changes (Jet 4 files only)
+  TestOptions test = {};  // left as it is outside tests
 };
 
 // No exception leaves the members below: out of memory is ErrorCode::kResourcesExceeded (Jet's

@@ -373,11 +373,6 @@ Status RemoveUnwritableStaleLock(const std::string& path, const std::string& dat
   return Status::Ok();
 }
 
-std::function<void()>& BeforeSwapHook() {
-  static std::function<void()> hook;
-  return hook;
-}
-
 // The new file while it is written: closed and removed when it goes out of scope, unless it took
 // the database's name (Keep()). After a swap the name holds the old file, whose removal is due.
 class NewFile {
@@ -612,8 +607,6 @@ Result<CommitPlan> PlanCommit(const std::string& path) {
   return CommitPlan{};
 }
 
-void SetBeforeSwapHookForTesting(std::function<void()> hook) { BeforeSwapHook() = std::move(hook); }
-
 void IgnoreFileSizeSignal() {
   static std::once_flag once;
   std::call_once(once, [] {
@@ -654,7 +647,7 @@ Status ReplaceFileAtomically(const std::string& path,
   JET_RETURN_IF_ERROR(write([&](Bytes piece) { return WriteAll(fd, piece, temp); }));
   if (files.Sync(fd) != 0) return IoError("Schreibfehler (fsync) bei", temp, errno);
   if (file.Close() != 0) return IoError("Schreibfehler beim Schließen von", temp, errno);
-  if (BeforeSwapHook()) BeforeSwapHook()();
+  if (replacement != nullptr && replacement->before_swap) replacement->before_swap();
   const FileIdentity* read =
       replacement != nullptr && replacement->expected ? &*replacement->expected : nullptr;
   if (read != nullptr) JET_RETURN_IF_ERROR(StillTheFileRead(path, *read));

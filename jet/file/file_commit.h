@@ -52,6 +52,9 @@ struct Replacement {
   // rename over it: only writing in place can commit then. `why` says so in German.
   bool needs_in_place = false;
   std::string why;
+  // When set, runs just before the path is checked and the new file swapped in (tests only:
+  // another program replacing the file at the last moment).
+  std::function<void()> before_swap;
 };
 
 // Writes a new file beside `path` (same folder, so the rename stays on one file system) through
@@ -77,10 +80,6 @@ Status KeepCopyOfFile(const std::string& path, const std::string& backup);
 Status ReplaceFileAtomically(const std::string& path,
                              const std::function<Status(const PieceSink&)>& write,
                              const ReplaceOptions& options);
-
-// Runs `hook` in every later ReplaceFileAtomically() just before it checks the path and swaps
-// (tests only: another program replacing the file at the last moment); an empty one ends it.
-void SetBeforeSwapHookForTesting(std::function<void()> hook);
 
 // A write past the file size limit (ulimit -f) raises SIGXFSZ, which ends the process without a
 // word; ignored, the write fails with EFBIG instead, which the commit reports. Called before the

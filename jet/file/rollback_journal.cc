@@ -59,13 +59,8 @@ std::uint64_t Fnv1a(std::uint64_t hash, Bytes bytes) {
   return hash;
 }
 
-std::function<void(InPlaceStep)>& StepHook() {
-  static std::function<void(InPlaceStep)> hook;
-  return hook;
-}
-
-void Step(InPlaceStep step) {
-  if (StepHook()) StepHook()(step);
+void Step(const InPlaceChanges& changes, InPlaceStep step) {
+  if (changes.after_step) changes.after_step(step);
 }
 
 std::string FolderOf(const std::string& path) {
@@ -257,13 +252,13 @@ Status WriteJournal(int db, const std::string& path, const InPlaceChanges& chang
                                       static_cast<std::size_t>(original_size - changes.new_size)));
   }
   JET_RETURN_IF_ERROR(Sync(journal, journal_path));
-  Step(InPlaceStep::kJournalWritten);
+  Step(changes, InPlaceStep::kJournalWritten);
   ByteWriter(header).Put32(kCountOffset, count);
   ByteWriter(header).Put64(kChecksumOffset, checksum);
   JET_RETURN_IF_ERROR(WriteAllAt(journal, header, 0, journal_path));
   JET_RETURN_IF_ERROR(Sync(journal, journal_path));
   JET_RETURN_IF_ERROR(SyncFolderOf(journal_path));
-  Step(InPlaceStep::kJournalValid);
+  Step(changes, InPlaceStep::kJournalValid);
   return Status::Ok();
 }
 
@@ -273,7 +268,7 @@ Status WritePages(int db, const std::string& path, const InPlaceChanges& changes
   torn.fill(kTornByte);
   JET_RETURN_IF_ERROR(WriteAllAt(db, torn, kTornOffset, path));
   JET_RETURN_IF_ERROR(Sync(db, path));
-  Step(InPlaceStep::kHeaderInvalidated);
+  Step(changes, InPlaceStep::kHeaderInvalidated);
   std::vector<std::uint8_t> header;
   bool first_run = true;
   const Status written = changes.write([&](std::uint64_t offset, Bytes bytes) -> Status {
@@ -286,12 +281,12 @@ Status WritePages(int db, const std::string& path, const InPlaceChanges& changes
       if (bytes.empty()) return Status::Ok();
     }
     JET_RETURN_IF_ERROR(WriteAllAt(db, bytes, offset, path));
-    if (first_run) Step(InPlaceStep::kFirstPagesWritten);
+    if (first_run) Step(changes, InPlaceStep::kFirstPagesWritten);
     first_run = false;
     return Status::Ok();
   });
   JET_RETURN_IF_ERROR(written);
-  if (first_run) Step(InPlaceStep::kFirstPagesWritten);
+  if (first_run) Step(changes, InPlaceStep::kFirstPagesWritten);
   struct stat st;
   if (::fstat(db, &st) != 0) return IoError("Die Datei ist nicht lesbar:", path, errno);
   if (static_cast<std::uint64_t>(st.st_size) != changes.new_size &&
@@ -299,24 +294,20 @@ Status WritePages(int db, const std::string& path, const InPlaceChanges& changes
     return IoError("Die Dateigröße lässt sich nicht setzen:", path, errno);
   }
   JET_RETURN_IF_ERROR(Sync(db, path));
-  Step(InPlaceStep::kPagesSynced);
+  Step(changes, InPlaceStep::kPagesSynced);
   if (header.size() != changes.header_size) {
     return Status(ErrorCode::kIoError,
                   "Die Kopfseite der Datenbank '" + path + "' fehlt unter den Änderungen.");
   }
   JET_RETURN_IF_ERROR(WriteAllAt(db, header, 0, path));
   JET_RETURN_IF_ERROR(Sync(db, path));
-  Step(InPlaceStep::kHeaderWritten);
+  Step(changes, InPlaceStep::kHeaderWritten);
   return Status::Ok();
 }
 
 }  // namespace
 
 std::string JournalPath(const std::string& database_path) { return database_path + kJournalSuffix; }
-
-void SetInPlaceStepHookForTesting(std::function<void(InPlaceStep)> hook) {
-  StepHook() = std::move(hook);
-}
 
 Status WriteInPlace(const std::string& path, const InPlaceChanges& changes,
                     const FileIdentity* expected, bool* committed_despite_failure) {
@@ -373,7 +364,7 @@ Status WriteInPlace(const std::string& path, const InPlaceChanges& changes,
                                      "' enthält die Änderungen bereits, aber nicht sicher "
                                      "gespeichert.");
   }
-  Step(InPlaceStep::kJournalRemoved);
+  Step(changes, InPlaceStep::kJournalRemoved);
   return Status::Ok();
 }
 

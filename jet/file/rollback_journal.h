@@ -34,7 +34,8 @@ struct FileIdentity;
 // The journal's path for a (resolved) database path.
 std::string JournalPath(const std::string& database_path);
 
-// The steps of WriteInPlace() after which a test may stop the process (SetInPlaceStepHook).
+// The steps of WriteInPlace() after which a test may stop the process (see
+// InPlaceChanges::after_step).
 enum class InPlaceStep {
   kJournalWritten,     // 1: the records synced, the header still invalid
   kJournalValid,       // 2: the header valid and synced, the folder synced
@@ -54,6 +55,8 @@ struct InPlaceChanges {
   std::uint64_t new_size = 0;
   std::size_t header_size = 0;  // the page size
   std::function<Status(const RunSink&)> write;
+  // When set, runs after each step (tests only: a process killed there).
+  std::function<void(InPlaceStep)> after_step;
 };
 
 // Writes `changes` into the file at `path` (resolved, regular, writable) in the order above.
@@ -70,9 +73,5 @@ Status WriteInPlace(const std::string& path, const InPlaceChanges& changes,
 // (the process died before the database was touched) is removed. Returns a German sentence for
 // the user when the database was rolled back, nothing otherwise. Needs the write lock.
 Result<std::optional<std::string>> RollBackInterruptedCommit(const std::string& path);
-
-// Runs `hook` after each step of every later WriteInPlace() (tests only: a process killed there);
-// an empty one ends it.
-void SetInPlaceStepHookForTesting(std::function<void(InPlaceStep)> hook);
 
 }  // namespace jet
