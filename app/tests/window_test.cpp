@@ -42,7 +42,7 @@ std::unique_ptr<frmProdukteImport> LoadedWindow(bool show = true) {
 // The file the tests choose: a path with blanks and non-ASCII letters.
 QString ExistingFileWithOddName() {
   const QString folder = NewScratchFolder(QString::fromUtf8("Daten Ä ö"));
-  const QString path = folder + QString::fromUtf8("/Quelle ß 1.txt");
+  QString path = folder + QString::fromUtf8("/Quelle ß 1.txt");
   QFile f(path);
   if (!f.open(QIODevice::WriteOnly)) qFatal("cannot create %s", qPrintable(path));
   f.write("keine Datenbank");
