@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Checks the project's C++ sources with clang-tidy (.clang-tidy), two files at a time.
-#   bash tools/tidy.sh [build-dir]   (default build/; it needs the build's compile_commands.json)
+#   bash tools/tidy.sh [build-dir [file...]]   (default build/ and every source; it needs the
+#                                               build's compile_commands.json)
 # Prints each finding once and exits 1 when there is any; changes nothing.
 # The sources are the .cc and .cpp files git knows, except the generated tables
 # (jet/text/text_sort_tables.cc, jet/text/case_tables.cc); their headers are checked through
@@ -21,8 +22,12 @@ if [[ ! -f "$build/compile_commands.json" ]]; then
   exit 1
 fi
 
-mapfile -t files < <(git ls-files '*.cc' '*.cpp' |
-  grep -v -x -e 'jet/text/text_sort_tables.cc' -e 'jet/text/case_tables.cc')
+if (($# > 1)); then
+  files=("${@:2}")
+else
+  mapfile -t files < <(git ls-files '*.cc' '*.cpp' |
+    grep -v -x -e 'jet/text/text_sort_tables.cc' -e 'jet/text/case_tables.cc')
+fi
 
 out=$(mktemp)
 trap 'rm -f "$out"' EXIT
@@ -32,7 +37,7 @@ printf '%s\0' "${files[@]}" |
   status=$?
 
 # A header's finding comes once from every file that includes it: print each once.
-findings=$(grep -E '^[^ ].*: (warning|error): ' "$out" | sort -u || true)
+findings=$(grep -E '^[^ ].*: (warning|error): ' "$out" | sed "s|^$PWD/||" | sort -u || true)
 if [[ "$status" -ne 0 || -n "$findings" ]]; then
   if [[ -n "$findings" ]]; then
     echo "$findings"
