@@ -20,7 +20,6 @@
 #include <fstream>
 #include <functional>
 #include <optional>
-#include <ranges>
 #include <string>
 #include <utility>
 
@@ -99,7 +98,7 @@ class Mounted {
     fs::permissions(dir_.path(), fs::perms::all);
   }
   ~Mounted() {
-    for (const std::string& m : std::views::reverse(mounts_)) ::umount2(m.c_str(), MNT_DETACH);
+    for (; !mounts_.empty(); mounts_.pop_back()) ::umount2(mounts_.back().c_str(), MNT_DETACH);
   }
   // Mounts; the reason why not otherwise.
   std::optional<std::string> Mount() {

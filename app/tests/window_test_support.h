@@ -82,8 +82,8 @@ DialogSettings Describe(QFileDialog& dialog);
 class FileAnswers {
  public:
   void Install(app::frmProdukteImport& window);
-  void Confirm(const QString& path) { answers_.emplace_back(path); }
-  void Cancel() { answers_.push_back(QString()); }
+  void Confirm(const QString& path) { answers_.push_back(path); }
+  void Cancel() { answers_.emplace_back(); }
   const std::vector<DialogSettings>& shown() const { return shown_; }
 
  private:
