@@ -56,7 +56,7 @@ jet::Status GrowAndCommit(const fs::path& file, std::uint64_t stop_bytes, long& 
     if (!at.ok()) return at.status();
     ++rows;
   }
-  const jet::Status s = (*db)->Commit();
+  jet::Status s = (*db)->Commit();
   seconds = Since(start);
   return s;
 }

@@ -320,7 +320,7 @@ void Connection::ChangeRows(const std::vector<ReferentialIntegrity::TableChange>
     for (const RowReplacement& rep : replaced[i]) gone.push_back(rep.position);
     std::sort(gone.begin(), gone.end());
     t.Remove(gone);
-    for (RowReplacement& rep : replaced[i]) t.Append(std::move(rep.row), rep.place);
+    for (RowReplacement& rep : replaced[i]) t.Append(rep.row, rep.place);
   }
 }
 

@@ -13,6 +13,7 @@ namespace {
 
 std::vector<int> ColumnPositions(const sql::TableData& t, const std::vector<std::string>& names) {
   std::vector<int> positions;
+  positions.reserve(names.size());
   for (const std::string& n : names) positions.push_back(t.ColumnIndex(n));
   return positions;
 }

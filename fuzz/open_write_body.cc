@@ -66,7 +66,7 @@ jet::Value ValueFor(const jet::Column& c, int i) {
     case jet::ColumnType::kLong:
       return c.autonumber() ? jet::Value() : jet::Value(static_cast<std::int32_t>(i + 1));
     case jet::ColumnType::kCurrency:
-      return jet::Value(jet::Currency{(i + 1) * 10000});
+      return jet::Value(jet::Currency{(i + 1) * std::int64_t{10000}});
     case jet::ColumnType::kSingle:
       return jet::Value(static_cast<float>(i) + 0.5f);
     case jet::ColumnType::kDouble:
@@ -208,7 +208,7 @@ WriteOutcome OpenWriteAndCheck(std::span<const std::uint8_t> bytes) {
   const fs::path file = ScratchFolder() / "DBZentavo.mdb";
   std::vector<std::vector<std::vector<jet::Value>>> added;
   std::set<std::string> before;  // the input's damage, named as in the file written from it
-  const WriteOutcome outcome = WriteOnce(bytes, file, added, &before);
+  WriteOutcome outcome = WriteOnce(bytes, file, added, &before);
   if (outcome.committed) {
     CheckCommitted(file, before, added);
     return outcome;

@@ -93,7 +93,8 @@ std::optional<SettingsEntry> FindSetting(const std::string& application, const s
 std::string GetSetting(const std::string& application, const std::string& section,
                        const std::string& key, const std::string& default_value) {
   std::optional<SettingsEntry> entry = FindSetting(application, section, key);
-  return entry ? std::move(entry->value) : default_value;
+  if (entry) return std::move(entry->value);
+  return default_value;
 }
 
 }  // namespace host

@@ -145,7 +145,7 @@ std::string NewBackupPath(const std::string& target, BackupKind kind, std::time_
     if (b.stamp == stamp) number = std::max(number, b.number + 1);
   }
   for (;; ++number) {
-    const std::string path = Join(parts.folder, NameOf(parts, kind, stamp, number));
+    std::string path = Join(parts.folder, NameOf(parts, kind, stamp, number));
     struct stat st;
     if (::lstat(path.c_str(), &st) != 0) return path;
   }

@@ -26,7 +26,7 @@ std::string TargetDatabaseFile(const DatabaseState& s) {
     return target.file;
   }
   // A folder of this system, as the settings file records it: the file it names must exist.
-  const std::string file = s.strDBRoot + host::kTargetFileName;
+  std::string file = s.strDBRoot + host::kTargetFileName;
   struct stat st;
   if (::stat(file.c_str(), &st) == 0) return file;
   const std::size_t slash = file.rfind('/');

@@ -1,6 +1,7 @@
 #include "run/terminal_user_side.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 
 namespace run {
@@ -35,7 +36,7 @@ void TerminalUserSide::Note(const std::string& line) {
 }
 
 std::string TerminalUserSide::Duration(double seconds) {
-  const long long s = std::max(0LL, static_cast<long long>(seconds + 0.5));
+  const long long s = std::max(0LL, std::llround(seconds));
   char text[32];
   if (s >= 3600) {
     std::snprintf(text, sizeof text, "%lld:%02lld:%02lld", s / 3600, s / 60 % 60, s % 60);

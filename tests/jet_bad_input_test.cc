@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -52,7 +53,7 @@ Bytes ReadFile(const fs::path& path) {
 class ScratchDir {
  public:
   fs::path Write(const std::string& name, const Bytes& bytes) const {
-    const fs::path file = dir_.path() / name;
+    fs::path file = dir_.path() / name;
     std::ofstream out(file, std::ios::binary);
     out.write(reinterpret_cast<const char*>(bytes.data()),
               static_cast<std::streamsize>(bytes.size()));
@@ -131,7 +132,8 @@ TEST(JetBadFile, HeaderPageAloneOrShorter) {
   // Every cut inside the header's masked area.
   for (std::size_t size : {1, 4, 0x14, 0x18, 0x40, 0x97}) {
     SCOPED_TRACE(size);
-    const jet::Status s = OpenBytes(Bytes(source.begin(), source.begin() + size));
+    const jet::Status s =
+        OpenBytes(Bytes(source.begin(), source.begin() + static_cast<std::ptrdiff_t>(size)));
     ExpectProperError(s);
     EXPECT_EQ(s.code(), jet::ErrorCode::kUnrecognizedFormat) << s.ToString();
   }

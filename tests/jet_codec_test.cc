@@ -2,6 +2,7 @@
 // blobs, each against hand-made bytes whose meaning is known.
 #include <gtest/gtest.h>
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -199,7 +200,8 @@ TEST(Properties, CorruptBlobsFailCleanly) {
   // Every truncation and every single-byte overwrite either parses or fails; none overreads
   // (the sanitizer build checks the latter).
   for (std::size_t cut = 0; cut < good.size(); ++cut) {
-    (void)jet::ParseProperties(Bytes(good.begin(), good.begin() + cut), jet::kJet4Format);
+    (void)jet::ParseProperties(Bytes(good.begin(), good.begin() + static_cast<std::ptrdiff_t>(cut)),
+                               jet::kJet4Format);
   }
   for (std::size_t at = 4; at < good.size(); ++at) {
     for (std::uint8_t v : {std::uint8_t{0x00}, std::uint8_t{0x7F}, std::uint8_t{0xFF}}) {

@@ -41,7 +41,7 @@ std::string Show(const jet::Result<Value>& r) {
 // Tuesday, 2026-12-08 14:30:15.
 constexpr double kNow = 46364 + (14 * 3600 + 30 * 60 + 15) / 86400.0;
 
-std::string Eval(const std::string& text, std::optional<Value> field = std::nullopt) {
+std::string Eval(const std::string& text, const std::optional<Value>& field = std::nullopt) {
   auto e = jet::Expression::Parse(text, field.has_value());
   if (!e.ok()) return "Fehler " + std::to_string(e.status().number());
   jet::ExpressionContext c;

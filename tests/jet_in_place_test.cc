@@ -21,6 +21,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "jet/database/database.h"
 #include "jet/database/integrity_check.h"
@@ -93,11 +94,11 @@ int AddExtrasCode(const fs::path& path) {
 // One file system mounted on a folder every user may write, unmounted at the end.
 class Mounted {
  public:
-  explicit Mounted(const std::string& kind) : kind_(kind) {
+  explicit Mounted(std::string kind) : kind_(std::move(kind)) {
     fs::permissions(dir_.path(), fs::perms::all);
   }
   ~Mounted() {
-    for (auto it = mounts_.rbegin(); it != mounts_.rend(); ++it) ::umount2(it->c_str(), MNT_DETACH);
+    for (; !mounts_.empty(); mounts_.pop_back()) ::umount2(mounts_.back().c_str(), MNT_DETACH);
   }
   // Mounts; the reason why not otherwise.
   std::optional<std::string> Mount() {
@@ -203,7 +204,7 @@ struct Case {
 void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
 
 fs::path CopyTarget(const fs::path& folder, const char* name = "DBZentavo.mdb") {
-  const fs::path file = folder / name;
+  fs::path file = folder / name;
   fs::copy_file(testing_support::Fixture("target.mdb"), file);
   return file;
 }

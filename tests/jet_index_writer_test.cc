@@ -372,6 +372,7 @@ jet::IndexEntry Entry(ByteString key, std::uint32_t n) {
 
 std::vector<std::size_t> PageSizes(const std::vector<jet::PlannedIndexPage>& level) {
   std::vector<std::size_t> sizes;
+  sizes.reserve(level.size());
   for (const auto& p : level) sizes.push_back(p.end - p.begin);
   return sizes;
 }

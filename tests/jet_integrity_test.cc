@@ -294,7 +294,8 @@ TEST_F(Damaged, DataPageMissingFromTheUsageMap) {
     map[jet::kInlineMapBitmapOffset + bit / 8] &= static_cast<std::uint8_t>(~(1u << (bit % 8)));
   } else {
     const std::uint32_t per_map = (4096 - jet::kMapPageBitmapOffset) * 8;
-    std::uint8_t* bits = PageAt(get32(map + jet::kReferenceMapPagesOffset + 4 * (page / per_map)));
+    std::uint8_t* bits =
+        PageAt(get32(map + jet::kReferenceMapPagesOffset + 4 * std::size_t{page / per_map}));
     const std::uint32_t bit = page % per_map;
     bits[jet::kMapPageBitmapOffset + bit / 8] &= static_cast<std::uint8_t>(~(1u << (bit % 8)));
   }

@@ -58,6 +58,7 @@ const std::vector<std::string> kNames = {
     "Cafe\xCC\x81",                                      // Café, e + U+0301
     "\xD9\x85\xD8\xB7\xD8\xB9\xD9\x85",                  // مطعم
     "\xD7\xA9\xD7\x9C\xD7\x95\xD7\x9D",                  // שלום
+    // One word over two lines. NOLINTNEXTLINE(bugprone-suspicious-missing-comma)
     "\xE0\xB8\x82\xE0\xB9\x89\xE0\xB8\xB2\xE0\xB8\xA7\xE0\xB8\x9C\xE0\xB8\xB1\xE0\xB8"
     "\x94",  // ข้าวผัด
     "Pizza",
@@ -401,6 +402,7 @@ TEST_P(TextIndexFile, UnpairedSurrogatesKeepTheirUnitsAndAreKeyedByThem) {
       {"\xED\xB8\x80\xED\xA0\xBD", "7F B6 FC B0 3F 01 3F 3F 00"},
   };
   std::vector<std::string> texts;
+  texts.reserve(names.size());
   for (const auto& n : names) texts.push_back(n.first);
   testing_support::TargetCopy copy;
   ASSERT_NO_FATAL_FAILURE(InsertCustomers(copy.path(), order, texts));

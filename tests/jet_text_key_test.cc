@@ -391,6 +391,7 @@ TEST(TextKey, ArabicHebrewThaiAndCjkTextsHaveDistinctOrderedKeys) {
   const std::vector<std::string> texts = {
       "\xD9\x85\xD8\xB7\xD8\xB9\xD9\x85",  // مطعم
       "\xD7\xA9\xD7\x9C\xD7\x95\xD7\x9D",  // שלום
+      // One word over two lines. NOLINTNEXTLINE(bugprone-suspicious-missing-comma)
       "\xE0\xB8\x82\xE0\xB9\x89\xE0\xB8\xB2\xE0\xB8\xA7\xE0\xB8\x9C\xE0\xB8\xB1\xE0\xB8"
       "\x94",                      // ข้าวผัด
       "\xE5\xAF\xBF\xE5\x8F\xB8",  // 寿司

@@ -363,6 +363,7 @@ TEST(LargeBlock, HugePageBlocksAreAlignedWholeAndGivenBack) {
         std::memset(data, 0x5A, bytes);  // every byte is writable
         EXPECT_EQ(data[bytes - 1], 0x5A);
         jet::LargeBlock moved = std::move(block);
+        // The moved-from block is looked at on purpose. NOLINTNEXTLINE(bugprone-use-after-move)
         EXPECT_EQ(block.data(), nullptr);
         EXPECT_EQ(moved.data(), data);
         EXPECT_TRUE(Mapped(data, bytes));
@@ -472,7 +473,8 @@ TEST(Writer, EncryptedFilesAreWrittenEncrypted) {
   // Still encrypted: the pages after the header are not readable as plain pages.
   const auto written = testing_support::ReadFileBytes(copy.path());
   ASSERT_GT(written.size(), plain.size());
-  EXPECT_NE(written[4096 * 2], 0x02) << "the catalog's page reads as a plain definition page";
+  EXPECT_NE(written[std::size_t{4096} * 2], 0x02)
+      << "the catalog's page reads as a plain definition page";
   auto db = jet::Database::Open(copy.path().string(), {.password = kTargetPassword});
   ASSERT_TRUE(db.ok()) << db.status().ToString();
   EXPECT_EQ((*(*db)->GetTable(table))->row_count, 505u);
@@ -639,6 +641,7 @@ TEST(Writer, DecimalsRoundTripThroughEveryReader) {
     }
   }
   std::vector<std::string> expected;
+  expected.reserve(cases.size());
   for (const auto& c : cases) expected.push_back(c.second);
   EXPECT_EQ(ours, expected);
 

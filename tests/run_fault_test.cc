@@ -284,7 +284,7 @@ std::function<void()> AddressSpace(rlim_t bytes) {
 // every run ends truthfully, some with Jet's 3035, and the last completes.
 TEST(RunFaults, MemoryLimitsFromCannotStartToEnough) {
   if (kAddressSanitizer) GTEST_SKIP() << "address-space limits do not work under AddressSanitizer";
-  constexpr rlim_t kMB = 1024 * 1024;
+  constexpr rlim_t kMB = rlim_t{1024} * 1024;
   int not_started = 0;
   int out_of_memory = 0;
   int runs = 0;
@@ -310,7 +310,7 @@ TEST(RunFaults, MemoryLimitsFromCannotStartToEnough) {
 // threads.
 TEST(RunFaults, MemoryLimitsOnTheLargeSource) {
   if (kAddressSanitizer) GTEST_SKIP() << "address-space limits do not work under AddressSanitizer";
-  constexpr rlim_t kMB = 1024 * 1024;
+  constexpr rlim_t kMB = rlim_t{1024} * 1024;
   for (rlim_t limit : {64 * kMB, 96 * kMB, 128 * kMB, 160 * kMB, 192 * kMB, 256 * kMB}) {
     SCOPED_TRACE("address space " + std::to_string(limit / kMB) + " MB");
     Site site;

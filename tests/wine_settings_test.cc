@@ -427,7 +427,7 @@ fs::path MakeZentavoPrefix(const fs::path& prefix, const std::string& root,
                            const std::string& folders) {
   MakePrefix(prefix);
   WriteText(prefix / "user.reg", RegistryWithRoot(root));
-  const fs::path target = prefix / "drive_c" / folders / "DBZentavo.mdb";
+  fs::path target = prefix / "drive_c" / folders / "DBZentavo.mdb";
   PlaceTarget(target);
   return target;
 }

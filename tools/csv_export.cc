@@ -27,6 +27,8 @@ std::string FormatDate(double value) {
   char buf[64];
   if (!(value >= 0.0 && value <= 1e6)) return "01/00/00 00:00:00";
   const long day = static_cast<long>(value);
+  // Rounded as mdb-export rounds, which the output has to match.
+  // NOLINTNEXTLINE(bugprone-incorrect-roundings)
   const long secs = static_cast<long>((value - static_cast<double>(day)) * 86400.0 + 0.5);
   const jet::CivilDate date = jet::CivilFromJetDay(day);
   std::snprintf(buf, sizeof buf, "%02u/%02u/%02lld %02ld:%02ld:%02ld", date.month, date.day,

@@ -15,11 +15,12 @@ PI_BUILD_PACKAGES=(
 # mdbtools; mdb-reader from npm, which needs Node.js and certificates to reach the registry),
 # the screenshot test's virtual X server, the checks of the desktop entry and metadata, and the
 # tests under Wine (prefixes written by real Wine, a Windows program that holds Jet's lock), and
-# clang-format for the check that every source is formatted, and the file systems of the commit
+# clang-format and clang-tidy for the checks that every source is formatted and passes
+# .clang-tidy, and the file systems of the commit
 # tests: bindfs (a FUSE file system that shows one fixed owner, as a CIFS share mounted with uid=
 # does), ntfs-3g and dosfstools (NTFS and vfat images, mounted where the machine allows).
 PI_TEST_PACKAGES=(
-  mdbtools clang-format
+  mdbtools clang-format clang-tidy
   ca-certificates
   xvfb xauth desktop-file-utils appstream
   wine64 gcc-mingw-w64-x86-64

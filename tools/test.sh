@@ -5,7 +5,8 @@
 # and stops); the npm test oracle mdb-reader is installed with npm ci.
 # With PI_CI_SANITIZE=1 or CI=true it also builds the engine and the tests with
 # AddressSanitizer/UndefinedBehaviorSanitizer (build-asan/) and runs the tests there.
-# With CI=true warnings are errors. Unformatted sources fail the run before anything is built.
+# With CI=true warnings are errors. Unformatted sources fail the run before anything is built;
+# a clang-tidy finding (tools/tidy.sh, .clang-tidy) fails it after the build, before the tests.
 set -euo pipefail
 
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
@@ -33,6 +34,8 @@ echo "== configure build/"
 cmake -S . -B build "${cmake_args[@]}"
 echo "== build build/"
 cmake --build build -j2
+echo "== clang-tidy (build/compile_commands.json)"
+bash tools/tidy.sh build
 echo "== test build/"
 ctest --test-dir build --output-on-failure -j2
 

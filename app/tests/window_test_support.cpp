@@ -68,7 +68,7 @@ void PrepareEnvironment() {
 QString ScratchRoot() { return QString::fromStdString(ScratchPath()); }
 
 QString NewScratchFolder(const QString& name) {
-  const QString path = ScratchRoot() + QLatin1Char('/') + name;
+  QString path = ScratchRoot() + QLatin1Char('/') + name;
   QDir(path).removeRecursively();
   if (!QDir().mkpath(path)) qFatal("cannot create %s", qPrintable(path));
   return path;

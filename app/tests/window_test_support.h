@@ -83,7 +83,7 @@ class FileAnswers {
  public:
   void Install(app::frmProdukteImport& window);
   void Confirm(const QString& path) { answers_.push_back(path); }
-  void Cancel() { answers_.push_back(QString()); }
+  void Cancel() { answers_.emplace_back(); }
   const std::vector<DialogSettings>& shown() const { return shown_; }
 
  private:

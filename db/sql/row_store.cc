@@ -44,6 +44,8 @@ std::uint8_t* Put(const Value& value, std::uint8_t* out) {
         } else if constexpr (kHasLength<T>) {
           const auto length = static_cast<std::uint32_t>(v.size());
           std::memcpy(out, &length, kLengthSize);
+          // Length-prefixed bytes, never read as a C string.
+          // NOLINTNEXTLINE(bugprone-not-null-terminated-result)
           if (length > 0) std::memcpy(out + kLengthSize, v.data(), length);
           return out + kLengthSize + length;
         } else {

@@ -41,8 +41,8 @@ class RowStore {
   void AppendFrom(const RowStore& other, std::size_t row);
 
  private:
-  static constexpr std::size_t kFirstBlockBytes = 4 * 1024;
-  static constexpr std::size_t kMaxBlockBytes = 2 * 1024 * 1024;
+  static constexpr std::size_t kFirstBlockBytes = std::size_t{4} * 1024;
+  static constexpr std::size_t kMaxBlockBytes = std::size_t{2} * 1024 * 1024;
 
   // Room for `size` more bytes at the end of the last block (a new block when it lacks it);
   // notes where the row that starts there begins.

@@ -7,8 +7,8 @@
 namespace jet {
 namespace {
 
-__extension__ typedef unsigned __int128
-    U128;  // a GCC and Clang type: 28 digits need more than 64 bits
+// A GCC and Clang type: 28 digits need more than 64 bits.
+__extension__ using U128 = unsigned __int128;
 
 constexpr int kMaxPrecision = 28;  // Jet's Decimal holds at most 28 digits
 

@@ -22,8 +22,8 @@
 
 namespace jet {
 
-inline constexpr std::size_t kLargeBlockBytes = 256 * 1024;
-inline constexpr std::size_t kHugePageBytes = 2 * 1024 * 1024;
+inline constexpr std::size_t kLargeBlockBytes = std::size_t{256} * 1024;
+inline constexpr std::size_t kHugePageBytes = std::size_t{2} * 1024 * 1024;
 
 // When a block's pages come in: on first use, or all at once when it is made (for a block that
 // will be filled whole soon: one call instead of a page fault per page where the kernel gives no

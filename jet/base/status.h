@@ -71,10 +71,13 @@ class [[nodiscard]] Result {
 
 #define JET_CONCAT_INNER_(a, b) a##b
 #define JET_CONCAT_(a, b) JET_CONCAT_INNER_(a, b)
+// `tmp` and `lhs` are declarations, which parentheses would break.
+// NOLINTBEGIN(bugprone-macro-parentheses)
 #define JET_ASSIGN_OR_RETURN_IMPL_(tmp, lhs, expr) \
   auto tmp = (expr);                               \
   if (!tmp.ok()) return tmp.status();              \
   lhs = std::move(tmp).value()
+// NOLINTEND(bugprone-macro-parentheses)
 
 // Declares or assigns `lhs` from a Result, or returns its status from the enclosing function.
 #define JET_ASSIGN_OR_RETURN(lhs, expr) \

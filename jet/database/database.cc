@@ -347,7 +347,7 @@ Status Database::State::RebuildIndexes() {
   pages->BeginSavepoint();
   for (std::uint32_t page : written_tables) {
     if (test.before_index_rebuild) test.before_index_rebuild();
-    const Status s = jet::RebuildIndexes(*pages, *allocator, *tables.at(page));
+    Status s = jet::RebuildIndexes(*pages, *allocator, *tables.at(page));
     if (!s.ok()) {
       pages->RollbackToSavepoint();
       *allocator = saved_allocator;
@@ -368,7 +368,7 @@ Status Database::Commit(const ReplaceOptions& options) {
   replacement.keep_old_as = options.keep_old_as;
   replacement.before_swap = state_->test.before_swap;
   bool refused = false;  // refused before anything was written: the changes stay, to be mended
-  const Status s = Guarded([&] { return CommitNow(replacement, refused); });
+  Status s = Guarded([&] { return CommitNow(replacement, refused); });
   if (replacement.replaced_despite_failure) {
     // The file holds the changes: they are no longer ours to forget.
     state_->replaced_despite_failure = true;
@@ -393,7 +393,7 @@ Status Database::CommitNow(Replacement& replacement, bool& refused) {
     return check;
   }
   if (state_->plan.way == CommitWay::kSwap) {
-    const Status swapped = ReplaceFileAtomically(
+    Status swapped = ReplaceFileAtomically(
         state_->path, [&](const PieceSink& sink) { return state_->pages->ForEachImagePiece(sink); },
         &replacement);
     if (!swapped.ok() && !replacement.needs_in_place) return swapped;
@@ -418,8 +418,8 @@ Status Database::CommitNow(Replacement& replacement, bool& refused) {
     // The backup is a copy: a second name of the file would change with it.
     const std::string& backup = replacement.keep_old_as;
     if (!backup.empty()) JET_RETURN_IF_ERROR(KeepCopyOfFile(state_->path, backup));
-    const Status written = WriteInPlace(state_->path, changes, &*replacement.expected,
-                                        &replacement.replaced_despite_failure);
+    Status written = WriteInPlace(state_->path, changes, &*replacement.expected,
+                                  &replacement.replaced_despite_failure);
     if (!written.ok()) {
       // The file holds its old bytes again, unless the changes reached it after all.
       if (!backup.empty() && !replacement.replaced_despite_failure) {

@@ -344,7 +344,7 @@ Result<std::string> FormatNumber(double d, const std::string& format) {
 Result<std::string> FormatDate(double stored, const std::string& format) {
   const DateParts p = Split(stored);
   std::string out;
-  const std::string f = format;
+  const std::string& f = format;
   bool after_hour = false;  // "m" right after "h" means minutes
   auto two = [](long long v) {
     char buf[16];

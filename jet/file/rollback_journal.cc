@@ -353,7 +353,7 @@ Status WriteInPlace(const std::string& path, const InPlaceChanges& changes,
   // stays, the next start does so again); a folder sync that fails after the removal leaves the
   // changes in the file, not yet safe from a power loss.
   if (::unlink(journal_path.c_str()) != 0 && errno != ENOENT) {
-    const Status failed = IoError("Das Journal lässt sich nicht entfernen:", journal_path, errno);
+    Status failed = IoError("Das Journal lässt sich nicht entfernen:", journal_path, errno);
     auto read = ReadJournal(journal.get(), journal_path);
     if (read.ok() && read->valid) (void)CopyBack(db.get(), *read, path);
     return failed;

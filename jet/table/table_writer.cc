@@ -224,6 +224,7 @@ Result<bool> TableWriter::NullInPlace(RowPointer where, const std::vector<Value>
   const auto row_at = static_cast<std::size_t>(slot.data.data() - whole.data());
   const std::size_t mask_at = row_at + slot.data.size() - (fields.row_columns + 7) / 8;
   std::vector<std::pair<std::size_t, std::size_t>> zeroed;  // page offset and size
+  zeroed.reserve(nulled.size());
   for (std::size_t i : nulled) {
     zeroed.emplace_back(
         row_at + static_cast<std::size_t>(fields.fields[i].data.data() - slot.data.data()),
