@@ -50,7 +50,7 @@ class FieldCollection {
   std::vector<std::string> folded_;  // the names without letter case
 };
 
-class Recordset : private OpenRecordset {
+class Recordset final : private OpenRecordset {
  public:
   Recordset() = default;
   ~Recordset();

@@ -315,8 +315,8 @@ std::string Difference(const jet::Value& ours, const JsonValue& theirs) {
   const std::string ours_text = inspect::CsvField(ours);
   const std::string theirs_text =
       theirs.kind == Kind::kBool ? (theirs.boolean ? "true" : "false") : theirs.text;
-  const std::string mismatch = "ours " + (ours.is_null() ? std::string("Null") : ours_text) +
-                               ", mdb-reader " + KindName(theirs.kind) + " " + theirs_text;
+  std::string mismatch = "ours " + (ours.is_null() ? std::string("Null") : ours_text) +
+                         ", mdb-reader " + KindName(theirs.kind) + " " + theirs_text;
   auto expect_kind = [&](Kind k) { return theirs.kind == k; };
   if (ours.is_null()) return expect_kind(Kind::kNull) ? "" : mismatch;
   if (ours.is<bool>()) {
