@@ -21,6 +21,8 @@ PI_BUILD_PACKAGES=(
 # does), ntfs-3g and dosfstools (NTFS and vfat images, mounted where the machine allows).
 PI_TEST_PACKAGES=(
   mdbtools clang-format clang-tidy
+  # the format and tidy checks take the sources from git ls-files
+  git
   ca-certificates
   xvfb xauth desktop-file-utils appstream
   wine64 gcc-mingw-w64-x86-64

@@ -14,6 +14,10 @@ if ! command -v clang-format >/dev/null 2>&1; then
 fi
 
 mapfile -t files < <(git ls-files '*.c' '*.cc' '*.cpp' '*.h' | grep -v -x -e 'jet/text/text_sort_tables.cc' -e 'jet/text/case_tables.cc')
+if ((${#files[@]} == 0)); then
+  echo "tools/format.sh: no sources found by git ls-files (is git installed and this a git checkout?)" >&2
+  exit 1
+fi
 
 if [[ "${1:-}" == "--check" ]]; then
   if ! clang-format --dry-run -Werror "${files[@]}"; then

@@ -28,6 +28,10 @@ else
   mapfile -t files < <(git ls-files '*.cc' '*.cpp' |
     grep -v -x -e 'jet/text/text_sort_tables.cc' -e 'jet/text/case_tables.cc')
 fi
+if ((${#files[@]} == 0)); then
+  echo "tools/tidy.sh: no sources found by git ls-files (is git installed and this a git checkout?)" >&2
+  exit 1
+fi
 
 out=$(mktemp)
 trap 'rm -f "$out"' EXIT
