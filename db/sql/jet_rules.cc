@@ -63,6 +63,11 @@ std::optional<bool> Compare(const Value& a, CompareOp op, const Value& b) {
   if (a.is_null() || b.is_null()) return std::nullopt;
   int order = 0;
   if (IsText(a) && IsText(b)) {
+    // "=" and "<>" filter many rows: they need no sort keys.
+    if (op == CompareOp::kEq || op == CompareOp::kNe) {
+      const bool equal = jet::TextsEqual(a.as<std::string>(), b.as<std::string>());
+      return op == CompareOp::kEq ? equal : !equal;
+    }
     order = jet::CompareTexts(a.as<std::string>(), b.as<std::string>());
   } else if (IsNumeric(a) && IsNumeric(b)) {
     const double x = Number(a), y = Number(b);

@@ -26,6 +26,10 @@ ByteString OrderKey(const std::string& equality_key) {
 
 std::string TextEqualityKey(std::string_view text) { return FoldCase(WithoutTrailingBlanks(text)); }
 
+bool TextsEqual(std::string_view a, std::string_view b) {
+  return TextEqualityKey(a) == TextEqualityKey(b);
+}
+
 int CompareTexts(std::string_view a, std::string_view b) {
   const std::string x = TextEqualityKey(a), y = TextEqualityKey(b);
   if (x == y) return 0;

@@ -29,6 +29,10 @@ namespace jet {
 // their keys are equal. A key for hash maps and grouping.
 std::string TextEqualityKey(std::string_view text);
 
+// Whether two texts are equal under "=": their equality keys are equal. Cheaper than
+// CompareTexts(), which builds sort keys for texts that differ.
+bool TextsEqual(std::string_view a, std::string_view b);
+
 // The order of two texts (UTF-8): <0, 0 or >0; 0 exactly when their equality keys are equal.
 int CompareTexts(std::string_view a, std::string_view b);
 
