@@ -2,8 +2,7 @@
 # Formats the project's C and C++ sources with clang-format (.clang-format), or checks them.
 #   bash tools/format.sh          formats every source in place
 #   bash tools/format.sh --check  changes nothing; fails and names each file that is not formatted
-# The sources are the files git knows, except generated ones: jet/text/text_sort_tables.cc is written
-# by tools/make_sort_tables.py, jet/text/case_tables.cc by tools/make_case_tables.py.
+# The sources are the files git knows, except the generated tables (tools/sources.sh).
 set -euo pipefail
 
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
@@ -13,11 +12,8 @@ if ! command -v clang-format >/dev/null 2>&1; then
   exit 1
 fi
 
-mapfile -t files < <(git ls-files '*.c' '*.cc' '*.cpp' '*.h' | grep -v -x -e 'jet/text/text_sort_tables.cc' -e 'jet/text/case_tables.cc')
-if ((${#files[@]} == 0)); then
-  echo "tools/format.sh: no sources found by git ls-files (is git installed and this a git checkout?)" >&2
-  exit 1
-fi
+source tools/sources.sh
+pi_sources_into files '*.c' '*.cc' '*.cpp' '*.h'
 
 if [[ "${1:-}" == "--check" ]]; then
   if ! clang-format --dry-run -Werror "${files[@]}"; then

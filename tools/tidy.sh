@@ -25,12 +25,8 @@ fi
 if (($# > 1)); then
   files=("${@:2}")
 else
-  mapfile -t files < <(git ls-files '*.cc' '*.cpp' |
-    grep -v -x -e 'jet/text/text_sort_tables.cc' -e 'jet/text/case_tables.cc')
-fi
-if ((${#files[@]} == 0)); then
-  echo "tools/tidy.sh: no sources found by git ls-files (is git installed and this a git checkout?)" >&2
-  exit 1
+  source tools/sources.sh
+  pi_sources_into files '*.cc' '*.cpp'
 fi
 
 out=$(mktemp)
